@@ -1,0 +1,45 @@
+# Entry points. `make demo` and `make test` work as the first command on a
+# fresh Debian 12 machine: each installs what is missing and builds first.
+#
+#   make deps      install the Debian packages the project needs
+#   make build     configure and build into build/ (the tool is build/bin/vtfmt)
+#   make demo      run vtfmt on the bundled samples
+#   make test      run every test; `make test SANITIZE=1` under ASan/UBSan (build-asan/)
+#   make bench     scan-line throughput beside GDAL's
+#   make fuzz      build the libFuzzer targets with clang (build-fuzz/)
+
+SANITIZE ?=
+JOBS ?= $(shell nproc)
+ifeq ($(SANITIZE),1)
+BUILD ?= build-asan
+CMAKE_FLAGS += -DVTFMT_SANITIZE=ON -DVTFMT_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+else
+BUILD ?= build
+endif
+
+.PHONY: all deps build demo test bench fuzz clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+demo: build
+	@scripts/demo $(BUILD)/bin/vtfmt
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@$(BUILD)/bin/vtfmt_bench
+
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DVTFMT_FUZZ=ON -DVTFMT_TESTS=OFF -DVTFMT_BENCH=OFF >/dev/null
+	@cmake --build build-fuzz -j $(JOBS)
+
+clean:
+	rm -rf build build-asan build-fuzz

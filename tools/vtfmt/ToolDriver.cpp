@@ -1,0 +1,105 @@
+#include "ToolDriver.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+
+#include "platform/vtcore/CVtErrorMsg.h"
+
+namespace vtfmt {
+
+std::string ExtensionOf(const std::string& path) {
+  size_t slash = path.find_last_of("/\\");
+  size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  std::string ext = path.substr(dot);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+void ClearDriverMessage() { VtGetErrorMsgObj()->Clear(); }
+
+std::string DriverMessage() {
+  const CVtErrorMsg* msg = VtGetErrorMsgObj();
+  if (!msg->HasMessage()) return {};
+  std::string text = msg->GetMessage().str();
+  if (msg->GetCode() != 0) text += " (" + std::to_string(msg->GetCode()) + ")";
+  return text;
+}
+
+ProbeScore ToolDriver::Probe(const std::string& path, const std::vector<unsigned char>&) const {
+  const std::vector<std::string> exts = Extensions();
+  return std::find(exts.begin(), exts.end(), ExtensionOf(path)) != exts.end() ? kExtension : kNoMatch;
+}
+
+bool ToolDriver::ApplyOptions(CImgFile&, const Options& options, std::string& reason) const {
+  if (options.empty()) return true;
+  reason = "driver " + std::string(Name()) + " takes no option " + options.begin()->first;
+  return false;
+}
+
+bool ToolDriver::OpenRead(CImgFile& file, const std::string& path, std::string& reason) const {
+  if (!file.OpenForRead(path.c_str())) {
+    reason = "cannot open the file";
+    return false;
+  }
+  if (file.LoadImage() < 0) {
+    file.Close();
+    reason = std::string("not a ") + Name() + " file";
+    return false;
+  }
+  return true;
+}
+
+bool ToolDriver::OpenWrite(CImgFile& file, const std::string& path, std::string& reason) const {
+  if (!file.OpenForWrite(path.c_str())) {
+    reason = "cannot create the file";
+    return false;
+  }
+  return true;
+}
+
+const std::vector<const ToolDriver*>& Drivers() {
+  static const std::vector<const ToolDriver*> drivers = {RawToolDriver()};
+  return drivers;
+}
+
+const ToolDriver* FindDriver(const std::string& name) {
+  for (const ToolDriver* d : Drivers())
+    if (name == d->Name()) return d;
+  return nullptr;
+}
+
+const ToolDriver* DetectReader(const std::string& path) {
+  std::vector<unsigned char> head(512);
+  std::ifstream in(path, std::ios::binary);
+  if (in) {
+    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<size_t>(in.gcount()));
+  } else {
+    head.clear();
+  }
+  const ToolDriver* best = nullptr;
+  int bestScore = kNoMatch;
+  for (const ToolDriver* d : Drivers()) {
+    if (!d->CanRead()) continue;
+    int score = d->Probe(path, head);
+    if (score > bestScore) {
+      best = d;
+      bestScore = score;
+    }
+  }
+  return best;
+}
+
+const ToolDriver* DetectWriter(const std::string& path) {
+  const std::string ext = ExtensionOf(path);
+  for (const ToolDriver* d : Drivers()) {
+    if (!d->CanWrite()) continue;
+    const std::vector<std::string> exts = d->Extensions();
+    if (std::find(exts.begin(), exts.end(), ext) != exts.end()) return d;
+  }
+  return nullptr;
+}
+
+}  // namespace vtfmt

@@ -1,0 +1,76 @@
+// How the vtfmt tool drives each raster driver: its name and capabilities,
+// how to recognise its files, the protocol that opens one for reading or
+// writing, and where the driver keeps what the base class does not (bounds,
+// driver-specific facts). One adapter per driver, in drivers/.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/vtcore/CRect2D.h"
+#include "raster/imgfile/CImgFile.h"
+
+namespace vtfmt {
+
+using Options = std::map<std::string, std::string>;
+// Extra `key: value` lines of `info`, in order.
+using InfoLines = std::vector<std::pair<std::string, std::string>>;
+
+// What a probe found: the content (a signature), the extension, or a sidecar
+// file beside the named one. Higher wins.
+enum ProbeScore { kNoMatch = 0, kSidecar = 1, kExtension = 2, kContent = 3 };
+
+class ToolDriver {
+ public:
+  virtual ~ToolDriver() = default;
+
+  virtual const char* Name() const = 0;
+  virtual bool CanRead() const = 0;
+  virtual bool CanWrite() const = 0;
+  // Extensions claimed, lower case with their dot.
+  virtual std::vector<std::string> Extensions() const = 0;
+  // Keys accepted by -oo, with a one-line description each.
+  virtual std::vector<std::pair<std::string, std::string>> OptionKeys() const { return {}; }
+
+  // How sure the driver is that it reads `path`, whose first bytes are `head`
+  // (empty when the file does not exist).
+  virtual ProbeScore Probe(const std::string& path, const std::vector<unsigned char>& head) const;
+
+  virtual std::unique_ptr<CImgFile> Create() const = 0;
+
+  // Applies the -oo settings; false with `reason` for a bad value.
+  virtual bool ApplyOptions(CImgFile& file, const Options& options, std::string& reason) const;
+  // Opens `path` for reading by the driver's protocol (OpenForRead then
+  // LoadImage unless the driver says otherwise). False with `reason`.
+  virtual bool OpenRead(CImgFile& file, const std::string& path, std::string& reason) const;
+  // Geographic bounds of an open image; false when the format has none.
+  virtual bool GetBounds(CImgFile& file, CRect2D& bounds) const { return false; }
+  virtual InfoLines ExtraInfo(CImgFile& file) const { return {}; }
+
+  // Creates `path` for writing (the properties are already set). False with `reason`.
+  virtual bool OpenWrite(CImgFile& file, const std::string& path, std::string& reason) const;
+  // Hands bounds to a writer whose format stores them.
+  virtual void SetBounds(CImgFile& file, const CRect2D& bounds) const {}
+};
+
+// Every driver, in a fixed order.
+const std::vector<const ToolDriver*>& Drivers();
+const ToolDriver* FindDriver(const std::string& name);
+// The reading driver that recognises `path` best, or null.
+const ToolDriver* DetectReader(const std::string& path);
+// The writing driver that claims `path`'s extension, or null.
+const ToolDriver* DetectWriter(const std::string& path);
+
+// The text of the process-wide error message, when a driver recorded one
+// since the last ClearDriverMessage.
+void ClearDriverMessage();
+std::string DriverMessage();
+// Lower-cased extension of `path` with its dot, or empty.
+std::string ExtensionOf(const std::string& path);
+
+// Adapter factories, one per driver.
+const ToolDriver* RawToolDriver();
+
+}  // namespace vtfmt

@@ -1,0 +1,302 @@
+// vtfmt: inspect, dump and convert raster files from the shell.
+//
+//   vtfmt formats
+//   vtfmt info    [-f DRIVER] [-oo KEY=VALUE]... FILE
+//   vtfmt dump    [-f DRIVER] [-oo KEY=VALUE]... FILE
+//   vtfmt convert [-f DRIVER] [-F DRIVER] [-oo KEY=VALUE]... IN OUT
+//
+// Exit status: 0 success, 1 a file cannot be opened or is not of the format
+// (one line on standard error), 2 a usage error.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "ToolDriver.h"
+#include "platform/mfc/CException.h"
+#include "platform/vtcore/CVtImgToolkit.h"
+
+namespace {
+using namespace vtfmt;
+
+constexpr int kOk = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+const char kUsageText[] =
+    "usage: vtfmt formats\n"
+    "       vtfmt info    [-f DRIVER] [-oo KEY=VALUE]... FILE\n"
+    "       vtfmt dump    [-f DRIVER] [-oo KEY=VALUE]... FILE\n"
+    "       vtfmt convert [-f DRIVER] [-F DRIVER] [-oo KEY=VALUE]... IN OUT\n";
+
+struct UsageError {
+  std::string text;
+};
+
+// A failure to report on one line: the file concerned and why.
+struct FileError {
+  std::string file;
+  std::string reason;
+};
+
+struct Arguments {
+  std::string reader;  // -f
+  std::string writer;  // -F
+  Options options;     // -oo
+  std::vector<std::string> files;
+};
+
+Arguments Parse(int argc, char** argv, int first, bool allowWriter) {
+  Arguments args;
+  for (int i = first; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) throw UsageError{"option " + a + " needs a value"};
+      return argv[++i];
+    };
+    if (a == "-f") {
+      args.reader = value();
+    } else if (a == "-F" && allowWriter) {
+      args.writer = value();
+    } else if (a == "-oo") {
+      std::string kv = value();
+      size_t eq = kv.find('=');
+      if (eq == std::string::npos || eq == 0) throw UsageError{"-oo expects KEY=VALUE, not " + kv};
+      args.options[kv.substr(0, eq)] = kv.substr(eq + 1);
+    } else if (a.size() > 1 && a[0] == '-') {
+      throw UsageError{"unknown option " + a};
+    } else {
+      args.files.push_back(a);
+    }
+  }
+  return args;
+}
+
+const ToolDriver* NamedDriver(const std::string& name) {
+  const ToolDriver* d = FindDriver(name);
+  if (!d) throw UsageError{"unknown driver " + name + " (see vtfmt formats)"};
+  return d;
+}
+
+// Shortest decimal text that reads back as the same double.
+std::string Number(double v) {
+  char text[64];
+  for (int precision = 15; precision <= 17; ++precision) {
+    std::snprintf(text, sizeof text, "%.*g", precision, v);
+    if (std::strtod(text, nullptr) == v || std::isnan(v)) break;
+  }
+  return text;
+}
+
+// A reader opened by its driver's protocol, closed on destruction.
+struct OpenReader {
+  const ToolDriver* driver = nullptr;
+  std::unique_ptr<CImgFile> file;
+  ~OpenReader() {
+    if (file && file->m_hFile != CFile::hFileNull) file->Abort();
+  }
+};
+
+void OpenForReading(OpenReader& r, const Arguments& args, const std::string& path) {
+  if (!args.reader.empty()) {
+    r.driver = NamedDriver(args.reader);
+    if (!r.driver->CanRead()) throw UsageError{"driver " + args.reader + " cannot read"};
+  } else {
+    r.driver = DetectReader(path);
+    if (!r.driver) {
+      FILE* f = std::fopen(path.c_str(), "rb");
+      if (!f) throw FileError{path, std::strerror(errno)};
+      std::fclose(f);
+      throw FileError{path, "format not recognised (try -f DRIVER)"};
+    }
+  }
+  r.file = r.driver->Create();
+  std::string reason;
+  if (!r.driver->ApplyOptions(*r.file, args.options, reason)) throw UsageError{reason};
+  ClearDriverMessage();
+  if (!r.driver->OpenRead(*r.file, path, reason)) {
+    const std::string message = DriverMessage();
+    if (!message.empty()) reason += ": " + message;
+    throw FileError{path, "driver " + std::string(r.driver->Name()) + ": " + reason};
+  }
+}
+
+// Bytes a scan line must hold for this image: the driver's width bytes, and
+// at least the bytes its pixels occupy.
+long LineBytes(CImgFile& f) {
+  return std::max<long>(static_cast<long>(f.GetWidthBytes()),
+                        CVtImgToolkit::AlignWidthByte(f.GetPixelFormat(), f.GetWidth()));
+}
+
+int Formats() {
+  for (const ToolDriver* d : Drivers()) {
+    std::string caps = d->CanRead() ? "read" : "";
+    if (d->CanWrite()) caps += caps.empty() ? "write" : ",write";
+    std::string exts;
+    for (const std::string& e : d->Extensions()) exts += (exts.empty() ? "" : " ") + e;
+    std::printf("%-8s %-11s %s\n", d->Name(), caps.c_str(), exts.c_str());
+  }
+  return kOk;
+}
+
+int Info(const Arguments& args) {
+  if (args.files.size() != 1) throw UsageError{"info takes one FILE"};
+  OpenReader r;
+  OpenForReading(r, args, args.files[0]);
+  CImgFile& f = *r.file;
+  std::printf("driver: %s\n", r.driver->Name());
+  std::printf("width: %lu\n", f.GetWidth());
+  std::printf("height: %lu\n", f.GetHeight());
+  std::printf("pixel_format: %d\n", static_cast<int>(f.GetPixelFormat()));
+  std::printf("pixel_format_ext: %d\n", static_cast<int>(f.GetPixelFormatExt()));
+  std::printf("width_bytes: %lu\n", f.GetWidthBytes());
+  std::printf("palette_entries: %d\n", f.m_Palette.GetSize());
+  CRect2D b;
+  if (r.driver->GetBounds(f, b))
+    std::printf("bounds: %s %s %s %s\n", Number(b.left).c_str(), Number(b.top).c_str(),
+                Number(b.right).c_str(), Number(b.bottom).c_str());
+  else
+    std::printf("bounds: none\n");
+  for (const auto& line : r.driver->ExtraInfo(f))
+    std::printf("%s: %s\n", line.first.c_str(), line.second.c_str());
+  return kOk;
+}
+
+int Dump(const Arguments& args) {
+  if (args.files.size() != 1) throw UsageError{"dump takes one FILE"};
+  OpenReader r;
+  OpenForReading(r, args, args.files[0]);
+  CImgFile& f = *r.file;
+  const long rowBytes = CVtImgToolkit::AlignWidthByte(f.GetPixelFormat(), f.GetWidth());
+  CImgScanLine line(f.GetPixelFormat(), LineBytes(f));
+  static char buffer[1 << 16];
+  std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+  for (unsigned long row = 0; row < f.GetHeight(); ++row) {
+    if (f.ReadScanLine(static_cast<long>(row), line) < 0)
+      throw FileError{args.files[0], "cannot read row " + std::to_string(row)};
+    if (std::fwrite(line.GetData(), 1, static_cast<size_t>(rowBytes), stdout) !=
+        static_cast<size_t>(rowBytes))
+      throw FileError{"standard output", std::strerror(errno)};
+  }
+  if (std::fflush(stdout) != 0) throw FileError{"standard output", std::strerror(errno)};
+  return kOk;
+}
+
+// A progress bar on standard error, only when it is a terminal.
+class Progress {
+ public:
+  explicit Progress(unsigned long total) : total_(total), shown_(isatty(STDERR_FILENO) != 0) {}
+  void Update(unsigned long done) {
+    if (!shown_ || total_ == 0) return;
+    int percent = static_cast<int>(done * 100 / total_);
+    if (percent == last_) return;
+    last_ = percent;
+    std::string bar(static_cast<size_t>(percent / 2), '#');
+    bar.resize(50, ' ');
+    std::fprintf(stderr, "\r[%s] %3d%%", bar.c_str(), percent);
+    if (done == total_) std::fputc('\n', stderr);
+  }
+
+ private:
+  unsigned long total_;
+  bool shown_;
+  int last_ = -1;
+};
+
+int Convert(const Arguments& args) {
+  if (args.files.size() != 2) throw UsageError{"convert takes IN and OUT"};
+  const std::string& in = args.files[0];
+  const std::string& out = args.files[1];
+  const ToolDriver* writer = nullptr;
+  if (!args.writer.empty()) {
+    writer = NamedDriver(args.writer);
+    if (!writer->CanWrite()) throw UsageError{"driver " + args.writer + " cannot write"};
+  } else {
+    writer = DetectWriter(out);
+    if (!writer) throw UsageError{"no writing driver claims " + out + " (use -F DRIVER)"};
+  }
+
+  OpenReader r;
+  OpenForReading(r, args, in);
+  CImgFile& src = *r.file;
+
+  std::unique_ptr<CImgFile> dst = writer->Create();
+  std::string reason;
+  ClearDriverMessage();
+  if (!writer->OpenWrite(*dst, out, reason)) {
+    const std::string message = DriverMessage();
+    throw FileError{out, "driver " + std::string(writer->Name()) + ": " + reason +
+                             (message.empty() ? "" : ": " + message)};
+  }
+  dst->SetWidth(src.GetWidth());
+  dst->SetHeight(src.GetHeight());
+  dst->SetPixelFormat(src.GetPixelFormat());
+  dst->SetPixelFormatExt(src.GetPixelFormatExt());
+  dst->SetPalette(src.m_Palette);
+  CRect2D bounds;
+  if (r.driver->GetBounds(src, bounds)) writer->SetBounds(*dst, bounds);
+  auto fail = [&](const std::string& why) {
+    dst->Abort();
+    const std::string message = DriverMessage();
+    return FileError{out, why + (message.empty() ? "" : ": " + message)};
+  };
+  if (dst->SaveImage() < 0) throw fail("cannot write the header");
+
+  CImgScanLine line(src.GetPixelFormat(),
+                    std::max<long>(LineBytes(src), static_cast<long>(dst->GetWidthBytes())));
+  Progress progress(src.GetHeight());
+  for (unsigned long row = 0; row < src.GetHeight(); ++row) {
+    if (src.ReadScanLine(static_cast<long>(row), line) < 0) {
+      dst->Abort();
+      throw FileError{in, "cannot read row " + std::to_string(row)};
+    }
+    if (dst->WriteScanLine(static_cast<long>(row), line) < 0)
+      throw fail("cannot write row " + std::to_string(row));
+    progress.Update(row + 1);
+  }
+  dst->Close();
+  return kOk;
+}
+
+int Run(int argc, char** argv) {
+  if (argc < 2) throw UsageError{""};
+  const std::string command = argv[1];
+  if (command == "-h" || command == "--help" || command == "help") {
+    std::fputs(kUsageText, stdout);
+    return kOk;
+  }
+  if (command == "formats") {
+    if (argc != 2) throw UsageError{"formats takes no arguments"};
+    return Formats();
+  }
+  if (command == "info") return Info(Parse(argc, argv, 2, false));
+  if (command == "dump") return Dump(Parse(argc, argv, 2, false));
+  if (command == "convert") return Convert(Parse(argc, argv, 2, true));
+  throw UsageError{"unknown command " + command};
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const UsageError& e) {
+    if (!e.text.empty()) std::fprintf(stderr, "vtfmt: %s\n", e.text.c_str());
+    std::fputs(kUsageText, stderr);
+    return kUsage;
+  } catch (const FileError& e) {
+    std::fprintf(stderr, "vtfmt: %s: %s\n", e.file.c_str(), e.reason.c_str());
+    return kFailed;
+  } catch (const CFileException& e) {
+    std::fprintf(stderr, "vtfmt: %s\n", e.what());
+    return kFailed;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vtfmt: %s\n", e.what());
+    return kFailed;
+  }
+}
