@@ -175,22 +175,22 @@ CFile* CFile::Duplicate() const {
   return copy;
 }
 
-ULONGLONG CFile::Seek(LONGLONG offset, UINT from) {
-  CheckOpen();
-  int whence;
+int CFile::SeekOrigin(UINT from) const {
   switch (from) {
     case begin:
-      whence = SEEK_SET;
-      break;
+      return SEEK_SET;
     case current:
-      whence = SEEK_CUR;
-      break;
+      return SEEK_CUR;
     case end:
-      whence = SEEK_END;
-      break;
+      return SEEK_END;
     default:
       throw CFileException(CFileException::badSeek, EINVAL, m_strFileName);
   }
+}
+
+ULONGLONG CFile::Seek(LONGLONG offset, UINT from) {
+  CheckOpen();
+  const int whence = SeekOrigin(from);
   const off_t pos = ::lseek(m_hFile, static_cast<off_t>(offset), whence);
   if (pos < 0) {
     // EINVAL from lseek: the resulting position would be negative.

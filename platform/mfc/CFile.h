@@ -92,6 +92,8 @@ class CFile : public CObject {
  protected:
   // Throws the CFileException for errno value err on this file.
   [[noreturn]] void ThrowError(int err) const;
+  // The lseek origin of a SeekPosition; throws badSeek for any other value.
+  int SeekOrigin(UINT from) const;
   // Throws invalidFile when the file is not open.
   void CheckOpen() const;
 

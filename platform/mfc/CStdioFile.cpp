@@ -87,20 +87,7 @@ ULONGLONG CStdioFile::GetPosition() const {
 
 ULONGLONG CStdioFile::Seek(LONGLONG offset, UINT from) {
   CheckStream();
-  int whence;
-  switch (from) {
-    case begin:
-      whence = SEEK_SET;
-      break;
-    case current:
-      whence = SEEK_CUR;
-      break;
-    case end:
-      whence = SEEK_END;
-      break;
-    default:
-      throw CFileException(CFileException::badSeek, EINVAL, m_strFileName);
-  }
+  const int whence = SeekOrigin(from);
   if (::fseeko(m_pStream, static_cast<off_t>(offset), whence) != 0) {
     if (errno == EINVAL) throw CFileException(CFileException::badSeek, EINVAL, m_strFileName);
     ThrowStreamError();

@@ -6,30 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ScopedEnv.h"
+
 namespace {
-
-// Sets TZ for one test and restores the previous value afterwards.
-class ScopedTz {
- public:
-  explicit ScopedTz(const char* tz) {
-    const char* old = std::getenv("TZ");
-    m_had = old != nullptr;
-    if (m_had) m_old = old;
-    setenv("TZ", tz, 1);
-    tzset();
-  }
-  ~ScopedTz() {
-    if (m_had)
-      setenv("TZ", m_old.c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
-  }
-
- private:
-  bool m_had = false;
-  std::string m_old;
-};
 
 void ExpectFields(const CTime& t, int y, int mo, int d, int h, int mi, int s) {
   EXPECT_EQ(t.GetYear(), y);
@@ -43,7 +22,7 @@ void ExpectFields(const CTime& t, int y, int mo, int d, int h, int mi, int s) {
 TEST(CTimeTest, FieldsRoundTripInLocalTime) {
   for (const char* tz : {"UTC0", "CST-8", "EST5EDT,M3.2.0,M11.1.0"}) {
     SCOPED_TRACE(tz);
-    ScopedTz zone(tz);
+    ScopedEnv zone("TZ", tz);
     CTime t(1990, 1, 1, 0, 0, 0);
     ExpectFields(t, 1990, 1, 1, 0, 0, 0);
     EXPECT_EQ(t.GetDayOfWeek(), 2);  // Monday
@@ -60,7 +39,7 @@ TEST(CTimeTest, FieldsRoundTripInLocalTime) {
     EXPECT_EQ(CTime(u.GetTime()), u);
   }
 
-  ScopedTz utc("UTC0");
+  ScopedEnv utc("TZ", "UTC0");
   EXPECT_EQ(CTime(1990, 1, 1, 0, 0, 0).GetTime(), 631152000);
   // Outside the 32-bit range on both sides.
   EXPECT_EQ(CTime(1960, 1, 1, 0, 0, 0).GetTime(), -315619200);
@@ -68,12 +47,12 @@ TEST(CTimeTest, FieldsRoundTripInLocalTime) {
   ExpectFields(CTime(4102444800), 2100, 1, 1, 0, 0, 0);
   ExpectFields(CTime(), 1970, 1, 1, 0, 0, 0);
   EXPECT_EQ(CTime().GetDayOfWeek(), 5);  // Thursday
-  ScopedTz china("CST-8");
+  ScopedEnv china("TZ", "CST-8");
   EXPECT_EQ(CTime(1990, 1, 1, 0, 0, 0).GetTime(), 631152000 - 8 * 3600);
 }
 
 TEST(CTimeTest, DaylightSavingFlagIsPassedToMktime) {
-  ScopedTz zone("EST5EDT,M3.2.0,M11.1.0");
+  ScopedEnv zone("TZ", "EST5EDT,M3.2.0,M11.1.0");
   const time_t noonEdt = 1625155200;  // 2021-07-01 16:00 UTC
   EXPECT_EQ(CTime(2021, 7, 1, 12, 0, 0).GetTime(), noonEdt);
   EXPECT_EQ(CTime(2021, 7, 1, 12, 0, 0, 1).GetTime(), noonEdt);
@@ -87,7 +66,7 @@ TEST(CTimeTest, DaylightSavingFlagIsPassedToMktime) {
 }
 
 TEST(CTimeTest, FormatArithmeticAndComparison) {
-  ScopedTz zone("UTC0");
+  ScopedEnv zone("TZ", "UTC0");
   const CTime t(1990, 1, 1, 8, 5, 9);
   EXPECT_EQ(t.Format("%Y-%m-%d %H:%M:%S %a"), "1990-01-01 08:05:09 Mon");
   std::string fmt, expected;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "support/ScopedEnv.h"
 #include "support/ScratchDir.h"
 #include "platform/vtcore/CVtImgToolkit.h"
 #include "platform/vtcore/CVtOperator.h"
@@ -80,49 +81,28 @@ TEST(CVtToolkitTest, IsFileExistedMatchesCaseButNotDirectories) {
   EXPECT_FALSE(CVtToolkit::IsFileExisted(""));
 }
 
-// Sets LC_ALL for the duration of a test.
-class LocaleEnv {
- public:
-  explicit LocaleEnv(const char* value) {
-    const char* old = std::getenv("LC_ALL");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv("LC_ALL", value, 1);
-  }
-  ~LocaleEnv() {
-    if (had_)
-      setenv("LC_ALL", old_.c_str(), 1);
-    else
-      unsetenv("LC_ALL");
-  }
-
- private:
-  bool had_ = false;
-  std::string old_;
-};
-
 TEST(CVtToolkitTest, CodePageAndCharsetFollowTheLocale) {
   {
-    LocaleEnv env("zh_CN.GBK");
+    ScopedEnv env("LC_ALL", "zh_CN.GBK");
     EXPECT_EQ(GetACP(), 936u);
     EXPECT_EQ(CVtToolkit::GetCharset(), 134);
   }
   {
-    LocaleEnv env("zh_TW.Big5");
+    ScopedEnv env("LC_ALL", "zh_TW.Big5");
     EXPECT_EQ(GetACP(), 950u);
     EXPECT_EQ(CVtToolkit::GetCharset(), 136);
   }
   {
-    LocaleEnv env("en_US.UTF-8");
+    ScopedEnv env("LC_ALL", "en_US.UTF-8");
     EXPECT_EQ(GetACP(), 65001u);
     EXPECT_EQ(CVtToolkit::GetCharset(), 1);
   }
   {
-    LocaleEnv env("C");
+    ScopedEnv env("LC_ALL", "C");
     EXPECT_EQ(GetACP(), 1252u);
   }
   {
-    LocaleEnv env("pl_PL.ISO-8859-2");
+    ScopedEnv env("LC_ALL", "pl_PL.ISO-8859-2");
     EXPECT_EQ(GetACP(), 28592u);
   }
 }
