@@ -6,9 +6,11 @@
 #   make demo      run vtfmt on the bundled samples
 #   make test      run every test; `make test SANITIZE=1` under ASan/UBSan (build-asan/)
 #   make bench     scan-line throughput beside GDAL's
-#   make fuzz      build the libFuzzer targets with clang (build-fuzz/)
+#   make fuzz      build the libFuzzer targets with clang (build-fuzz/) and run each
+#                  for FUZZ_SECONDS (default 60)
 
 SANITIZE ?=
+FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 ifeq ($(SANITIZE),1)
 BUILD ?= build-asan
@@ -40,6 +42,7 @@ bench: build
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DVTFMT_FUZZ=ON -DVTFMT_TESTS=OFF -DVTFMT_BENCH=OFF >/dev/null
 	@cmake --build build-fuzz -j $(JOBS)
+	@scripts/fuzz $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build build-asan build-fuzz
