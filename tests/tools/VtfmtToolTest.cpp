@@ -125,6 +125,10 @@ TEST_F(VtfmtTest, UsageErrorsExitTwo) {
   EXPECT_EQ(Run("info -oo pixel_format=8 " + Quote(dir / "a.raw")).status, 2);
   EXPECT_EQ(Run("convert -F raw " + Quote(dir / "a.raw") + " " + Quote(dir / "b.raw")).status, 2);
   EXPECT_EQ(Run("convert " + Quote(dir / "a.raw") + " " + Quote(dir / "b.xyz")).status, 2);
+  Result same = Run("convert " + Quote(dir / "a.raw") + " " + Quote(dir / "a.raw"));
+  EXPECT_EQ(same.status, 2);
+  EXPECT_NE(same.err.find("same file"), std::string::npos) << same.err;
+  EXPECT_EQ(dir.Get("a.raw"), "xxx");
   Result help = Run("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("usage"), std::string::npos);

@@ -7,6 +7,7 @@
 //
 // Exit status: 0 success, 1 a file cannot be opened or is not of the format
 // (one line on standard error), 2 a usage error.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -209,10 +210,19 @@ class Progress {
   int last_ = -1;
 };
 
+// True when both names lead to one existing file.
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
 int Convert(const Arguments& args) {
   if (args.files.size() != 2) throw UsageError{"convert takes IN and OUT"};
   const std::string& in = args.files[0];
   const std::string& out = args.files[1];
+  // Creating OUT would truncate IN before a row was read.
+  if (SameFile(in, out)) throw UsageError{"IN and OUT are the same file"};
   const ToolDriver* writer = nullptr;
   if (!args.writer.empty()) {
     writer = NamedDriver(args.writer);
@@ -241,8 +251,10 @@ int Convert(const Arguments& args) {
   dst->SetPalette(src.m_Palette);
   CRect2D bounds;
   if (r.driver->GetBounds(src, bounds)) writer->SetBounds(*dst, bounds);
+  // A half-written file is of no use: it goes.
   auto fail = [&](const std::string& why) {
     dst->Abort();
+    std::remove(out.c_str());
     const std::string message = DriverMessage();
     return FileError{out, why + (message.empty() ? "" : ": " + message)};
   };
@@ -254,6 +266,7 @@ int Convert(const Arguments& args) {
   for (unsigned long row = 0; row < src.GetHeight(); ++row) {
     if (src.ReadScanLine(static_cast<long>(row), line) < 0) {
       dst->Abort();
+      std::remove(out.c_str());
       throw FileError{in, "cannot read row " + std::to_string(row)};
     }
     if (dst->WriteScanLine(static_cast<long>(row), line) < 0)
