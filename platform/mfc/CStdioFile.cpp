@@ -76,7 +76,10 @@ BOOL CStdioFile::Open(const char* fileName, UINT openFlags, CFileException* erro
   return TRUE;
 }
 
-CFile* CStdioFile::Duplicate() const { return nullptr; }
+CFile* CStdioFile::Duplicate() const {
+  // A second stream over one descriptor would share its buffer state.
+  throw CFileException(CFileException::genericException, ENOTSUP, m_strFileName);
+}
 
 ULONGLONG CStdioFile::GetPosition() const {
   CheckStream();
@@ -163,7 +166,9 @@ BOOL CStdioFile::ReadString(CString& line) {
   CheckStream();
   const ssize_t n = ::getline(&m_lineBuf, &m_lineCap, m_pStream);
   if (n < 0) {
-    if (::ferror(m_pStream)) {
+    // getline also fails without the error flag (no memory for a huge
+    // line); only a real end of file may read as one.
+    if (::ferror(m_pStream) || !::feof(m_pStream)) {
       const int err = errno;
       ::clearerr(m_pStream);
       ThrowErrno(err, m_strFileName);

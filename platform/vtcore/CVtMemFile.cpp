@@ -10,12 +10,14 @@ namespace {
 constexpr uint64_t kMaxBytes = static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
 }  // namespace
 
+// Without a buffer there is nothing to describe, whatever the length; a
+// borrowed buffer is seen up to the largest size a position can reach.
 CVtMemFile::CVtMemFile(unsigned char* buffer, unsigned long length)
     : m_pBuffer(buffer),
-      m_nCapacity(static_cast<uint32_t>(length)),
+      m_nCapacity(buffer ? static_cast<uint32_t>(std::min<uint64_t>(length, kMaxBytes)) : 0),
       m_bOwnsBuffer(buffer == nullptr),
       m_nPosition(0),
-      m_nSize(static_cast<uint32_t>(length)) {}
+      m_nSize(m_nCapacity) {}
 
 CVtMemFile::CVtMemFile(const CVtMemFile& other)
     : m_pBuffer(other.m_pBuffer),
@@ -26,10 +28,13 @@ CVtMemFile::CVtMemFile(const CVtMemFile& other)
 
 CVtMemFile& CVtMemFile::operator=(const CVtMemFile& other) {
   if (this == &other) return *this;
-  if (m_pBuffer && m_bOwnsBuffer && m_pBuffer != other.m_pBuffer) std::free(m_pBuffer);
+  // Assigning a view of our own buffer keeps our ownership; any other
+  // assignment releases what we own and makes us a view.
+  const bool sameBuffer = m_pBuffer == other.m_pBuffer;
+  if (m_pBuffer && m_bOwnsBuffer && !sameBuffer) std::free(m_pBuffer);
+  m_bOwnsBuffer = sameBuffer && m_bOwnsBuffer;
   m_pBuffer = other.m_pBuffer;
   m_nCapacity = other.m_nCapacity;
-  m_bOwnsBuffer = false;
   m_nPosition = other.m_nPosition;
   m_nSize = other.m_nSize;
   return *this;
@@ -85,6 +90,8 @@ unsigned CVtMemFile::Read(void* data, unsigned size, unsigned count) {
 
 unsigned CVtMemFile::Write(const void* data, unsigned size, unsigned count) {
   if (size == 0 || count == 0) return 0;
+  // After Close freed the buffer its old size describes nothing.
+  if (!m_pBuffer) m_nSize = 0;
   uint64_t start = static_cast<uint32_t>(m_nPosition);
   uint64_t items = count;
   if (!Reserve(start + items * size)) {
@@ -115,6 +122,8 @@ bool CVtMemFile::Seek(long offset, int origin) {
     default:
       return false;
   }
+  // Both terms are bounded before the sum, so it cannot overflow.
+  if (offset > static_cast<long>(kMaxBytes) || offset < -static_cast<long>(kMaxBytes)) return false;
   int64_t target = base + static_cast<int64_t>(offset);
   if (target < 0 || static_cast<uint64_t>(target) > kMaxBytes) return false;
   m_nPosition = static_cast<int32_t>(target);

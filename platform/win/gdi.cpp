@@ -2,6 +2,7 @@
 // objects that a registry keeps track of, so a stale or foreign handle is
 // refused instead of being dereferenced.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <unordered_set>
@@ -201,8 +202,9 @@ BOOL DeleteObject(HGDIOBJ object) {
 
 int GetObject(HGDIOBJ object, int size, LPVOID out) {
   HBITMAP bm = LiveBitmap(object);
-  if (!bm || size <= 0) return 0;
-  if (!out) return static_cast<int>(sizeof(BITMAP));
+  if (!bm) return 0;
+  if (!out) return static_cast<int>(sizeof(BITMAP));  // the size a caller needs
+  if (size <= 0) return 0;
   BITMAP info{};
   info.bmType = 0;
   info.bmWidth = bm->width;
@@ -271,7 +273,9 @@ int GetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, LPVOID bits, BITMA
     h.biPlanes = 1;
     h.biBitCount = static_cast<WORD>(bm->bpp);
     h.biCompression = BI_RGB;
-    h.biSizeImage = static_cast<DWORD>(DibStride(bm->width, bm->bpp) * bm->height);
+    const size_t image = DibStride(bm->width, bm->bpp) * static_cast<size_t>(bm->height);
+    if (image > UINT32_MAX) return 0;
+    h.biSizeImage = static_cast<DWORD>(image);
     return bm->height;
   }
 
@@ -280,6 +284,8 @@ int GetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, LPVOID bits, BITMA
   const long width = h.biWidth;
   const long rows = h.biHeight > 0 ? h.biHeight : -static_cast<long>(h.biHeight);
   const size_t stride = DibStride(width, bpp);
+  // The image size must fit its 32-bit field, or callers would allocate too little.
+  if (stride * static_cast<size_t>(rows) > UINT32_MAX) return 0;
 
   // Indexed targets: keep the source's indexes when its table fits,
   // otherwise map every colour to the nearest entry of a fixed table.

@@ -93,7 +93,7 @@ TEST(CStdioFileTest, ReadStringMixesWithBinaryReadsAndScanf) {
   EXPECT_EQ(file.Read(buf, sizeof buf), 0u);
   EXPECT_EQ(file.Seek(-3, CFile::end), 15u);
   EXPECT_EQ(file.GetLength(), 18u);
-  EXPECT_EQ(file.Duplicate(), nullptr);
+  EXPECT_THROW(file.Duplicate(), CFileException);  // one stream per descriptor
 }
 
 TEST(CStdioFileTest, WritesGoOutUnchangedAndCountBeforeFlushing) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -102,6 +103,47 @@ TEST(CVtMemFileTest, CopiesShareTheBufferWithoutDoubleFree) {
   EXPECT_TRUE(original.OwnsBuffer());
   ASSERT_TRUE(original.Seek(0, 0));
   EXPECT_EQ(original.GetC(), 'g');
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CVtMemFileTest, StateStaysConsistentOnOddInputs) {
+  // A length without a buffer describes nothing: writes go to a new block.
+  CVtMemFile lengthOnly(nullptr, 100);
+  EXPECT_EQ(lengthOnly.Size(), 0);
+  EXPECT_EQ(lengthOnly.Write("abc", 1, 3), 3u);
+  EXPECT_EQ(lengthOnly.Size(), 3);
+
+  // Writing after Close starts over instead of trusting the freed size.
+  CVtMemFile file;
+  ASSERT_TRUE(file.Open());
+  std::vector<unsigned char> big(10000, 7);
+  ASSERT_EQ(file.Write(big.data(), 1, big.size()), big.size());
+  ASSERT_TRUE(file.Close());
+  ASSERT_TRUE(file.Seek(0, 0));
+  ASSERT_EQ(file.Write("0123456789", 1, 10), 10u);
+  EXPECT_EQ(file.Size(), 10);
+  ASSERT_TRUE(file.Seek(0, 0));
+  EXPECT_EQ(file.Read(big.data(), 1, big.size()), 10u);
+
+  // Offsets far out of range are refused, not wrapped.
+  EXPECT_FALSE(file.Seek(LONG_MAX, 1));
+  EXPECT_FALSE(file.Seek(LONG_MIN, 2));
+  EXPECT_EQ(file.Tell(), 10);
+
+  // A borrowed buffer longer than a position can reach is seen in part.
+  unsigned char byte = 0;
+  CVtMemFile huge(&byte, 5UL << 30);
+  EXPECT_EQ(huge.Size(), 0x7FFFFFFF);
+
+  // Assigning a view of our own buffer keeps the ownership.
+  CVtMemFile owner;
+  ASSERT_EQ(owner.Write("x", 1, 1), 1u);
+  CVtMemFile view(owner);
+  owner = view;
+  EXPECT_TRUE(owner.OwnsBuffer());
 }
 
 }  // namespace
