@@ -46,8 +46,9 @@ int CImgFileRaw::OpenForRead(CString path) {
 
 int CImgFileRaw::ReadIfoFile(CString path) {
   const CString ifoPath = CVtToolkit::ChangeExtName(path, ".ifo");
+  // A missing sidecar fails the open like an unreadable one.
   CStdioFile ifo;
-  if (!FileFound(ifoPath) || !ifo.Open(ifoPath, CFile::modeRead | CFile::typeText)) {
+  if (!ifo.Open(ifoPath, CFile::modeRead | CFile::typeText)) {
     VtGetErrorMsgObj()->FormatMessage(CVtErrorMsg::MSG_FILE_MISSING, ifoPath);
     return 0;
   }

@@ -95,14 +95,19 @@ std::string Number(double v) {
   return text;
 }
 
-// A reader opened by its driver's protocol, closed on destruction.
+// A reader opened by its driver's protocol; the driver closes its files
+// when it is destroyed.
 struct OpenReader {
   const ToolDriver* driver = nullptr;
   std::unique_ptr<CImgFile> file;
-  ~OpenReader() {
-    if (file && file->m_hFile != CFile::hFileNull) file->Abort();
-  }
 };
+
+// A driver's failure on `file`: the reason, and the text the driver
+// recorded on the error-message object, if any.
+FileError DriverFailure(const std::string& file, const std::string& reason) {
+  const std::string message = DriverMessage();
+  return FileError{file, message.empty() ? reason : reason + ": " + message};
+}
 
 void OpenForReading(OpenReader& r, const Arguments& args, const std::string& path) {
   if (!args.reader.empty()) {
@@ -121,11 +126,8 @@ void OpenForReading(OpenReader& r, const Arguments& args, const std::string& pat
   std::string reason;
   if (!r.driver->ApplyOptions(*r.file, args.options, reason)) throw UsageError{reason};
   ClearDriverMessage();
-  if (!r.driver->OpenRead(*r.file, path, reason)) {
-    const std::string message = DriverMessage();
-    if (!message.empty()) reason += ": " + message;
-    throw FileError{path, "driver " + std::string(r.driver->Name()) + ": " + reason};
-  }
+  if (!r.driver->OpenRead(*r.file, path, reason))
+    throw DriverFailure(path, "driver " + std::string(r.driver->Name()) + ": " + reason);
 }
 
 // Bytes a scan line must hold for this image: the driver's width bytes, and
@@ -239,11 +241,8 @@ int Convert(const Arguments& args) {
   std::unique_ptr<CImgFile> dst = writer->Create();
   std::string reason;
   ClearDriverMessage();
-  if (!writer->OpenWrite(*dst, out, reason)) {
-    const std::string message = DriverMessage();
-    throw FileError{out, "driver " + std::string(writer->Name()) + ": " + reason +
-                             (message.empty() ? "" : ": " + message)};
-  }
+  if (!writer->OpenWrite(*dst, out, reason))
+    throw DriverFailure(out, "driver " + std::string(writer->Name()) + ": " + reason);
   dst->SetWidth(src.GetWidth());
   dst->SetHeight(src.GetHeight());
   dst->SetPixelFormat(src.GetPixelFormat());
@@ -252,25 +251,21 @@ int Convert(const Arguments& args) {
   CRect2D bounds;
   if (r.driver->GetBounds(src, bounds)) writer->SetBounds(*dst, bounds);
   // A half-written file is of no use: it goes.
-  auto fail = [&](const std::string& why) {
+  auto abandon = [&](const std::string& file, const std::string& why) {
     dst->Abort();
     std::remove(out.c_str());
-    const std::string message = DriverMessage();
-    return FileError{out, why + (message.empty() ? "" : ": " + message)};
+    return DriverFailure(file, why);
   };
-  if (dst->SaveImage() < 0) throw fail("cannot write the header");
+  if (dst->SaveImage() < 0) throw abandon(out, "cannot write the header");
 
   CImgScanLine line(src.GetPixelFormat(),
                     std::max<long>(LineBytes(src), static_cast<long>(dst->GetWidthBytes())));
   Progress progress(src.GetHeight());
   for (unsigned long row = 0; row < src.GetHeight(); ++row) {
-    if (src.ReadScanLine(static_cast<long>(row), line) < 0) {
-      dst->Abort();
-      std::remove(out.c_str());
-      throw FileError{in, "cannot read row " + std::to_string(row)};
-    }
+    if (src.ReadScanLine(static_cast<long>(row), line) < 0)
+      throw abandon(in, "cannot read row " + std::to_string(row));
     if (dst->WriteScanLine(static_cast<long>(row), line) < 0)
-      throw fail("cannot write row " + std::to_string(row));
+      throw abandon(out, "cannot write row " + std::to_string(row));
     progress.Update(row + 1);
   }
   dst->Close();
