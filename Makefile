@@ -5,7 +5,7 @@
 #   make build     configure and build into build/ (the tool is build/bin/vtfmt)
 #   make demo      run vtfmt on the bundled samples
 #   make test      run every test; `make test SANITIZE=1` under ASan/UBSan (build-asan/)
-#   make bench     scan-line throughput beside GDAL's
+#   make bench     throughput beside GDAL's (BENCH="raw bmp ..." picks some)
 #   make fuzz      build the libFuzzer targets with clang (build-fuzz/) and run each
 #                  for FUZZ_SECONDS (default 60)
 
@@ -37,7 +37,7 @@ test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 bench: build
-	@$(BUILD)/bin/vtfmt_bench
+	@$(BUILD)/bin/vtfmt_bench $(BENCH)
 
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DVTFMT_FUZZ=ON -DVTFMT_TESTS=OFF -DVTFMT_BENCH=OFF >/dev/null

@@ -59,8 +59,26 @@ bool ToolDriver::OpenWrite(CImgFile& file, const std::string& path, std::string&
   return true;
 }
 
+namespace {
+std::vector<std::pair<int, const ToolDriver*>>& Registry() {
+  static std::vector<std::pair<int, const ToolDriver*>> registry;
+  return registry;
+}
+}  // namespace
+
+RegisterDriver::RegisterDriver(int order, const ToolDriver* driver) {
+  Registry().emplace_back(order, driver);
+}
+
 const std::vector<const ToolDriver*>& Drivers() {
-  static const std::vector<const ToolDriver*> drivers = {RawToolDriver()};
+  static const std::vector<const ToolDriver*> drivers = [] {
+    auto registry = Registry();
+    std::stable_sort(registry.begin(), registry.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<const ToolDriver*> list;
+    for (const auto& entry : registry) list.push_back(entry.second);
+    return list;
+  }();
   return drivers;
 }
 
@@ -100,6 +118,29 @@ const ToolDriver* DetectWriter(const std::string& path) {
     if (std::find(exts.begin(), exts.end(), ext) != exts.end()) return d;
   }
   return nullptr;
+}
+
+}  // namespace vtfmt
+
+namespace vtfmt {
+
+long ToolDriver::ReadRow(CImgFile& file, long row, CImgScanLine& line) const {
+  return file.ReadScanLine(row, line);
+}
+
+bool ToolDriver::SaveHeader(CImgFile& file, std::string& reason) const {
+  if (file.SaveImage() >= 0) return true;
+  reason = "cannot write the header";
+  return false;
+}
+
+long ToolDriver::WriteRow(CImgFile& file, long row, CImgScanLine& line) const {
+  return file.WriteScanLine(row, line);
+}
+
+bool ToolDriver::FinishWrite(CImgFile& file, std::string&) const {
+  file.Close();
+  return true;
 }
 
 }  // namespace vtfmt

@@ -45,6 +45,12 @@ class ToolDriver {
   // Opens `path` for reading by the driver's protocol (OpenForRead then
   // LoadImage unless the driver says otherwise). False with `reason`.
   virtual bool OpenRead(CImgFile& file, const std::string& path, std::string& reason) const;
+  // True when row 0 of an open image is the bottom row of the picture.
+  virtual bool BottomUp(CImgFile& file) const { return false; }
+  // True when the driver delivers rows only once each, in order from row 0.
+  virtual bool SequentialRead() const { return false; }
+  // Reads row `row` (file order) of an open image; negative on failure.
+  virtual long ReadRow(CImgFile& file, long row, CImgScanLine& line) const;
   // Geographic bounds of an open image; false when the format has none.
   virtual bool GetBounds(CImgFile& file, CRect2D& bounds) const { return false; }
   virtual InfoLines ExtraInfo(CImgFile& file) const { return {}; }
@@ -53,6 +59,13 @@ class ToolDriver {
   virtual bool OpenWrite(CImgFile& file, const std::string& path, std::string& reason) const;
   // Hands bounds to a writer whose format stores them.
   virtual void SetBounds(CImgFile& file, const CRect2D& bounds) const {}
+  // Writes the header once the properties and bounds are set (SaveImage
+  // unless the driver says otherwise). False with `reason`.
+  virtual bool SaveHeader(CImgFile& file, std::string& reason) const;
+  // Writes row `row` in the writer's file order; negative on failure.
+  virtual long WriteRow(CImgFile& file, long row, CImgScanLine& line) const;
+  // Completes and closes a written file. False with `reason`.
+  virtual bool FinishWrite(CImgFile& file, std::string& reason) const;
 };
 
 // Every driver, in a fixed order.
@@ -70,7 +83,11 @@ std::string DriverMessage();
 // Lower-cased extension of `path` with its dot, or empty.
 std::string ExtensionOf(const std::string& path);
 
-// Adapter factories, one per driver.
-const ToolDriver* RawToolDriver();
+// Each adapter registers itself from its own file with a static
+// `const RegisterDriver kRegistered(order, &adapter);`; `order` fixes its
+// place in the list (raw 10, bmp 20, aaigrid 30, nsdtf 40, ...).
+struct RegisterDriver {
+  RegisterDriver(int order, const ToolDriver* driver);
+};
 
 }  // namespace vtfmt

@@ -4,6 +4,7 @@
 //   vtfmt info    [-f DRIVER] [-oo KEY=VALUE]... FILE
 //   vtfmt dump    [-f DRIVER] [-oo KEY=VALUE]... FILE
 //   vtfmt convert [-f DRIVER] [-F DRIVER] [-oo KEY=VALUE]... IN OUT
+//   vtfmt e00 info FILE | cat FILE | write [--level none|partial|full] IN OUT
 //
 // Exit status: 0 success, 1 a file cannot be opened or is not of the format
 // (one line on standard error), 2 a usage error.
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "Command.h"
 #include "ToolDriver.h"
 #include "platform/mfc/CException.h"
 #include "platform/vtcore/CVtImgToolkit.h"
@@ -26,25 +28,14 @@
 namespace {
 using namespace vtfmt;
 
-constexpr int kOk = 0;
-constexpr int kFailed = 1;
-constexpr int kUsage = 2;
-
 const char kUsageText[] =
     "usage: vtfmt formats\n"
     "       vtfmt info    [-f DRIVER] [-oo KEY=VALUE]... FILE\n"
     "       vtfmt dump    [-f DRIVER] [-oo KEY=VALUE]... FILE\n"
-    "       vtfmt convert [-f DRIVER] [-F DRIVER] [-oo KEY=VALUE]... IN OUT\n";
-
-struct UsageError {
-  std::string text;
-};
-
-// A failure to report on one line: the file concerned and why.
-struct FileError {
-  std::string file;
-  std::string reason;
-};
+    "       vtfmt convert [-f DRIVER] [-F DRIVER] [-oo KEY=VALUE]... IN OUT\n"
+    "       vtfmt e00 info FILE\n"
+    "       vtfmt e00 cat FILE\n"
+    "       vtfmt e00 write [--level none|partial|full] IN OUT\n";
 
 struct Arguments {
   std::string reader;  // -f
@@ -286,6 +277,7 @@ int Run(int argc, char** argv) {
   if (command == "info") return Info(Parse(argc, argv, 2, false));
   if (command == "dump") return Dump(Parse(argc, argv, 2, false));
   if (command == "convert") return Convert(Parse(argc, argv, 2, true));
+  if (command == "e00") return E00Command(argc, argv, 2);
   throw UsageError{"unknown command " + command};
 }
 }  // namespace

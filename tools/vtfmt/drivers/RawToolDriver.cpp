@@ -8,7 +8,7 @@
 namespace vtfmt {
 namespace {
 
-class RawDriver : public ToolDriver {
+class RawDriver final : public ToolDriver {
  public:
   const char* Name() const override { return "raw"; }
   bool CanRead() const override { return true; }
@@ -41,11 +41,9 @@ class RawDriver : public ToolDriver {
   }
 };
 
-}  // namespace
+const RawDriver kDriver;
+const RegisterDriver kRegistered(10, &kDriver);
 
-const ToolDriver* RawToolDriver() {
-  static const RawDriver driver;
-  return &driver;
-}
+}  // namespace
 
 }  // namespace vtfmt

@@ -1,0 +1,27 @@
+// What the subcommands of vtfmt share: the exit codes and the two kinds of
+// failure that main() reports on one line of standard error.
+#pragma once
+
+#include <string>
+
+namespace vtfmt {
+
+constexpr int kOk = 0;
+constexpr int kFailed = 1;  // a file cannot be opened, read or written
+constexpr int kUsage = 2;   // bad command line
+
+// A bad command line; main() prints the text and the usage.
+struct UsageError {
+  std::string text;
+};
+
+// A failure to report on one line: the file concerned and why.
+struct FileError {
+  std::string file;
+  std::string reason;
+};
+
+// `vtfmt e00 ...`: argv[first] is the e00 subcommand.
+int E00Command(int argc, char** argv, int first);
+
+}  // namespace vtfmt
