@@ -69,6 +69,7 @@ TEST_F(VtfmtTest, InfoOfTheRawSample) {
   EXPECT_EQ(keys["pixel_format_ext"], "24");
   EXPECT_EQ(keys["width_bytes"], "300");
   EXPECT_EQ(keys["palette_entries"], "0");
+  EXPECT_EQ(keys["row_order"], "top-down");
   EXPECT_EQ(keys["bounds"], "500 3100 700 3000");
   EXPECT_EQ(keys["raw_file"], dir / "dem.raw");
   EXPECT_TRUE(r.err.empty());

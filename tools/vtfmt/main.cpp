@@ -151,6 +151,7 @@ int Info(const Arguments& args) {
   std::printf("pixel_format_ext: %d\n", static_cast<int>(f.GetPixelFormatExt()));
   std::printf("width_bytes: %lu\n", f.GetWidthBytes());
   std::printf("palette_entries: %d\n", f.m_Palette.GetSize());
+  std::printf("row_order: %s\n", r.driver->BottomUp(f) ? "bottom-up" : "top-down");
   CRect2D b;
   if (r.driver->GetBounds(f, b))
     std::printf("bounds: %s %s %s %s\n", Number(b.left).c_str(), Number(b.top).c_str(),
@@ -172,7 +173,7 @@ int Dump(const Arguments& args) {
   static char buffer[1 << 16];
   std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
   for (unsigned long row = 0; row < f.GetHeight(); ++row) {
-    if (f.ReadScanLine(static_cast<long>(row), line) < 0)
+    if (r.driver->ReadRow(f, static_cast<long>(row), line) < 0)
       throw FileError{args.files[0], "cannot read row " + std::to_string(row)};
     if (std::fwrite(line.GetData(), 1, static_cast<size_t>(rowBytes), stdout) !=
         static_cast<size_t>(rowBytes))
@@ -210,6 +211,57 @@ bool SameFile(const std::string& a, const std::string& b) {
          sa.st_ino == sb.st_ino;
 }
 
+// Source rows in the order a writer wants them. Rows keep their place in
+// the picture: when the two files store rows in opposite orders, the source
+// is read backwards, or, when its driver can only read forwards, its rows
+// are first spilled to a temporary file and taken back from there, so no
+// more than one row is ever held in memory.
+class RowSource {
+ public:
+  RowSource(const ToolDriver& driver, CImgFile& file, const std::string& path, bool reverse)
+      : driver_(driver), file_(file), path_(path), reverse_(reverse) {}
+  ~RowSource() {
+    if (spill_) std::fclose(spill_);
+  }
+  RowSource(const RowSource&) = delete;
+  RowSource& operator=(const RowSource&) = delete;
+
+  // Fills `line` with the row that goes to the writer's row `k`.
+  void Read(unsigned long k, CImgScanLine& line) {
+    const unsigned long height = file_.GetHeight();
+    if (!reverse_) return ReadFromFile(k, line);
+    if (!driver_.SequentialRead()) return ReadFromFile(height - 1 - k, line);
+    if (!spill_) Spill(line);
+    const size_t bytes = static_cast<size_t>(line.GetSize());
+    if (fseeko(spill_, static_cast<off_t>((height - 1 - k) * bytes), SEEK_SET) != 0 ||
+        std::fread(line.GetData(), 1, bytes, spill_) != bytes)
+      throw FileError{"temporary file", std::strerror(errno)};
+  }
+
+ private:
+  void ReadFromFile(unsigned long row, CImgScanLine& line) {
+    if (driver_.ReadRow(file_, static_cast<long>(row), line) < 0)
+      throw FileError{path_, "cannot read row " + std::to_string(row)};
+  }
+
+  void Spill(CImgScanLine& line) {
+    spill_ = std::tmpfile();
+    if (!spill_) throw FileError{"temporary file", std::strerror(errno)};
+    const size_t bytes = static_cast<size_t>(line.GetSize());
+    for (unsigned long row = 0; row < file_.GetHeight(); ++row) {
+      ReadFromFile(row, line);
+      if (std::fwrite(line.GetData(), 1, bytes, spill_) != bytes)
+        throw FileError{"temporary file", std::strerror(errno)};
+    }
+  }
+
+  const ToolDriver& driver_;
+  CImgFile& file_;
+  std::string path_;
+  bool reverse_;
+  FILE* spill_ = nullptr;
+};
+
 int Convert(const Arguments& args) {
   if (args.files.size() != 2) throw UsageError{"convert takes IN and OUT"};
   const std::string& in = args.files[0];
@@ -232,8 +284,8 @@ int Convert(const Arguments& args) {
   std::unique_ptr<CImgFile> dst = writer->Create();
   std::string reason;
   ClearDriverMessage();
-  if (!writer->OpenWrite(*dst, out, reason))
-    throw DriverFailure(out, "driver " + std::string(writer->Name()) + ": " + reason);
+  const std::string writerName = "driver " + std::string(writer->Name()) + ": ";
+  if (!writer->OpenWrite(*dst, out, reason)) throw DriverFailure(out, writerName + reason);
   dst->SetWidth(src.GetWidth());
   dst->SetHeight(src.GetHeight());
   dst->SetPixelFormat(src.GetPixelFormat());
@@ -242,24 +294,30 @@ int Convert(const Arguments& args) {
   CRect2D bounds;
   if (r.driver->GetBounds(src, bounds)) writer->SetBounds(*dst, bounds);
   // A half-written file is of no use: it goes.
-  auto abandon = [&](const std::string& file, const std::string& why) {
+  auto abandon = [&](const FileError& error) {
     dst->Abort();
     std::remove(out.c_str());
-    return DriverFailure(file, why);
+    return error;
   };
-  if (dst->SaveImage() < 0) throw abandon(out, "cannot write the header");
-
-  CImgScanLine line(src.GetPixelFormat(),
-                    std::max<long>(LineBytes(src), static_cast<long>(dst->GetWidthBytes())));
-  Progress progress(src.GetHeight());
-  for (unsigned long row = 0; row < src.GetHeight(); ++row) {
-    if (src.ReadScanLine(static_cast<long>(row), line) < 0)
-      throw abandon(in, "cannot read row " + std::to_string(row));
-    if (dst->WriteScanLine(static_cast<long>(row), line) < 0)
-      throw abandon(out, "cannot write row " + std::to_string(row));
-    progress.Update(row + 1);
+  try {
+    if (!writer->SaveHeader(*dst, reason)) throw DriverFailure(out, writerName + reason);
+    CImgScanLine line(src.GetPixelFormat(),
+                      std::max<long>(LineBytes(src), static_cast<long>(dst->GetWidthBytes())));
+    RowSource rows(*r.driver, src, in, r.driver->BottomUp(src) != writer->BottomUp(*dst));
+    Progress progress(src.GetHeight());
+    for (unsigned long k = 0; k < src.GetHeight(); ++k) {
+      rows.Read(k, line);
+      if (writer->WriteRow(*dst, static_cast<long>(k), line) < 0)
+        throw DriverFailure(out, writerName + "cannot write row " + std::to_string(k));
+      progress.Update(k + 1);
+    }
+    if (!writer->FinishWrite(*dst, reason)) throw DriverFailure(out, writerName + reason);
+  } catch (const FileError& error) {
+    throw abandon(error);
+  } catch (const CFileException&) {
+    abandon(FileError{});
+    throw;
   }
-  dst->Close();
   return kOk;
 }
 
