@@ -1,0 +1,206 @@
+// vtfmt on bitmaps end to end: info, dump and convert, checked with GDAL.
+#include <gtest/gtest.h>
+
+#include <gdal.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/ScratchDir.h"
+
+namespace {
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// A picture as GDAL reads it: top row first, bands interleaved by pixel.
+struct Picture {
+  int width = 0, height = 0, bands = 0;
+  std::vector<unsigned char> pixels;
+  std::vector<GDALColorEntry> colors;
+};
+
+bool GdalRead(const std::string& path, Picture& p) {
+  GDALAllRegister();
+  GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);
+  if (!ds) return false;
+  p.width = GDALGetRasterXSize(ds);
+  p.height = GDALGetRasterYSize(ds);
+  p.bands = GDALGetRasterCount(ds);
+  p.pixels.resize(static_cast<size_t>(p.width) * p.height * p.bands);
+  const CPLErr err =
+      GDALDatasetRasterIO(ds, GF_Read, 0, 0, p.width, p.height, p.pixels.data(), p.width, p.height, GDT_Byte,
+                          p.bands, nullptr, p.bands, static_cast<GSpacing>(p.width) * p.bands, 1);
+  if (GDALColorTableH table = GDALGetRasterColorTable(GDALGetRasterBand(ds, 1)))
+    for (int i = 0; i < GDALGetColorEntryCount(table); ++i) p.colors.push_back(*GDALGetColorEntry(table, i));
+  GDALClose(ds);
+  return err == CE_None;
+}
+
+bool GdalWrite(const std::string& path, const Picture& p) {
+  GDALAllRegister();
+  GDALDatasetH ds =
+      GDALCreate(GDALGetDriverByName("BMP"), path.c_str(), p.width, p.height, p.bands, GDT_Byte, nullptr);
+  if (!ds) return false;
+  if (!p.colors.empty()) {
+    GDALColorTableH table = GDALCreateColorTable(GPI_RGB);
+    for (size_t i = 0; i < p.colors.size(); ++i) GDALSetColorEntry(table, static_cast<int>(i), &p.colors[i]);
+    GDALSetRasterColorTable(GDALGetRasterBand(ds, 1), table);
+    GDALDestroyColorTable(table);
+  }
+  const CPLErr err = GDALDatasetRasterIO(
+      ds, GF_Write, 0, 0, p.width, p.height, const_cast<unsigned char*>(p.pixels.data()), p.width, p.height,
+      GDT_Byte, p.bands, nullptr, p.bands, static_cast<GSpacing>(p.width) * p.bands, 1);
+  GDALClose(ds);
+  return err == CE_None;
+}
+
+Picture Pattern(int width, int height, int bands) {
+  Picture p;
+  p.width = width;
+  p.height = height;
+  p.bands = bands;
+  for (size_t i = 0; i < static_cast<size_t>(width) * height * bands; ++i)
+    p.pixels.push_back(static_cast<unsigned char>(i * 37 + i / 11));
+  if (bands == 1)
+    for (short i = 0; i < 256; ++i)
+      p.colors.push_back(GDALColorEntry{i, static_cast<short>(255 - i), static_cast<short>(i / 2), 255});
+  return p;
+}
+
+class VtfmtBmpTest : public ::testing::Test {
+ protected:
+  int Run(const std::string& args, std::string* out = nullptr) {
+    const std::string cmd =
+        Quote(VTFMT_TOOL_PATH) + " " + args + " >" + Quote(dir / "stdout") + " 2>" + Quote(dir / "stderr");
+    const int raw = std::system(cmd.c_str());
+    if (out) *out = dir.Get("stdout");
+    err = dir.Get("stderr");
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  }
+  static std::map<std::string, std::string> Keys(const std::string& text) {
+    std::map<std::string, std::string> keys;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+      const size_t colon = line.find(": ");
+      if (colon != std::string::npos) keys[line.substr(0, colon)] = line.substr(colon + 2);
+    }
+    return keys;
+  }
+  ScratchDir dir;
+  std::string err;
+};
+
+TEST_F(VtfmtBmpTest, InfoOfGdalBitmaps) {
+  ASSERT_TRUE(GdalWrite(dir / "p.bmp", Pattern(37, 5, 1)));
+  std::string out;
+  ASSERT_EQ(Run("info " + Quote(dir / "p.bmp"), &out), 0) << err;
+  auto keys = Keys(out);
+  EXPECT_EQ(keys["driver"], "bmp");
+  EXPECT_EQ(keys["width"], "37");
+  EXPECT_EQ(keys["height"], "5");
+  EXPECT_EQ(keys["pixel_format"], "8");
+  EXPECT_EQ(keys["width_bytes"], "40");
+  EXPECT_EQ(keys["palette_entries"], "256");
+  EXPECT_EQ(keys["row_order"], "bottom-up");
+  EXPECT_EQ(keys["bounds"], "none");
+  EXPECT_EQ(keys["header"], "windows");
+  EXPECT_EQ(keys["compression"], "0");
+
+  // Found by content whatever the name; a negative height reads top-down.
+  std::string bytes = dir.Get("p.bmp");
+  const int32_t minusFive = -5;
+  bytes.replace(22, 4, reinterpret_cast<const char*>(&minusFive), 4);
+  dir.Put("down.img", bytes);
+  ASSERT_EQ(Run("info " + Quote(dir / "down.img"), &out), 0) << err;
+  keys = Keys(out);
+  EXPECT_EQ(keys["driver"], "bmp");
+  EXPECT_EQ(keys["height"], "5");
+  EXPECT_EQ(keys["row_order"], "top-down");
+
+  // A broken header fails with the driver's reason.
+  bytes.replace(28, 1, 1, '\x07');
+  dir.Put("bad.bmp", bytes);
+  EXPECT_NE(Run("info " + Quote(dir / "bad.bmp")), 0);
+  EXPECT_NE(err.find("bit count"), std::string::npos) << err;
+}
+
+TEST_F(VtfmtBmpTest, DumpGivesGdalsPixelsInFileRowOrder) {
+  const Picture p = Pattern(13, 7, 3);
+  ASSERT_TRUE(GdalWrite(dir / "rgb.bmp", p));
+  std::string out;
+  ASSERT_EQ(Run("dump " + Quote(dir / "rgb.bmp"), &out), 0) << err;
+  ASSERT_EQ(out.size(), 13u * 7 * 3);  // rows without their padding
+  for (int r = 0; r < 7; ++r) {
+    const int y = 6 - r;  // file row r is the picture's row from the bottom
+    for (int x = 0; x < 13; ++x)
+      for (int c = 0; c < 3; ++c)
+        ASSERT_EQ(static_cast<unsigned char>(out[(r * 13 + x) * 3 + 2 - c]), p.pixels[(y * 13 + x) * 3 + c])
+            << r << "," << x;
+  }
+}
+
+TEST_F(VtfmtBmpTest, ConvertRawToBitmapKeepsThePictureUpright) {
+  for (const char* name : {"dem.raw", "dem.ifo"}) {
+    std::ifstream in(std::string(VTFMT_SOURCE_DIR) + "/samples/" + name, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    dir.Put(name, bytes.str());
+  }
+  ASSERT_EQ(Run("convert " + Quote(dir / "dem.raw") + " " + Quote(dir / "dem.bmp")), 0) << err;
+  Picture p;
+  ASSERT_TRUE(GdalRead(dir / "dem.bmp", p));
+  ASSERT_EQ(p.width, 100);
+  ASSERT_EQ(p.height, 50);
+  ASSERT_EQ(p.bands, 3);
+  // The raw file's first row is the top of the picture; its bytes land in
+  // the bitmap as blue, green, red.
+  const std::string raw = dir.Get("dem.raw");
+  for (int y = 0; y < 50; ++y)
+    for (int x = 0; x < 100; ++x)
+      for (int c = 0; c < 3; ++c)
+        ASSERT_EQ(p.pixels[(y * 100 + x) * 3 + c], static_cast<unsigned char>(raw[(y * 100 + x) * 3 + 2 - c]))
+            << y << "," << x;
+}
+
+TEST_F(VtfmtBmpTest, ConvertBitmapToBitmap) {
+  const Picture p = Pattern(21, 9, 1);
+  ASSERT_TRUE(GdalWrite(dir / "p.bmp", p));
+  ASSERT_EQ(Run("convert " + Quote(dir / "p.bmp") + " " + Quote(dir / "q.bmp")), 0) << err;
+  Picture q;
+  ASSERT_TRUE(GdalRead(dir / "q.bmp", q));
+  EXPECT_EQ(q.pixels, p.pixels);
+  ASSERT_EQ(q.colors.size(), 256u);
+  for (size_t i = 0; i < 256; ++i) {
+    EXPECT_EQ(q.colors[i].c1, p.colors[i].c1);
+    EXPECT_EQ(q.colors[i].c3, p.colors[i].c3);
+  }
+
+  // A top-down source: its top row becomes the last row of the written file.
+  ASSERT_TRUE(GdalWrite(dir / "rgb.bmp", Pattern(6, 4, 3)));
+  std::string bytes = dir.Get("rgb.bmp");
+  const size_t rowBytes = 20, off = bytes.size() - 4 * rowBytes;
+  std::string flipped = bytes.substr(0, off);
+  for (int r = 3; r >= 0; --r) flipped += bytes.substr(off + r * rowBytes, rowBytes);
+  const int32_t minusFour = -4;
+  flipped.replace(22, 4, reinterpret_cast<const char*>(&minusFour), 4);
+  dir.Put("down.bmp", flipped);
+  ASSERT_EQ(Run("convert " + Quote(dir / "down.bmp") + " " + Quote(dir / "up.bmp")), 0) << err;
+  Picture down, up;
+  ASSERT_TRUE(GdalRead(dir / "down.bmp", down));
+  ASSERT_TRUE(GdalRead(dir / "up.bmp", up));
+  EXPECT_EQ(down.pixels, Pattern(6, 4, 3).pixels);
+  EXPECT_EQ(up.pixels, down.pixels);
+  EXPECT_EQ(dir.Get("up.bmp").substr(off), bytes.substr(off));
+}
+
+}  // namespace

@@ -1,0 +1,45 @@
+// Windows and OS/2 bitmaps: read every kind, write uncompressed files with a
+// 40-byte header. Rows are stored bottom first unless the height was negative.
+#include <string>
+
+#include "ToolDriver.h"
+#include "raster/CImgFileBmp.h"
+
+namespace vtfmt {
+namespace {
+
+class BmpDriver final : public ToolDriver {
+ public:
+  const char* Name() const override { return "bmp"; }
+  bool CanRead() const override { return true; }
+  bool CanWrite() const override { return true; }
+  std::vector<std::string> Extensions() const override { return {".bmp"}; }
+
+  // Every bitmap starts with its signature, so the content alone decides: a
+  // .bmp name without it (or a missing file) is left to other drivers, such
+  // as a raw raster whose sidecar sits beside that name.
+  ProbeScore Probe(const std::string&, const std::vector<unsigned char>& head) const override {
+    if (head.size() >= 2 && ((head[0] == 'B' && head[1] == 'M') || (head[0] == 'b' && head[1] == 'm')))
+      return kContent;
+    return kNoMatch;
+  }
+
+  std::unique_ptr<CImgFile> Create() const override { return std::make_unique<CImgFileBmp>(); }
+
+  bool BottomUp(CImgFile& file) const override { return static_cast<CImgFileBmp&>(file).m_dwTopDown == 0; }
+
+  InfoLines ExtraInfo(CImgFile& file) const override {
+    const CImgFileBmp& bmp = static_cast<CImgFileBmp&>(file);
+    const bool os2 = bmp.m_wHeaderKind == CImgFileBmp::kOs2Header;
+    return {{"header", os2 ? "os2" : "windows"},
+            {"header_size", std::to_string(os2 ? bmp.m_bmcHeader.bcSize : bmp.m_bmiHeader.biSize)},
+            {"compression", std::to_string(bmp.GetCompression())},
+            {"off_bits", std::to_string(bmp.m_bmfHeader.bfOffBits)}};
+  }
+};
+
+const BmpDriver kDriver;
+const RegisterDriver kRegistered(20, &kDriver);
+
+}  // namespace
+}  // namespace vtfmt
