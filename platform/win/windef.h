@@ -11,6 +11,7 @@ typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef uint32_t UINT;
+typedef intptr_t INT_PTR;
 typedef int BOOL;
 typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;

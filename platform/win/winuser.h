@@ -14,3 +14,6 @@ BOOL EmptyClipboard();
 HANDLE SetClipboardData(UINT format, HANDLE data);
 HANDLE GetClipboardData(UINT format);
 BOOL IsClipboardFormatAvailable(UINT format);
+
+// Dialog results.
+enum : int { IDOK = 1, IDCANCEL = 2 };

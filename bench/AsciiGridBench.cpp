@@ -1,0 +1,123 @@
+// ESRI ASCII grid: a 3000 x 3000 float grid written by GDAL, every row read
+// as single-precision cells by our driver and by GDAL; then the same grid
+// written by both from memory.
+#include <cpl_string.h>
+#include <gdal.h>
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "Bench.h"
+#include "raster/CImgFileGrid.h"
+
+namespace {
+
+const int kSize = 3000;
+
+double FileBytes(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? double(st.st_size) : 0.0;
+}
+
+int Run(int passes) {
+  GDALAllRegister();
+  bench::ScratchDir dir;
+  const std::string source = dir / "bench.asc";
+  std::vector<float> cells(size_t(kSize) * kSize);
+  for (size_t i = 0; i < cells.size(); ++i)
+    cells[i] = float(std::sin(double(i % 7919) * 0.01) * 1000.0 + double(i / kSize) * 0.25);
+  GDALDatasetH mem = GDALCreate(GDALGetDriverByName("MEM"), "", kSize, kSize, 1, GDT_Float32, nullptr);
+  double gt[6] = {500000, 30, 0, 4000000, 0, -30};
+  GDALSetGeoTransform(mem, gt);
+  if (GDALRasterIO(GDALGetRasterBand(mem, 1), GF_Write, 0, 0, kSize, kSize, cells.data(), kSize, kSize,
+                   GDT_Float32, 0, 0) != CE_None) {
+    GDALClose(mem);
+    return 1;
+  }
+  GDALClose(
+      GDALCreateCopy(GDALGetDriverByName("AAIGrid"), source.c_str(), mem, FALSE, nullptr, nullptr, nullptr));
+  const double bytes = FileBytes(source);
+  std::printf("ASCII grid %d x %d float (%.1f MB), best of %d passes\n", kSize, kSize, bytes / 1e6, passes);
+
+  bool failed = false;
+  double sumOurs = 0, sumGdal = 0;
+  const double ours = bench::BestSeconds(passes, [&] {
+    CImgFileGrid grid;
+    grid.m_RequestedPixelFormat = PF_FLOAT32;
+    if (!grid.OpenForRead(source.c_str()) || grid.LoadImage() < 0) {
+      failed = true;
+      return;
+    }
+    CImgScanLine line(PF_FLOAT32, long(grid.GetWidthBytes()));
+    sumOurs = 0;
+    for (int r = 0; r < kSize; ++r) {
+      if (grid.ReadScanLine(r, line) < 0) failed = true;
+      sumOurs += line.GetValue(r);
+    }
+    grid.Close();
+  });
+  const double gdal = bench::BestSeconds(passes, [&] {
+    GDALDatasetH ds = GDALOpen(source.c_str(), GA_ReadOnly);
+    if (!ds) {
+      failed = true;
+      return;
+    }
+    std::vector<float> row(kSize);
+    sumGdal = 0;
+    for (int r = 0; r < kSize; ++r) {
+      if (GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, r, kSize, 1, row.data(), kSize, 1, GDT_Float32,
+                       0, 0) != CE_None)
+        failed = true;
+      sumGdal += row[size_t(r)];
+    }
+    GDALClose(ds);
+  });
+  if (failed || sumOurs != sumGdal) {
+    std::fprintf(stderr, "aaigrid: the reads failed or disagree\n");
+    GDALClose(mem);
+    return 1;
+  }
+  bench::Report("aaigrid: read float rows", bytes, ours, gdal);
+
+  // Writing: ours from float rows ("%f"), GDAL's CreateCopy from memory.
+  const std::string oursOut = dir / "ours.asc", gdalOut = dir / "gdal.asc";
+  const double write = bench::BestSeconds(passes, [&] {
+    CImgFileGrid grid;
+    if (!grid.OpenForWrite(oursOut.c_str())) {
+      failed = true;
+      return;
+    }
+    grid.m_nColumns = grid.m_nRows = kSize;
+    grid.m_dLowerLeftX = 500000;
+    grid.m_dLowerLeftY = 4000000 - 30.0 * kSize;
+    grid.m_dCellWidth = grid.m_dCellHeight = 30;
+    grid.SaveImage();
+    CImgScanLine line(PF_FLOAT32, 4L * kSize);
+    for (int r = 0; r < kSize; ++r) {
+      std::memcpy(line.GetData(), cells.data() + size_t(r) * kSize, 4 * size_t(kSize));
+      if (grid.WriteScanLine(r, line) < 0) failed = true;
+    }
+    grid.Close();
+  });
+  const double gdalWrite = bench::BestSeconds(passes, [&] {
+    GDALClose(GDALCreateCopy(GDALGetDriverByName("AAIGrid"), gdalOut.c_str(), mem, FALSE, nullptr, nullptr,
+                             nullptr));
+  });
+  GDALClose(mem);
+  if (failed) {
+    std::fprintf(stderr, "aaigrid: the writes failed\n");
+    return 1;
+  }
+  bench::Report("aaigrid: write float rows (MB of our file)", FileBytes(oursOut), write, gdalWrite);
+  std::printf("aaigrid: files written: ours %.1f MB (%%f), GDAL %.1f MB\n", FileBytes(oursOut) / 1e6,
+              FileBytes(gdalOut) / 1e6);
+  return 0;
+}
+
+const bench::RegisterBench kRegistered("aaigrid", Run);
+
+}  // namespace
