@@ -11,15 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "support/ScratchDir.h"
+#include "support/ToolRun.h"
 
 namespace {
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
 
 // A picture as GDAL reads it: top row first, bands interleaved by pixel.
 struct Picture {
@@ -79,23 +73,12 @@ Picture Pattern(int width, int height, int bands) {
 class VtfmtBmpTest : public ::testing::Test {
  protected:
   int Run(const std::string& args, std::string* out = nullptr) {
-    const std::string cmd =
-        Quote(VTFMT_TOOL_PATH) + " " + args + " >" + Quote(dir / "stdout") + " 2>" + Quote(dir / "stderr");
-    const int raw = std::system(cmd.c_str());
-    if (out) *out = dir.Get("stdout");
-    err = dir.Get("stderr");
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    const ToolResult r = RunTool(dir, args);
+    if (out) *out = r.out;
+    err = r.err;
+    return r.status;
   }
-  static std::map<std::string, std::string> Keys(const std::string& text) {
-    std::map<std::string, std::string> keys;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-      const size_t colon = line.find(": ");
-      if (colon != std::string::npos) keys[line.substr(0, colon)] = line.substr(colon + 2);
-    }
-    return keys;
-  }
+  static std::map<std::string, std::string> Keys(const std::string& text) { return KeyValues(text); }
   ScratchDir dir;
   std::string err;
 };

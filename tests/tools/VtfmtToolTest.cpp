@@ -9,44 +9,16 @@
 #include <sstream>
 #include <string>
 
-#include "support/ScratchDir.h"
+#include "support/ToolRun.h"
 
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using Result = ToolResult;
 
 class VtfmtTest : public ::testing::Test {
  protected:
-  Result Run(const std::string& args) {
-    const std::string cmd =
-        Quote(VTFMT_TOOL_PATH) + " " + args + " >" + Quote(dir / "stdout") + " 2>" + Quote(dir / "stderr");
-    Result r;
-    int raw = std::system(cmd.c_str());
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = dir.Get("stdout");
-    r.err = dir.Get("stderr");
-    return r;
-  }
-  static std::map<std::string, std::string> Keys(const std::string& text) {
-    std::map<std::string, std::string> keys;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-      size_t colon = line.find(": ");
-      if (colon != std::string::npos) keys[line.substr(0, colon)] = line.substr(colon + 2);
-    }
-    return keys;
-  }
+  Result Run(const std::string& args) { return RunTool(dir, args); }
+  static std::map<std::string, std::string> Keys(const std::string& text) { return KeyValues(text); }
   std::string Sample(const char* name) { return std::string(VTFMT_SOURCE_DIR) + "/samples/" + name; }
   ScratchDir dir;
 };

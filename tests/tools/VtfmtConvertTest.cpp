@@ -1,0 +1,84 @@
+// vtfmt convert across row orders: an ASCII grid (top row first, readable
+// only forwards) to a BMP (bottom row first) and back, checked through GDAL,
+// and a failed conversion leaving no output behind.
+#include <gdal.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/ToolRun.h"
+
+namespace {
+
+// Band 1 of `path` as GDAL reads it, top row first.
+std::vector<double> GdalCells(const std::string& path, int& width, int& height) {
+  GDALAllRegister();
+  std::vector<double> cells;
+  GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);
+  if (!ds) return cells;
+  width = GDALGetRasterXSize(ds);
+  height = GDALGetRasterYSize(ds);
+  cells.resize(static_cast<size_t>(width) * height);
+  if (GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, 0, width, height, cells.data(), width, height,
+                   GDT_Float64, 0, 0) != CE_None)
+    cells.clear();
+  GDALClose(ds);
+  return cells;
+}
+
+// An ASCII grid of `width` x `height` whose cells differ along both axes, so
+// a reversed or shifted row shows.
+std::string Grid(int width, int height, bool lastRowShort = false) {
+  std::string text = "ncols " + std::to_string(width) + "\nnrows " + std::to_string(height) +
+                     "\nxllcorner 1000\nyllcorner 2000\ncellsize 5\nNODATA_value -9999\n";
+  for (int r = 0; r < height; ++r) {
+    const int cells = (lastRowShort && r == height - 1) ? width - 1 : width;
+    for (int c = 0; c < cells; ++c) {
+      const double v = (r * 31 + c * 7) % 250 + 0.75;
+      text += (r == 1 && c == 2) ? std::string("-9999") : std::to_string(v);
+      text += c + 1 < cells ? " " : "\n";
+    }
+  }
+  return text;
+}
+
+TEST(VtfmtConvertTest, GridToBmpAndBackKeepsEveryRowInPlace) {
+  ScratchDir dir;
+  dir.Put("g.asc", Grid(37, 23));
+  // Cells become bytes: truncated toward zero, no data as -9999 wrapped to 8 bits.
+  ToolResult r =
+      RunTool(dir, "convert -oo pixel_format=8 " + Quote(dir / "g.asc") + " " + Quote(dir / "g.bmp"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(KeyValues(RunTool(dir, "info " + Quote(dir / "g.bmp")).out)["row_order"], "bottom-up");
+
+  int gw = 0, gh = 0, bw = 0, bh = 0;
+  const std::vector<double> grid = GdalCells(dir / "g.asc", gw, gh);
+  const std::vector<double> bmp = GdalCells(dir / "g.bmp", bw, bh);
+  ASSERT_EQ(bw, gw);
+  ASSERT_EQ(bh, gh);
+  ASSERT_EQ(bmp.size(), grid.size());
+  for (size_t i = 0; i < grid.size(); ++i)
+    ASSERT_EQ(bmp[i], static_cast<uint8_t>(static_cast<int32_t>(std::trunc(grid[i])))) << "cell " << i;
+
+  // Back again: the BMP is read from its last file row, the top of the picture.
+  r = RunTool(dir, "convert " + Quote(dir / "g.bmp") + " " + Quote(dir / "back.asc"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  int aw = 0, ah = 0;
+  EXPECT_EQ(GdalCells(dir / "back.asc", aw, ah), bmp);
+}
+
+TEST(VtfmtConvertTest, AFailedReadLeavesNoOutput) {
+  ScratchDir dir;
+  dir.Put("short.asc", Grid(9, 6, true));
+  for (const char* out : {"out.bmp", "out.asc"}) {
+    const ToolResult r = RunTool(dir, "convert " + Quote(dir / "short.asc") + " " + Quote(dir / out));
+    EXPECT_EQ(r.status, 1) << out;
+    EXPECT_NE(r.err.find("cannot read row 5"), std::string::npos) << r.err;
+    EXPECT_FALSE(dir.Exists(out)) << out;
+  }
+}
+
+}  // namespace
