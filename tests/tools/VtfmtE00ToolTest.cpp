@@ -1,0 +1,83 @@
+// `vtfmt e00` end to end: info keys, cat output, write levels, exit codes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "e00/E00TestData.h"
+#include "support/ToolRun.h"
+
+namespace {
+
+class VtfmtE00ToolTest : public ::testing::Test {
+ protected:
+  using Result = ToolResult;
+  Result Run(const std::string& args) { return RunTool(dir, "e00 " + args); }
+  static std::map<std::string, std::string> Keys(const std::string& text) { return KeyValues(text); }
+  ScratchDir dir;
+};
+
+TEST_F(VtfmtE00ToolTest, WriteCatAndInfoAgreeAtEveryLevel) {
+  const e00test::Lines plain = e00test::RealisticExport(8, 80);
+  dir.Put("plain.e00", e00test::Join(plain));
+  for (const char* level : {"none", "partial", "full"}) {
+    const std::string out = dir / (std::string(level) + ".e00");
+    Result w = Run(std::string("write --level ") + level + " " + Quote(dir / "plain.e00") + " " + Quote(out));
+    ASSERT_EQ(w.status, 0) << w.err;
+    Result cat = Run("cat " + Quote(out));
+    ASSERT_EQ(cat.status, 0) << cat.err;
+    EXPECT_EQ(cat.out, e00test::Join(plain)) << level;
+    auto keys = Keys(Run("info " + Quote(out)).out);
+    EXPECT_EQ(keys["compressed"], std::string(level) == "none" ? "0" : "1");
+    EXPECT_EQ(keys["volumes"], "1");
+    EXPECT_EQ(keys["length"], std::to_string(dir.Get(std::string(level) + ".e00").size()));
+    EXPECT_EQ(keys["lines"], std::to_string(plain.size()));
+  }
+  // The default level is full.
+  ASSERT_EQ(Run("write " + Quote(dir / "plain.e00") + " " + Quote(dir / "default.e00")).status, 0);
+  EXPECT_EQ(dir.Get("default.e00"), dir.Get("full.e00"));
+}
+
+TEST_F(VtfmtE00ToolTest, TheSampleSetHasTwoVolumes) {
+  const std::string sample = std::string(VTFMT_SOURCE_DIR) + "/samples/roads.e00";
+  Result info = Run("info " + Quote(sample));
+  ASSERT_EQ(info.status, 0) << info.err;
+  auto keys = Keys(info.out);
+  EXPECT_EQ(keys["compressed"], "1");
+  EXPECT_EQ(keys["volumes"], "2");
+  Result cat = Run("cat " + Quote(sample));
+  ASSERT_EQ(cat.status, 0) << cat.err;
+  const e00test::Lines lines = e00test::Split(cat.out);
+  EXPECT_EQ(std::to_string(lines.size()), keys["lines"]);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front().substr(0, 6), "EXP  0");
+  EXPECT_EQ(lines.back(), "EOS");
+}
+
+TEST_F(VtfmtE00ToolTest, FailuresNameTheFile) {
+  dir.Put("bad.e00", "hello\n");
+  Result bad = Run("cat " + Quote(dir / "bad.e00"));
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find(dir / "bad.e00"), std::string::npos) << bad.err;
+
+  dir.Put("corrupt.e00", "EXP  1\n" + std::string(74, 'a') + "~}b~\x05\nrest~}\n");
+  Result corrupt = Run("info " + Quote(dir / "corrupt.e00"));
+  EXPECT_EQ(corrupt.status, 1);
+  EXPECT_NE(corrupt.err.find("Unexpected code"), std::string::npos) << corrupt.err;
+  Result half = Run("write " + Quote(dir / "corrupt.e00") + " " + Quote(dir / "out.e00"));
+  EXPECT_EQ(half.status, 1);
+  EXPECT_FALSE(dir.Exists("out.e00"));
+
+  EXPECT_EQ(Run("").status, 2);
+  EXPECT_EQ(Run("frob x").status, 2);
+  EXPECT_EQ(Run("write --level most a b").status, 2);
+  EXPECT_EQ(Run("info a b").status, 2);
+  dir.Put("same.e00", "EXP  0\n");
+  EXPECT_EQ(Run("write " + Quote(dir / "same.e00") + " " + Quote(dir / "same.e00")).status, 2);
+  EXPECT_EQ(dir.Get("same.e00"), "EXP  0\n");
+}
+
+}  // namespace

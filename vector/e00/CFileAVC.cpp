@@ -1,0 +1,3 @@
+#include "vector/e00/CFileAVC.h"
+
+CFileAVC::~CFileAVC() = default;
