@@ -168,9 +168,7 @@ long CImgFileBmp::LoadImage() {
     } else if (bits == 16) {
       m_Palette.SetSize(3);
       std::memcpy(m_Palette.GetData(), masks, sizeof masks);
-    } else {
-      m_Palette.SetSize(0);
-    }
+    }  // 24 and 32 bits leave the palette as it was
   }
   m_dwTopDown = topDown ? 1 : 0;
   SetPixelFormat(format);
@@ -219,11 +217,14 @@ long CImgFileBmp::SaveImage() {
   Write(&m_bmfHeader, kFileHeaderSize);
   Write(&m_bmiHeader, kInfoHeaderSize);
   if (entries == 0) return 1;
-  // Colours the caller did not give become grey levels.
-  const int given = m_Palette.GetSize();
-  if (given < entries) {
+  // A palette short of the format's entries is replaced whole by a grey
+  // ramp; the fourth byte of the entries given stays.
+  if (m_Palette.GetSize() < entries) {
     m_Palette.SetSize(entries);
-    for (int i = given; i < entries; ++i) m_Palette[i] = PALETTEENTRY{BYTE(i), BYTE(i), BYTE(i), 0};
+    for (int i = 0; i < entries; ++i) {
+      PALETTEENTRY& e = m_Palette[i];
+      e.peRed = e.peGreen = e.peBlue = static_cast<BYTE>(i);
+    }
   }
   Write(m_Palette.GetData(), 4 * static_cast<UINT>(entries));
   return 1;

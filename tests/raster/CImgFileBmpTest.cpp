@@ -224,6 +224,29 @@ TEST_F(BmpTest, SixteenBitMasks) {
   EXPECT_EQ(Row(fields, 0), Bytes({1, 2, 3, 4}));
 }
 
+// True-colour files have no colour table: the palette the object held
+// before stays as it was.
+TEST_F(BmpTest, TrueColourFilesLeaveThePaletteAlone) {
+  Bmp indexed;
+  indexed.width = 1;
+  indexed.height = 1;
+  indexed.palette = Palette(256);
+  indexed.pixels = Bytes({7, 0, 0, 0});
+  CImgFileBmp bmp;
+  ASSERT_EQ(Load(bmp, indexed.File(), "i.bmp"), 1);
+  for (unsigned bits : {24u, 32u}) {
+    Bmp rgb;
+    rgb.bits = bits;
+    rgb.width = 1;
+    rgb.height = 1;
+    rgb.pixels = Bytes({1, 2, 3, 4});
+    ASSERT_EQ(Load(bmp, rgb.File(), "rgb.bmp"), 1) << bits;
+    EXPECT_EQ(bmp.GetPixelFormat(), static_cast<ImgPixelFormat>(bits));
+    ASSERT_EQ(bmp.m_Palette.GetSize(), 256) << bits;
+    EXPECT_EQ(std::memcmp(bmp.m_Palette.GetData(), indexed.palette.data(), 1024), 0) << bits;
+  }
+}
+
 TEST_F(BmpTest, AbsurdHeadersAreRefusedAndChangeNothing) {
   Bmp good;
   good.palette = Palette(256);
@@ -444,7 +467,8 @@ TEST_F(BmpTest, SaveImageHeaderAndPalette) {
   Set32(header, 42, 283);
   EXPECT_EQ(f.substr(0, 54), header);
 
-  // 8 bits and no palette: a grey ramp, off bits 1078. Given entries stay.
+  // 8 bits and no palette: a grey ramp, off bits 1078. A palette short of
+  // 256 entries is replaced by the ramp too, keeping each entry's fourth byte.
   CImgFileBmp grey;
   ASSERT_EQ(grey.OpenForWrite((dir / "grey.bmp").c_str()), 1);
   grey.SetWidth(1);
@@ -463,12 +487,13 @@ TEST_F(BmpTest, SaveImageHeaderAndPalette) {
   given.SetHeight(1);
   given.SetPixelFormat(PF_BIT8);
   given.m_Palette.SetSize(2);
-  given.m_Palette[1] = PALETTEENTRY{9, 8, 7, 0};
+  given.m_Palette[1] = PALETTEENTRY{9, 8, 7, 3};
   ASSERT_EQ(given.SaveImage(), 1);
   given.Close();
   g = dir.Get("given.bmp");
-  EXPECT_EQ(g.substr(54 + 4, 4), Bytes({9, 8, 7, 0}));
+  EXPECT_EQ(g.substr(54 + 4, 4), Bytes({1, 1, 1, 3}));
   EXPECT_EQ(g.substr(54 + 4 * 5, 4), Bytes({5, 5, 5, 0}));
+  EXPECT_EQ(given.m_Palette.GetSize(), 256);
 
   // Formats and sizes no BMP holds are refused with a reason.
   for (ImgPixelFormat format : {PF_FLOAT32, PF_INT32, PF_BIT48, PF_UNKNOWN}) {

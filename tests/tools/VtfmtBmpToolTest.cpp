@@ -4,6 +4,7 @@
 #include <gdal.h>
 #include <sys/wait.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -184,6 +185,45 @@ TEST_F(VtfmtBmpTest, ConvertBitmapToBitmap) {
   EXPECT_EQ(down.pixels, Pattern(6, 4, 3).pixels);
   EXPECT_EQ(up.pixels, down.pixels);
   EXPECT_EQ(dir.Get("up.bmp").substr(off), bytes.substr(off));
+}
+
+// A 16-bit bitmap of 3 x 2 pixels with colour masks (compression 3).
+std::string SixteenBit(uint32_t red, uint32_t green, uint32_t blue) {
+  std::string f;
+  auto put = [&f](uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) f += static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  const uint32_t off = 14 + 40 + 12, rowBytes = 8;
+  f += "BM";
+  put(off + 2 * rowBytes, 4);
+  put(0, 4);
+  put(off, 4);
+  for (uint32_t v : {40u, 3u, 2u}) put(v, 4);
+  put(1, 2);
+  put(16, 2);
+  for (uint32_t v : {3u, 0u, 2835u, 2835u, 0u, 0u, red, green, blue}) put(v, 4);
+  for (int i = 0; i < 6; ++i) {
+    put(0x1234u * (i + 1) + 0x0841u * i, 2);
+    if (i % 3 == 2) put(0, 2);
+  }
+  return f;
+}
+
+// 16-bit pixels are written without masks, as 5-5-5: a 5-5-5 source keeps
+// its colours, a 5-6-5 one is refused rather than written in other colours.
+TEST_F(VtfmtBmpTest, ConvertSixteenBitKeepsColoursOrRefuses) {
+  dir.Put("555.bmp", SixteenBit(0x7C00, 0x03E0, 0x001F));
+  ASSERT_EQ(Run("convert " + Quote(dir / "555.bmp") + " " + Quote(dir / "555out.bmp")), 0) << err;
+  Picture source, copy;
+  ASSERT_TRUE(GdalRead(dir / "555.bmp", source));
+  ASSERT_TRUE(GdalRead(dir / "555out.bmp", copy));
+  EXPECT_EQ(copy.bands, 3);
+  EXPECT_EQ(copy.pixels, source.pixels);
+
+  dir.Put("565.bmp", SixteenBit(0xF800, 0x07E0, 0x001F));
+  EXPECT_EQ(Run("convert " + Quote(dir / "565.bmp") + " " + Quote(dir / "565out.bmp")), 1);
+  EXPECT_NE(err.find("5-5-5"), std::string::npos) << err;
+  EXPECT_FALSE(dir.Exists("565out.bmp"));
 }
 
 }  // namespace

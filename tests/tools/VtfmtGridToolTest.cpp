@@ -201,4 +201,27 @@ TEST_F(VtfmtGridTest, NsdtfCompressedCharGridRows) {
   EXPECT_EQ(Run("dump " + Quote(dir / "s.txt")).status, 1);
 }
 
+// The grid header holds one cell size: a source with cells of another
+// height than width is refused rather than written where it does not lie.
+TEST_F(VtfmtGridTest, CellsThatAreNotSquareAreRefused) {
+  const std::string header =
+      "DataMark:CNSDTF-DEM\nVersion:1.0\nUnit:M\nAlpha:0\nCompress:0\nX0:500\nY0:3000\nDX:2\n";
+  const std::string rest = "\nRow:2\nCol:3\nValuType:Integer\nHzoom:1\n 1 2 3 4 5 6\n";
+  dir.Put("tall.nsdtf", header + "DY:2.5" + rest);
+  Result r = Run("convert " + Quote(dir / "tall.nsdtf") + " " + Quote(dir / "tall.asc"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("not square"), std::string::npos) << r.err;
+  EXPECT_FALSE(dir.Exists("tall.asc"));
+
+  dir.Put("square.nsdtf", header + "DY:2" + rest);
+  r = Run("convert " + Quote(dir / "square.nsdtf") + " " + Quote(dir / "square.asc"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Raster g = ReadWithGdal("square.asc");
+  EXPECT_EQ(g.gt[0], 500);
+  EXPECT_EQ(g.gt[1], 2);
+  EXPECT_EQ(g.gt[3], 3004);
+  EXPECT_EQ(g.gt[5], -2);
+  EXPECT_EQ(g.values, std::vector<double>({1, 2, 3, 4, 5, 6}));
+}
+
 }  // namespace

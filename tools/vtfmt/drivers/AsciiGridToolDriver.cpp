@@ -1,6 +1,9 @@
 // The ESRI ASCII grid: rows from the top, read once each in order, in the
 // cell format chosen with -oo pixel_format (16 by default).
+#include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -107,14 +110,24 @@ class AsciiGridDriver final : public ToolDriver {
     CImgFileGrid& grid = static_cast<CImgFileGrid&>(file);
     grid.m_dLowerLeftX = bounds.left;
     grid.m_dLowerLeftY = bounds.bottom;
-    if (file.GetWidth() > 0) grid.m_dCellWidth = grid.m_dCellHeight = bounds.Width() / file.GetWidth();
+    if (file.GetWidth() > 0) grid.m_dCellWidth = bounds.Width() / file.GetWidth();
+    grid.m_dCellHeight = file.GetHeight() > 0 ? bounds.Height() / file.GetHeight() : grid.m_dCellWidth;
   }
 
   // Without bounds: corner (0, 0) and cell size 1 (SaveImage turns a cell
-  // size of 0 into 1).
+  // size of 0 into 1). The header has one cell size: cells that are not
+  // square would put the grid in the wrong place, so they are refused.
   bool SaveHeader(CImgFile& file, std::string& reason) const override {
     CImgFileGrid& grid = static_cast<CImgFileGrid&>(file);
     grid.m_nFormatMode = CImgFileGrid::kEsriGrid;
+    const double w = grid.m_dCellWidth, h = grid.m_dCellHeight;
+    if (std::fabs(w - h) > 1e-9 * std::max(std::fabs(w), std::fabs(h))) {
+      char text[128];
+      std::snprintf(text, sizeof text,
+                    "cells of %.17g x %.17g are not square; the header holds one cell size", w, h);
+      reason = text;
+      return false;
+    }
     if (file.GetWidth() > INT32_MAX || file.GetHeight() > INT32_MAX) {
       reason = "the grid is too large for the header";
       return false;

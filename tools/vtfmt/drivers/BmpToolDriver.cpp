@@ -1,5 +1,6 @@
 // Windows and OS/2 bitmaps: read every kind, write uncompressed files with a
 // 40-byte header. Rows are stored bottom first unless the height was negative.
+#include <cstring>
 #include <string>
 
 #include "ToolDriver.h"
@@ -27,6 +28,21 @@ class BmpDriver final : public ToolDriver {
   std::unique_ptr<CImgFile> Create() const override { return std::make_unique<CImgFileBmp>(); }
 
   bool BottomUp(CImgFile& file) const override { return static_cast<CImgFileBmp&>(file).m_dwTopDown == 0; }
+
+  // The writer stores 16-bit pixels without colour masks, which readers take
+  // for 5-5-5. Pixels of other masks (a 5-6-5 bitmap's, which the reader
+  // keeps in the palette) would change colour, so they are refused.
+  bool SaveHeader(CImgFile& file, std::string& reason) const override {
+    const CArray<PALETTEENTRY, PALETTEENTRY>& masks = file.m_Palette;
+    if (file.GetPixelFormat() == PF_BIT16 && masks.GetSize() == 3) {
+      const DWORD kFiveFiveFive[3] = {0x7C00, 0x03E0, 0x001F};
+      if (std::memcmp(masks.GetData(), kFiveFiveFive, sizeof kFiveFiveFive) != 0) {
+        reason = "16-bit pixels with colour masks other than 5-5-5 cannot be written";
+        return false;
+      }
+    }
+    return ToolDriver::SaveHeader(file, reason);
+  }
 
   InfoLines ExtraInfo(CImgFile& file) const override {
     const CImgFileBmp& bmp = static_cast<CImgFileBmp&>(file);
