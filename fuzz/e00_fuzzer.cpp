@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the E00 readers as a set of one to three volumes
 // (f.e00, f.E01, f.E02): the first byte gives the count and the cut points.
 // Both readers read the set to its end (up to a bound); the lines read are
-// written back through the compressing writer.
+// written back through the compressing writer, and so are the raw bytes as
+// one long line.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -61,6 +62,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       reader.SeekToBegin();
       reader.ReadNextLine();
+    }
+  }
+  {
+    // The encoder on the raw bytes as one line, far longer than E00 allows.
+    CVtE00 writer;
+    if (writer.Create(out, CVtE00::E00ComprFull)) {
+      const std::string text(reinterpret_cast<const char*>(body), length);
+      writer.WriteNextLine("EXP  0");
+      writer.WriteNextLine(text.c_str());
     }
   }
   {

@@ -168,6 +168,17 @@ TEST_F(E00CodecTest, OverflowOfThePendingBufferLeavesItAsItWas) {
   }
   // A long line of digits fits when its token is short.
   EXPECT_EQ(e00::CompressLine(pending, std::string(300, '1').c_str(), true), e00::kWriteOk);
+
+  // Digit runs that fill the number token to its last places before an
+  // exponent, an odd digit and the closing "~" (ASan watches the writes).
+  for (int digits = 500; digits <= 512; ++digits) {
+    for (const char* tail : {"E+99X", "E+9X", "X", ""}) {
+      e00::PendingBuffer empty{};
+      const std::string line = std::string(static_cast<size_t>(digits), '9') + tail;
+      EXPECT_EQ(e00::CompressLine(empty, line.c_str(), true), e00::kBufferOverflow) << digits << tail;
+      EXPECT_EQ(empty.nLength, 0);
+    }
+  }
 }
 
 TEST_F(E00CodecTest, CutsLinesOfAtMost80NeverEndingInASpace) {

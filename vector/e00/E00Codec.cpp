@@ -223,7 +223,9 @@ int EncodeNumber(const char* s, const char*& end, char* token) {
   };
   for (;;) {
     if (IsDigit(*q)) {
-      if (n > kMaxNumberToken - 4) {
+      // Room for this pair, the exponent's pair, an odd last digit and the
+      // closing "~".
+      if (n > kMaxNumberToken - 6) {
         // Too long for any line: find its end and keep it as text.
         while (IsDigit(*q)) ++q;
         end = q;
