@@ -21,6 +21,9 @@ struct FileError {
   std::string reason;
 };
 
+// True when both names lead to one existing file.
+bool SameFile(const std::string& a, const std::string& b);
+
 // `vtfmt e00 ...`: argv[first] is the e00 subcommand.
 int E00Command(int argc, char** argv, int first);
 

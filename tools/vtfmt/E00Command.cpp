@@ -4,7 +4,6 @@
 //   vtfmt e00 cat FILE     the plain lines of the set
 //   vtfmt e00 write [--level none|partial|full] IN OUT
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <string>
@@ -58,12 +57,6 @@ int Cat(const std::string& path) {
   });
   if (std::fflush(stdout) != 0) throw FileError{"<stdout>", "write failed"};
   return kOk;
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
 }
 
 int Write(CVtE00::E00CompreeLevel level, const std::string& in, const std::string& out) {

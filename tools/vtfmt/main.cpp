@@ -8,7 +8,6 @@
 //
 // Exit status: 0 success, 1 a file cannot be opened or is not of the format
 // (one line on standard error), 2 a usage error.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -203,13 +202,6 @@ class Progress {
   bool shown_;
   int last_ = -1;
 };
-
-// True when both names lead to one existing file.
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
 
 // Source rows in the order a writer wants them. Rows keep their place in
 // the picture: when the two files store rows in opposite orders, the source
