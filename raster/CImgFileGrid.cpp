@@ -68,23 +68,9 @@ long long EsriRowBytes(int format, long long count) {
 }
 
 bool IsPixelFormat(int format) {
-  switch (format) {
-    case PF_UNKNOWN:
-    case PF_BIT1:
-    case PF_BIT4:
-    case PF_BIT8:
-    case PF_BIT16:
-    case PF_BIT24:
-    case PF_BIT32:
-    case PF_BIT48:
-    case PF_BIT64:
-    case PF_INT32:
-    case PF_FLOAT32:
-    case PF_FLOAT64:
-      return true;
-    default:
-      return false;
-  }
+  // Checked against the enumeration's range before the cast.
+  if (format < PF_UNKNOWN || format > PF_FLOAT64) return false;
+  return format == PF_UNKNOWN || CVtImgToolkit::BitCount(static_cast<ImgPixelFormat>(format)) != 0;
 }
 
 // "%.16f" without trailing zeros and point.

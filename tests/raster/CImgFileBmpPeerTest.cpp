@@ -15,57 +15,10 @@
 #include "platform/mfc/CBitmap.h"
 #include "platform/mfc/CDC.h"
 #include "raster/CImgFileBmp.h"
+#include "support/GdalRaster.h"
 #include "support/ScratchDir.h"
 
 namespace {
-
-// A picture as GDAL sees it: top row first, bands interleaved by pixel.
-struct Picture {
-  int width = 0, height = 0, bands = 0;
-  std::vector<unsigned char> pixels;
-  std::vector<GDALColorEntry> colors;
-  unsigned char At(int x, int y, int band) const {
-    return pixels[(static_cast<size_t>(y) * width + x) * bands + band];
-  }
-};
-
-bool GdalRead(const std::string& path, Picture& p) {
-  GDALAllRegister();
-  GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);
-  if (!ds) return false;
-  p.width = GDALGetRasterXSize(ds);
-  p.height = GDALGetRasterYSize(ds);
-  p.bands = GDALGetRasterCount(ds);
-  p.pixels.resize(static_cast<size_t>(p.width) * p.height * p.bands);
-  const CPLErr err =
-      GDALDatasetRasterIO(ds, GF_Read, 0, 0, p.width, p.height, p.pixels.data(), p.width, p.height, GDT_Byte,
-                          p.bands, nullptr, p.bands, static_cast<GSpacing>(p.width) * p.bands, 1);
-  p.colors.clear();
-  if (GDALColorTableH table = GDALGetRasterColorTable(GDALGetRasterBand(ds, 1))) {
-    for (int i = 0; i < GDALGetColorEntryCount(table); ++i) p.colors.push_back(*GDALGetColorEntry(table, i));
-  }
-  GDALClose(ds);
-  return err == CE_None;
-}
-
-// GDAL writes a 1-band paletted or a 3-band RGB bitmap of `p`.
-bool GdalWrite(const std::string& path, const Picture& p) {
-  GDALAllRegister();
-  GDALDatasetH ds =
-      GDALCreate(GDALGetDriverByName("BMP"), path.c_str(), p.width, p.height, p.bands, GDT_Byte, nullptr);
-  if (!ds) return false;
-  if (!p.colors.empty()) {
-    GDALColorTableH table = GDALCreateColorTable(GPI_RGB);
-    for (size_t i = 0; i < p.colors.size(); ++i) GDALSetColorEntry(table, static_cast<int>(i), &p.colors[i]);
-    GDALSetRasterColorTable(GDALGetRasterBand(ds, 1), table);
-    GDALDestroyColorTable(table);
-  }
-  const CPLErr err = GDALDatasetRasterIO(
-      ds, GF_Write, 0, 0, p.width, p.height, const_cast<unsigned char*>(p.pixels.data()), p.width, p.height,
-      GDT_Byte, p.bands, nullptr, p.bands, static_cast<GSpacing>(p.width) * p.bands, 1);
-  GDALClose(ds);
-  return err == CE_None;
-}
 
 int Shell(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()); }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "raster/CImgFileGrid.h"
+#include "support/GdalRaster.h"
 #include "support/ScratchDir.h"
 
 namespace {
@@ -53,31 +54,9 @@ class GridTest : public ::testing::Test {
 
   // GDAL's pixels of `name` as doubles (read in full precision), its
   // geotransform and no-data value.
-  struct GdalGrid {
-    int width = 0, height = 0;
-    std::vector<double> values;
-    double gt[6] = {};
-    bool hasNoData = false;
-    double noData = 0;
-  };
   GdalGrid ReadWithGdal(const std::string& name) {
     GdalGrid g;
-    const char* options[] = {"DATATYPE=Float64", nullptr};
-    GDALDatasetH ds = GDALOpenEx((dir / name).c_str(), GDAL_OF_RASTER, nullptr, options, nullptr);
-    EXPECT_NE(ds, nullptr);
-    if (!ds) return g;
-    g.width = GDALGetRasterXSize(ds);
-    g.height = GDALGetRasterYSize(ds);
-    GDALGetGeoTransform(ds, g.gt);
-    GDALRasterBandH band = GDALGetRasterBand(ds, 1);
-    int has = 0;
-    g.noData = GDALGetRasterNoDataValue(band, &has);
-    g.hasNoData = has != 0;
-    g.values.resize(size_t(g.width) * g.height);
-    EXPECT_EQ(GDALRasterIO(band, GF_Read, 0, 0, g.width, g.height, g.values.data(), g.width, g.height,
-                           GDT_Float64, 0, 0),
-              CE_None);
-    GDALClose(ds);
+    EXPECT_TRUE(GdalReadGrid(dir / name, g)) << name;
     return g;
   }
 

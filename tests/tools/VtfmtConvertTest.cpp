@@ -9,24 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "support/GdalRaster.h"
 #include "support/ToolRun.h"
 
 namespace {
 
 // Band 1 of `path` as GDAL reads it, top row first.
 std::vector<double> GdalCells(const std::string& path, int& width, int& height) {
-  GDALAllRegister();
-  std::vector<double> cells;
-  GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);
-  if (!ds) return cells;
-  width = GDALGetRasterXSize(ds);
-  height = GDALGetRasterYSize(ds);
-  cells.resize(static_cast<size_t>(width) * height);
-  if (GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, 0, width, height, cells.data(), width, height,
-                   GDT_Float64, 0, 0) != CE_None)
-    cells.clear();
-  GDALClose(ds);
-  return cells;
+  GdalGrid g;
+  if (!GdalReadGrid(path, g)) return {};
+  width = g.width;
+  height = g.height;
+  return g.values;
 }
 
 // An ASCII grid of `width` x `height` whose cells differ along both axes, so

@@ -14,19 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "support/GdalRaster.h"
 #include "support/ToolRun.h"
 
 namespace {
 
 using Result = ToolResult;
 
-struct Raster {
-  int width = 0, height = 0;
-  double gt[6] = {};
-  bool hasNoData = false;
-  double noData = 0;
-  std::vector<double> values;
-};
+using Raster = GdalGrid;
 
 class VtfmtGridTest : public ::testing::Test {
  protected:
@@ -63,22 +58,7 @@ class VtfmtGridTest : public ::testing::Test {
 
   Raster ReadWithGdal(const std::string& name) {
     Raster g;
-    const char* options[] = {"DATATYPE=Float64", nullptr};
-    GDALDatasetH ds = GDALOpenEx((dir / name).c_str(), GDAL_OF_RASTER, nullptr, options, nullptr);
-    EXPECT_NE(ds, nullptr) << name;
-    if (!ds) return g;
-    g.width = GDALGetRasterXSize(ds);
-    g.height = GDALGetRasterYSize(ds);
-    GDALGetGeoTransform(ds, g.gt);
-    GDALRasterBandH band = GDALGetRasterBand(ds, 1);
-    int has = 0;
-    g.noData = GDALGetRasterNoDataValue(band, &has);
-    g.hasNoData = has != 0;
-    g.values.resize(size_t(g.width) * g.height);
-    EXPECT_EQ(GDALRasterIO(band, GF_Read, 0, 0, g.width, g.height, g.values.data(), g.width, g.height,
-                           GDT_Float64, 0, 0),
-              CE_None);
-    GDALClose(ds);
+    EXPECT_TRUE(GdalReadGrid(dir / name, g)) << name;
     return g;
   }
 
