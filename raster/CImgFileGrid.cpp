@@ -15,14 +15,6 @@
 
 namespace {
 
-// atol of the platform: a 32-bit result, saturated when out of range.
-int ParseInt(const char* text) {
-  const long long v = std::strtoll(text, nullptr, 10);
-  if (v > INT32_MAX) return INT32_MAX;
-  if (v < -INT32_MAX) return -INT32_MAX;  // so that the absolute value fits
-  return static_cast<int>(v);
-}
-
 // Truncation toward zero to 32 bits. NaN and values out of range give
 // INT32_MIN, the "integer indefinite" that the platform's conversion gives.
 int32_t ToInt32(double v) {
@@ -242,6 +234,11 @@ class ValueScanner {
 
 CImgFileGrid::CImgFileGrid() = default;
 
+int CImgFileGrid::ParseInt(const char* text) {
+  const long long v = std::strtoll(text, nullptr, 10);
+  return static_cast<int>(v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : v);
+}
+
 // The text file's own destructor closes it; Close could throw from here.
 CImgFileGrid::~CImgFileGrid() = default;
 
@@ -376,7 +373,7 @@ long CImgFileGrid::LoadEsriHeader() {
   m_dLowerLeftX = x;
   m_dLowerLeftY = y;
   m_dCellWidth = m_dCellHeight = cellSize;
-  m_nRows = std::abs(m_nRows);
+  m_nRows = m_nRows == INT32_MIN ? INT32_MAX : std::abs(m_nRows);
   SetWidth(static_cast<unsigned long>(m_nColumns));
   const long widthBytes = CVtImgToolkit::AlignWidth(format, m_nColumns);
   SetWidthBytes(static_cast<unsigned long>(widthBytes));

@@ -124,6 +124,9 @@ class CImgFileGrid : public CImgFile {
   long SaveEsriHeader();
   long LoadNsdtf();
   long SaveNsdtf();
+  // atoi and atol of the platform, for both formats: a 32-bit result,
+  // saturated when out of range.
+  static int ParseInt(const char* text);
 
   // Storage behind the NSDTF pointers.
   std::vector<CString> m_charValueStore;

@@ -22,12 +22,6 @@ enum NsdtfCode : long {
 
 const int kEntriesPerLine = 10;
 
-// atoi and atol of the platform: 32 bits, saturated when out of range.
-int ParseInt(const char* text) {
-  const long long v = std::strtoll(text, nullptr, 10);
-  return static_cast<int>(v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : v);
-}
-
 // The file the user picks in the open form of the dialog, or false when
 // the dialog is cancelled. The stand-in dialog does not change the working
 // directory, so the whole path is used rather than the name alone.
