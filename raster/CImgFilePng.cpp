@@ -1,0 +1,610 @@
+#include "raster/CImgFilePng.h"
+
+#include <png.h>
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "platform/vtcore/CVtErrorMsg.h"
+#include "platform/vtcore/CVtImgToolkit.h"
+#include "platform/win/wingdi.h"
+
+// Each operation that calls libpng points m_pJump at its own return point and
+// puts the previous one back before it returns, so an operation may call
+// another (OutputBlock calls SaveImage and WriteScanLine). Locals that change
+// after the return point is set are members or volatile; objects with
+// destructors are made before it.
+#define PNG_GUARD(failure)                          \
+  std::jmp_buf jump_;                               \
+  std::jmp_buf* const savedJump_ = m_pJump;         \
+  m_pJump = &jump_;                                 \
+  if (setjmp(jump_)) {                              \
+    m_pJump = savedJump_;                           \
+    return failure;                                 \
+  }
+#define PNG_UNGUARD() m_pJump = savedJump_
+
+const uint64_t CImgFilePng::kMaxImageBytes = uint64_t(1) << 31;
+
+namespace {
+
+// Widest and tallest image accepted from a file or for writing.
+const png_uint_32 kMaxSide = 1u << 24;
+// deflate never packs more than 1032 bytes into one; with room for headers.
+const uint64_t kMaxInflateRatio = 1032;
+const uint64_t kInflateSlack = 1 << 16;
+
+const char kAuthor[] = "vtfmt PNG driver";
+
+struct DibInfo {
+  BITMAPV4HEADER header;
+  RGBQUAD colors[256];
+};
+
+}  // namespace
+
+// libpng's error handler: records the text and returns to the operation
+// running. Warnings are dropped.
+struct PngCallbacks {
+  static void Error(png_structp png, png_const_charp text) {
+    auto* self = static_cast<CImgFilePng*>(png_get_error_ptr(png));
+    self->RecordError(text);
+    if (!self->m_pJump) std::abort();  // every call into libpng sets a return point
+    std::longjmp(*self->m_pJump, 1);
+  }
+  static void Warning(png_structp, png_const_charp) {}
+  // Appends encoded bytes to the memory stream of EncodeBlock.
+  static void WriteMemory(png_structp png, png_bytep data, size_t length) {
+    auto* self = static_cast<CImgFilePng*>(png_get_io_ptr(png));
+    bool failed = false;
+    try {
+      self->m_pStream->insert(self->m_pStream->end(), data, data + length);
+    } catch (const std::bad_alloc&) {
+      failed = true;
+    }
+    if (failed) png_error(png, "write error.");
+  }
+  static void FlushMemory(png_structp) {}
+};
+
+CImgFilePng::CImgFilePng() = default;
+
+CImgFilePng::~CImgFilePng() { Release(true); }
+
+void CImgFilePng::RecordError(const char* text) {
+  VtGetErrorMsgObj()->SetMessage(0L, CString((std::string("PNG: ") + (text ? text : "error")).c_str()));
+}
+
+// Destroys the libpng structures and closes the file; with `finish`, a
+// written image whose rows all went in gets its end chunk first.
+void CImgFilePng::Release(bool finish) {
+  if (m_pPng && !m_nReading) {
+    if (m_bHeaderWritten) {
+      bool done = false;
+      if (finish && m_nRowsDone == m_dwHeight) {
+        done = [this] {
+          PNG_GUARD(false);
+          png_write_end(m_pPng, m_pInfo);
+          PNG_UNGUARD();
+          return true;
+        }();
+      }
+      m_bWriteComplete = done;
+    }
+    png_destroy_write_struct(&m_pPng, &m_pInfo);
+  } else if (m_pPng) {
+    png_destroy_read_struct(&m_pPng, &m_pInfo, nullptr);
+  }
+  m_pPng = nullptr;
+  m_pInfo = nullptr;
+  if (m_pFile) {
+    if (!m_nReading && (std::fflush(m_pFile) != 0 || std::ferror(m_pFile))) m_bWriteComplete = false;
+    if (std::fclose(m_pFile) != 0 && !m_nReading) m_bWriteComplete = false;
+    m_pFile = nullptr;
+  }
+  m_bHeaderWritten = false;
+  m_bLoaded = false;
+  m_bUpdated = false;
+  m_pStream = nullptr;
+  std::vector<unsigned char>().swap(m_Image);
+}
+
+void CImgFilePng::Close() { Release(true); }
+
+void CImgFilePng::Abort() {
+  if (m_pPng && !m_nReading) m_bWriteComplete = false;
+  Release(false);
+}
+
+int CImgFilePng::OpenForRead(CString path) {
+  Close();
+  m_nReading = 1;
+  m_nRowsDone = 0;
+  m_pFile = std::fopen(path, "rb");
+  if (!m_pFile) return 0;
+  m_nFileBytes = 0;
+  if (fseeko(m_pFile, 0, SEEK_END) == 0) {
+    const off_t end = ftello(m_pFile);
+    m_nFileBytes = end > 0 ? static_cast<uint64_t>(end) : 0;
+  }
+  std::rewind(m_pFile);
+  m_pPng = png_create_read_struct(PNG_LIBPNG_VER_STRING, this, &PngCallbacks::Error, &PngCallbacks::Warning);
+  if (m_pPng) m_pInfo = png_create_info_struct(m_pPng);
+  if (!m_pInfo) {
+    Close();
+    return 0;
+  }
+  const bool ok = [this] {
+    PNG_GUARD(false);
+    png_set_user_limits(m_pPng, kMaxSide, kMaxSide);
+    png_init_io(m_pPng, m_pFile);
+    png_read_info(m_pPng, m_pInfo);
+    PNG_UNGUARD();
+    return true;
+  }();
+  if (!ok) {
+    Close();
+    return 0;
+  }
+  return 1;
+}
+
+bool CImgFilePng::CreateWriter() {
+  m_nReading = 0;
+  m_nRowsDone = 0;
+  m_bHeaderWritten = false;
+  m_bWriteComplete = true;
+  m_pPng = png_create_write_struct(PNG_LIBPNG_VER_STRING, this, &PngCallbacks::Error, &PngCallbacks::Warning);
+  if (m_pPng) m_pInfo = png_create_info_struct(m_pPng);
+  if (!m_pInfo) {
+    if (m_pPng) png_destroy_write_struct(&m_pPng, nullptr);
+    m_pPng = nullptr;
+    return false;
+  }
+  return true;
+}
+
+int CImgFilePng::OpenForWrite(CString path) {
+  Close();
+  m_nReading = 0;
+  m_pFile = std::fopen(path, "wb");
+  if (!m_pFile) return 0;
+  if (!CreateWriter()) {
+    Abort();
+    return 0;
+  }
+  const bool ok = [this] {
+    PNG_GUARD(false);
+    png_set_user_limits(m_pPng, kMaxSide, kMaxSide);
+    png_init_io(m_pPng, m_pFile);
+    PNG_UNGUARD();
+    return true;
+  }();
+  if (!ok) {
+    Abort();
+    return 0;
+  }
+  return 1;
+}
+
+long CImgFilePng::LoadImage() {
+  if (!m_pPng || !m_nReading) return -1;
+  // libpng's transformations can be set up once per file.
+  if (m_bUpdated) return m_bLoaded && m_nRowsDone == 0 ? 1 : -1;
+  m_bUpdated = true;
+  m_bLoaded = false;
+  std::vector<unsigned char>().swap(m_Image);
+  PNG_GUARD(-1);
+  png_uint_32 width = 0, height = 0;
+  int depth = 0, colorType = 0, interlace = 0;
+  png_get_IHDR(m_pPng, m_pInfo, &width, &height, &depth, &colorType, &interlace, nullptr, nullptr);
+  const bool trns = png_get_valid(m_pPng, m_pInfo, PNG_INFO_tRNS) != 0;
+
+  // The filtered image data cannot be larger than deflate can make of the
+  // file's bytes: a small file claiming a huge image is refused here.
+  const uint64_t channels = png_get_channels(m_pPng, m_pInfo);
+  const uint64_t rawRow = (uint64_t(width) * channels * uint64_t(depth) + 7) / 8 + 1;
+  const uint64_t rawBytes = rawRow * height + (interlace ? 15 * uint64_t(height) : 0);
+  if (rawBytes > m_nFileBytes * kMaxInflateRatio + kInflateSlack) {
+    PNG_UNGUARD();
+    RecordError("the image is larger than its file can hold");
+    return -1;
+  }
+
+  ImgPixelFormat format;
+  bool sixFiveFive = false;
+  switch (colorType) {
+    case PNG_COLOR_TYPE_RGB:
+      format = trns ? PF_BIT32 : PF_BIT24;
+      if (!trns && png_get_valid(m_pPng, m_pInfo, PNG_INFO_sBIT)) {
+        png_color_8p bits = nullptr;
+        png_get_sBIT(m_pPng, m_pInfo, &bits);
+        // The mark SaveImage leaves on 16-bit (5-6-5) images.
+        if (bits && bits->red + bits->green + bits->blue == 16) {
+          format = PF_BIT16;
+          sixFiveFive = true;
+          png_set_shift(m_pPng, bits);
+        }
+      }
+      break;
+    case PNG_COLOR_TYPE_PALETTE:
+      if (trns)
+        format = PF_BIT32;
+      else
+        format = depth == 1 ? PF_BIT1 : depth == 4 ? PF_BIT4 : PF_BIT8;
+      if (!trns && depth == 2) png_set_packing(m_pPng);
+      break;
+    case PNG_COLOR_TYPE_GRAY:
+      format = trns ? PF_BIT32 : PF_BIT8;
+      // Values keep their range, one byte a pixel.
+      if (!trns && depth < 8) png_set_packing(m_pPng);
+      if (trns) png_set_gray_to_rgb(m_pPng);
+      break;
+    case PNG_COLOR_TYPE_RGB_ALPHA:
+      format = PF_BIT32;
+      break;
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+      format = PF_BIT32;
+      png_set_gray_to_rgb(m_pPng);
+      break;
+    default:
+      PNG_UNGUARD();
+      return -1;
+  }
+  if (depth == 16 && !sixFiveFive) png_set_strip_16(m_pPng);
+  // Transparency becomes an alpha channel (palette images become colour).
+  if (trns) png_set_expand(m_pPng);
+
+  m_Palette.SetSize(0);
+  if ((colorType & PNG_COLOR_MASK_COLOR) && png_get_valid(m_pPng, m_pInfo, PNG_INFO_PLTE)) {
+    png_colorp colors = nullptr;
+    int count = 0;
+    png_get_PLTE(m_pPng, m_pInfo, &colors, &count);
+    m_Palette.SetSize(count);
+    for (int k = 0; k < count; ++k)
+      m_Palette[k] = PALETTEENTRY{colors[k].red, colors[k].green, colors[k].blue, 0};
+  }
+  if ((colorType & PNG_COLOR_MASK_COLOR) && !sixFiveFive) png_set_bgr(m_pPng);
+  png_set_interlace_handling(m_pPng);
+  png_read_update_info(m_pPng, m_pInfo);
+  const size_t libRow = png_get_rowbytes(m_pPng, m_pInfo);
+  PNG_UNGUARD();
+
+  // The rows libpng delivers must be exactly the rows of the format told.
+  const uint64_t ourRow = static_cast<uint64_t>(CVtImgToolkit::AlignWidthByte(format, static_cast<long>(width)));
+  const uint64_t expected = sixFiveFive ? uint64_t(width) * 3 * (depth / 8) : ourRow;
+  if (libRow != expected) {
+    RecordError("unexpected row layout");
+    return -1;
+  }
+  m_dwWidth = width;
+  m_dwHeight = height;
+  m_nBitDepth = depth;
+  m_nColorType = colorType;
+  m_nInterlace = interlace;
+  m_bTransparency = trns;
+  m_bPack565 = sixFiveFive;
+  m_nLibRowBytes = libRow;
+  SetPixelFormat(format);
+  SetWidthBytes(static_cast<unsigned long>(ourRow));
+  m_Row.assign(sixFiveFive ? libRow : 0, 0);
+  m_nRowsDone = 0;
+  m_bLoaded = true;
+  return 1;
+}
+
+// Decodes every pass of an interlaced image into m_Image.
+bool CImgFilePng::DecodeInterlaced() {
+  const uint64_t bytes = uint64_t(m_nLibRowBytes) * m_dwHeight;
+  if (bytes > kMaxImageBytes) {
+    RecordError("the interlaced image is too large to hold in memory");
+    return false;
+  }
+  try {
+    m_Image.assign(static_cast<size_t>(bytes), 0);
+  } catch (const std::bad_alloc&) {
+    RecordError("out of memory");
+    return false;
+  }
+  PNG_GUARD(false);
+  const int passes = png_set_interlace_handling(m_pPng);
+  for (int pass = 0; pass < passes; ++pass)
+    for (uint32_t y = 0; y < m_dwHeight; ++y) png_read_row(m_pPng, m_Image.data() + size_t(y) * m_nLibRowBytes, nullptr);
+  PNG_UNGUARD();
+  return true;
+}
+
+namespace {
+// Three 16-bit (or 8-bit) samples of 5, 6 and 5 significant bits, red first
+// and big-endian, become one 5-6-5 pixel in machine order.
+void Pack565(const unsigned char* in, unsigned char* out, uint32_t width, int depth) {
+  for (uint32_t x = 0; x < width; ++x) {
+    unsigned r, g, b;
+    if (depth == 16) {
+      r = in[6 * x + 1], g = in[6 * x + 3], b = in[6 * x + 5];
+    } else {
+      r = in[3 * x], g = in[3 * x + 1], b = in[3 * x + 2];
+    }
+    const unsigned v = ((r & 31) << 11) | ((g & 63) << 5) | (b & 31);
+    out[2 * x] = static_cast<unsigned char>(v & 0xFF);
+    out[2 * x + 1] = static_cast<unsigned char>(v >> 8);
+  }
+}
+}  // namespace
+
+long CImgFilePng::ReadScanLine(long, CImgScanLine& line) {
+  if (!m_pPng || !m_nReading || !m_bLoaded || m_nRowsDone >= m_dwHeight) return -1;
+  if (m_nInterlace != PNG_INTERLACE_NONE && m_Image.empty() && !DecodeInterlaced()) {
+    m_bLoaded = false;  // libpng's state is spent
+    return -1;
+  }
+  line.SetSize(static_cast<int>(m_dwWidthBytes));
+  unsigned char* out = line.GetData();
+  if (!m_Image.empty()) {
+    const unsigned char* row = m_Image.data() + size_t(m_nRowsDone) * m_nLibRowBytes;
+    if (m_bPack565)
+      Pack565(row, out, m_dwWidth, m_nBitDepth);
+    else
+      std::memcpy(out, row, m_nLibRowBytes);
+  } else {
+    const bool ok = [&] {
+      PNG_GUARD(false);
+      png_read_row(m_pPng, m_bPack565 ? m_Row.data() : out, nullptr);
+      PNG_UNGUARD();
+      return true;
+    }();
+    if (!ok) {
+      m_bLoaded = false;
+      return -1;
+    }
+    if (m_bPack565) Pack565(m_Row.data(), out, m_dwWidth, m_nBitDepth);
+  }
+  ++m_nRowsDone;
+  return line.GetSize();
+}
+
+long CImgFilePng::WriteHeader(int depth, int colorType, const png_color_8& bits) {
+  png_text texts[3];
+  std::memset(texts, 0, sizeof texts);
+  texts[0].compression = PNG_TEXT_COMPRESSION_NONE;
+  texts[0].key = const_cast<char*>("Title");
+  texts[0].text = const_cast<char*>("Veltram");
+  texts[1].compression = PNG_TEXT_COMPRESSION_NONE;
+  texts[1].key = const_cast<char*>("Author");
+  texts[1].text = const_cast<char*>(kAuthor);
+  texts[2].compression = PNG_TEXT_COMPRESSION_zTXt;
+  texts[2].key = const_cast<char*>("Description");
+  texts[2].text = const_cast<char*>("A png file out put by Veltram.");
+
+  PNG_GUARD(-1);
+  png_set_IHDR(m_pPng, m_pInfo, m_dwWidth, m_dwHeight, depth, colorType, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (!m_PaletteBuffer.empty())
+    png_set_PLTE(m_pPng, m_pInfo, reinterpret_cast<png_colorp>(m_PaletteBuffer.data()),
+                 static_cast<int>(m_PaletteBuffer.size() / 3));
+  if (bits.red || bits.gray) png_set_sBIT(m_pPng, m_pInfo, const_cast<png_color_8*>(&bits));
+  png_set_text(m_pPng, m_pInfo, texts, 3);
+  png_set_compression_level(m_pPng, 2);
+  png_write_info(m_pPng, m_pInfo);
+  // 16-bit rows are handed over as 5-, 6- and 5-bit samples; libpng scales
+  // them to the full 16 bits.
+  if (m_PixelFormat == PF_BIT16) png_set_shift(m_pPng, const_cast<png_color_8*>(&bits));
+  PNG_UNGUARD();
+  return 1;
+}
+
+long CImgFilePng::SaveImage() {
+  if (!m_pPng || m_nReading || m_bHeaderWritten) return -1;
+  int depth = 8, colorType = PNG_COLOR_TYPE_GRAY;
+  png_color_8 bits{};
+  int paletteEntries = 0;
+  switch (m_PixelFormat) {
+    case PF_BIT1:
+    case PF_BIT4:
+      depth = m_PixelFormat == PF_BIT1 ? 1 : 4;
+      colorType = PNG_COLOR_TYPE_PALETTE;
+      paletteEntries = 1 << depth;
+      break;
+    case PF_BIT8:
+      if (m_Palette.GetSize() == 256) {
+        colorType = PNG_COLOR_TYPE_PALETTE;
+        paletteEntries = 256;
+      } else {
+        bits.gray = 8;
+      }
+      break;
+    case PF_BIT16:
+      depth = 16;
+      colorType = PNG_COLOR_TYPE_RGB;
+      bits.red = 5, bits.green = 6, bits.blue = 5;
+      break;
+    case PF_BIT24:
+      colorType = PNG_COLOR_TYPE_RGB;
+      bits.red = bits.green = bits.blue = 8;
+      break;
+    case PF_BIT32:
+      colorType = PNG_COLOR_TYPE_RGB_ALPHA;
+      bits.red = bits.green = bits.blue = bits.alpha = 8;
+      break;
+    default:
+      RecordError("pixel format cannot be written");
+      return -1;
+  }
+  // PLTE: the palette's colours (red, green, blue), at most as many as the
+  // depth can index; without a palette, a grey ramp over the full range.
+  m_PaletteBuffer.clear();
+  if (paletteEntries) {
+    const int given = std::min(paletteEntries, m_Palette.GetSize());
+    const int count = given > 0 ? given : paletteEntries;
+    for (int k = 0; k < count; ++k) {
+      if (given > 0) {
+        const PALETTEENTRY& e = m_Palette[k];
+        m_PaletteBuffer.insert(m_PaletteBuffer.end(), {e.peRed, e.peGreen, e.peBlue});
+      } else {
+        const unsigned char v = static_cast<unsigned char>(k * 255 / (count - 1));
+        m_PaletteBuffer.insert(m_PaletteBuffer.end(), {v, v, v});
+      }
+    }
+  }
+  m_nLibRowBytes = static_cast<size_t>(
+      m_PixelFormat == PF_BIT16 ? uint64_t(m_dwWidth) * 6 : CVtImgToolkit::AlignWidthByte(m_PixelFormat, static_cast<long>(m_dwWidth)));
+  try {
+    m_Row.assign(m_PixelFormat == PF_BIT16 ? m_nLibRowBytes : 0, 0);
+  } catch (const std::bad_alloc&) {
+    RecordError("out of memory");
+    return -1;
+  }
+  if (WriteHeader(depth, colorType, bits) < 0) return -1;
+  SetWidthBytes(static_cast<unsigned long>(CVtImgToolkit::AlignWidthByte(m_PixelFormat, static_cast<long>(m_dwWidth))));
+  m_bHeaderWritten = true;
+  m_nRowsDone = 0;
+  return 1;
+}
+
+long CImgFilePng::WriteRowBytes(const unsigned char* bytes) {
+  PNG_GUARD(-1);
+  png_write_row(m_pPng, const_cast<png_bytep>(bytes));
+  PNG_UNGUARD();
+  return 1;
+}
+
+long CImgFilePng::WriteScanLine(long row, CImgScanLine& line) {
+  if (!m_pPng || m_nReading || !m_bHeaderWritten) return -1;
+  if (row != static_cast<long>(m_nRowsDone) || m_nRowsDone >= m_dwHeight) return -1;
+  const uint64_t need = CVtImgToolkit::AlignWidthByte(m_PixelFormat, static_cast<long>(m_dwWidth));
+  if (static_cast<uint64_t>(line.GetSize()) < need) return -1;
+  const unsigned char* bytes = line.GetData();
+  if (m_PixelFormat == PF_BIT16) {
+    // 5-6-5 pixels in machine order become three big-endian 16-bit samples.
+    unsigned char* out = m_Row.data();
+    for (uint32_t x = 0; x < m_dwWidth; ++x) {
+      const unsigned v = bytes[2 * x] | (bytes[2 * x + 1] << 8);
+      const unsigned samples[3] = {v >> 11, (v >> 5) & 63, v & 31};
+      for (int c = 0; c < 3; ++c) {
+        out[6 * x + 2 * c] = 0;
+        out[6 * x + 2 * c + 1] = static_cast<unsigned char>(samples[c]);
+      }
+    }
+    bytes = out;
+  }
+  if (WriteRowBytes(bytes) < 0) return -1;
+  ++m_nRowsDone;
+  return line.GetSize();
+}
+
+long CImgFilePng::EncodeBlock(CGeoImgBlock* block, std::vector<unsigned char>& stream) {
+  Close();
+  stream.clear();
+  if (!block || !CreateWriter()) return 0;
+  m_pStream = &stream;
+  SetPixelFormat(block->m_PixelFormat);
+  SetHeight(static_cast<unsigned long>(std::max<long>(block->m_nHeight, 0)));
+  SetWidth(static_cast<unsigned long>(std::max<long>(block->m_nWidth, 0)));
+  SetWidthBytes(static_cast<unsigned long>(CVtImgToolkit::AlignWidth(m_PixelFormat, block->m_nWidth)));
+  {
+    PNG_GUARD(0);
+    png_set_write_fn(m_pPng, this, &PngCallbacks::WriteMemory, &PngCallbacks::FlushMemory);
+    PNG_UNGUARD();
+  }
+  if (SaveImage() < 0) {
+    Abort();
+    stream.clear();
+    return -2;
+  }
+  CImgScanLine line(m_PixelFormat, static_cast<long>(GetWidthBytes()) + 4);
+  for (long i = 0; i < static_cast<long>(m_dwHeight); ++i) {
+    if (!block->GetScanLine(i, line, 0, 0) || WriteScanLine(i, line) < 0) {
+      Abort();
+      stream.clear();
+      return 0;
+    }
+  }
+  Close();
+  if (!m_bWriteComplete) {
+    stream.clear();
+    return 0;
+  }
+  return static_cast<long>(stream.size());
+}
+
+long CImgFilePng::OutputBlock(unsigned char* target, CGeoImgBlock* block) {
+  std::vector<unsigned char> stream;
+  const long length = EncodeBlock(block, stream);
+  if (length > 0 && target) std::memcpy(target, stream.data(), stream.size());
+  return length;
+}
+
+long CImgFilePng::OutputDirect(CString path, CDC* dc, CBitmap* bitmap, ImgPixelFormat format, CRect2D) {
+  if (!OpenForWrite(path)) return -1;
+  BITMAP info{};
+  if (!bitmap || !dc || ::GetObject(bitmap->GetSafeHandle(), sizeof(info), &info) == 0 || info.bmWidth <= 0 ||
+      info.bmHeight <= 0) {
+    Abort();
+    return -1;
+  }
+  SetWidth(static_cast<unsigned long>(info.bmWidth));
+  SetHeight(static_cast<unsigned long>(info.bmHeight));
+  SetPixelFormat(format);
+  DibInfo dib;
+  std::memset(&dib, 0, sizeof dib);
+  dib.header.bV4Size = sizeof(BITMAPV4HEADER);
+  dib.header.bV4Width = info.bmWidth;
+  dib.header.bV4Height = info.bmHeight;
+  dib.header.bV4Planes = 1;
+  dib.header.bV4BitCount = CVtImgToolkit::BitCount(format);
+  dib.header.bV4V4Compression = BI_RGB;
+  BITMAPINFO* bmi = reinterpret_cast<BITMAPINFO*>(&dib);
+  HBITMAP handle = *bitmap;
+  if (GetDIBits(dc->GetSafeHdc(), handle, 0, 1, nullptr, bmi, DIB_RGB_COLORS) == 0) {
+    Abort();
+    return -1;
+  }
+  // The device's colour table (blue, green, red) becomes the palette (red, green, blue).
+  const int entries = CVtImgToolkit::PaletteSize(format);
+  m_Palette.SetSize(entries);
+  for (int k = 0; k < entries; ++k)
+    m_Palette[k] = PALETTEENTRY{dib.colors[k].rgbRed, dib.colors[k].rgbGreen, dib.colors[k].rgbBlue, 0};
+  if (SaveImage() < 0) {
+    Abort();
+    return -2;
+  }
+  const long width = info.bmWidth;
+  CImgScanLine line(format, CVtImgToolkit::AlignWidth(format, width) + 4);
+  unsigned char* bytes = line.GetData();
+  for (long k = 0; k < info.bmHeight; ++k) {
+    // Device rows count from the bottom: the top one goes first.
+    if (GetDIBits(dc->GetSafeHdc(), handle, static_cast<UINT>(info.bmHeight - 1 - k), 1, bytes, bmi,
+                  DIB_RGB_COLORS) == 0) {
+      Abort();
+      return -1;
+    }
+    if (format == PF_BIT24) {
+      for (long x = 0; x < width; ++x) std::swap(bytes[3 * x], bytes[3 * x + 2]);
+    } else if (format == PF_BIT32) {
+      // The device's fourth byte is not alpha: the picture is opaque.
+      for (long x = 0; x < width; ++x) {
+        std::swap(bytes[4 * x], bytes[4 * x + 2]);
+        bytes[4 * x + 3] = 255;
+      }
+    } else if (format == PF_BIT16) {
+      // The device gives 5-5-5 pixels; the file holds 5-6-5.
+      for (long x = 0; x < width; ++x) {
+        const unsigned v = bytes[2 * x] | (bytes[2 * x + 1] << 8);
+        const unsigned g5 = (v >> 5) & 31;
+        const unsigned w = ((v >> 10) & 31) << 11 | ((g5 << 1) | (g5 >> 4)) << 5 | (v & 31);
+        bytes[2 * x] = static_cast<unsigned char>(w & 0xFF);
+        bytes[2 * x + 1] = static_cast<unsigned char>(w >> 8);
+      }
+    }
+    if (WriteScanLine(k, line) < 0) {
+      Abort();
+      return -1;
+    }
+  }
+  Close();
+  return m_bWriteComplete ? 1 : -1;
+}
