@@ -54,6 +54,10 @@ class ToolDriver {
   // Geographic bounds of an open image; false when the format has none.
   virtual bool GetBounds(CImgFile& file, CRect2D& bounds) const { return false; }
   virtual InfoLines ExtraInfo(CImgFile& file) const { return {}; }
+  // True when the palette entries of `file` hold red, green, blue (PNG,
+  // GIF); false for blue, green, red (Windows bitmaps, TIFF). Convert swaps
+  // the two when reader and writer differ.
+  virtual bool PaletteRedFirst(CImgFile& file) const { return false; }
 
   // Creates `path` for writing (the properties are already set). False with `reason`.
   virtual bool OpenWrite(CImgFile& file, const std::string& path, std::string& reason) const;

@@ -283,6 +283,10 @@ int Convert(const Arguments& args) {
   dst->SetPixelFormat(src.GetPixelFormat());
   dst->SetPixelFormatExt(src.GetPixelFormatExt());
   dst->SetPalette(src.m_Palette);
+  // Colours of indexed images (other formats may keep bit masks there).
+  if (CVtImgToolkit::PaletteSize(src.GetPixelFormat()) > 0 &&
+      r.driver->PaletteRedFirst(src) != writer->PaletteRedFirst(*dst))
+    for (int i = 0; i < dst->m_Palette.GetSize(); ++i) std::swap(dst->m_Palette[i].peRed, dst->m_Palette[i].peBlue);
   CRect2D bounds;
   if (r.driver->GetBounds(src, bounds)) writer->SetBounds(*dst, bounds);
   // A half-written file is of no use: it goes.

@@ -1,0 +1,160 @@
+// vtfmt on PNG images end to end: info, dump and convert, checked with GDAL.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "support/GdalRaster.h"
+#include "support/PngFixtures.h"
+#include "support/ToolRun.h"
+
+namespace {
+
+class VtfmtPngTest : public ::testing::Test {
+ protected:
+  int Run(const std::string& args, std::string* out = nullptr) {
+    const ToolResult r = RunTool(dir, args);
+    if (out) *out = r.out;
+    err = r.err;
+    return r.status;
+  }
+  static int Shell(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()); }
+  ScratchDir dir;
+  std::string err;
+};
+
+TEST_F(VtfmtPngTest, InfoAndDumpOfTheSample) {
+  const std::string sample = std::string(VTFMT_SOURCE_DIR) + "/samples/plasma-trns.png";
+  std::string out;
+  ASSERT_EQ(Run("info " + Quote(sample), &out), 0) << err;
+  auto keys = KeyValues(out);
+  EXPECT_EQ(keys["driver"], "png");
+  EXPECT_EQ(keys["width"], "64");
+  EXPECT_EQ(keys["height"], "32");
+  EXPECT_EQ(keys["pixel_format"], "32");  // palette and transparency expanded
+  EXPECT_EQ(keys["width_bytes"], "256");
+  EXPECT_EQ(keys["row_order"], "top-down");
+  EXPECT_EQ(keys["color_type"], "3");
+  EXPECT_EQ(keys["interlaced"], "yes");
+  EXPECT_EQ(keys["transparency"], "yes");
+
+  // dump: blue, green, red, alpha rows, as GDAL's colour table maps the indexes.
+  ASSERT_EQ(Run("dump " + Quote(sample), &out), 0) << err;
+  GdalImage g;
+  ASSERT_TRUE(GdalReadNative(sample, g));
+  std::string want;
+  for (int y = 0; y < g.height; ++y) {
+    const std::vector<unsigned char> row = ExpectedRow(g, y, PngHeader{8, 3, true});
+    want.append(row.begin(), row.end());
+  }
+  EXPECT_EQ(out, want);
+}
+
+TEST_F(VtfmtPngTest, DumpGivesGdalsPixelsForEachKind) {
+  const std::string plasma = "convert -size 19x7 -seed 4 plasma:fractal ";
+  struct Kind {
+    const char* name;
+    std::string command;
+    PngHeader header;
+  };
+  const std::vector<Kind> kinds = {
+      {"rgb", plasma + "PNG24:", {8, 2, false}},
+      {"grey4", plasma + "-colorspace Gray -depth 4 -define png:color-type=0 -define png:bit-depth=4 ", {4, 0, false}},
+      {"pal", plasma + "-colors 30 PNG8:", {8, 3, false}},
+      {"rgba16", plasma + "-alpha set -channel A -evaluate set 60% +channel -depth 16 PNG64:", {16, 6, false}},
+  };
+  for (const Kind& k : kinds) {
+    SCOPED_TRACE(k.name);
+    const std::string path = dir / (std::string(k.name) + ".png");
+    ASSERT_EQ(Shell(k.command + path), 0);
+    std::string out;
+    ASSERT_EQ(Run("dump " + Quote(path), &out), 0) << err;
+    GdalImage g;
+    ASSERT_TRUE(GdalReadNative(path, g));
+    std::string want;
+    for (int y = 0; y < g.height; ++y) {
+      const std::vector<unsigned char> row = ExpectedRow(g, y, k.header);
+      want.append(row.begin(), row.end());
+    }
+    EXPECT_EQ(out, want);
+  }
+}
+
+TEST_F(VtfmtPngTest, ConvertKeepsPixelsAndColoursAcrossFormats) {
+  // A 24-bit bitmap to PNG and back: GDAL sees the same picture each time.
+  const std::string dem = std::string(VTFMT_SOURCE_DIR) + "/samples/dem.bmp";
+  ASSERT_EQ(Run("convert " + Quote(dem) + " " + Quote(dir / "dem.png")), 0) << err;
+  ASSERT_EQ(Run("convert " + Quote(dir / "dem.png") + " " + Quote(dir / "dem.bmp")), 0) << err;
+  Picture bmp, png, back;
+  ASSERT_TRUE(GdalRead(dem, bmp));
+  ASSERT_TRUE(GdalRead(dir / "dem.png", png));
+  ASSERT_TRUE(GdalRead(dir / "dem.bmp", back));
+  EXPECT_EQ(png.pixels, bmp.pixels);
+  EXPECT_EQ(back.pixels, bmp.pixels);
+
+  // An 8-bit bitmap of 40 colours: indexes and colours (blue-first in the
+  // bitmap, red-first in PNG) survive both ways.
+  const std::string plasma = std::string(VTFMT_SOURCE_DIR) + "/samples/plasma-rle8.bmp";
+  ASSERT_EQ(Run("convert " + Quote(plasma) + " " + Quote(dir / "p.png")), 0) << err;
+  ASSERT_EQ(Run("convert " + Quote(dir / "p.png") + " " + Quote(dir / "p.bmp")), 0) << err;
+  Picture source, indexed, again;
+  ASSERT_TRUE(GdalRead(plasma, source));
+  ASSERT_TRUE(GdalRead(dir / "p.png", indexed));
+  ASSERT_TRUE(GdalRead(dir / "p.bmp", again));
+  EXPECT_EQ(indexed.pixels, source.pixels);
+  EXPECT_EQ(again.pixels, source.pixels);
+  ASSERT_GE(indexed.colors.size(), 40u);
+  ASSERT_GE(again.colors.size(), 40u);
+  for (size_t i = 0; i < 40; ++i) {
+    EXPECT_EQ(indexed.colors[i].c1, source.colors[i].c1) << i;
+    EXPECT_EQ(indexed.colors[i].c3, source.colors[i].c3) << i;
+    EXPECT_EQ(again.colors[i].c1, source.colors[i].c1) << i;
+    EXPECT_EQ(again.colors[i].c3, source.colors[i].c3) << i;
+  }
+
+  // PNG to PNG, RGBA with transparency: every sample kept.
+  ASSERT_EQ(Shell("convert -size 23x9 -seed 2 plasma:fractal -alpha set -channel A -fx 'i/w' +channel PNG32:" +
+                  (dir / "a.png")),
+            0);
+  ASSERT_EQ(Run("convert " + Quote(dir / "a.png") + " " + Quote(dir / "b.png")), 0) << err;
+  Picture a, b;
+  ASSERT_TRUE(GdalRead(dir / "a.png", a));
+  ASSERT_TRUE(GdalRead(dir / "b.png", b));
+  ASSERT_EQ(a.bands, 4);
+  EXPECT_EQ(b.bands, 4);
+  EXPECT_EQ(b.pixels, a.pixels);
+}
+
+TEST_F(VtfmtPngTest, SixteenBitPixelsKeepTheirMeaningOrAreRefused) {
+  // 5-6-5 PNG to PNG keeps every pixel; to a bitmap (5-5-5) it is refused.
+  std::string rows;
+  for (int y = 0; y < 3; ++y) {
+    rows += '\0';
+    for (int x = 0; x < 4; ++x)
+      for (int c = 0; c < 3; ++c) rows += std::string{char(x * 9 + c), char(y * 50 + c)};
+  }
+  const std::string sbit = PngChunk("sBIT", std::string("\x05\x06\x05", 3));
+  dir.Put("s.png", PngFile(4, 3, 16, 2, rows, sbit));
+  std::string out;
+  ASSERT_EQ(Run("info " + Quote(dir / "s.png"), &out), 0) << err;
+  EXPECT_EQ(KeyValues(out)["pixel_format"], "16");
+  ASSERT_EQ(Run("convert " + Quote(dir / "s.png") + " " + Quote(dir / "t.png")), 0) << err;
+  std::string first, second;
+  ASSERT_EQ(Run("dump " + Quote(dir / "s.png"), &first), 0) << err;
+  ASSERT_EQ(Run("dump " + Quote(dir / "t.png"), &second), 0) << err;
+  EXPECT_EQ(first.size(), 4u * 3 * 2);
+  EXPECT_EQ(second, first);
+  EXPECT_NE(Run("convert " + Quote(dir / "s.png") + " " + Quote(dir / "s.bmp")), 0);
+  EXPECT_FALSE(dir.Exists("s.bmp"));
+
+  // A 5-5-5 bitmap is not written as 5-6-5.
+  ASSERT_EQ(Shell("convert -size 4x3 xc:orange -define bmp:subtype=RGB555 BMP3:" + (dir / "f.bmp")), 0);
+  ASSERT_EQ(Run("info " + Quote(dir / "f.bmp"), &out), 0) << err;
+  ASSERT_EQ(KeyValues(out)["pixel_format"], "16");
+  EXPECT_NE(Run("convert " + Quote(dir / "f.bmp") + " " + Quote(dir / "f.png")), 0);
+  EXPECT_NE(err.find("5-6-5"), std::string::npos) << err;
+  EXPECT_FALSE(dir.Exists("f.png"));
+}
+
+}  // namespace

@@ -1,0 +1,96 @@
+// PNG images: read every colour type but through one pass of rows, top row
+// first; write indexed, grey, 16-bit 5-6-5, 24- and 32-bit images.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "ToolDriver.h"
+#include "raster/CImgFilePng.h"
+
+namespace vtfmt {
+namespace {
+
+// The colour masks of 5-6-5 pixels, kept in the palette of 16-bit images
+// as the bitmap driver keeps its masks.
+const DWORD kFiveSixFive[3] = {0xF800, 0x07E0, 0x001F};
+
+class PngDriver final : public ToolDriver {
+ public:
+  const char* Name() const override { return "png"; }
+  bool CanRead() const override { return true; }
+  bool CanWrite() const override { return true; }
+  std::vector<std::string> Extensions() const override { return {".png"}; }
+
+  ProbeScore Probe(const std::string&, const std::vector<unsigned char>& head) const override {
+    static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    return head.size() >= 8 && std::memcmp(head.data(), kSignature, 8) == 0 ? kContent : kNoMatch;
+  }
+
+  std::unique_ptr<CImgFile> Create() const override { return std::make_unique<CImgFilePng>(); }
+
+  bool SequentialRead() const override { return true; }
+  bool PaletteRedFirst(CImgFile&) const override { return true; }
+
+  bool OpenRead(CImgFile& file, const std::string& path, std::string& reason) const override {
+    if (!ToolDriver::OpenRead(file, path, reason)) return false;
+    if (file.GetPixelFormat() == PF_BIT16) {
+      file.m_Palette.SetSize(3);
+      std::memcpy(file.m_Palette.GetData(), kFiveSixFive, sizeof kFiveSixFive);
+    }
+    return true;
+  }
+
+  InfoLines ExtraInfo(CImgFile& file) const override {
+    const CImgFilePng& png = static_cast<CImgFilePng&>(file);
+    return {{"bit_depth", std::to_string(png.GetBitDepth())},
+            {"color_type", std::to_string(png.GetColorType())},
+            {"interlaced", png.GetInterlace() ? "yes" : "no"},
+            {"transparency", png.HasTransparency() ? "yes" : "no"}};
+  }
+
+  bool SaveHeader(CImgFile& file, std::string& reason) const override {
+    const ImgPixelFormat format = file.GetPixelFormat();
+    if (format == PF_BIT16) {
+      // Only 5-6-5 pixels keep their colours; 5-5-5 ones would not.
+      if (file.m_Palette.GetSize() != 3 ||
+          std::memcmp(file.m_Palette.GetData(), kFiveSixFive, sizeof kFiveSixFive) != 0) {
+        reason = "16-bit pixels other than 5-6-5 cannot be written";
+        return false;
+      }
+    }
+    // The writer takes an 8-bit image for grey unless its palette has 256
+    // entries: a shorter palette is filled up with black so the colours stay.
+    const int entries = file.m_Palette.GetSize();
+    if (format == PF_BIT8 && entries > 0 && entries < 256) {
+      file.m_Palette.SetSize(256);
+      for (int i = entries; i < 256; ++i) file.m_Palette[i] = PALETTEENTRY{0, 0, 0, 0};
+    }
+    return ToolDriver::SaveHeader(file, reason);
+  }
+
+  // Rows read are blue first; the writer takes them red first.
+  long WriteRow(CImgFile& file, long row, CImgScanLine& line) const override {
+    const ImgPixelFormat format = file.GetPixelFormat();
+    const int step = format == PF_BIT24 ? 3 : format == PF_BIT32 ? 4 : 0;
+    const long width = static_cast<long>(file.GetWidth());
+    if (step && static_cast<long>(line.GetSize()) >= width * step) {
+      BYTE* bytes = line.GetData();
+      for (long x = 0; x < width; ++x) std::swap(bytes[step * x], bytes[step * x + 2]);
+    }
+    return file.WriteScanLine(row, line);
+  }
+
+  bool FinishWrite(CImgFile& file, std::string& reason) const override {
+    CImgFilePng& png = static_cast<CImgFilePng&>(file);
+    png.Close();
+    if (png.WriteComplete()) return true;
+    reason = "the image could not be completed";
+    return false;
+  }
+};
+
+const PngDriver kDriver;
+const RegisterDriver kRegistered(60, &kDriver);
+
+}  // namespace
+}  // namespace vtfmt
