@@ -37,6 +37,8 @@ const png_uint_32 kMaxSide = 1u << 24;
 // deflate never packs more than 1032 bytes into one; with room for headers.
 const uint64_t kMaxInflateRatio = 1032;
 const uint64_t kInflateSlack = 1 << 16;
+// Largest ancillary chunk accepted (libpng's own upstream default).
+const png_alloc_size_t kMaxChunkBytes = 8000000;
 
 const char kAuthor[] = "vtfmt PNG driver";
 
@@ -69,6 +71,26 @@ struct PngCallbacks {
     if (failed) png_error(png, "write error.");
   }
   static void FlushMemory(png_structp) {}
+  // Reads the file for libpng. A chunk other than image data whose stated
+  // length runs past the end of the file is refused as its header goes by:
+  // libpng would allocate that length before finding the bytes missing.
+  static void ReadFile(png_structp png, png_bytep data, size_t length) {
+    auto* self = static_cast<CImgFilePng*>(png_get_io_ptr(png));
+    const uint64_t at = self->m_nReadPos;
+    const size_t got = std::fread(data, 1, length, self->m_pFile);
+    self->m_nReadPos += got;
+    if (got != length) png_error(png, "Read Error");
+    if (length == 8 && at == self->m_nNextChunk) {
+      if (at == 0) {  // the signature; the first chunk follows
+        self->m_nNextChunk = 8;
+        return;
+      }
+      const uint64_t size = png_get_uint_32(data);
+      self->m_nNextChunk = at + 12 + size;
+      if (self->m_nNextChunk > self->m_nFileBytes && std::memcmp(data + 4, "IDAT", 4) != 0)
+        png_error(png, "a chunk runs past the end of the file");
+    }
+  }
 };
 
 CImgFilePng::CImgFilePng() = default;
@@ -132,6 +154,8 @@ int CImgFilePng::OpenForRead(CString path) {
     m_nFileBytes = end > 0 ? static_cast<uint64_t>(end) : 0;
   }
   std::rewind(m_pFile);
+  m_nReadPos = 0;
+  m_nNextChunk = 0;
   m_pPng = png_create_read_struct(PNG_LIBPNG_VER_STRING, this, &PngCallbacks::Error, &PngCallbacks::Warning);
   if (m_pPng) m_pInfo = png_create_info_struct(m_pPng);
   if (!m_pInfo) {
@@ -141,7 +165,11 @@ int CImgFilePng::OpenForRead(CString path) {
   const bool ok = [this] {
     PNG_GUARD(false);
     png_set_user_limits(m_pPng, kMaxSide, kMaxSide);
-    png_init_io(m_pPng, m_pFile);
+    // No chunk other than the image data, nor any text inflated from one,
+    // may make libpng allocate more than this (it would take a chunk's
+    // stated length at its word).
+    png_set_chunk_malloc_max(m_pPng, kMaxChunkBytes);
+    png_set_read_fn(m_pPng, this, &PngCallbacks::ReadFile);
     png_read_info(m_pPng, m_pInfo);
     PNG_UNGUARD();
     return true;

@@ -128,6 +128,8 @@ class CImgFilePng : public CImgFile {
   uint32_t m_nRowsDone = 0;    // rows read or written so far
   size_t m_nLibRowBytes = 0;   // bytes of a row as libpng delivers or takes it
   uint64_t m_nFileBytes = 0;   // size of the file read
+  uint64_t m_nReadPos = 0;     // file offset libpng has read up to
+  uint64_t m_nNextChunk = 0;   // file offset of the next chunk header
   std::vector<unsigned char> m_Row;    // a row in libpng's layout when it differs from ours
   std::vector<unsigned char> m_Image;  // every row of an interlaced image
 
@@ -135,6 +137,5 @@ class CImgFilePng : public CImgFile {
   bool m_bHeaderWritten = false;
   bool m_bWriteComplete = true;
   std::vector<unsigned char> m_PaletteBuffer;  // PLTE colours, red, green, blue
-  uint64_t m_nStreamBytes = 0;
   std::vector<unsigned char>* m_pStream = nullptr;  // memory output of EncodeBlock
 };

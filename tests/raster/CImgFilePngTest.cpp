@@ -142,6 +142,17 @@ TEST_F(PngTest, BrokenHeadersAndChunksFail) {
       {"image data not inflatable", badZlib, true},
       {"no IHDR", std::string("\x89PNG\r\n\x1a\n", 8) + PngChunk("IEND", ""), false},
       {"palette image without PLTE", PngFile(3, 2, 8, 3, rows), false},
+      // Found by the fuzzer: a text chunk stating 2 GB in a 77-byte file
+      // made libpng allocate them before reading.
+      {"text chunk longer than the file",
+       std::string("\x89\x50\x4e\x47\x0d\x0a\x1a\x0a\x00\x00\x00\x0d\x49\x48\x44\x52\x00\x00\x00"
+                   "\x06\x00\x00\x00\x04\x10\x02\x00\x00\x00\x72\xf6\x05\x57\x00\x00\x00\x03\x73"
+                   "\x69\x54\x58\x74\x06\x05\x36\x0b\x8d\x80\x78\x9c\x1d\x8a\x74\x45\x58\x74\xa1"
+                   "\x11\xc0\x30\x21\xc4\x3e\xac\x30\x30\x30\x20\xc0\x30\xb0\xe2\x0a\x38\x89\x60"
+                   "\x82",
+                   77),
+       false},
+      {"text chunk of 100 MB", good.substr(0, 33) + PngBE32(100000000) + "tEXtTitle" + std::string(40, 'x'), false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -150,6 +161,10 @@ TEST_F(PngTest, BrokenHeadersAndChunksFail) {
     VtGetErrorMsgObj()->Clear();
     const int opened = png.OpenForRead((dir / "bad.png").c_str());
     ASSERT_EQ(opened != 0, c.opens);
+    if (std::string(c.what).find("text chunk") == 0) {
+      EXPECT_NE(VtGetErrorMsgObj()->GetMessage().str().find("past the end of the file"), std::string::npos)
+          << VtGetErrorMsgObj()->GetMessage().str();
+    }
     if (!opened) continue;
     ASSERT_EQ(png.LoadImage(), 1);
     CImgScanLine line;
