@@ -125,6 +125,7 @@ class CImgFilePng : public CImgFile {
   bool m_bLoaded = false;
   bool m_bUpdated = false;      // transformations set up (once per open)
   bool m_bPack565 = false;     // rows come as 16-bit 5-6-5 pixels
+  int m_nSwapStep = 0;         // bytes of a colour pixel whose red and blue are exchanged
   uint32_t m_nRowsDone = 0;    // rows read or written so far
   size_t m_nLibRowBytes = 0;   // bytes of a row as libpng delivers or takes it
   uint64_t m_nFileBytes = 0;   // size of the file read
