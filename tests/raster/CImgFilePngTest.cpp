@@ -111,6 +111,51 @@ TEST_F(PngTest, SizesBeyondWhatTheFileCanHoldAreRefusedBeforeAllocating) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(line.GetData()), 5), "abcde");
 }
 
+// Interlaced images are put together whole before their first row: the rows
+// equal those of the same picture stored plainly, 5-6-5 and transparency
+// included.
+TEST_F(PngTest, InterlacedRowsEqualPlainOnes) {
+  struct Kind {
+    const char* name;
+    int depth, colorType;
+    size_t bytes;
+    std::string extra;
+    ImgPixelFormat format;
+  };
+  const std::vector<Kind> kinds = {
+      {"16-bit 5-6-5", 16, 2, 6, PngChunk("sBIT", std::string("\x05\x06\x05", 3)), PF_BIT16},
+      {"grey with transparency", 8, 0, 1, PngChunk("tRNS", std::string("\0\x07", 2)), PF_BIT32},
+      {"RGB", 8, 2, 3, "", PF_BIT24},
+  };
+  for (const Kind& k : kinds) {
+    for (uint32_t width : {1u, 6u, 13u}) {
+      const uint32_t height = width + 4;
+      SCOPED_TRACE(std::string(k.name) + ", width " + std::to_string(width));
+      std::string pixels;
+      for (size_t i = 0; i < size_t(width) * height * k.bytes; ++i)
+        pixels += static_cast<char>((i * 37 + i / 5) % 251);
+      dir.Put("plain.png", PngFile(width, height, k.depth, k.colorType, PngRaw(pixels, width, height, k.bytes, false), k.extra));
+      dir.Put("adam7.png",
+              PngFile(width, height, k.depth, k.colorType, PngRaw(pixels, width, height, k.bytes, true), k.extra, true));
+      CImgFilePng plain, adam7;
+      ASSERT_EQ(plain.OpenForRead((dir / "plain.png").c_str()), 1);
+      ASSERT_EQ(adam7.OpenForRead((dir / "adam7.png").c_str()), 1);
+      ASSERT_EQ(plain.LoadImage(), 1);
+      ASSERT_EQ(adam7.LoadImage(), 1);
+      EXPECT_EQ(adam7.GetInterlace(), 1);
+      ASSERT_EQ(adam7.GetPixelFormat(), k.format);
+      ASSERT_EQ(plain.GetPixelFormat(), k.format);
+      CImgScanLine a, b;
+      for (uint32_t y = 0; y < height; ++y) {
+        ASSERT_EQ(plain.ReadScanLine(y, a), static_cast<long>(plain.GetWidthBytes()));
+        ASSERT_EQ(adam7.ReadScanLine(y, b), a.GetSize());
+        ASSERT_EQ(std::memcmp(a.GetData(), b.GetData(), static_cast<size_t>(a.GetSize())), 0) << "row " << y;
+      }
+      EXPECT_EQ(adam7.ReadScanLine(height, b), -1);
+    }
+  }
+}
+
 TEST_F(PngTest, BrokenHeadersAndChunksFail) {
   std::string rows;
   for (int r = 0; r < 2; ++r) rows += std::string(1, '\0') + "xyz";

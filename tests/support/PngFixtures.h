@@ -161,11 +161,32 @@ inline std::string PngBE32(uint32_t v) {
 // A PNG of the given header whose image data is `raw` (filtered rows)
 // in stored zlib blocks; `extra` chunks go before the image data.
 inline std::string PngFile(uint32_t width, uint32_t height, int depth, int colorType, const std::string& raw,
-                           const std::string& extra = "") {
+                           const std::string& extra = "", bool interlaced = false) {
   std::string ihdr = PngBE32(width) + PngBE32(height);
   ihdr += static_cast<char>(depth);
   ihdr += static_cast<char>(colorType);
-  ihdr += std::string(3, '\0');
+  ihdr += std::string(2, '\0');
+  ihdr += static_cast<char>(interlaced ? 1 : 0);
   return std::string("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", ihdr) + extra +
          PngChunk("IDAT", ZlibStored(raw)) + PngChunk("IEND", "");
+}
+
+// The filtered image data (filter 0 on every row) of `pixels`, `bytes`
+// bytes a pixel, top row first: plain, or in the seven passes of Adam7.
+inline std::string PngRaw(const std::string& pixels, uint32_t width, uint32_t height, size_t bytes, bool adam7) {
+  std::string raw;
+  if (!adam7) {
+    for (uint32_t y = 0; y < height; ++y) raw += '\0' + pixels.substr(size_t(y) * width * bytes, width * bytes);
+    return raw;
+  }
+  const uint32_t x0[7] = {0, 4, 0, 2, 0, 1, 0}, y0[7] = {0, 0, 4, 0, 2, 0, 1};
+  const uint32_t dx[7] = {8, 8, 4, 4, 2, 2, 1}, dy[7] = {8, 8, 8, 4, 4, 2, 2};
+  for (int pass = 0; pass < 7; ++pass) {
+    if (x0[pass] >= width) continue;
+    for (uint32_t y = y0[pass]; y < height; y += dy[pass]) {
+      raw += '\0';
+      for (uint32_t x = x0[pass]; x < width; x += dx[pass]) raw += pixels.substr((size_t(y) * width + x) * bytes, bytes);
+    }
+  }
+  return raw;
 }
