@@ -28,6 +28,10 @@ class BmpDriver final : public ToolDriver {
   std::unique_ptr<CImgFile> Create() const override { return std::make_unique<CImgFileBmp>(); }
 
   bool BottomUp(CImgFile& file) const override { return static_cast<CImgFileBmp&>(file).m_dwTopDown == 0; }
+  // OS/2 colour tables are kept red first; Windows ones blue first.
+  bool PaletteRedFirst(CImgFile& file) const override {
+    return static_cast<CImgFileBmp&>(file).m_wHeaderKind == CImgFileBmp::kOs2Header;
+  }
 
   // The writer stores 16-bit pixels without colour masks, which readers take
   // for 5-5-5. Pixels of other masks (a 5-6-5 bitmap's, which the reader
