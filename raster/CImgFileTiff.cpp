@@ -292,8 +292,10 @@ long CImgFileTiff::LoadImage() {
   if (interleaved) {
     const uint32_t total = uint32_t(bits) * samples;
     format = total <= 0xFFFF ? CVtImgToolkit::Bit2Format(static_cast<unsigned short>(total)) : PF_UNKNOWN;
-    if (m_bGrid && format == PF_BIT32)
-      format = Field16(m_pTiff, TIFFTAG_SAMPLEFORMAT, 4) == SAMPLEFORMAT_IEEEFP ? PF_FLOAT32 : PF_INT32;
+    const uint16_t sampleFormat = Field16(m_pTiff, TIFFTAG_SAMPLEFORMAT, 4);
+    if (m_bGrid && format == PF_BIT32) format = sampleFormat == SAMPLEFORMAT_IEEEFP ? PF_FLOAT32 : PF_INT32;
+    // Double-precision grids, which SaveImage writes, read back as such.
+    if (m_bGrid && format == PF_BIT64 && samples == 1 && sampleFormat == SAMPLEFORMAT_IEEEFP) format = PF_FLOAT64;
     widthBytes = CVtImgToolkit::AlignWidth(format, static_cast<long>(width));
   } else {
     format = CVtImgToolkit::Bit2Format(bits);
