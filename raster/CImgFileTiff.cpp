@@ -59,6 +59,13 @@ void OnGeoTiffError(GTIF*, int level, const char* fmt, ...) {
   va_end(ap);
 }
 
+void OnProjMessage(void*, int level, const char* text) {
+  if (level > PJ_LOG_ERROR) return;  // debugging chatter
+  CString message;
+  message.Format("GeoTIFF coordinate database: %s", text ? text : "");
+  VtGetErrorMsgObj()->SetMessage(0L, message);
+}
+
 // Opens `path` with `mode`, the GeoTIFF tags registered, messages routed to
 // the error-message object and libtiff's allocations capped.
 TIFF* OpenTiff(const char* path, const char* mode) {
@@ -83,7 +90,7 @@ GTIF* NewGeoTiff(TIFF* tif) {
   GTIF* gt = GTIFNewEx(tif, OnGeoTiffError, nullptr);
   if (!gt) return nullptr;
   if (PJ_CONTEXT* ctx = static_cast<PJ_CONTEXT*>(GTIFGetPROJContext(gt, TRUE, nullptr)))
-    proj_log_level(ctx, PJ_LOG_NONE);
+    proj_log_func(ctx, nullptr, OnProjMessage);
   return gt;
 }
 
@@ -132,7 +139,13 @@ long DefinitionFactor(GTIF* gt) {
   std::memset(&defn, 0, sizeof defn);
   int code = Linear_Meter;
   double metres = 1.0;
-  if (gt && GTIFGetDefn(gt, &defn) && defn.DefnSet) {
+  // Some lookups of the definition make coordinate-database contexts of
+  // their own, which start from the default context's settings: the
+  // default context stays quiet while they run.
+  const PJ_LOG_LEVEL level = proj_log_level(nullptr, PJ_LOG_NONE);
+  const int got = gt ? GTIFGetDefn(gt, &defn) : 0;
+  proj_log_level(nullptr, level);
+  if (got && defn.DefnSet) {
     code = defn.UOMLength;
     metres = defn.UOMLengthInMeters;
   }

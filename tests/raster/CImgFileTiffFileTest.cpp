@@ -4,6 +4,8 @@
 #include <tiffio.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -194,6 +196,35 @@ TEST(CImgFileTiff, OutputDirectWritesTheBitmapTopRowFirst) {
   EXPECT_EQ(red.peBlue, 255);  // byte 2: red
   EXPECT_EQ(red.peRed, 0);
   EXPECT_EQ(t.OutputDirect((dir / "none.tif").c_str(), &dc, nullptr, PF_BIT24, CRect2D()), -1);
+}
+
+}  // namespace
+
+namespace {
+
+// Every fuzz seed and every input the fuzzer once found trouble with goes
+// through the whole read without a word on the console.
+TEST(CImgFileTiffHostile, FuzzSeedsAndRegressionsReadSilently) {
+  ScratchDir dir;
+  const std::string corpus = std::string(VTFMT_SOURCE_DIR) + "/fuzz/corpus/tiff_fuzzer/";
+  for (const char* name : {"plain", "tiled", "planar", "jpeg", "bit1", "float-feet", "regress-proj-message"}) {
+    std::ifstream in(corpus + name, std::ios::binary);
+    ASSERT_TRUE(in) << name;
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    dir.Put("f.tif", bytes.substr(1));  // the first byte steers the fuzzer
+    CImgFileTiff t;
+    t.m_bGrid = bytes[0] & 1;
+    testing::internal::CaptureStderr();
+    if (t.OpenForRead((dir / "f.tif").c_str()) == 1) {
+      CRect2D b;
+      t.LoadGeoImage(b, 10000);
+      if (t.LoadImage() == 1) {
+        CImgScanLine line(t.GetPixelFormat(), static_cast<long>(t.GetWidthBytes()));
+        for (long row = 0; row < static_cast<long>(t.GetHeight()); ++row) t.ReadScanLine(row, line);
+      }
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << name;
+  }
 }
 
 }  // namespace
