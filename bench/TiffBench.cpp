@@ -4,6 +4,7 @@
 #include <gdal.h>
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,8 +16,14 @@ namespace {
 
 const unsigned kWidth = 6000, kHeight = 6000;
 
+// An image-like row: smooth gradients with a few bits of noise, which
+// deflate shrinks to about half, as it does photographs and hill shades.
 void FillRow(std::vector<unsigned char>& row, unsigned r) {
-  for (size_t i = 0; i < row.size(); ++i) row[i] = static_cast<unsigned char>((i * 7 + r * 13 + i / 97) & 0xFF);
+  uint32_t state = 2463534242u ^ (r * 2654435761u);
+  for (size_t i = 0; i < row.size(); ++i) {
+    state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+    row[i] = static_cast<unsigned char>(((i / 3) / 24 + r / 24 + (i % 3) * 60 + (state & 15)) & 0xFF);
+  }
 }
 
 bool GdalWriteRgb(const std::string& path, std::vector<const char*> options) {
@@ -129,9 +136,14 @@ int Run(int passes) {
     const std::string path = dir / "read.tif";
     if (!GdalWriteRgb(path, layout.options)) return 1;
     unsigned long sumOurs = 0, sumGdal = 0, sumLib = 0;
-    const double readOurs = bench::BestSeconds(passes, [&] { failed = !OursRead(path, sumOurs) || failed; });
-    const double readGdal = bench::BestSeconds(passes, [&] { failed = !GdalRead(path, sumGdal) || failed; });
-    const double readLib = bench::BestSeconds(passes, [&] { failed = !LibTiffRead(path, sumLib) || failed; });
+    // The three readers take turns, so that whatever else the machine does
+    // falls on each alike; each keeps its best pass.
+    double readOurs = 1e300, readGdal = 1e300, readLib = 1e300;
+    for (int pass = 0; pass < passes; ++pass) {
+      readOurs = std::min(readOurs, bench::BestSeconds(1, [&] { failed = !OursRead(path, sumOurs) || failed; }));
+      readLib = std::min(readLib, bench::BestSeconds(1, [&] { failed = !LibTiffRead(path, sumLib) || failed; }));
+      readGdal = std::min(readGdal, bench::BestSeconds(1, [&] { failed = !GdalRead(path, sumGdal) || failed; }));
+    }
     if (failed || sumOurs != sumGdal) {
       std::fprintf(stderr, "tiff: the %s reads failed or disagree\n", layout.what);
       return 1;
