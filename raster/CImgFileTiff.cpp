@@ -387,6 +387,13 @@ long CImgFileTiff::SaveImage() {
     case PF_BIT16:
       bits = 16;
       break;
+    // Sixteen bits a colour sample, as these formats are read.
+    case PF_BIT48:
+      bits = 16, samples = 3;
+      break;
+    case PF_BIT64:
+      bits = 16, samples = 4;
+      break;
     case PF_INT32:
       bits = 32, sampleFormat = SAMPLEFORMAT_INT;
       break;

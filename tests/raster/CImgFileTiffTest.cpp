@@ -178,7 +178,8 @@ TEST(CImgFileTiffPeer, FilesWeWriteReadBackIdenticallyInGdal) {
   };
   const WriteCase cases[] = {{PF_BIT24, 3, false}, {PF_BIT8, 1, false},   {PF_BIT16, 2, false},
                              {PF_INT32, 4, false}, {PF_FLOAT32, 4, false}, {PF_BIT32, 4, true},
-                             {PF_BIT32, 4, false}, {PF_FLOAT64, 8, false}};
+                             {PF_BIT32, 4, false}, {PF_FLOAT64, 8, false}, {PF_BIT48, 6, false},
+                             {PF_BIT64, 8, false}};
   ScratchDir dir;
   const int w = 29, h = 7;
   for (const WriteCase& c : cases) {

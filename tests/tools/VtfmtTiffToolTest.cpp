@@ -143,6 +143,14 @@ TEST_F(VtfmtTiffTest, DamagedFilesAndBadOptionsFailCleanly) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 
+  // 16-bit grey samples have no bitmap form.
+  spec.bands = 1;
+  spec.type = GDT_UInt16;
+  ASSERT_TRUE(GdalWriteTiff(dir / "u16.tif", spec));
+  r = Run("convert " + Path("u16.tif") + " " + Path("u16.bmp"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(dir.Exists("u16.bmp"));
+
   EXPECT_EQ(Run("info -oo grid=2 " + Path("whole.tif")).status, 2);
   EXPECT_EQ(Run("convert -oo nosuch=1 " + Path("whole.tif") + " " + Path("x.tif")).status, 2);
   EXPECT_FALSE(dir.Exists("x.tif"));

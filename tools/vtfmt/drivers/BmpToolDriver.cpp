@@ -38,6 +38,12 @@ class BmpDriver final : public ToolDriver {
   // keeps in the palette) would change colour, so they are refused.
   bool SaveHeader(CImgFile& file, std::string& reason) const override {
     const CArray<PALETTEENTRY, PALETTEENTRY>& masks = file.m_Palette;
+    // A 16-bit source with a grey palette (a TIFF's) holds single samples,
+    // not colours.
+    if (file.GetPixelFormat() == PF_BIT16 && masks.GetSize() > 3) {
+      reason = "16-bit single samples are not bitmap colours";
+      return false;
+    }
     if (file.GetPixelFormat() == PF_BIT16 && masks.GetSize() == 3) {
       const DWORD kFiveFiveFive[3] = {0x7C00, 0x03E0, 0x001F};
       if (std::memcmp(masks.GetData(), kFiveFiveFive, sizeof kFiveFiveFive) != 0) {
