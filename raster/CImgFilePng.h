@@ -81,6 +81,8 @@ class CImgFilePng : public CImgFile {
   void SetQuality(unsigned char quality) { m_nQuality = quality > 100 ? 100 : quality; }
   unsigned char GetQuality() const { return m_nQuality; }
 
+  // True while the object reads (after OpenForRead), false while it writes.
+  bool IsReading() const { return m_nReading != 0; }
   // False when the last image written was left incomplete (rows missing, or
   // an error while finishing or closing the file).
   bool WriteComplete() const { return m_bWriteComplete; }

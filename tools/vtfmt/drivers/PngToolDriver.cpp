@@ -29,7 +29,10 @@ class PngDriver final : public ToolDriver {
   std::unique_ptr<CImgFile> Create() const override { return std::make_unique<CImgFilePng>(); }
 
   bool SequentialRead() const override { return true; }
+  bool WritesPictures() const override { return true; }
   bool PaletteRedFirst(CImgFile&) const override { return true; }
+  // Colour rows are read blue first and written red first.
+  bool RowsRedFirst(CImgFile& file) const override { return !static_cast<CImgFilePng&>(file).IsReading(); }
 
   bool OpenRead(CImgFile& file, const std::string& path, std::string& reason) const override {
     if (!ToolDriver::OpenRead(file, path, reason)) return false;
@@ -51,12 +54,19 @@ class PngDriver final : public ToolDriver {
   bool SaveHeader(CImgFile& file, std::string& reason) const override {
     const ImgPixelFormat format = file.GetPixelFormat();
     if (format == PF_BIT16) {
-      // Only 5-6-5 pixels keep their colours; 5-5-5 ones would not.
+      // Only 5-6-5 pixels keep their colours; 5-5-5 ones and single
+      // samples would not. The masks may come with red and blue bytes
+      // exchanged, as palettes of blue-first drivers do.
+      DWORD swapped[3];
+      for (int i = 0; i < 3; ++i)
+        swapped[i] = (kFiveSixFive[i] & 0xFF00FF00u) | ((kFiveSixFive[i] >> 16) & 0xFF) | ((kFiveSixFive[i] & 0xFF) << 16);
       if (file.m_Palette.GetSize() != 3 ||
-          std::memcmp(file.m_Palette.GetData(), kFiveSixFive, sizeof kFiveSixFive) != 0) {
+          (std::memcmp(file.m_Palette.GetData(), kFiveSixFive, sizeof kFiveSixFive) != 0 &&
+           std::memcmp(file.m_Palette.GetData(), swapped, sizeof swapped) != 0)) {
         reason = "16-bit pixels other than 5-6-5 cannot be written";
         return false;
       }
+      std::memcpy(file.m_Palette.GetData(), kFiveSixFive, sizeof kFiveSixFive);
     }
     // The writer takes an 8-bit image for grey unless its palette has 256
     // entries: a shorter palette is filled up with black so the colours stay.
@@ -66,18 +76,6 @@ class PngDriver final : public ToolDriver {
       for (int i = entries; i < 256; ++i) file.m_Palette[i] = PALETTEENTRY{0, 0, 0, 0};
     }
     return ToolDriver::SaveHeader(file, reason);
-  }
-
-  // Rows read are blue first; the writer takes them red first.
-  long WriteRow(CImgFile& file, long row, CImgScanLine& line) const override {
-    const ImgPixelFormat format = file.GetPixelFormat();
-    const int step = format == PF_BIT24 ? 3 : format == PF_BIT32 ? 4 : 0;
-    const long width = static_cast<long>(file.GetWidth());
-    if (step && static_cast<long>(line.GetSize()) >= width * step) {
-      BYTE* bytes = line.GetData();
-      for (long x = 0; x < width; ++x) std::swap(bytes[step * x], bytes[step * x + 2]);
-    }
-    return file.WriteScanLine(row, line);
   }
 
   bool FinishWrite(CImgFile& file, std::string& reason) const override {
