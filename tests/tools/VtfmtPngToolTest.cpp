@@ -113,6 +113,17 @@ TEST_F(VtfmtPngTest, ConvertKeepsPixelsAndColoursAcrossFormats) {
     EXPECT_EQ(again.colors[i].c3, source.colors[i].c3) << i;
   }
 
+  // A TIFF (rows red first) to PNG and back.
+  ASSERT_EQ(Shell("convert -size 17x6 -seed 6 plasma:fractal -depth 8 TIFF:" + (dir / "c.tif")), 0);
+  ASSERT_EQ(Run("convert " + Quote(dir / "c.tif") + " " + Quote(dir / "c.png")), 0) << err;
+  ASSERT_EQ(Run("convert " + Quote(dir / "c.png") + " " + Quote(dir / "d.tif")), 0) << err;
+  Picture tif, fromTif, backTif;
+  ASSERT_TRUE(GdalRead(dir / "c.tif", tif));
+  ASSERT_TRUE(GdalRead(dir / "c.png", fromTif));
+  ASSERT_TRUE(GdalRead(dir / "d.tif", backTif));
+  EXPECT_EQ(fromTif.pixels, tif.pixels);
+  EXPECT_EQ(backTif.pixels, tif.pixels);
+
   // PNG to PNG, RGBA with transparency: every sample kept.
   ASSERT_EQ(Shell("convert -size 23x9 -seed 2 plasma:fractal -alpha set -channel A -fx 'i/w' +channel PNG32:" +
                   (dir / "a.png")),
