@@ -105,18 +105,17 @@ void CImgFilePng::RecordError(const char* text) {
 // written image whose rows all went in gets its end chunk first.
 void CImgFilePng::Release(bool finish) {
   if (m_pPng && !m_nReading) {
-    if (m_bHeaderWritten) {
-      bool done = false;
-      if (finish && m_nRowsDone == m_dwHeight) {
-        done = [this] {
-          PNG_GUARD(false);
-          png_write_end(m_pPng, m_pInfo);
-          PNG_UNGUARD();
-          return true;
-        }();
-      }
-      m_bWriteComplete = done;
+    // Without its header, or short of rows, the file is no image.
+    bool done = false;
+    if (finish && m_bHeaderWritten && m_nRowsDone == m_dwHeight) {
+      done = [this] {
+        PNG_GUARD(false);
+        png_write_end(m_pPng, m_pInfo);
+        PNG_UNGUARD();
+        return true;
+      }();
     }
+    m_bWriteComplete = done;
     png_destroy_write_struct(&m_pPng, &m_pInfo);
   } else if (m_pPng) {
     png_destroy_read_struct(&m_pPng, &m_pInfo, nullptr);
@@ -165,9 +164,7 @@ int CImgFilePng::OpenForRead(CString path) {
   const bool ok = [this] {
     PNG_GUARD(false);
     png_set_user_limits(m_pPng, kMaxSide, kMaxSide);
-    // No chunk other than the image data, nor any text inflated from one,
-    // may make libpng allocate more than this (it would take a chunk's
-    // stated length at its word).
+    // Text and profiles inflated from a chunk stay below this size.
     png_set_chunk_malloc_max(m_pPng, kMaxChunkBytes);
     png_set_read_fn(m_pPng, this, &PngCallbacks::ReadFile);
     png_read_info(m_pPng, m_pInfo);

@@ -242,7 +242,10 @@ TEST_F(PngTest, WritingProtocol) {
   ASSERT_TRUE(GdalReadNative(dir / "w.png", g));
   EXPECT_EQ(g.height, 2);
 
-  // Missing rows: the file is not completed, and Close says so.
+  // No header, or missing rows: the file is not completed, and Close says so.
+  ASSERT_EQ(png.OpenForWrite((dir / "none.png").c_str()), 1);
+  png.Close();
+  EXPECT_FALSE(png.WriteComplete());
   ASSERT_EQ(png.OpenForWrite((dir / "short.png").c_str()), 1);
   ASSERT_EQ(png.SaveImage(), 1);
   ASSERT_EQ(png.WriteScanLine(0, line), 34);
