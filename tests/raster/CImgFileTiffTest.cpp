@@ -447,3 +447,32 @@ TEST(CImgFileTiff, FieldsAreReadOnlyIntoWhatHoldsThem) {
 }
 
 }  // namespace
+
+namespace {
+
+// Bottom-up writers read a TIFF from its last row: compressed strips of many
+// rows, one strip for the whole image among them, give GDAL's rows.
+TEST(CImgFileTiffPeer, RowsReadBackwardsFromCompressedStrips) {
+  ScratchDir dir;
+  for (const char* rows : {"BLOCKYSIZE=16", "BLOCKYSIZE=45"}) {
+    for (const char* compress : {"COMPRESS=DEFLATE", "COMPRESS=LZW", "COMPRESS=JPEG"}) {
+      TiffSpec spec;
+      spec.options = {rows, compress};
+      ASSERT_TRUE(GdalWriteTiff(dir / "b.tif", spec));
+      GdalPixels g;
+      ASSERT_TRUE(GdalReadPixels(dir / "b.tif", g));
+      CImgFileTiff t;
+      ASSERT_TRUE(Load(t, dir / "b.tif"));
+      CImgScanLine line(t.GetPixelFormat(), static_cast<long>(t.GetWidthBytes()));
+      for (int y = g.height - 1; y >= 0; --y) {
+        ASSERT_GE(t.ReadScanLine(y, line), 0) << rows << " " << compress << " row " << y;
+        ASSERT_EQ(std::memcmp(line.GetData(), g.Row(y), 75 * 3), 0) << rows << " " << compress << " row " << y;
+      }
+      // And forwards again after them.
+      ASSERT_GE(t.ReadScanLine(3, line), 0);
+      EXPECT_EQ(std::memcmp(line.GetData(), g.Row(3), 75 * 3), 0);
+    }
+  }
+}
+
+}  // namespace
