@@ -470,22 +470,20 @@ long CImgFileTiff::ReadScanLine(long row, CImgScanLine& line, int sample) {
 }
 
 bool CImgFileTiff::ReadStrippedRow(uint32_t row, uint16_t sample, unsigned char* out) {
-  // Rows in order go straight through libtiff's scan-line reader. A row
-  // before the last one read inside a compressed strip would make libtiff
-  // decode the strip again from its start, for every such row: read
-  // backwards (as bottom-up writers do), that is the strip's rows squared.
-  // Such rows come from the whole strip, decoded once into a cache.
-  const bool backwards = m_nLastRow >= 0 && row < static_cast<uint32_t>(m_nLastRow);
-  const uint32_t perStrip = Field32(m_pTiff, TIFFTAG_ROWSPERSTRIP, UINT32_MAX);
+  // Rows in order go straight through libtiff's scan-line reader. Inside a
+  // compressed strip that reader moves only to the next row (or to a strip's
+  // first row): any other row, as bottom-up writers ask for them, comes from
+  // the whole strip, decoded once into a cache.
+  const uint32_t perStrip = std::max<uint32_t>(1, Field32(m_pTiff, TIFFTAG_ROWSPERSTRIP, UINT32_MAX));
+  const bool outOfOrder = row % perStrip != 0 && static_cast<int64_t>(row) != m_nLastRow + 1;
   if (sample == m_nCachedSample && m_nCachedStrip >= 0 &&
       TIFFComputeStrip(m_pTiff, row, sample) == static_cast<uint32_t>(m_nCachedStrip)) {
     const size_t offset = static_cast<size_t>(row % perStrip) * static_cast<size_t>(m_nScanLineSize);
     if (offset + static_cast<size_t>(m_nScanLineSize) > m_StripCache.size()) return false;
     std::memcpy(out, m_StripCache.data() + offset, static_cast<size_t>(m_nScanLineSize));
-    m_nLastRow = static_cast<int64_t>(row);
-    return true;
+    return true;  // libtiff's own place stays where its reader left it
   }
-  if (backwards && perStrip > 1 && GetCompression() != COMPRESSION_NONE) {
+  if (outOfOrder && perStrip > 1 && GetCompression() != COMPRESSION_NONE) {
     const uint32_t strip = TIFFComputeStrip(m_pTiff, row, sample);
     const uint64_t bytes = TIFFStripSize64(m_pTiff);
     if (bytes == 0 || bytes > kMaxUnitBytes) return false;
