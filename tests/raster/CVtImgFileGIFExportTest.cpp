@@ -1,0 +1,279 @@
+// Exporting device bitmaps as GIF: GDAL reads what we write. Images whose
+// colours each have a cell of the colour cube to themselves come back
+// exactly; others within their cell, but for the few least used cells the
+// quantizer drops.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <random>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "platform/mfc/CBitmap.h"
+#include "platform/mfc/CDC.h"
+#include "raster/CVtImgFileGIF.h"
+#include "support/GdalRaster.h"
+#include "support/ScratchDir.h"
+
+namespace {
+
+struct Rgb {
+  unsigned char r, g, b;
+  bool operator<(const Rgb& o) const { return std::tie(r, g, b) < std::tie(o.r, o.g, o.b); }
+  bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
+};
+
+// A picture in memory, top row first.
+struct Image {
+  int width = 0, height = 0;
+  std::vector<Rgb> pixels;
+  Rgb At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+
+// The quantizer's cell of a colour: 6 blue, 7 green and 6 red levels.
+int CellOf(Rgb c) {
+  const int qb = c.b < 210 ? c.b / 42 : 5, qg = c.g < 216 ? c.g / 36 : 6, qr = c.r < 210 ? c.r / 42 : 5;
+  return 42 * qb + 6 * qg + qr;
+}
+
+// Lowest and highest value of a channel in the cell level of `v`.
+void Level(int v, int step, int last, int& lo, int& hi) {
+  const int q = v < step * last ? v / step : last;
+  lo = q * step;
+  hi = q == last ? 255 : lo + step - 1;
+}
+bool InOwnCell(Rgb source, Rgb written) {
+  int lo, hi;
+  Level(source.r, 42, 5, lo, hi);
+  if (written.r < lo || written.r > hi) return false;
+  Level(source.g, 36, 6, lo, hi);
+  if (written.g < lo || written.g > hi) return false;
+  Level(source.b, 42, 5, lo, hi);
+  return written.b >= lo && written.b <= hi;
+}
+
+// A device bitmap of `bpp` bits holding `image`; indexed bitmaps get
+// `table` as their colours and the index of each pixel's colour in it.
+HBITMAP MakeBitmap(const Image& image, int bpp, const std::vector<Rgb>& table = {}) {
+  const size_t stride = (static_cast<size_t>(image.width) * bpp + 15) / 16 * 2;
+  std::vector<unsigned char> bits(stride * image.height, 0);
+  for (int y = 0; y < image.height; ++y) {
+    unsigned char* row = bits.data() + y * stride;
+    for (int x = 0; x < image.width; ++x) {
+      const Rgb c = image.At(x, y);
+      if (bpp == 32 || bpp == 24) {
+        unsigned char* p = row + x * (bpp / 8);
+        p[0] = c.b;
+        p[1] = c.g;
+        p[2] = c.r;
+      } else if (bpp == 16) {
+        const unsigned v = (c.r >> 3) << 10 | (c.g >> 3) << 5 | (c.b >> 3);
+        row[2 * x] = static_cast<unsigned char>(v);
+        row[2 * x + 1] = static_cast<unsigned char>(v >> 8);
+      } else {
+        const int index = static_cast<int>(std::find(table.begin(), table.end(), c) - table.begin());
+        if (bpp == 8) row[x] = static_cast<unsigned char>(index);
+        if (bpp == 4) row[x / 2] |= static_cast<unsigned char>(x % 2 ? index : index << 4);
+        if (bpp == 1) row[x / 8] |= static_cast<unsigned char>(index << (7 - x % 8));
+      }
+    }
+  }
+  HBITMAP bitmap = CreateBitmap(image.width, image.height, 1, static_cast<UINT>(bpp), bits.data());
+  if (bitmap && bpp <= 8) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    SelectObject(dc, bitmap);
+    std::vector<RGBQUAD> quads;
+    for (const Rgb& c : table) quads.push_back(RGBQUAD{c.b, c.g, c.r, 0});
+    SetDIBColorTable(dc, 0, static_cast<UINT>(quads.size()), quads.data());
+    DeleteDC(dc);
+  }
+  return bitmap;
+}
+
+long Export(const std::string& path, HBITMAP handle) {
+  CBitmap bitmap;
+  bitmap.Attach(handle);
+  CDC dc;
+  dc.CreateCompatibleDC(nullptr);
+  CVtImgFileGIF gif;
+  return gif.OutputDirect(path.c_str(), &dc, &bitmap, PF_BIT24, CRect2D());
+}
+
+// GDAL's colours of the file we wrote.
+Image ReadBack(const std::string& path) {
+  Picture p;
+  EXPECT_TRUE(GdalRead(path, p)) << path;
+  Image image;
+  image.width = p.width;
+  image.height = p.height;
+  for (int y = 0; y < p.height; ++y)
+    for (int x = 0; x < p.width; ++x) {
+      const GDALColorEntry& e = p.colors.at(p.At(x, y, 0));
+      image.pixels.push_back(Rgb{static_cast<unsigned char>(e.c1), static_cast<unsigned char>(e.c2),
+                                 static_cast<unsigned char>(e.c3)});
+    }
+  return image;
+}
+
+// Pixels from `colors` in runs and noise.
+Image Paint(int width, int height, const std::vector<Rgb>& colors, unsigned seed) {
+  std::mt19937 gen(seed);
+  Image image;
+  image.width = width;
+  image.height = height;
+  for (int i = 0; i < width * height; ++i)
+    image.pixels.push_back(colors[(i / 5) % 2 ? gen() % colors.size() : (i / 10) % colors.size()]);
+  return image;
+}
+
+// `n` colours in `n` different cells (n <= 236); the first two are white and
+// black, which fall into the last and first cell. With `fiveBits` every
+// level is one a 5-5-5 bitmap holds exactly.
+std::vector<Rgb> OnePerCell(int n, unsigned seed, bool fiveBits = false) {
+  std::mt19937 gen(seed);
+  std::vector<Rgb> colors = {{255, 255, 255}, {0, 0, 0}};
+  std::set<int> cells = {CellOf(colors[0]), CellOf(colors[1])};
+  auto level = [&] {
+    const unsigned v = gen() & 0xFF;
+    return static_cast<unsigned char>(fiveBits ? (v >> 3) << 3 | v >> 5 : v);
+  };
+  while (static_cast<int>(colors.size()) < n) {
+    const Rgb c{level(), level(), level()};
+    if (cells.insert(CellOf(c)).second) colors.push_back(c);
+  }
+  return colors;
+}
+
+class GifExportTest : public ::testing::Test {
+ protected:
+  ScratchDir dir;
+};
+
+TEST_F(GifExportTest, ColoursWithACellEachComeBackExactlyAtEveryBitDepth) {
+  // 5-bit levels, so that 16-bit bitmaps hold the colours exactly too.
+  const std::vector<Rgb> colors = OnePerCell(40, 3, true);
+  const std::vector<Rgb> two = {colors[0], colors[1]};
+  const std::vector<Rgb> sixteen(colors.begin(), colors.begin() + 16);
+  struct Case {
+    int bpp;
+    const std::vector<Rgb>* colors;
+  } cases[] = {{32, &colors}, {24, &colors}, {16, &colors}, {8, &colors}, {4, &sixteen}, {1, &two}};
+  int n = 0;
+  for (const Case& c : cases)
+    for (int width : {1, 3, 37}) {
+      const std::string path = dir / ("e" + std::to_string(n++) + ".gif");
+      const Image image = Paint(width, 19, *c.colors, static_cast<unsigned>(n));
+      HBITMAP bitmap = MakeBitmap(image, c.bpp, *c.colors);
+      ASSERT_NE(bitmap, nullptr);
+      ASSERT_EQ(Export(path, bitmap), 1) << c.bpp << " bits, width " << width;
+      const Image back = ReadBack(path);
+      ASSERT_EQ(back.width, width);
+      ASSERT_EQ(back.height, 19);
+      for (size_t i = 0; i < image.pixels.size(); ++i)
+        ASSERT_TRUE(image.pixels[i] == back.pixels[i])
+            << c.bpp << " bits, width " << width << ", pixel " << i;
+    }
+}
+
+TEST_F(GifExportTest, FileIsAnInterlacedGifWithTheStaticColoursAroundTheCells) {
+  const Image image = Paint(37, 23, OnePerCell(12, 5), 1);
+  const std::string path = dir / "i.gif";
+  ASSERT_EQ(Export(path, MakeBitmap(image, 24)), 1);
+  const std::string bytes = dir.Get("i.gif");
+  ASSERT_GT(bytes.size(), 13u + 768 + 10);
+  EXPECT_EQ(bytes.substr(0, 3), "GIF");
+  EXPECT_EQ(static_cast<unsigned char>(bytes[10]) & 0x87, 0x87);  // 256-entry global map
+  EXPECT_EQ(bytes[13 + 768], ',');
+  EXPECT_EQ(bytes[13 + 768 + 9] & 0x40, 0x40);  // interlaced
+  EXPECT_EQ(bytes[13 + 768 + 9] & 0x80, 0);     // no local map
+
+  Picture p;
+  ASSERT_TRUE(GdalRead(path, p));
+  ASSERT_EQ(p.colors.size(), 256u);
+  auto color = [&](int i) { return Rgb{(unsigned char)p.colors[i].c1, (unsigned char)p.colors[i].c2, (unsigned char)p.colors[i].c3}; };
+  const Rgb low[3] = {{0, 0, 0}, {128, 0, 0}, {192, 192, 192}};
+  const Rgb high[3] = {{255, 0, 0}, {0, 0, 255}, {255, 255, 255}};
+  EXPECT_TRUE(color(0) == low[0]);
+  EXPECT_TRUE(color(1) == low[1]);
+  EXPECT_TRUE(color(7) == low[2]);
+  EXPECT_TRUE(color(249) == high[0]);
+  EXPECT_TRUE(color(252) == high[1]);
+  EXPECT_TRUE(color(255) == high[2]);
+  // Every pixel of a used cell has an entry among the cells' own (10..245).
+  for (int y = 0; y < p.height; ++y)
+    for (int x = 0; x < p.width; ++x) {
+      EXPECT_GE(p.At(x, y, 0), 10);
+      EXPECT_LE(p.At(x, y, 0), 245);
+    }
+}
+
+// Every pixel lands in its own cell's average, except pixels of at most
+// sixteen cells that are used no more than any cell that keeps its entry.
+void ExpectWithinQuantizerError(const Image& image, const Image& back) {
+  int counts[252] = {};
+  for (const Rgb& c : image.pixels) ++counts[CellOf(c)];
+  std::set<int> moved;
+  for (size_t i = 0; i < image.pixels.size(); ++i)
+    if (!InOwnCell(image.pixels[i], back.pixels[i])) moved.insert(CellOf(image.pixels[i]));
+  EXPECT_LE(moved.size(), 16u);
+  int mostMoved = 0, leastKept = 1 << 30;
+  for (int cell = 0; cell < 252; ++cell) {
+    if (moved.count(cell))
+      mostMoved = std::max(mostMoved, counts[cell]);
+    else if (counts[cell] > 0)
+      leastKept = std::min(leastKept, counts[cell]);
+  }
+  EXPECT_LE(mostMoved, leastKept);
+}
+
+TEST_F(GifExportTest, TrueColourImagesComeBackWithinTheQuantizerError) {
+  // A smooth gradient through every cell, and noise.
+  Image gradient;
+  gradient.width = 256;
+  gradient.height = 97;
+  for (int y = 0; y < gradient.height; ++y)
+    for (int x = 0; x < gradient.width; ++x)
+      gradient.pixels.push_back(Rgb{static_cast<unsigned char>(x), static_cast<unsigned char>(y * 255 / 96),
+                                    static_cast<unsigned char>((x * 7 + y * 3) % 256)});
+  std::mt19937 gen(11);
+  Image noise;
+  noise.width = 61;
+  noise.height = 47;
+  for (int i = 0; i < noise.width * noise.height; ++i)
+    noise.pixels.push_back(Rgb{static_cast<unsigned char>(gen()), static_cast<unsigned char>(gen()),
+                               static_cast<unsigned char>(gen())});
+  int n = 0;
+  for (const Image* image : {&gradient, &noise})
+    for (int bpp : {24, 32}) {
+      const std::string path = dir / ("q" + std::to_string(n++) + ".gif");
+      ASSERT_EQ(Export(path, MakeBitmap(*image, bpp)), 1);
+      ExpectWithinQuantizerError(*image, ReadBack(path));
+    }
+}
+
+TEST_F(GifExportTest, ExportNeverOverwritesAndLeavesNoFileBehindOnFailure) {
+  const Image image = Paint(4, 4, OnePerCell(3, 1), 1);
+  dir.Put("there.gif", "keep me");
+  EXPECT_EQ(Export(dir / "there.gif", MakeBitmap(image, 24)), -1);
+  EXPECT_EQ(dir.Get("there.gif"), "keep me");
+  EXPECT_EQ(Export(dir / "no/such/dir.gif", MakeBitmap(image, 24)), -1);
+
+  CVtImgFileGIF gif;
+  CDC dc;
+  dc.CreateCompatibleDC(nullptr);
+  EXPECT_EQ(gif.OutputDirect((dir / "null.gif").c_str(), &dc, nullptr, PF_BIT24, CRect2D()), -1);
+  EXPECT_FALSE(dir.Exists("null.gif"));
+  CBitmap empty;  // no handle
+  EXPECT_EQ(gif.OutputDirect((dir / "empty.gif").c_str(), &dc, &empty, PF_BIT24, CRect2D()), -1);
+  EXPECT_FALSE(dir.Exists("empty.gif"));
+  // The object stays usable for reading after an export.
+  ASSERT_EQ(Export(dir / "ok.gif", MakeBitmap(image, 24)), 1);
+  EXPECT_EQ(gif.OpenForRead((dir / "ok.gif").c_str()), 1);
+  EXPECT_EQ(gif.LoadImage(), 1);
+  EXPECT_EQ(gif.GetPixelFormat(), PF_BIT8);
+}
+
+}  // namespace
