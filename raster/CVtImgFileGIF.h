@@ -53,6 +53,8 @@ class CVtImgFileGIF : public CImgFile {
   // file cannot be completed. A file this call created is removed on failure.
   long OutputDirect(CString path, CDC* dc, CBitmap* bitmap, ImgPixelFormat format, CRect2D bounds) override;
 
+  // The decoded file (screen, images, extensions), or null when closed.
+  const GifFileType* GetGifFile() const { return m_pGifFile; }
   // giflib's error code of the last failed read or write (0 when none).
   int GetGifError() const { return m_nGifError; }
 

@@ -45,6 +45,10 @@ class ToolDriver {
   // Opens `path` for reading by the driver's protocol (OpenForRead then
   // LoadImage unless the driver says otherwise). False with `reason`.
   virtual bool OpenRead(CImgFile& file, const std::string& path, std::string& reason) const;
+  // True when the palette entries of `file` hold red, green, blue, 0; false
+  // for blue, green, red, 0 (Windows bitmaps). Convert swaps red and blue
+  // when reader and writer differ.
+  virtual bool PaletteRedFirst(CImgFile& file) const { return false; }
   // True when row 0 of an open image is the bottom row of the picture.
   virtual bool BottomUp(CImgFile& file) const { return false; }
   // True when the driver delivers rows only once each, in order from row 0.

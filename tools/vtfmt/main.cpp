@@ -283,6 +283,11 @@ int Convert(const Arguments& args) {
   dst->SetPixelFormat(src.GetPixelFormat());
   dst->SetPixelFormatExt(src.GetPixelFormatExt());
   dst->SetPalette(src.m_Palette);
+  // Colour tables of indexed images only: other formats may keep other
+  // things there (a bitmap's 16-bit colour masks).
+  if (CVtImgToolkit::PaletteSize(src.GetPixelFormat()) > 0 &&
+      r.driver->PaletteRedFirst(src) != writer->PaletteRedFirst(*dst))
+    for (int i = 0; i < dst->m_Palette.GetSize(); ++i) std::swap(dst->m_Palette[i].peRed, dst->m_Palette[i].peBlue);
   CRect2D bounds;
   if (r.driver->GetBounds(src, bounds)) writer->SetBounds(*dst, bounds);
   // A half-written file is of no use: it goes.

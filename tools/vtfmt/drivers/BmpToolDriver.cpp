@@ -27,6 +27,11 @@ class BmpDriver final : public ToolDriver {
 
   std::unique_ptr<CImgFile> Create() const override { return std::make_unique<CImgFileBmp>(); }
 
+  // OS/2 headers keep their colours red first.
+  bool PaletteRedFirst(CImgFile& file) const override {
+    return static_cast<CImgFileBmp&>(file).m_wHeaderKind == CImgFileBmp::kOs2Header;
+  }
+
   bool BottomUp(CImgFile& file) const override { return static_cast<CImgFileBmp&>(file).m_dwTopDown == 0; }
 
   // The writer stores 16-bit pixels without colour masks, which readers take
