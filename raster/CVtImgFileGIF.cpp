@@ -52,13 +52,23 @@ class ByteReader {
   size_t m_pos = 0, m_len = 0;
 };
 
-// The most pixels an LZW code stream of `bytes` bytes can yield. A code is
-// at least one bit, and the k-th code after a clear code stands for at most
-// k pixels and never more than the 4096 a full code table allows.
+// The most pixels an LZW code stream of `bytes` bytes can yield. The k-th
+// code after a clear code stands for at most k pixels (each new table entry
+// is one longer than an older one) and never more than the 4096 a full table
+// allows; it is at least floor(log2(k + 1)) bits wide, as the code width
+// grows with the table, and 12 bits once the table is full. Clear codes only
+// lower the yield, so the bound assumes none.
 uint64_t MaxPixels(uint64_t bytes) {
-  const uint64_t codes = bytes * 8;
-  const uint64_t ramp = std::min<uint64_t>(codes, 4096);
-  return ramp * (ramp + 1) / 2 + (codes - ramp) * 4096;
+  uint64_t bits = bytes * 8, pixels = 0;
+  for (uint64_t k = 1; k < 4096; ++k) {
+    uint64_t width = 0;
+    while ((uint64_t(2) << width) <= k + 1) ++width;
+    width = std::max<uint64_t>(width, 1);
+    if (bits < width) return pixels;
+    bits -= width;
+    pixels += k;
+  }
+  return pixels + bits / 12 * 4096;
 }
 
 // Walks the blocks of a GIF after its 6-byte signature: screen descriptor,

@@ -306,7 +306,16 @@ TEST_F(GifReadTest, ImagesLargerThanTheirScreenOrTheirDataAreRefusedBeforeDecodi
   overBytes[overDescriptor + 7] = overBytes[overDescriptor + 8] = '\xFF';
   dir.Put("over.gif", overBytes);
 
-  for (const char* name : {"wide.gif", "tall.gif", "empty.gif", "none.gif", "huge.gif", "over.gif"}) {
+  // 300 x 300 pixels from about 60 bytes of codes: more than any code
+  // stream that short can yield.
+  GifSpec claim = OneImage(5, 5, 8, 1, std::vector<unsigned char>(25, 1));
+  claim.screenWidth = claim.screenHeight = 300;
+  std::string claimBytes = BuildGif(claim);
+  claimBytes[FirstDescriptor(claim) + 5] = claimBytes[FirstDescriptor(claim) + 7] = 44;
+  claimBytes[FirstDescriptor(claim) + 6] = claimBytes[FirstDescriptor(claim) + 8] = 1;
+  dir.Put("claim.gif", claimBytes);
+
+  for (const char* name : {"wide.gif", "tall.gif", "empty.gif", "none.gif", "huge.gif", "over.gif", "claim.gif"}) {
     CVtImgFileGIF gif;
     VtGetErrorMsgObj()->Clear();
     EXPECT_EQ(gif.OpenForRead((dir / name).c_str()), 0) << name;
@@ -322,6 +331,21 @@ TEST_F(GifReadTest, ImagesLargerThanTheirScreenOrTheirDataAreRefusedBeforeDecodi
   inside.images[0].left = 4;
   dir.Put("inside.gif", BuildGif(inside));
   ExpectSameAsGdal(dir / "inside.gif");
+}
+
+// The size check must not refuse what real encoders write: one colour over
+// a large image is the best case of LZW.
+TEST_F(GifReadTest, HighlyCompressedImagesAreAccepted) {
+  Picture flat;
+  flat.width = 1500;
+  flat.height = 1200;
+  flat.bands = 1;
+  flat.pixels.assign(static_cast<size_t>(flat.width) * flat.height, 3);
+  for (short i = 0; i < 4; ++i) flat.colors.push_back(GDALColorEntry{i, i, i, 255});
+  ASSERT_TRUE(GdalWriteGif(dir / "flat.gif", flat, false));
+  ExpectSameAsGdal(dir / "flat.gif");
+  ASSERT_EQ(Shell("convert -size 2000x900 xc:navy " + dir / "navy.gif"), 0);
+  ExpectSameAsGdal(dir / "navy.gif");
 }
 
 TEST_F(GifReadTest, LaterImagesAndExtensionsAreSkippedOverTheFirst) {
