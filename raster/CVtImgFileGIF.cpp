@@ -240,14 +240,16 @@ long CVtImgFileGIF::LoadImage() {
   SetPixelFormatExt(format);
   SetWidthBytes(static_cast<unsigned long>(CVtImgToolkit::AlignWidth(format, width)));
 
+  // The image's own colour map rules its pixels when it has one (as in
+  // GDAL and every viewer); otherwise the screen's. Entries past the map,
+  // or all of them without a map, are black.
   const int entries = CVtImgToolkit::PaletteSize(format);
-  m_Palette.SetSize(entries);
-  if (const ColorMapObject* map = m_pGifFile->SColorMap) {
-    m_Palette.SetSize(0);
+  m_Palette.SetSize(0);
+  const ColorMapObject* map = image.ImageDesc.ColorMap ? image.ImageDesc.ColorMap : m_pGifFile->SColorMap;
+  if (map)
     for (int i = 0; i < map->ColorCount; ++i)
       m_Palette.Add(PALETTEENTRY{map->Colors[i].Red, map->Colors[i].Green, map->Colors[i].Blue, 0});
-    while (m_Palette.GetSize() < entries) m_Palette.Add(PALETTEENTRY{0, 0, 0, 0});
-  }
+  while (m_Palette.GetSize() < entries) m_Palette.Add(PALETTEENTRY{0, 0, 0, 0});
   m_nRasterWidth = width;
   m_nRasterHeight = height;
   return 1;
@@ -302,8 +304,11 @@ void CVtImgFileGIF::Bits32ToBits24(unsigned char* source, unsigned char*& target
 }
 
 void CVtImgFileGIF::QuantizeColor(unsigned char* source, unsigned char*& indices, CPalette*& palette) {
+  // Sums are 64-bit: one cell of a large picture can hold more than 2^32 / 255
+  // pixels, whose 32-bit sum would wrap and give the cell a wrong colour.
   struct Cell {
-    uint32_t red = 0, green = 0, blue = 0, count = 0;
+    uint64_t red = 0, green = 0, blue = 0;
+    uint32_t count = 0;
     bool kept = true;
   };
   Cell cells[kCells];
@@ -344,7 +349,7 @@ void CVtImgFileGIF::QuantizeColor(unsigned char* source, unsigned char*& indices
   log->palNumEntries = 256;
   GetSystemPaletteEntries(nullptr, 0, 256, log->palPalEntry);
   auto average = [](const Cell& c) {
-    const uint32_t n = c.count ? c.count : 1;
+    const uint64_t n = c.count ? c.count : 1;
     return PALETTEENTRY{static_cast<BYTE>(c.red / n), static_cast<BYTE>(c.green / n),
                         static_cast<BYTE>(c.blue / n), 0};
   };

@@ -36,8 +36,9 @@ class CVtImgFileGIF : public CImgFile {
   int OpenForRead(CString path) override;
   // Properties of the first image: its size, a pixel format from the
   // screen's colour resolution (1, 4 or 8 bits, 8 when an index needs it),
-  // width bytes padded to 4, and the screen's colour map as palette entries
-  // red, green, blue, 0. -1 without a decoded image.
+  // width bytes padded to 4, and the image's colour map (the screen's when
+  // the image has none) as palette entries red, green, blue, 0, padded with
+  // black to the format's size. -1 without a decoded image.
   long LoadImage() override;
   // Row `row` (top row first) as indices in the pixel format, padding bytes
   // zero. 1; 0 when nothing is decoded; -1 for a row outside the image or a

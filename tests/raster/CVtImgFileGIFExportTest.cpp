@@ -187,6 +187,24 @@ TEST_F(GifExportTest, TrueColourImagesComeBackWithinTheQuantizerError) {
     }
 }
 
+// One colour over 4200 x 4200 pixels: its cell's sums pass 2^32.
+TEST_F(GifExportTest, ALargeCellKeepsItsColour) {
+  Image image;
+  image.width = 4200;
+  image.height = 4200;
+  image.pixels.assign(static_cast<size_t>(image.width) * image.height, Rgb{255, 254, 253});
+  image.pixels[0] = Rgb{0, 0, 0};
+  const std::string path = dir / "big.gif";
+  ASSERT_EQ(Export(path, MakeBitmap(image, 24)), 1);
+  Picture p;
+  ASSERT_TRUE(GdalRead(path, p));
+  const GDALColorEntry& big = p.colors.at(p.At(100, 100, 0));
+  EXPECT_EQ(big.c1, 255);
+  EXPECT_EQ(big.c2, 254);
+  EXPECT_EQ(big.c3, 253);
+  EXPECT_EQ(p.colors.at(p.At(0, 0, 0)).c1, 0);
+}
+
 TEST_F(GifExportTest, ExportNeverOverwritesAndLeavesNoFileBehindOnFailure) {
   const Image image = Paint(4, 4, OnePerCell(3, 1), 1);
   dir.Put("there.gif", "keep me");

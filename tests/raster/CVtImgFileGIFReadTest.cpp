@@ -187,12 +187,26 @@ TEST_F(GifReadTest, PaletteComesFromTheScreenMapPaddedToTheFormat) {
   EXPECT_EQ(gif.GetPalette(copy), 1);
   EXPECT_EQ(copy.GetSize(), 256);
 
-  // No screen map: a grey-free, all-black palette of the format's size.
+  // The image's own map rules its pixels, with or without a screen map.
+  GifSpec local = spec;
+  local.images[0].localBits = 2;
+  for (int i = 0; i < 12; ++i) local.images[0].localColors.push_back(static_cast<unsigned char>(250 - 9 * i));
+  dir.Put("local.gif", BuildGif(local));
+  ExpectSameAsGdal(dir / "local.gif");
+  local.mapBits = 0;
+  dir.Put("localonly.gif", BuildGif(local));
+  ExpectSameAsGdal(dir / "localonly.gif");
+  ASSERT_EQ(gif.OpenForRead((dir / "localonly.gif").c_str()), 1);
+  ASSERT_EQ(gif.LoadImage(), 1);
+  EXPECT_EQ(gif.m_Palette[1].peRed, 250 - 9 * 3);
+
+  // No map at all: black, not the colours of the file read before.
   spec.mapBits = 0;
   dir.Put("nomap.gif", BuildGif(spec));
   ASSERT_EQ(gif.OpenForRead((dir / "nomap.gif").c_str()), 1);
   ASSERT_EQ(gif.LoadImage(), 1);
-  EXPECT_EQ(gif.m_Palette.GetSize(), 256);
+  ASSERT_EQ(gif.m_Palette.GetSize(), 256);
+  for (int i = 0; i < 256; ++i) EXPECT_EQ(gif.m_Palette[i].peRed | gif.m_Palette[i].peGreen | gif.m_Palette[i].peBlue, 0);
 }
 
 TEST_F(GifReadTest, ReadScanLineRefusesRowsOutsideTheImageAndShortLines) {

@@ -13,6 +13,8 @@ struct GifImageSpec {
   bool interlaced = false;
   std::vector<unsigned char> indices;  // display order, width x height
   int codeSize = 8;                    // LZW minimum code size
+  int localBits = 0;                   // local colour map of 2^localBits colours; 0 for none
+  std::vector<unsigned char> localColors;
 };
 
 struct GifSpec {
@@ -83,7 +85,12 @@ inline std::string BuildGif(const GifSpec& spec) {
     PutWord(out, image.top);
     PutWord(out, image.width);
     PutWord(out, image.height);
-    out += static_cast<char>(image.interlaced ? 0x40 : 0);
+    out += static_cast<char>((image.interlaced ? 0x40 : 0) | (image.localBits ? 0x80 | (image.localBits - 1) : 0));
+    if (image.localBits) {
+      std::vector<unsigned char> map(3u << image.localBits, 0);
+      for (size_t i = 0; i < image.localColors.size() && i < map.size(); ++i) map[i] = image.localColors[i];
+      out.append(map.begin(), map.end());
+    }
     std::vector<unsigned char> stored;
     auto row = [&](int y) {
       const size_t at = static_cast<size_t>(y) * image.width;
