@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -108,7 +109,12 @@ class GifDriver final : public ToolDriver {
     }
     gif.m_nStride = (static_cast<size_t>(gif.GetWidth()) * bpp + 15) / 16 * 2;
     gif.SetWidthBytes(static_cast<unsigned long>(gif.m_nStride));
-    gif.m_Bits.assign(gif.m_nStride * gif.GetHeight(), 0);
+    try {
+      gif.m_Bits.assign(gif.m_nStride * gif.GetHeight(), 0);
+    } catch (const std::bad_alloc&) {
+      reason = "not enough memory to gather the image";
+      return false;
+    }
     return true;
   }
 
