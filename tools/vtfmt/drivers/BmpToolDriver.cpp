@@ -27,13 +27,13 @@ class BmpDriver final : public ToolDriver {
 
   std::unique_ptr<CImgFile> Create() const override { return std::make_unique<CImgFileBmp>(); }
 
-  bool BottomUp(CImgFile& file) const override { return static_cast<CImgFileBmp&>(file).m_dwTopDown == 0; }
-  bool WritesPictures() const override { return true; }
-  // OS/2 colour tables are kept red first; Windows ones blue first.
+  // OS/2 headers keep their colours red first.
   bool PaletteRedFirst(CImgFile& file) const override {
     return static_cast<CImgFileBmp&>(file).m_wHeaderKind == CImgFileBmp::kOs2Header;
   }
 
+  bool BottomUp(CImgFile& file) const override { return static_cast<CImgFileBmp&>(file).m_dwTopDown == 0; }
+  bool WritesPictures() const override { return true; }
   // The writer stores 16-bit pixels without colour masks, which readers take
   // for 5-5-5. Pixels of other masks (a 5-6-5 bitmap's, which the reader
   // keeps in the palette) would change colour, so they are refused.
