@@ -49,6 +49,9 @@ class ToolDriver {
   virtual bool BottomUp(CImgFile& file) const { return false; }
   // True when the driver delivers rows only once each, in order from row 0.
   virtual bool SequentialRead() const { return false; }
+  // True when 24-bit rows hold red, green, blue rather than the bitmap
+  // order blue, green, red; convert swaps between drivers that differ.
+  virtual bool RedFirst() const { return false; }
   // Reads row `row` (file order) of an open image; negative on failure.
   virtual long ReadRow(CImgFile& file, long row, CImgScanLine& line) const;
   // Geographic bounds of an open image; false when the format has none.

@@ -269,12 +269,23 @@ int Convert(const Arguments& args) {
     if (!writer) throw UsageError{"no writing driver claims " + out + " (use -F DRIVER)"};
   }
 
+  // Options the writer names are the writer's; the reader gets the rest.
+  Arguments readArgs = args;
+  Options writeOptions;
+  for (const auto& key : writer->OptionKeys()) {
+    auto found = readArgs.options.find(key.first);
+    if (found == readArgs.options.end()) continue;
+    writeOptions.insert(*found);
+    readArgs.options.erase(found);
+  }
+
   OpenReader r;
-  OpenForReading(r, args, in);
+  OpenForReading(r, readArgs, in);
   CImgFile& src = *r.file;
 
   std::unique_ptr<CImgFile> dst = writer->Create();
   std::string reason;
+  if (!writer->ApplyOptions(*dst, writeOptions, reason)) throw UsageError{reason};
   ClearDriverMessage();
   const std::string writerName = "driver " + std::string(writer->Name()) + ": ";
   if (!writer->OpenWrite(*dst, out, reason)) throw DriverFailure(out, writerName + reason);
@@ -299,6 +310,7 @@ int Convert(const Arguments& args) {
     Progress progress(src.GetHeight());
     for (unsigned long k = 0; k < src.GetHeight(); ++k) {
       rows.Read(k, line);
+      if (src.GetPixelFormat() == PF_BIT24 && r.driver->RedFirst() != writer->RedFirst()) line.SwapBlueRed();
       if (writer->WriteRow(*dst, static_cast<long>(k), line) < 0)
         throw DriverFailure(out, writerName + "cannot write row " + std::to_string(k));
       progress.Update(k + 1);
