@@ -68,6 +68,7 @@ TEST_F(JpegPeerTest, ImageMagickFilesDecodeToGdalsSamples) {
     ASSERT_EQ(Shell(plasma + c.options + " " + dir / c.name), 0) << c.name;
     ExpectSameAsGdal(dir / c.name, c.bands);
   }
+  ExpectSameAsGdal(std::string(VTFMT_SOURCE_DIR) + "/samples/plasma-progressive.jpg", 3);
 }
 
 // Files written through OpenForWrite, SaveImage, WriteScanLine and Close are
