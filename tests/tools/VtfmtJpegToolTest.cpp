@@ -114,3 +114,25 @@ TEST_F(VtfmtJpegTest, ConvertRefusesColourPalettes) {
 }
 
 }  // namespace
+
+namespace {
+
+// -oo options go to the driver that names them: the grid reader takes the
+// pixel format, the JPEG writer the quality.
+TEST_F(VtfmtJpegTest, ConvertSplitsOptionsBetweenReaderAndWriter) {
+  const std::string hill = std::string(VTFMT_SOURCE_DIR) + "/samples/hill.asc";
+  ASSERT_EQ(Run("convert -oo pixel_format=8 -oo quality=10 " + Quote(hill) + " " + Quote(dir / "low.jpg")), 0)
+      << err;
+  ASSERT_EQ(Run("convert -oo pixel_format=8 " + Quote(hill) + " " + Quote(dir / "high.jpg")), 0) << err;
+  Picture low, high;
+  ASSERT_TRUE(GdalRead(dir / "low.jpg", low));
+  ASSERT_TRUE(GdalRead(dir / "high.jpg", high));
+  EXPECT_EQ(low.bands, 1);
+  EXPECT_EQ(low.width, 20);
+  EXPECT_EQ(low.height, 12);
+  EXPECT_LT(dir.Get("low.jpg").size(), dir.Get("high.jpg").size());
+  // A key neither driver names is refused.
+  EXPECT_EQ(Run("convert -oo colour=red " + Quote(hill) + " " + Quote(dir / "x.jpg")), 2);
+}
+
+}  // namespace

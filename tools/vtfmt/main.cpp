@@ -269,14 +269,19 @@ int Convert(const Arguments& args) {
     if (!writer) throw UsageError{"no writing driver claims " + out + " (use -F DRIVER)"};
   }
 
-  // Options the writer names are the writer's; the reader gets the rest.
+  // Options the writer names go to the writer, and stay with the reader
+  // only when its driver names them too.
+  const ToolDriver* reader = args.reader.empty() ? DetectReader(in) : FindDriver(args.reader);
   Arguments readArgs = args;
   Options writeOptions;
   for (const auto& key : writer->OptionKeys()) {
     auto found = readArgs.options.find(key.first);
     if (found == readArgs.options.end()) continue;
     writeOptions.insert(*found);
-    readArgs.options.erase(found);
+    bool readerNamesIt = false;
+    if (reader)
+      for (const auto& readerKey : reader->OptionKeys()) readerNamesIt = readerNamesIt || readerKey.first == key.first;
+    if (!readerNamesIt) readArgs.options.erase(found);
   }
 
   OpenReader r;
