@@ -10,8 +10,10 @@
 #include <cstring>
 #include <string>
 
+#include "platform/vtcore/CVtErrorMsg.h"
 #include "platform/vtcore/CVtImgToolkit.h"
 #include "platform/vtcore/CVtToolkit.h"
+#include "platform/vtcore/VtNumber.h"
 
 namespace {
 
@@ -65,170 +67,88 @@ bool IsPixelFormat(int format) {
   return format == PF_UNKNOWN || CVtImgToolkit::BitCount(static_cast<ImgPixelFormat>(format)) != 0;
 }
 
-// "%.16f" without trailing zeros and point.
+// "%.16f" in the C locale without trailing zeros and point.
 CString Decimal16(double v) {
-  CString text;
-  text.Format("%.16f", v);
-  text.TrimRight('0');
-  text.TrimRight('.');
+  CString text = vtnum::Fixed(v, 16).c_str();
+  if (text.Find('.') >= 0) {
+    text.TrimRight('0');
+    text.TrimRight('.');
+  }
   return text;
 }
 
 bool IsSpace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-bool IsDigit(int c) { return c >= '0' && c <= '9'; }
-bool IsHexDigit(int c) { return IsDigit(c) || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f'); }
 
-// Reads numbers from a stdio stream as "%lf" does: the same text counts as
-// a number and gives the same double, but the bytes are scanned straight
-// from the stream's own buffer instead of through fscanf, which is several
-// times faster. The stream's position stays exact, so anything may read on
-// after it.
+// Reads the cell values of a grid from a stdio stream one white-space
+// separated token at a time. Each token must be one number as strtod reads
+// it in the C locale; the character that ends it is given back, so the
+// stream stands exactly after the last value taken, on any C library.
 class ValueScanner {
  public:
   enum Result { kValue, kEnd, kNoMatch };
 
-  explicit ValueScanner(FILE* stream) : m_stream(stream) {
-    ::flockfile(m_stream);
-    Attach();
-  }
-  ~ValueScanner() {
-    Detach();
-    ::funlockfile(m_stream);
-  }
+  explicit ValueScanner(FILE* stream) : m_stream(stream) { ::flockfile(m_stream); }
+  ~ValueScanner() { ::funlockfile(m_stream); }
   ValueScanner(const ValueScanner&) = delete;
   ValueScanner& operator=(const ValueScanner&) = delete;
 
   Result Next(double& value) {
-    int c = Peek();
-    while (IsSpace(c)) {
-      ++m_pos;
-      c = Peek();
-    }
+    int c = getc_unlocked(m_stream);
+    while (c != EOF && IsSpace(c)) c = getc_unlocked(m_stream);
     if (c == EOF) return kEnd;
-    m_token.clear();
-    return ScanNumber(value) ? kValue : kNoMatch;
+    size_t n = 0;
+    while (c != EOF && !IsSpace(c) && n < sizeof m_token) {
+      m_token[n++] = static_cast<char>(c);
+      c = getc_unlocked(m_stream);
+    }
+    if (c != EOF) ::ungetc(c, m_stream);
+    m_length = n;
+    return vtnum::ParseWhole(m_token, n, value) ? kValue : kNoMatch;
   }
+  // The token that was not a number.
+  std::string Token() const { return std::string(m_token, m_length); }
 
  private:
-  // The next byte without taking it, or EOF.
-  int Peek() {
-    if (m_pos == m_end && !Refill()) return EOF;
-    return static_cast<unsigned char>(*m_pos);
-  }
-  // Takes the next byte into the token.
-  void Take() { m_token.push_back(*m_pos++); }
-  bool TakeIf(char lower) {
-    const int c = Peek();
-    if (c == EOF || (c | 0x20) != lower) return false;
-    Take();
-    return true;
-  }
-
-#ifdef __GLIBC__
-  // glibc's FILE exposes its read buffer; bytes taken from it are given back
-  // to the stream by moving its read pointer.
-  void Attach() {
-    m_pos = m_stream->_IO_read_ptr;
-    m_end = m_stream->_IO_read_end;
-  }
-  void Detach() { m_stream->_IO_read_ptr = m_pos; }
-  bool Refill() {
-    Detach();
-    if (getc_unlocked(m_stream) == EOF) return false;
-    --m_stream->_IO_read_ptr;  // getc refilled the buffer; unread its byte
-    Attach();
-    return m_pos != m_end;
-  }
-#else
-  // Elsewhere one byte at a time, the one looked at but not taken put back.
-  void Attach() { m_pos = m_end = m_byte; }
-  void Detach() {
-    if (m_pos != m_end) ::ungetc(static_cast<unsigned char>(*m_pos), m_stream);
-    m_pos = m_end = m_byte;
-  }
-  bool Refill() {
-    const int c = getc_unlocked(m_stream);
-    if (c == EOF) return false;
-    m_byte[0] = static_cast<char>(c);
-    m_pos = m_byte;
-    m_end = m_byte + 1;
-    return true;
-  }
-  char m_byte[1];
-#endif
-
-  // Takes the longest text "%lf" takes: a sign, then "inf", "infinity",
-  // "nan", a hexadecimal or a decimal number. An exponent marker without
-  // digits is taken but does not count, as glibc does.
-  bool ScanNumber(double& value) {
-    bool negative = false;
-    if (Peek() == '+' || Peek() == '-') {
-      negative = *m_pos == '-';
-      ++m_pos;
-    }
-    const int c = Peek() | 0x20;
-    if (c == 'i' || c == 'n') {
-      if (c == 'i' ? !(TakeIf('i') && TakeIf('n') && TakeIf('f'))
-                   : !(TakeIf('n') && TakeIf('a') && TakeIf('n')))
-        return false;
-      if (c == 'i' && TakeIf('i') && !(TakeIf('n') && TakeIf('i') && TakeIf('t') && TakeIf('y')))
-        return false;
-      value = c == 'i' ? HUGE_VAL : std::nan("");
-      if (negative) value = -value;
-      return true;
-    }
-    if (Peek() == '0') {
-      Take();
-      if (TakeIf('x')) return ScanHex(negative, value);
-    }
-    bool digits = !m_token.empty();
-    while (IsDigit(Peek())) Take(), digits = true;
-    if (Peek() == '.') {
-      Take();
-      while (IsDigit(Peek())) Take(), digits = true;
-    }
-    if (!digits) return false;
-    const size_t mantissa = m_token.size();
-    if (TakeIf('e')) {
-      if (Peek() == '+' || Peek() == '-') Take();
-      if (!IsDigit(Peek())) m_token.resize(mantissa);
-      while (IsDigit(Peek())) Take();
-    }
-    const char* first = m_token.data();
-    const auto result = std::from_chars(first, first + m_token.size(), value);
-    if (result.ec == std::errc::result_out_of_range) {
-      value = std::strtod(m_token.c_str(), nullptr);  // strtod's overflow and underflow values
-    } else if (result.ec != std::errc()) {
-      return false;
-    }
-    if (negative) value = -value;
-    return true;
-  }
-
-  // Hexadecimal digits after "0x", a point and a binary exponent: converted
-  // by strtod, which knows the form.
-  bool ScanHex(bool negative, double& value) {
-    while (IsHexDigit(Peek())) Take();
-    if (Peek() == '.') {
-      Take();
-      while (IsHexDigit(Peek())) Take();
-    }
-    const size_t mantissa = m_token.size();
-    if (TakeIf('p')) {
-      if (Peek() == '+' || Peek() == '-') Take();
-      if (!IsDigit(Peek())) m_token.resize(mantissa);
-      while (IsDigit(Peek())) Take();
-    }
-    value = std::strtod(m_token.c_str(), nullptr);  // "0x" alone reads as 0, as in scanf
-    if (negative) value = -value;
-    return true;
-  }
-
   FILE* m_stream;
-  char* m_pos = nullptr;
-  char* m_end = nullptr;
-  std::string m_token;
+  char m_token[128];
+  size_t m_length = 0;
 };
+
+// A header keyword line: the keyword, lower case, and the text after it.
+bool KeywordLine(const CString& line, std::string& keyword, std::string& value) {
+  const char* p = line;
+  while (*p && IsSpace(*p)) ++p;
+  const char* k = p;
+  while (*p && !IsSpace(*p)) ++p;
+  keyword.assign(k, p);
+  for (char& c : keyword) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  if (keyword.empty() || !((keyword[0] >= 'a' && keyword[0] <= 'z') || keyword[0] == '_')) return false;
+  if (keyword == "nan" || keyword == "inf" || keyword == "infinity") return false;  // a value
+  while (*p && IsSpace(*p)) ++p;
+  const char* e = p + std::strlen(p);
+  while (e > p && IsSpace(e[-1])) --e;
+  value.assign(p, e);
+  return true;
+}
+
+// A header value; a decimal comma is read as a point, as GDAL reads it.
+bool HeaderNumber(const std::string& text, double& v) {
+  if (vtnum::ParseWhole(text.data(), text.size(), v)) return true;
+  std::string dotted = text;
+  const size_t comma = dotted.find(',');
+  if (comma == std::string::npos || dotted.find('.') != std::string::npos ||
+      dotted.find(',', comma + 1) != std::string::npos)
+    return false;
+  dotted[comma] = '.';
+  return vtnum::ParseWhole(dotted.data(), dotted.size(), v);
+}
+
+long Refuse(const CString& path, const std::string& why) {
+  CString text;
+  text.Format("ESRI ASCII grid \"%s\": %s", static_cast<const char*>(path), why.c_str());
+  VtGetErrorMsgObj()->SetMessage(0L, text);
+  return -1;
+}
 
 }  // namespace
 
@@ -308,57 +228,100 @@ long CImgFileGrid::ReadScanLine(long row, CImgScanLine& line) {
 long CImgFileGrid::LoadEsriHeader() {
   m_bHeaderLoaded = 0;
   if (!m_bOpen) return -1;
+  const CString path = m_TextFile.GetFilePath();
+  // The header is the run of keyword lines at the top, in any order and
+  // case, keywords and values apart by spaces or tabs. The first line that
+  // starts with a number is the first row of values.
+  bool haveColumns = false, haveRows = false, haveX = false, haveY = false, haveSize = false, haveDy = false;
+  bool xCenter = false, yCenter = false, noData = false;
+  double columns = 0, rows = 0, x = 0, y = 0, cellWidth = 0, cellHeight = 0, noDataValue = -9999.0;
+  int lines = 0;
   CString line;
-  if (!m_TextFile.ReadString(line)) return -1;
-  line.TrimLeft();
-  int space = line.Find(' ');
-  if (space < 0) {
-    // A first line without a keyword: a data file whose header lies beside
-    // it in a .hdr file. That file must have a header of its own.
-    const CString path = m_TextFile.GetFilePath();
+  std::string keyword, value;
+  for (;;) {
+    const ULONGLONG mark = m_TextFile.GetPosition();
+    if (!m_TextFile.ReadString(line)) break;
+    if (!KeywordLine(line, keyword, value)) {
+      CString trimmed = line;
+      trimmed.Trim();
+      if (trimmed.IsEmpty() && lines > 0) continue;  // blank lines inside the header
+      m_TextFile.Seek(static_cast<LONGLONG>(mark), CFile::begin);
+      break;
+    }
+    ++lines;
+    double v = 0;
+    const bool number = HeaderNumber(value, v);
+    auto need = [&](bool ok) {
+      if (!ok) Refuse(path, "the value of " + keyword + " is not a number: \"" + value + "\"");
+      return ok;
+    };
+    if (keyword == "ncols") {
+      if (!need(number)) return -1;
+      columns = v, haveColumns = true;
+    } else if (keyword == "nrows") {
+      if (!need(number)) return -1;
+      rows = v, haveRows = true;
+    } else if (keyword == "xllcorner" || keyword == "xllcenter") {
+      if (!need(number)) return -1;
+      x = v, haveX = true, xCenter = keyword == "xllcenter";
+    } else if (keyword == "yllcorner" || keyword == "yllcenter") {
+      if (!need(number)) return -1;
+      y = v, haveY = true, yCenter = keyword == "yllcenter";
+    } else if (keyword == "cellsize" || keyword == "dx") {
+      if (!need(number)) return -1;
+      cellWidth = v, haveSize = true;
+      if (!haveDy) cellHeight = v;
+    } else if (keyword == "dy") {
+      if (!need(number)) return -1;
+      cellHeight = v, haveDy = true;
+    } else if (keyword.find("no") != std::string::npos || keyword.find("value") != std::string::npos) {
+      if (!need(number)) return -1;
+      noDataValue = v, noData = true;
+    }
+    // Other keywords are not the grid's business.
+  }
+
+  if (lines == 0) {
+    // No keyword at the top: a data file whose header lies beside it in a
+    // .hdr file. That file must have a header of its own.
     Close();
-    if (m_nFormatMode == kEsriHeaderFile) return -1;
+    if (m_nFormatMode == kEsriHeaderFile) return Refuse(path, "the header file holds no header");
     CString drive, dir, name, ext;
     CVtToolkit::SplitPath(path, drive, dir, name, ext);
     const CString header = drive + dir + name + ".hdr";
-    if (!CVtToolkit::IsFileExisted(header) || !OpenForRead(header)) return -1;
+    if (!CVtToolkit::IsFileExisted(header) || !OpenForRead(header))
+      return Refuse(path, "no header, and no .hdr file beside it");
     m_nFormatMode = kEsriHeaderFile;
+    m_strDataPath = path;
     return LoadEsriHeader();
   }
-  const int columns = ParseInt(line.Mid(space));
-  if (columns <= 0) return -1;
-  m_nColumns = columns;
-  int lines = 1;
-  m_bCenter = 0;
-  double x = m_dLowerLeftX, y = m_dLowerLeftY, cellSize = 30.0;
-
-  if (m_TextFile.ReadString(line)) {
-    ++lines;
-    if ((space = line.Find(' ')) >= 0) m_nRows = ParseInt(line.Mid(space + 1));
+  if (!haveColumns || !haveRows || !haveX || !haveY || !haveSize) {
+    const char* missing = !haveColumns ? "ncols"
+                          : !haveRows  ? "nrows"
+                          : !haveX     ? "xllcorner or xllcenter"
+                          : !haveY     ? "yllcorner or yllcenter"
+                                       : "cellsize";
+    return Refuse(path, std::string("the header has no ") + missing);
   }
-  for (int axis = 0; axis < 2; ++axis) {
-    if (!m_TextFile.ReadString(line)) continue;
-    ++lines;
-    if ((space = line.Find(' ')) < 0) continue;
-    (axis == 0 ? x : y) = std::atof(line.Mid(space + 1));
-    if (line.Left(space).CompareNoCase(axis == 0 ? "xllcenter" : "yllcenter") == 0) m_bCenter = 1;
+  if (!(columns >= 1 && columns <= INT32_MAX && columns == std::floor(columns)) ||
+      !(rows >= 1 && rows <= INT32_MAX && rows == std::floor(rows)))
+    return Refuse(path, "the column and row counts must be whole numbers above zero");
+  if (!(cellWidth > 0 && cellHeight > 0 && std::isfinite(cellWidth) && std::isfinite(cellHeight)) ||
+      !std::isfinite(x) || !std::isfinite(y))
+    return Refuse(path, "the cell size must be above zero and the corner a finite position");
+  // Every cell takes at least one byte of text: a header promising more
+  // cells than the data file holds bytes is refused before anything is
+  // sized from it.
+  const double cells = columns * rows;
+  ULONGLONG dataBytes = 0;
+  if (m_nFormatMode == kEsriHeaderFile) {
+    CFileStatus status;
+    dataBytes = CFile::GetStatus(m_strDataPath, status) ? status.m_size : 0;
+  } else {
+    dataBytes = m_TextFile.GetLength() - m_TextFile.GetPosition();
   }
-  if (m_TextFile.ReadString(line)) {
-    ++lines;
-    if ((space = line.Find(' ')) >= 0) cellSize = std::atof(line.Mid(space + 1));
-  }
-  // An optional no-data line; anything else is the first row of values.
-  const ULONGLONG mark = m_TextFile.GetPosition();
-  if (m_TextFile.ReadString(line)) {
-    CString upper = line;
-    upper.MakeUpper();
-    if (upper.Find("NO") >= 0 || upper.Find("VALUE") >= 0) {
-      ++lines;
-      if ((space = line.Find(' ')) >= 0) m_dNoDataValue = std::atof(line.Mid(space + 1));
-    } else {
-      m_TextFile.Seek(static_cast<LONGLONG>(mark), CFile::begin);
-    }
-  }
+  if (cells > static_cast<double>(dataBytes))
+    return Refuse(path, "the file is too short for the " + vtnum::Shortest(cells) + " cells of its header");
 
   if (m_RequestedPixelFormat < 0) m_RequestedPixelFormat = PF_BIT16;
   if (m_nFormatMode == kEsriHeaderFile) {
@@ -368,18 +331,27 @@ long CImgFileGrid::LoadEsriHeader() {
   // Only a real pixel format may go into the format properties.
   if (!IsPixelFormat(m_RequestedPixelFormat)) return -1;
   const ImgPixelFormat format = static_cast<ImgPixelFormat>(m_RequestedPixelFormat);
-  SetPixelFormat(format);
-  SetPixelFormatExt(format);
+  // A centre is that of the lower-left cell; the members keep the form the
+  // header used when both axes agree, else the corner.
+  m_bCenter = xCenter && yCenter ? 1 : 0;
+  if (xCenter && !yCenter) x -= cellWidth * 0.5;
+  if (yCenter && !xCenter) y -= cellHeight * 0.5;
+  m_nColumns = static_cast<int>(columns);
+  m_nRows = static_cast<int>(rows);
   m_dLowerLeftX = x;
   m_dLowerLeftY = y;
-  m_dCellWidth = m_dCellHeight = cellSize;
-  m_nRows = m_nRows == INT32_MIN ? INT32_MAX : std::abs(m_nRows);
-  SetWidth(static_cast<unsigned long>(m_nColumns));
+  m_dCellWidth = cellWidth;
+  m_dCellHeight = cellHeight;
+  m_bHasNoData = noData ? 1 : 0;
+  if (noData) m_dNoDataValue = noDataValue;
   const long widthBytes = CVtImgToolkit::AlignWidth(format, m_nColumns);
+  // A row too long for the 32-bit width bytes cannot be handed out.
+  if (widthBytes > static_cast<long>(UINT32_MAX)) return Refuse(path, "the rows are too long");
+  SetPixelFormat(format);
+  SetPixelFormatExt(format);
+  SetWidth(static_cast<unsigned long>(m_nColumns));
   SetWidthBytes(static_cast<unsigned long>(widthBytes));
   SetHeight(static_cast<unsigned long>(m_nRows));
-  // A row too long for the 32-bit width bytes cannot be handed out.
-  if (lines < 5 || m_nRows <= 0 || widthBytes > static_cast<long>(UINT32_MAX)) return -1;
   m_bHeaderLoaded = 1;
   return 1;
 }
@@ -397,7 +369,13 @@ long CImgFileGrid::ReadScanLineEsri(long, CImgScanLine& line, double substitute)
     double v;
     // The end of input, or text that is no number, ends the row: a short
     // row must not pass for a whole one.
-    if (scanner.Next(v) != ValueScanner::kValue) return -1;
+    const ValueScanner::Result r = scanner.Next(v);
+    if (r == ValueScanner::kNoMatch) {
+      const std::string token = scanner.Token();
+      Refuse(m_TextFile.GetFilePath(), "\"" + token + "\" is not a number" +
+                                           (token.find(',') != std::string::npos ? " (decimal commas are not read)" : ""));
+    }
+    if (r != ValueScanner::kValue) return -1;
     if (v - m_dNoDataValue > -1e-10 && v - m_dNoDataValue < 1e-10) v = substitute;
     switch (format) {
       case PF_BIT1:
@@ -444,13 +422,21 @@ long CImgFileGrid::WriteScanLine(long, CImgScanLine& line) {
   if (CVtImgToolkit::BitCount(format) == 0 ||
       line.GetSize() < CVtImgToolkit::AlignWidthByte(format, std::max(m_nColumns, 0)))
     return -1;
-  const bool real = format == PF_FLOAT32 || format == PF_FLOAT64;
+  // Floats in the shortest text that reads back as the same value; other
+  // cells as whole numbers.
   std::string text;
   text.reserve(static_cast<size_t>(std::max(m_nColumns, 0)) * 12 + 1);
-  char value[400];  // the longest "%f" of a double is 317 characters
+  char value[64];
   for (int i = 0; i < m_nColumns; ++i) {
-    const int n = std::snprintf(value, sizeof value, real ? "%f" : "%.0f", line.GetValue(i));
-    text.append(value, static_cast<size_t>(n));
+    const double v = line.GetValue(i);
+    std::to_chars_result r;
+    if (format == PF_FLOAT32)
+      r = std::to_chars(value, value + sizeof value, static_cast<float>(v));
+    else if (format == PF_FLOAT64)
+      r = std::to_chars(value, value + sizeof value, v);
+    else
+      r = std::to_chars(value, value + sizeof value, static_cast<long long>(v));
+    text.append(value, r.ptr);
     text.push_back(i + 1 < m_nColumns ? ' ' : '\n');
   }
   if (m_nColumns <= 0) text.push_back('\n');
@@ -476,8 +462,9 @@ int CImgFileGrid::GetGeoReference(CRect2D& bounds) {
   const double width = m_nColumns * m_dCellWidth;
   const double height = m_nRows * m_dCellHeight;
   if (m_bCenter) {
-    bounds.SetRect(m_dLowerLeftX - width * 0.5, m_dLowerLeftY + height * 0.5, m_dLowerLeftX + width * 0.5,
-                   m_dLowerLeftY - height * 0.5);
+    // The reference point is the centre of the lower-left cell.
+    const double left = m_dLowerLeftX - m_dCellWidth * 0.5, bottom = m_dLowerLeftY - m_dCellHeight * 0.5;
+    bounds.SetRect(left, bottom + height, left + width, bottom);
   } else {
     bounds.SetRect(m_dLowerLeftX, m_dLowerLeftY + height, m_dLowerLeftX + width, m_dLowerLeftY);
   }

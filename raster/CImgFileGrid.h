@@ -79,6 +79,11 @@ class CImgFileGrid : public CImgFile {
   int m_nValueCount = 0;                  // values, or pairs when compressed
 
   double m_dNoDataValue = -9999.0;
+  // 1 when the ESRI header gave a no-data value (its cells are delivered as
+  // the substitute, -9999 for ReadScanLine).
+  int m_bHasNoData = 0;
+  // In mode 2, the data file whose header was read from the .hdr file.
+  CString m_strDataPath;
 
   CImgFileGrid();
   ~CImgFileGrid() override;
@@ -124,6 +129,7 @@ class CImgFileGrid : public CImgFile {
   long SaveEsriHeader();
   long LoadNsdtf();
   long SaveNsdtf();
+  void ForgetArrays();
   // atoi and atol of the platform, for both formats: a 32-bit result,
   // saturated when out of range.
   static int ParseInt(const char* text);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/mfc/CFileDialog.h"
+#include "platform/vtcore/VtNumber.h"
 #include "raster/CImgFileGrid.h"
 
 namespace {
@@ -41,8 +42,7 @@ CString ValueOf(CString line) {
 // A decimal with `decimals` places, without the "0" before the point of a
 // number below 1 (".2500000"), and with its sign.
 CString Decimal(double v, int decimals) {
-  CString text;
-  text.Format("%.*f", decimals, v);
+  CString text = vtnum::Fixed(v, decimals).c_str();
   if (text.Left(2) == "0.")
     text.Delete(0);
   else if (text.Left(3) == "-0.")
@@ -50,16 +50,21 @@ CString Decimal(double v, int decimals) {
   return text;
 }
 
-// Splits a data line into its space-separated entries.
-std::vector<CString> Entries(CString line) {
+bool Blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Splits a data line into its space-separated entries, in one pass.
+std::vector<CString> Entries(const CString& line) {
   std::vector<CString> entries;
-  line.TrimRight();
-  line.TrimLeft();
-  while (!line.IsEmpty()) {
-    const int space = line.Find(' ');
-    entries.push_back(space < 0 ? line : line.Left(space));
-    line = space < 0 ? CString() : line.Mid(space + 1);
-    line.TrimLeft();
+  const char* p = line;
+  const char* end = p + line.GetLength();
+  while (end > p && Blank(end[-1])) --end;
+  while (p < end) {
+    while (p < end && Blank(*p)) ++p;
+    if (p == end) break;
+    const char* e = p;
+    while (e < end && *e != ' ') ++e;
+    entries.emplace_back(p, static_cast<int>(e - p));
+    p = e;
   }
   return entries;
 }
@@ -75,7 +80,9 @@ long ReadEntries(CStdioFile& file, long long cells, size_t width, size_t slots, 
   const long long capacity = (cells + kEntriesPerLine - 1) / kEntriesPerLine * kEntriesPerLine;
   CString line;
   count = 0;
-  for (long long lineIndex = 0; file.ReadString(line); ++lineIndex) {
+  // Blank lines hold no entries and take no place: the arrays follow the
+  // entries the file really holds.
+  for (long long lineIndex = 0; file.ReadString(line);) {
     const std::vector<CString> entries = Entries(line);
     const size_t items = (entries.size() + width - 1) / width;
     if (items == 0) continue;
@@ -91,11 +98,21 @@ long ReadEntries(CStdioFile& file, long long cells, size_t width, size_t slots, 
           first + 1 < entries.size() ? entries[first + 1] : "");
       ++count;
     }
+    ++lineIndex;
   }
   return 0;
 }
 
 }  // namespace
+
+void CImgFileGrid::ForgetArrays() {
+  // A load that succeeds replaces what an earlier one left: no array of
+  // another value type may stay behind beside the new count.
+  m_pCharValues = nullptr;
+  m_pIntValues = nullptr;
+  m_pIntPairs = nullptr;
+  m_pCharPairs = nullptr;
+}
 
 long CImgFileGrid::LoadNsdtf() {
   CString path;
@@ -111,14 +128,14 @@ long CImgFileGrid::LoadNsdtf() {
     field = ValueOf(line);
   }
   m_strDataMark = fields[0];
-  m_dVersion = std::atof(fields[1]);
+  m_dVersion = vtnum::AtoF(fields[1]);
   m_strUnit = fields[2];
-  m_dAlpha = std::atof(fields[3]);
+  m_dAlpha = vtnum::AtoF(fields[3]);
   m_nCompress = ParseInt(fields[4]);
-  m_dLowerLeftX = std::atof(fields[5]);
-  m_dLowerLeftY = std::atof(fields[6]);
-  m_dCellWidth = std::atof(fields[7]);
-  m_dCellHeight = std::atof(fields[8]);
+  m_dLowerLeftX = vtnum::AtoF(fields[5]);
+  m_dLowerLeftY = vtnum::AtoF(fields[6]);
+  m_dCellWidth = vtnum::AtoF(fields[7]);
+  m_dCellHeight = vtnum::AtoF(fields[8]);
   m_nRows = ParseInt(fields[9]);
   m_nColumns = ParseInt(fields[10]);
   m_strValueType = fields[11];
@@ -165,6 +182,7 @@ long CImgFileGrid::LoadNsdtf() {
           [](std::vector<int>& s, size_t i, const CString& v, const CString&) { s[i] = ParseInt(v); });
       if (code) return code;
       m_intValueStore = std::move(values);
+      ForgetArrays();
       m_pIntValues = m_intValueStore.data();
       m_nValueCount = count;
       return kOtherType;
@@ -176,6 +194,7 @@ long CImgFileGrid::LoadNsdtf() {
                       [](std::vector<CString>& s, size_t i, const CString& v, const CString&) { s[i] = v; });
       if (code) return code;
       m_charValueStore = std::move(values);
+      ForgetArrays();
       m_pCharValues = m_charValueStore.data();
       m_nValueCount = count;
       return kCharGrid;
@@ -192,6 +211,7 @@ long CImgFileGrid::LoadNsdtf() {
                                     });
       if (code) return code;
       m_intPairStore = std::move(pairs);
+      ForgetArrays();
       m_pIntPairs = m_intPairStore.data();
       m_nValueCount = count;
       return kOtherType;
@@ -205,6 +225,7 @@ long CImgFileGrid::LoadNsdtf() {
                       });
       if (code) return code;
       m_charPairStore = std::move(pairs);
+      ForgetArrays();
       m_pCharPairs = m_charPairStore.data();
       m_nValueCount = count;
       return kCharGrid;

@@ -8,6 +8,7 @@
 #include "platform/vtcore/CPoint2D.h"
 #include "platform/vtcore/CVtErrorMsg.h"
 #include "platform/vtcore/CVtToolkit.h"
+#include "platform/vtcore/VtNumber.h"
 
 namespace {
 // "Resolution" in code page 936, the key of the cell size.
@@ -53,9 +54,8 @@ int CImgFileRaw::ReadIfoFile(CString path) {
     return 0;
   }
 
-  // Values missing from the sidecar keep the current size.
-  long long width = m_dwWidth;
-  long long height = m_dwHeight;
+  long long width = -1;
+  long long height = -1;
   double cellSize = 1.0;
   CPoint2D corner;  // x: Xmin (north), y: Ymin (east)
   CString line;
@@ -76,19 +76,30 @@ int CImgFileRaw::ReadIfoFile(CString path) {
     else if (key[0] == 'H')
       height = std::strtoll(value, nullptr, 10);
     else if (key[0] == 'X')
-      corner.x = std::strtod(value, nullptr);
+      corner.x = vtnum::AtoF(value);
     else if (key[0] == 'Y')
-      corner.y = std::strtod(value, nullptr);
+      corner.y = vtnum::AtoF(value);
     else
-      cellSize = std::strtod(value, nullptr);
+      cellSize = vtnum::AtoF(value);
   }
   ifo.Close();
 
-  // Three bytes a pixel: the row length must fit the 32-bit width bytes.
-  if (width < 0 || height < 0 || width > UINT32_MAX / 3 || height > UINT32_MAX) {
+  // Both sizes must be given and above zero, and a row of three bytes a
+  // pixel must fit the 32-bit width bytes and lie in the raster file (a
+  // file cut short still gives the rows it holds).
+  CFileStatus status;
+  const ULONGLONG rawBytes = CFile::GetStatus(path, status) ? status.m_size : 0;
+  const char* problem = nullptr;
+  if (width < 0 || height < 0)
+    problem = "gives no Width or no Height";
+  else if (width == 0 || height == 0 || width > UINT32_MAX / 3 || height > UINT32_MAX)
+    problem = "gives an invalid image size";
+  else if (static_cast<unsigned long long>(width) * 3 > rawBytes)
+    problem = "gives rows longer than the raster file";
+  if (problem) {
     CString text;
-    text.Format("The sidecar file \"%s\" gives an invalid image size (%lld x %lld).",
-                static_cast<const char*>(ifoPath), width, height);
+    text.Format("The sidecar file \"%s\" %s (%lld x %lld).", static_cast<const char*>(ifoPath), problem, width,
+                height);
     VtGetErrorMsgObj()->SetMessage(0L, text);
     return 0;
   }

@@ -65,26 +65,27 @@ TEST_F(RawTest, SidecarGivesSizeFormatAndBounds) {
 
 TEST_F(RawTest, KeysAreFoundAnywhereWithExactCase) {
   // No resolution line: cell size 1. "ImageWidth" holds the key; "width" does not.
-  Make(4, 3, "ImageWidth=640\nwidth=9\nHeight=3\nXmin=10.5\nYmin=-20\n");
+  Make(4, 3, "ImageWidth=4\nwidth=9\nHeight=3\nXmin=10.5\nYmin=-20\n");
   CImgFileRaw raw;
   ASSERT_EQ(raw.OpenForRead(Path("dem.raw").c_str()), 1);
-  EXPECT_EQ(raw.GetWidth(), 640u);
-  EXPECT_EQ(raw.m_Bounds, CRect2D(-20, 13.5, 620, 10.5));
+  EXPECT_EQ(raw.GetWidth(), 4u);
+  EXPECT_EQ(raw.m_Bounds, CRect2D(-20, 13.5, -16, 10.5));
   raw.Close();
 
-  // A key line without "=" reads as the number at the line's start: 0.
-  dir.Put("dem.ifo", "Width 100\nHeight=3\n");
-  ASSERT_EQ(raw.OpenForRead(Path("dem.raw").c_str()), 1);
-  EXPECT_EQ(raw.GetWidth(), 0u);
-  EXPECT_EQ(raw.GetWidthBytes(), 0u);
-  raw.Close();
+  // A key line without "=" reads as the number at the line's start, 0: no
+  // image. So does a sidecar without Width, or without Height.
+  for (const char* ifo : {"Width 100\nHeight=3\n", "Height=3\n", "Width=4\n", "Width=0\nHeight=3\n"}) {
+    dir.Put("dem.ifo", ifo);
+    VtGetErrorMsgObj()->Clear();
+    EXPECT_EQ(raw.OpenForRead(Path("dem.raw").c_str()), 0) << ifo;
+    EXPECT_NE(VtGetErrorMsgObj()->GetMessage().Find("dem.ifo"), -1) << ifo;
+  }
 
-  // Missing Width keeps the previous width; missing corner is (0, 0).
+  // A missing corner is (0, 0).
   CImgFileRaw fresh;
-  dir.Put("dem.ifo", "Height=3\n" + kResolution + " = 0.5\n");
+  dir.Put("dem.ifo", "Width=4\nHeight=3\n" + kResolution + " = 0.5\n");
   ASSERT_EQ(fresh.OpenForRead(Path("dem.raw").c_str()), 1);
-  EXPECT_EQ(fresh.GetWidth(), 1u);
-  EXPECT_EQ(fresh.m_Bounds, CRect2D(0, 1.5, 0.5, 0));
+  EXPECT_EQ(fresh.m_Bounds, CRect2D(0, 1.5, 2, 0));
 }
 
 TEST_F(RawTest, MissingFilesReport31334WithTheirPath) {
@@ -118,8 +119,9 @@ TEST_F(RawTest, UnreadableSidecarFailsTheOpen) {
 }
 
 TEST_F(RawTest, ImpossibleSizesAreRefused) {
+  // The last: rows of 2 GB from a sidecar beside a 12-byte raster.
   for (const char* ifo : {"Width=-5\nHeight=2\n", "Width=2000000000\nHeight=2\n", "Width=2\nHeight=-1\n",
-                          "Width=99999999999999999999\n"}) {
+                          "Width=99999999999999999999\n", "Width=715827882\nHeight=1\n"}) {
     Make(2, 2, ifo);
     CImgFileRaw raw;
     VtGetErrorMsgObj()->Clear();

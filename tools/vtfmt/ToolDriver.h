@@ -40,7 +40,8 @@ class ToolDriver {
 
   virtual std::unique_ptr<CImgFile> Create() const = 0;
 
-  // Applies the -oo settings; false with `reason` for a bad value.
+  // Applies the -oo settings; false with `reason` for a bad value. Writers
+  // get the settings whose keys they list in OptionKeys.
   virtual bool ApplyOptions(CImgFile& file, const Options& options, std::string& reason) const;
   // Opens `path` for reading by the driver's protocol (OpenForRead then
   // LoadImage unless the driver says otherwise). False with `reason`.
@@ -49,13 +50,15 @@ class ToolDriver {
   virtual bool BottomUp(CImgFile& file) const { return false; }
   // True when the driver delivers rows only once each, in order from row 0.
   virtual bool SequentialRead() const { return false; }
-  // True when 24-bit rows hold red, green, blue rather than the bitmap
-  // order blue, green, red; convert swaps between drivers that differ.
-  virtual bool RedFirst() const { return false; }
   // Reads row `row` (file order) of an open image; negative on failure.
   virtual long ReadRow(CImgFile& file, long row, CImgScanLine& line) const;
   // Geographic bounds of an open image; false when the format has none.
   virtual bool GetBounds(CImgFile& file, CRect2D& bounds) const { return false; }
+  // True when the colour samples of 24-, 32-, 48- and 64-bit rows come red
+  // first (false: blue first, as in device-independent bitmaps).
+  virtual bool RowsRedFirst(CImgFile& file) const { return false; }
+  // True when palette entries hold red, green, blue, 0 (false: blue first).
+  virtual bool PaletteRedFirst(CImgFile& file) const { return false; }
   virtual InfoLines ExtraInfo(CImgFile& file) const { return {}; }
 
   // Creates `path` for writing (the properties are already set). False with `reason`.

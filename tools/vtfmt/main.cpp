@@ -99,7 +99,8 @@ FileError DriverFailure(const std::string& file, const std::string& reason) {
   return FileError{file, message.empty() ? reason : reason + ": " + message};
 }
 
-void OpenForReading(OpenReader& r, const Arguments& args, const std::string& path) {
+void OpenForReading(OpenReader& r, const Arguments& args, const std::string& path,
+                    const Options* options = nullptr) {
   if (!args.reader.empty()) {
     r.driver = NamedDriver(args.reader);
     if (!r.driver->CanRead()) throw UsageError{"driver " + args.reader + " cannot read"};
@@ -114,7 +115,7 @@ void OpenForReading(OpenReader& r, const Arguments& args, const std::string& pat
   }
   r.file = r.driver->Create();
   std::string reason;
-  if (!r.driver->ApplyOptions(*r.file, args.options, reason)) throw UsageError{reason};
+  if (!r.driver->ApplyOptions(*r.file, options ? *options : args.options, reason)) throw UsageError{reason};
   ClearDriverMessage();
   if (!r.driver->OpenRead(*r.file, path, reason))
     throw DriverFailure(path, "driver " + std::string(r.driver->Name()) + ": " + reason);
@@ -125,6 +126,29 @@ void OpenForReading(OpenReader& r, const Arguments& args, const std::string& pat
 long LineBytes(CImgFile& f) {
   return std::max<long>(static_cast<long>(f.GetWidthBytes()),
                         CVtImgToolkit::AlignWidthByte(f.GetPixelFormat(), f.GetWidth()));
+}
+
+bool TakesOption(const ToolDriver& driver, const std::string& key) {
+  for (const auto& k : driver.OptionKeys())
+    if (k.first == key) return true;
+  return false;
+}
+
+// Exchanges the first and third colour sample of every pixel of a 24-, 32-,
+// 48- or 64-bit row: red first becomes blue first and back.
+void SwapColourOrder(CImgScanLine& line, ImgPixelFormat format, unsigned long width) {
+  size_t pixel = 0, sample = 1;
+  switch (format) {
+    case PF_BIT24: pixel = 3; break;
+    case PF_BIT32: pixel = 4; break;
+    case PF_BIT48: pixel = 6, sample = 2; break;
+    case PF_BIT64: pixel = 8, sample = 2; break;
+    default: return;
+  }
+  unsigned char* p = line.GetData();
+  const size_t pixels = std::min<size_t>(width, static_cast<size_t>(line.GetSize()) / pixel);
+  for (size_t i = 0; i < pixels; ++i, p += pixel)
+    for (size_t b = 0; b < sample; ++b) std::swap(p[b], p[2 * sample + b]);
 }
 
 int Formats() {
@@ -269,28 +293,21 @@ int Convert(const Arguments& args) {
     if (!writer) throw UsageError{"no writing driver claims " + out + " (use -F DRIVER)"};
   }
 
-  // Options the writer names go to the writer, and stay with the reader
-  // only when its driver names them too.
-  const ToolDriver* reader = args.reader.empty() ? DetectReader(in) : FindDriver(args.reader);
-  Arguments readArgs = args;
-  Options writeOptions;
-  for (const auto& key : writer->OptionKeys()) {
-    auto found = readArgs.options.find(key.first);
-    if (found == readArgs.options.end()) continue;
-    writeOptions.insert(*found);
-    bool readerNamesIt = false;
-    if (reader)
-      for (const auto& readerKey : reader->OptionKeys()) readerNamesIt = readerNamesIt || readerKey.first == key.first;
-    if (!readerNamesIt) readArgs.options.erase(found);
+  // Each -oo setting goes to the driver, or both drivers, that take it.
+  const ToolDriver* reader = args.reader.empty() ? DetectReader(in) : NamedDriver(args.reader);
+  Options readerOptions, writerOptions;
+  for (const auto& option : args.options) {
+    const bool toWriter = TakesOption(*writer, option.first);
+    if (toWriter) writerOptions.insert(option);
+    if (!toWriter || (reader && TakesOption(*reader, option.first))) readerOptions.insert(option);
   }
-
   OpenReader r;
-  OpenForReading(r, readArgs, in);
+  OpenForReading(r, args, in, &readerOptions);
   CImgFile& src = *r.file;
 
   std::unique_ptr<CImgFile> dst = writer->Create();
   std::string reason;
-  if (!writer->ApplyOptions(*dst, writeOptions, reason)) throw UsageError{reason};
+  if (!writer->ApplyOptions(*dst, writerOptions, reason)) throw UsageError{reason};
   ClearDriverMessage();
   const std::string writerName = "driver " + std::string(writer->Name()) + ": ";
   if (!writer->OpenWrite(*dst, out, reason)) throw DriverFailure(out, writerName + reason);
@@ -299,6 +316,9 @@ int Convert(const Arguments& args) {
   dst->SetPixelFormat(src.GetPixelFormat());
   dst->SetPixelFormatExt(src.GetPixelFormatExt());
   dst->SetPalette(src.m_Palette);
+  if (r.driver->PaletteRedFirst(src) != writer->PaletteRedFirst(*dst))
+    for (int i = 0; i < dst->m_Palette.GetSize(); ++i) std::swap(dst->m_Palette[i].peRed, dst->m_Palette[i].peBlue);
+  const bool swapColours = r.driver->RowsRedFirst(src) != writer->RowsRedFirst(*dst);
   CRect2D bounds;
   if (r.driver->GetBounds(src, bounds)) writer->SetBounds(*dst, bounds);
   // A half-written file is of no use: it goes.
@@ -315,7 +335,7 @@ int Convert(const Arguments& args) {
     Progress progress(src.GetHeight());
     for (unsigned long k = 0; k < src.GetHeight(); ++k) {
       rows.Read(k, line);
-      if (src.GetPixelFormat() == PF_BIT24 && r.driver->RedFirst() != writer->RedFirst()) line.SwapBlueRed();
+      if (swapColours) SwapColourOrder(line, src.GetPixelFormat(), src.GetWidth());
       if (writer->WriteRow(*dst, static_cast<long>(k), line) < 0)
         throw DriverFailure(out, writerName + "cannot write row " + std::to_string(k));
       progress.Update(k + 1);

@@ -28,12 +28,22 @@ class BmpDriver final : public ToolDriver {
   std::unique_ptr<CImgFile> Create() const override { return std::make_unique<CImgFileBmp>(); }
 
   bool BottomUp(CImgFile& file) const override { return static_cast<CImgFileBmp&>(file).m_dwTopDown == 0; }
+  // OS/2 colour tables are kept red first; Windows ones blue first.
+  bool PaletteRedFirst(CImgFile& file) const override {
+    return static_cast<CImgFileBmp&>(file).m_wHeaderKind == CImgFileBmp::kOs2Header;
+  }
 
   // The writer stores 16-bit pixels without colour masks, which readers take
   // for 5-5-5. Pixels of other masks (a 5-6-5 bitmap's, which the reader
   // keeps in the palette) would change colour, so they are refused.
   bool SaveHeader(CImgFile& file, std::string& reason) const override {
     const CArray<PALETTEENTRY, PALETTEENTRY>& masks = file.m_Palette;
+    // A 16-bit source with a grey palette (a TIFF's) holds single samples,
+    // not colours.
+    if (file.GetPixelFormat() == PF_BIT16 && masks.GetSize() > 3) {
+      reason = "16-bit single samples are not bitmap colours";
+      return false;
+    }
     if (file.GetPixelFormat() == PF_BIT16 && masks.GetSize() == 3) {
       const DWORD kFiveFiveFive[3] = {0x7C00, 0x03E0, 0x001F};
       if (std::memcmp(masks.GetData(), kFiveFiveFive, sizeof kFiveFiveFive) != 0) {

@@ -1,0 +1,873 @@
+#include "raster/CImgFileTiff.h"
+
+#include <geo_normalize.h>
+#include <geotiff.h>
+#include <geovalues.h>
+#include <proj.h>
+#include <sys/stat.h>
+#include <tiffio.h>
+#include <unistd.h>
+#include <xtiffio.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "platform/vtcore/CVtErrorMsg.h"
+#include "platform/vtcore/CVtImgToolkit.h"
+
+namespace {
+
+// The most a single strip or tile may decode to per byte of file: beyond
+// deflate's and LZW's best ratios on flat data, far below what a forged
+// header would need to make us allocate gigabytes from a small file.
+const uint64_t kMaxExpansion = 4096;
+// No strip, tile or band of tiles is ever larger than this.
+const uint64_t kMaxUnitBytes = uint64_t(1) << 30;
+// libtiff's own allocations are capped at this.
+const tmsize_t kLibTiffAllocLimit = tmsize_t(1) << 30;
+
+void Record(const char* kind, const char* module, const char* fmt, va_list ap) {
+  char text[1024];
+  std::vsnprintf(text, sizeof text, fmt, ap);
+  CString message;
+  if (module && *module)
+    message.Format("TIFF %s: %s: %s", kind, module, text);
+  else
+    message.Format("TIFF %s: %s", kind, text);
+  VtGetErrorMsgObj()->SetMessage(0L, message);
+}
+
+int OnError(TIFF*, void*, const char* module, const char* fmt, va_list ap) {
+  Record("error", module, fmt, ap);
+  return 1;  // handled: libtiff's default handler stays silent
+}
+
+int OnWarning(TIFF*, void*, const char* module, const char* fmt, va_list ap) {
+  Record("warning", module, fmt, ap);
+  return 1;
+}
+
+void OnGeoTiffError(GTIF*, int level, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  Record(level == LIBGEOTIFF_WARNING ? "warning" : "error", "GeoTIFF", fmt, ap);
+  va_end(ap);
+}
+
+void OnProjMessage(void*, int level, const char* text) {
+  if (level > PJ_LOG_ERROR) return;  // debugging chatter
+  CString message;
+  message.Format("GeoTIFF coordinate database: %s", text ? text : "");
+  VtGetErrorMsgObj()->SetMessage(0L, message);
+}
+
+// Opens `path` with `mode`, the GeoTIFF tags registered, messages routed to
+// the error-message object and libtiff's allocations capped.
+TIFF* OpenTiff(const char* path, const char* mode) {
+  static const bool registered = [] {
+    XTIFFInitialize();
+    return true;
+  }();
+  (void)registered;
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  if (!options) return nullptr;
+  TIFFOpenOptionsSetErrorHandlerExtR(options, OnError, nullptr);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, OnWarning, nullptr);
+  TIFFOpenOptionsSetMaxSingleMemAlloc(options, kLibTiffAllocLimit);
+  TIFF* tif = TIFFOpenExt(path, mode, options);
+  TIFFOpenOptionsFree(options);
+  return tif;
+}
+
+// A GeoTIFF key handle whose messages, and those of the coordinate
+// database behind it, are routed like libtiff's.
+GTIF* NewGeoTiff(TIFF* tif) {
+  GTIF* gt = GTIFNewEx(tif, OnGeoTiffError, nullptr);
+  if (!gt) return nullptr;
+  if (PJ_CONTEXT* ctx = static_cast<PJ_CONTEXT*>(GTIFGetPROJContext(gt, TRUE, nullptr)))
+    proj_log_func(ctx, nullptr, OnProjMessage);
+  return gt;
+}
+
+// Closes a file without writing anything more to it.
+void DiscardTiff(TIFF* tif) {
+  const int fd = TIFFFileno(tif);
+  TIFFCleanup(tif);
+  if (fd >= 0) ::close(fd);
+}
+
+uint64_t FileSize(const char* path) {
+  struct stat st;
+  return ::stat(path, &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+uint16_t Field16(TIFF* tif, ttag_t tag, uint16_t fallback) {
+  uint16_t v = 0;
+  return TIFFGetField(tif, tag, &v) == 1 ? v : fallback;
+}
+
+uint32_t Field32(TIFF* tif, ttag_t tag, uint32_t fallback) {
+  uint32_t v = 0;
+  return TIFFGetField(tif, tag, &v) == 1 ? v : fallback;
+}
+
+// Tie point and pixel scale of an open file: the first six and three
+// values, or false when either is missing or short.
+bool TiePointAndScale(TIFF* tif, double tie[6], double scale[3]) {
+  uint16_t tieCount = 0, scaleCount = 0;
+  double* tieValues = nullptr;
+  double* scaleValues = nullptr;
+  if (TIFFGetField(tif, TIFFTAG_GEOTIEPOINTS, &tieCount, &tieValues) != 1 || !tieValues || tieCount <= 5)
+    return false;
+  if (TIFFGetField(tif, TIFFTAG_GEOPIXELSCALE, &scaleCount, &scaleValues) != 1 || !scaleValues ||
+      scaleCount <= 2)
+    return false;
+  std::copy(tieValues, tieValues + 6, tie);
+  std::copy(scaleValues, scaleValues + 3, scale);
+  return true;
+}
+
+// Tenths of a millimetre per linear unit of the file's GeoTIFF definition.
+// Files with tags but no usable keys are taken to be in metres.
+long DefinitionFactor(GTIF* gt) {
+  GTIFDefn defn;
+  std::memset(&defn, 0, sizeof defn);
+  int code = Linear_Meter;
+  double metres = 1.0;
+  // Some lookups of the definition make coordinate-database contexts of
+  // their own, which start from the default context's settings: the
+  // default context stays quiet while they run.
+  const PJ_LOG_LEVEL level = proj_log_level(nullptr, PJ_LOG_NONE);
+  const int got = gt ? GTIFGetDefn(gt, &defn) : 0;
+  proj_log_level(nullptr, level);
+  if (got && defn.DefnSet) {
+    code = defn.UOMLength;
+    metres = defn.UOMLengthInMeters;
+  }
+  return CImgFileTiff::UnitFactor(code, metres);
+}
+
+void Corners(const double tie[6], const double scale[3], uint32_t width, uint32_t height, CRect2D& b) {
+  b.left = tie[3] - tie[0] * scale[0];
+  b.top = tie[4] + tie[1] * scale[1];
+  b.right = b.left + width * scale[0];
+  b.bottom = b.top - height * scale[1];
+}
+
+void Scale(CRect2D& b, double f) {
+  b.left *= f;
+  b.top *= f;
+  b.right *= f;
+  b.bottom *= f;
+}
+
+long Refuse(const CString& path, const char* why) {
+  CString text;
+  text.Format("TIFF file \"%s\": %s", static_cast<const char*>(path), why);
+  VtGetErrorMsgObj()->SetMessage(0L, text);
+  return -1;
+}
+
+}  // namespace
+
+CImgFileTiff::CImgFileTiff() = default;
+
+CImgFileTiff::~CImgFileTiff() { Close(); }
+
+long CImgFileTiff::UnitFactor(int code, double metres) {
+  switch (code) {
+    case Linear_Meter:
+      return 10000;
+    case Linear_Foot:
+    case Linear_Foot_US_Survey:
+    case Linear_Foot_Indian:
+      return 3048;
+    case Linear_Link:  // Gunter's link, 0.201168 m
+      return 2012;
+    case Linear_Yard_Indian:  // 0.9143985 m
+      return 9144;
+    case Linear_Fathom:
+      return 18288;
+    case Linear_Mile_International_Nautical:  // 1852 m
+      return 18520000;
+    default: {
+      const double f = metres * 10000.0;
+      if (!(f >= 1.0) || f > static_cast<double>(LONG_MAX)) return 0;
+      return static_cast<long>(f);
+    }
+  }
+}
+
+void CImgFileTiff::ReleaseTileBand() {
+  std::vector<unsigned char>().swap(m_TileBand);
+  m_nBandRow = -1;
+}
+
+void CImgFileTiff::Close() {
+  if (m_pGeoTiff) GTIFFree(m_pGeoTiff);
+  m_pGeoTiff = nullptr;
+  if (m_pTiff) TIFFClose(m_pTiff);
+  m_pTiff = nullptr;
+  if (m_pTargetTiff) DiscardTiff(m_pTargetTiff);
+  m_pTargetTiff = nullptr;
+  ReleaseTileBand();
+  CImgFile::Close();
+}
+
+void CImgFileTiff::Abort() {
+  if (m_pGeoTiff) GTIFFree(m_pGeoTiff);
+  m_pGeoTiff = nullptr;
+  if (m_pTiff) DiscardTiff(m_pTiff);
+  m_pTiff = nullptr;
+  Close();
+  CImgFile::Abort();
+}
+
+int CImgFileTiff::OpenForRead(CString path) {
+  Close();
+  m_strPath = path;
+  m_pTiff = OpenTiff(path, "rm");
+  if (m_pTiff) {
+    m_bTiled = TIFFIsTiled(m_pTiff) ? 1 : 0;
+    m_pGeoTiff = NewGeoTiff(m_pTiff);
+  }
+  if (!m_pTiff || !m_pGeoTiff) {
+    Close();
+    return 0;
+  }
+  m_nFileSize = FileSize(path);
+  return 1;
+}
+
+int CImgFileTiff::OpenForWrite(CString path) {
+  Close();
+  m_pTiff = OpenTiff(path, "w+");
+  if (m_pTiff) m_pGeoTiff = NewGeoTiff(m_pTiff);
+  if (!m_pTiff || !m_pGeoTiff) {
+    Close();
+    return 0;
+  }
+  m_bTiled = 0;
+  return 1;
+}
+
+bool CImgFileTiff::PlausibleUnitSize(uint64_t bytes) const {
+  if (bytes == 0 || bytes > kMaxUnitBytes) return false;
+  const uint16_t compression = Field16(m_pTiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+  const uint64_t expansion = compression == COMPRESSION_NONE ? 1 : kMaxExpansion;
+  return bytes <= m_nFileSize * expansion;
+}
+
+long CImgFileTiff::LoadImage() {
+  if (!m_pTiff) return -1;
+  ReleaseTileBand();
+  const uint32_t width = Field32(m_pTiff, TIFFTAG_IMAGEWIDTH, 0);
+  const uint32_t height = Field32(m_pTiff, TIFFTAG_IMAGELENGTH, 0);
+  if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX)
+    return Refuse(m_strPath, "the image has no pixels or is too large");
+  const uint16_t bits = Field16(m_pTiff, TIFFTAG_BITSPERSAMPLE, 1);
+  const uint16_t samples = Field16(m_pTiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+  const uint16_t photometric = Field16(m_pTiff, TIFFTAG_PHOTOMETRIC, 0xFFFF);
+  // JPEG-compressed YCbCr is delivered as RGB, as every reader shows it.
+  if (Field16(m_pTiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) == COMPRESSION_JPEG &&
+      photometric == PHOTOMETRIC_YCBCR)
+    TIFFSetField(m_pTiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+
+  const uint64_t lineSize = TIFFScanlineSize64(m_pTiff);
+  if (lineSize == 0 || lineSize > INT32_MAX - 4) return Refuse(m_strPath, "the rows are too long");
+  uint32_t tileWidth = 0, tileLength = 0;
+  uint64_t tileSize = 0;
+  if (m_bTiled) {
+    tileWidth = Field32(m_pTiff, TIFFTAG_TILEWIDTH, 0);
+    tileLength = Field32(m_pTiff, TIFFTAG_TILELENGTH, 0);
+    tileSize = TIFFTileSize64(m_pTiff);
+    if (tileWidth == 0 || tileLength == 0 || !PlausibleUnitSize(tileSize))
+      return Refuse(m_strPath, "the tile size does not fit the file");
+    // A band of tiles across the image is held while its rows are read.
+    const uint64_t across = (uint64_t(width) + tileWidth - 1) / tileWidth;
+    if (across * tileSize > kMaxUnitBytes) return Refuse(m_strPath, "a row of tiles is too large");
+  } else if (!PlausibleUnitSize(lineSize)) {
+    // Strips are decoded a row at a time into the caller's line, which is
+    // sized from the row length.
+    return Refuse(m_strPath, "the row length does not fit the file");
+  }
+
+  const uint64_t interleavedBytes = (uint64_t(bits) * samples * width) >> 3;
+  const bool interleaved = lineSize == interleavedBytes;
+  ImgPixelFormat format;
+  long widthBytes;
+  uint16_t planes = 1;
+  if (interleaved) {
+    const uint32_t total = uint32_t(bits) * samples;
+    format = total <= 0xFFFF ? CVtImgToolkit::Bit2Format(static_cast<unsigned short>(total)) : PF_UNKNOWN;
+    const uint16_t sampleFormat = Field16(m_pTiff, TIFFTAG_SAMPLEFORMAT, 4);
+    if (m_bGrid && format == PF_BIT32) format = sampleFormat == SAMPLEFORMAT_IEEEFP ? PF_FLOAT32 : PF_INT32;
+    // Double-precision grids, which SaveImage writes, read back as such.
+    if (m_bGrid && format == PF_BIT64 && samples == 1 && sampleFormat == SAMPLEFORMAT_IEEEFP) format = PF_FLOAT64;
+    widthBytes = CVtImgToolkit::AlignWidth(format, static_cast<long>(width));
+  } else {
+    format = CVtImgToolkit::Bit2Format(bits);
+    if (m_bGrid && format == PF_BIT32 && Field16(m_pTiff, TIFFTAG_SAMPLEFORMAT, 4) == SAMPLEFORMAT_IEEEFP)
+      format = PF_FLOAT32;
+    widthBytes = static_cast<long>((lineSize + 3) & ~uint64_t(3));
+    if (Field16(m_pTiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == PLANARCONFIG_SEPARATE) planes = samples;
+  }
+  if (format == PF_UNKNOWN) return Refuse(m_strPath, "the samples fit no pixel format");
+  // Rows are read whole into the caller's line: it must hold the scan line.
+  widthBytes = std::max<long>(widthBytes, static_cast<long>((lineSize + 3) & ~uint64_t(3)));
+
+  SetWidth(width);
+  SetHeight(height);
+  SetPixelFormat(format);
+  SetWidthBytes(static_cast<unsigned long>(widthBytes));
+  SetPixelFormatExt(format == PF_BIT48 ? PF_BIT24 : format == PF_BIT64 ? PF_BIT32 : format);
+  m_nScanLineSize = static_cast<int32_t>(lineSize);
+  m_nTileWidth = tileWidth;
+  m_nTileLength = tileLength;
+  m_nTileByteSize = static_cast<int32_t>(tileSize);
+  m_nPlanes = planes;
+
+  m_Palette.SetSize(0);
+  m_bPaletteLoaded = 0;
+  int n = CVtImgToolkit::PaletteSize(format);
+  switch (photometric) {
+    case PHOTOMETRIC_MINISWHITE:
+      m_Palette.SetSize(n);
+      for (int k = 0; k < n; ++k) {
+        const BYTE v = k == 0 ? 255 : k == n - 1 ? 0 : static_cast<BYTE>(n - 1 - k);
+        m_Palette[k] = PALETTEENTRY{v, v, v, 0};
+      }
+      break;
+    case PHOTOMETRIC_MINISBLACK:
+      if (n == 0 && format == PF_BIT16) n = 256;
+      m_Palette.SetSize(n >= 2 ? n : 0);
+      for (int k = 0; n >= 2 && k < n; ++k) {
+        const BYTE v = k == n - 1 ? 255 : static_cast<BYTE>(k);
+        m_Palette[k] = PALETTEENTRY{v, v, v, 0};
+      }
+      break;
+    case PHOTOMETRIC_PALETTE: {
+      uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+      // libtiff holds 2^BitsPerSample entries; the palette takes the first n.
+      if (n > 0 && bits <= 16 && (1 << bits) >= n &&
+          TIFFGetField(m_pTiff, TIFFTAG_COLORMAP, &red, &green, &blue) == 1 && red && green && blue) {
+        m_Palette.SetSize(n);
+        for (int k = 0; k < n; ++k)
+          m_Palette[k] = PALETTEENTRY{static_cast<BYTE>(blue[k] >> 8), static_cast<BYTE>(green[k] >> 8),
+                                      static_cast<BYTE>(red[k] >> 8), 0};
+      }
+      break;
+    }
+    default:
+      return 1;
+  }
+  m_bPaletteLoaded = 1;
+  return 1;
+}
+
+long CImgFileTiff::SaveImage() {
+  if (!m_pTiff) return -1;
+  const ImgPixelFormat format = GetPixelFormat();
+  uint16_t bits = 0, samples = 1, sampleFormat = 0;
+  switch (format) {
+    case PF_BIT24:
+      bits = 8, samples = 3;
+      break;
+    case PF_BIT32:
+      if (m_bGrid)
+        bits = 32, sampleFormat = SAMPLEFORMAT_INT;
+      else
+        bits = 8, samples = 4;
+      break;
+    case PF_BIT16:
+      bits = 16;
+      break;
+    // Sixteen bits a colour sample, as these formats are read.
+    case PF_BIT48:
+      bits = 16, samples = 3;
+      break;
+    case PF_BIT64:
+      bits = 16, samples = 4;
+      break;
+    case PF_INT32:
+      bits = 32, sampleFormat = SAMPLEFORMAT_INT;
+      break;
+    case PF_FLOAT32:
+    case PF_FLOAT64:
+      bits = static_cast<uint16_t>(CVtImgToolkit::BitCount(format)), sampleFormat = SAMPLEFORMAT_IEEEFP;
+      break;
+    default:
+      bits = CVtImgToolkit::BitCount(format);
+      break;
+  }
+  if (bits == 0 || GetWidth() == 0 || GetHeight() == 0)
+    return Refuse(m_strPath, "the image has no TIFF form");
+  TIFFSetField(m_pTiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(GetWidth()));
+  TIFFSetField(m_pTiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(GetHeight()));
+  TIFFSetField(m_pTiff, TIFFTAG_BITSPERSAMPLE, bits);
+  TIFFSetField(m_pTiff, TIFFTAG_SAMPLESPERPIXEL, samples);
+  TIFFSetField(m_pTiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(m_pTiff, TIFFTAG_ROWSPERSTRIP, 1u);
+  if (sampleFormat) TIFFSetField(m_pTiff, TIFFTAG_SAMPLEFORMAT, sampleFormat);
+  if (samples == 4) {
+    // The fourth sample of a 32-bit pixel is not a colour.
+    const uint16_t extra[1] = {EXTRASAMPLE_UNSPECIFIED};
+    TIFFSetField(m_pTiff, TIFFTAG_EXTRASAMPLES, 1, extra);
+  }
+
+  const int n = CVtImgToolkit::PaletteSize(format);
+  if (n > 0) {
+    std::unique_ptr<uint16_t[]> red(new (std::nothrow) uint16_t[n]);
+    std::unique_ptr<uint16_t[]> green(new (std::nothrow) uint16_t[n]);
+    std::unique_ptr<uint16_t[]> blue(new (std::nothrow) uint16_t[n]);
+    if (!red || !green || !blue) return -1;
+    if (m_Palette.GetSize() < n) {
+      m_Palette.SetSize(n);
+      for (int k = 0; k < n; ++k) m_Palette[k] = PALETTEENTRY{BYTE(k), BYTE(k), BYTE(k), 0};
+    }
+    // x 257 spreads each 8-bit colour over 16 bits, so its high byte, and
+    // every reader's scaling, gives the colour back exactly.
+    for (int k = 0; k < n; ++k) {
+      const PALETTEENTRY& e = m_Palette[k];
+      red[k] = static_cast<uint16_t>(e.peBlue * 257);  // byte 2 of the entry
+      green[k] = static_cast<uint16_t>(e.peGreen * 257);
+      blue[k] = static_cast<uint16_t>(e.peRed * 257);  // byte 0
+    }
+    TIFFSetField(m_pTiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_PALETTE);
+    TIFFSetField(m_pTiff, TIFFTAG_COLORMAP, red.get(), green.get(), blue.get());
+  } else {
+    // One sample without a colour map is grey (RGB needs three).
+    TIFFSetField(m_pTiff, TIFFTAG_PHOTOMETRIC, samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+  }
+  const uint64_t lineSize = TIFFScanlineSize64(m_pTiff);
+  if (lineSize == 0 || lineSize > INT32_MAX - 4) return Refuse(m_strPath, "the rows are too long");
+  m_nScanLineSize = static_cast<int32_t>(lineSize);
+  SetWidthBytes(static_cast<unsigned long>(CVtImgToolkit::AlignWidth(format, static_cast<long>(GetWidth()))));
+  return 1;
+}
+
+long CImgFileTiff::ReadScanLine(long row, CImgScanLine& line) { return ReadScanLine(row, line, 0) < 0 ? -1 : line.GetSize(); }
+
+long CImgFileTiff::ReadScanLine(long row, CImgScanLine& line, int sample) {
+  if (!m_pTiff || m_nScanLineSize <= 0) return -1;
+  if (row < 0 || static_cast<unsigned long>(row) >= GetHeight() || sample < 0 || sample >= m_nPlanes) return -1;
+  if (line.GetSize() < m_nScanLineSize) return -1;
+  if (m_bTiled) {
+    if (!ReadTiledRow(static_cast<uint32_t>(row), static_cast<uint16_t>(sample), line.GetData())) return -1;
+  } else if (TIFFReadScanline(m_pTiff, line.GetData(), static_cast<uint32_t>(row), static_cast<uint16_t>(sample)) !=
+             1) {
+    return -1;
+  }
+  return m_nScanLineSize;
+}
+
+bool CImgFileTiff::ReadTiledRow(uint32_t row, uint16_t sample, unsigned char* out) {
+  const uint32_t tw = m_nTileWidth, tl = m_nTileLength;
+  const size_t tileSize = static_cast<size_t>(m_nTileByteSize);
+  if (tw == 0 || tl == 0 || tileSize == 0) return false;
+  const uint32_t width = static_cast<uint32_t>(GetWidth());
+  const uint32_t across = (width + tw - 1) / tw;
+  const int64_t band = row / tl;
+  if (band != m_nBandRow || sample != m_nBandSample) {
+    m_nBandRow = -1;
+    try {
+      if (m_TileBand.size() != across * tileSize) m_TileBand.assign(across * tileSize, 0);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    for (uint32_t i = 0; i < across; ++i) {
+      const uint32_t tile = TIFFComputeTile(m_pTiff, i * tw, row, 0, sample);
+      if (TIFFReadEncodedTile(m_pTiff, tile, m_TileBand.data() + i * tileSize, static_cast<tmsize_t>(tileSize)) < 0)
+        return false;
+    }
+    m_nBandRow = band;
+    m_nBandSample = sample;
+  }
+  // Each tile holds rows of TIFFTileRowSize bytes; the last tile column
+  // holds only the part of its row inside the image.
+  const size_t tileRowBytes = static_cast<size_t>(TIFFTileRowSize64(m_pTiff));
+  const size_t lineBytes = static_cast<size_t>(m_nScanLineSize);
+  const size_t y = row - band * tl;
+  size_t done = 0;
+  for (uint32_t i = 0; i < across && done < lineBytes; ++i) {
+    const size_t n = std::min(tileRowBytes, lineBytes - done);
+    std::memcpy(out + done, m_TileBand.data() + i * tileSize + y * tileRowBytes, n);
+    done += n;
+  }
+  return true;
+}
+
+long CImgFileTiff::ReadTiled(long tileColumn, long tileRow, unsigned char* buffer) {
+  if (!m_pTiff || !m_bTiled || !buffer || m_nTileByteSize <= 0 || tileColumn < 0 || tileRow < 0) return -1;
+  const uint64_t x = uint64_t(tileColumn) * m_nTileWidth, y = uint64_t(tileRow) * m_nTileLength;
+  if (x >= GetWidth() || y >= GetHeight()) return -1;
+  const uint32_t tile = TIFFComputeTile(m_pTiff, static_cast<uint32_t>(x), static_cast<uint32_t>(y), 0, 0);
+  const tmsize_t got = TIFFReadEncodedTile(m_pTiff, tile, buffer, m_nTileByteSize);
+  if (got < 1) return -1;
+  if (static_cast<uint64_t>(m_nTileByteSize) == uint64_t(m_nTileWidth) * m_nTileLength * 3) {
+    for (tmsize_t i = 0; i + 2 < got; i += 3) std::swap(buffer[i], buffer[i + 2]);
+  }
+  return static_cast<long>(got);
+}
+
+long CImgFileTiff::WriteScanLine(long row, CImgScanLine& line) {
+  if (!m_pTiff || m_nScanLineSize <= 0 || row < 0) return -1;
+  if (line.GetSize() < m_nScanLineSize) return -1;
+  return TIFFWriteScanline(m_pTiff, line.GetData(), static_cast<uint32_t>(row), 0) == 1 ? 1 : -1;
+}
+
+bool CImgFileTiff::FlushWrite() { return m_pTiff && TIFFFlush(m_pTiff) == 1; }
+
+long CImgFileTiff::LoadGeoImage(CRect2D& bounds, long divisor) {
+  bounds.SetRectEmpty();
+  m_bGeoTags = false;
+  if (!m_pTiff) return 0;
+  const uint32_t width = Field32(m_pTiff, TIFFTAG_IMAGEWIDTH, 0);
+  const uint32_t height = Field32(m_pTiff, TIFFTAG_IMAGELENGTH, 0);
+  double tie[6], scale[3];
+  if (TiePointAndScale(m_pTiff, tie, scale)) {
+    Corners(tie, scale, width, height, bounds);
+    const long factor = DefinitionFactor(m_pGeoTiff);
+    if (factor == 0) {
+      bounds.SetRectEmpty();
+      return 0;
+    }
+    Scale(bounds, divisor ? static_cast<double>(factor) / divisor : static_cast<double>(factor));
+    m_bGeoTags = true;
+    return 1;
+  }
+  // No georeferencing tags: the position and resolution fields, the
+  // resolution taken as the size of one pixel in resolution units.
+  double f = 1.0;
+  if (divisor) {
+    const uint16_t unit = Field16(m_pTiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    if (unit == RESUNIT_INCH) f = 254.0 / divisor;
+    if (unit == RESUNIT_CENTIMETER) f = 100.0 / divisor;
+  }
+  float xPosition = 0, yPosition = 0, xResolution = 0, yResolution = 0;
+  TIFFGetField(m_pTiff, TIFFTAG_XPOSITION, &xPosition);
+  TIFFGetField(m_pTiff, TIFFTAG_YPOSITION, &yPosition);
+  TIFFGetField(m_pTiff, TIFFTAG_XRESOLUTION, &xResolution);
+  TIFFGetField(m_pTiff, TIFFTAG_YRESOLUTION, &yResolution);
+  if (xResolution == 0 || yResolution == 0) return 0;
+  bounds.left = xPosition * f;
+  bounds.bottom = yPosition * f;
+  bounds.right = bounds.left + width * static_cast<double>(xResolution) * f;
+  bounds.top = bounds.bottom + height * static_cast<double>(yResolution) * f;
+  return 1;
+}
+
+int CImgFileTiff::LoadGeoImage(CString path, CRect2D& bounds, double scale[]) {
+  TIFF* tif = OpenTiff(path, "r");
+  if (!tif) return 0;
+  GTIF* gt = NewGeoTiff(tif);
+  int result = 0;
+  double tie[6], pixelScale[3];
+  if (gt && TiePointAndScale(tif, tie, pixelScale)) {
+    scale[0] = pixelScale[0];
+    scale[1] = pixelScale[1];
+    Corners(tie, pixelScale, Field32(tif, TIFFTAG_IMAGEWIDTH, 0), Field32(tif, TIFFTAG_IMAGELENGTH, 0), bounds);
+    const long factor = DefinitionFactor(gt);
+    if (factor != 0) {
+      Scale(bounds, factor * 0.0001);
+      result = 1;
+    }
+  }
+  if (gt) GTIFFree(gt);
+  TIFFClose(tif);
+  return result;
+}
+
+long CImgFileTiff::SaveGeoImage(const CRect2D& bounds) {
+  if (!m_pGeoTiff || !m_pTiff) return 0;
+  const double width = static_cast<double>(GetWidth()), height = static_cast<double>(GetHeight());
+  double scale[3] = {width > 0 ? bounds.Width() / width : 0.0, height > 0 ? bounds.Height() / height : 0.0, 0.0};
+  double tie[6] = {0, 0, 0, bounds.left, bounds.top, 0};
+  TIFFSetField(m_pTiff, TIFFTAG_GEOTIEPOINTS, 6, tie);
+  TIFFSetField(m_pTiff, TIFFTAG_GEOPIXELSCALE, 3, scale);
+  TIFFSetField(m_pTiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(GetWidth()));
+  TIFFSetField(m_pTiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(GetHeight()));
+  return 1;
+}
+
+long CImgFileTiff::SetNoValueInScanLine(CImgScanLine& line) {
+  if (!m_pTiff) return -1;
+  const uint16_t dataType = Field16(m_pTiff, TIFFTAG_DATATYPE, 0);
+  const long count = std::min<long>(static_cast<long>(GetWidth()),
+                                    line.GetSize() / std::max(1, CVtImgToolkit::BitCount(GetPixelFormat()) / 8));
+  const BYTE* data = line.GetData();
+  auto at = [&](long i, auto sample) {
+    std::memcpy(&sample, data + i * sizeof sample, sizeof sample);
+    return sample;
+  };
+  for (long i = 0; i < count; ++i) {
+    switch (GetPixelFormat()) {
+      case PF_FLOAT32:
+        if (at(i, uint32_t()) == 0xFF7FFFFFu) return m_nNoDataValue = INT32_MIN, 1;
+        break;
+      case PF_BIT8:
+        if (dataType == 1 && (at(i, int8_t()) == 127 || at(i, int8_t()) == -128))
+          return m_nNoDataValue = at(i, int8_t()), 1;
+        if (dataType == 2 && at(i, uint8_t()) == 255) return m_nNoDataValue = 255, 1;
+        break;
+      case PF_BIT16:
+        if ((dataType == 1 || dataType == 3) && (at(i, int16_t()) == 32767 || at(i, int16_t()) == -32768))
+          return m_nNoDataValue = at(i, int16_t()), 1;
+        if (dataType == 8 && at(i, uint16_t()) == 65535) return m_nNoDataValue = 65535, 1;
+        break;
+      case PF_BIT32:
+      case PF_INT32: {
+        const int32_t v = at(i, int32_t());
+        if (dataType != 9 && (v >= 2147483646 || v <= -2147483647)) return m_nNoDataValue = v, 1;
+        if (dataType == 9 && v == -1) return m_nNoDataValue = -1, 1;
+        break;
+      }
+      default:
+        return -1;
+    }
+  }
+  return -1;
+}
+
+int CImgFileTiff::GetTiffField(unsigned tag, unsigned short* value) {
+  if (!m_pTiff) return -1;
+  if (!value) return 0;
+  const TIFFField* field = TIFFFieldWithTag(m_pTiff, tag);
+  if (!field || TIFFFieldPassCount(field) || TIFFFieldReadCount(field) != 1) return 0;
+  // Only fields libtiff hands out as one unsigned integer are read: any
+  // other kind would be written past `value` or misread.
+  const TIFFDataType type = TIFFFieldDataType(field);
+  if (type != TIFF_BYTE && type != TIFF_SHORT && type != TIFF_LONG) return 0;
+  uint32_t v = 0;
+  switch (TIFFFieldSetGetSize(field)) {
+    case 1: {
+      uint8_t b = 0;
+      if (TIFFGetField(m_pTiff, tag, &b) != 1) return 0;
+      v = b;
+      break;
+    }
+    case 2: {
+      uint16_t s = 0;
+      if (TIFFGetField(m_pTiff, tag, &s) != 1) return 0;
+      v = s;
+      break;
+    }
+    case 4:
+      if (TIFFGetField(m_pTiff, tag, &v) != 1) return 0;
+      break;
+    default:
+      return 0;
+  }
+  if (v > 0xFFFF) return 0;
+  *value = static_cast<unsigned short>(v);
+  return 1;
+}
+
+long CImgFileTiff::GetBandCount() { return m_pTiff ? Field16(m_pTiff, TIFFTAG_SAMPLESPERPIXEL, 1) : 1; }
+long CImgFileTiff::GetBits() { return m_pTiff ? Field16(m_pTiff, TIFFTAG_BITSPERSAMPLE, 1) : 1; }
+long CImgFileTiff::GetSampleFormat() { return m_pTiff ? Field16(m_pTiff, TIFFTAG_SAMPLEFORMAT, 4) : 4; }
+long CImgFileTiff::GetCompression() {
+  return m_pTiff ? Field16(m_pTiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) : COMPRESSION_NONE;
+}
+
+bool CImgFileTiff::IsMultiBand() {
+  if (!m_pTiff) return false;
+  const long samples = GetBandCount();
+  if (samples < 2) return false;
+  const uint64_t width = Field32(m_pTiff, TIFFTAG_IMAGEWIDTH, 0);
+  return TIFFScanlineSize64(m_pTiff) != (width * samples * GetBits()) / 8;
+}
+
+bool CImgFileTiff::TiledToStript(const CString& source, const CString& target) {
+  Close();
+  m_pTiff = OpenTiff(source, "r");
+  if (!m_pTiff) return false;
+  // Every failure once the target exists closes both files and removes it.
+  auto fail = [&]() {
+    if (m_pTargetTiff) DiscardTiff(m_pTargetTiff);
+    m_pTargetTiff = nullptr;
+    std::remove(target);
+    Close();
+    return false;
+  };
+  const uint32_t width = Field32(m_pTiff, TIFFTAG_IMAGEWIDTH, 0);
+  const uint32_t height = Field32(m_pTiff, TIFFTAG_IMAGELENGTH, 0);
+  const uint32_t tw = Field32(m_pTiff, TIFFTAG_TILEWIDTH, 0);
+  const uint32_t tl = Field32(m_pTiff, TIFFTAG_TILELENGTH, 0);
+  uint32_t rowsPerStrip = 0;
+  if (TIFFGetField(m_pTiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip) == 1 && rowsPerStrip == 1) {
+    Close();
+    return false;
+  }
+  // Only tiled images of three 8-bit samples a pixel are converted.
+  if (!TIFFIsTiled(m_pTiff) || width == 0 || height == 0 || tw == 0 || tl == 0 ||
+      Field16(m_pTiff, TIFFTAG_SAMPLESPERPIXEL, 1) != 3 || Field16(m_pTiff, TIFFTAG_BITSPERSAMPLE, 1) != 8 ||
+      Field16(m_pTiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) != PLANARCONFIG_CONTIG) {
+    Close();
+    return false;
+  }
+  if (Field16(m_pTiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) == COMPRESSION_JPEG &&
+      Field16(m_pTiff, TIFFTAG_PHOTOMETRIC, 0) == PHOTOMETRIC_YCBCR)
+    TIFFSetField(m_pTiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+  m_nFileSize = FileSize(source);
+  const uint64_t rowBytes = uint64_t(width) * 3, tileBytes = uint64_t(tw) * tl * 3;
+  if (rowBytes * tl > kMaxUnitBytes || !PlausibleUnitSize(tileBytes)) {
+    Close();
+    return false;
+  }
+
+  // Creating the target would truncate the source if they were one file.
+  struct stat sourceStat, targetStat;
+  if (::stat(source, &sourceStat) == 0 && ::stat(target, &targetStat) == 0 &&
+      sourceStat.st_dev == targetStat.st_dev && sourceStat.st_ino == targetStat.st_ino) {
+    Close();
+    return false;
+  }
+  m_pTargetTiff = OpenTiff(target, "w");
+  if (!m_pTargetTiff) {
+    Close();
+    return false;
+  }
+  TIFFSetField(m_pTargetTiff, TIFFTAG_IMAGEWIDTH, width);
+  TIFFSetField(m_pTargetTiff, TIFFTAG_IMAGELENGTH, height);
+  TIFFSetField(m_pTargetTiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  TIFFSetField(m_pTargetTiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+  TIFFSetField(m_pTargetTiff, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(m_pTargetTiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+  TIFFSetField(m_pTargetTiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(m_pTargetTiff, TIFFTAG_ROWSPERSTRIP, 1u);
+
+  std::unique_ptr<unsigned char[]> band(new (std::nothrow) unsigned char[rowBytes * tl]);
+  std::unique_ptr<unsigned char[]> strip(new (std::nothrow) unsigned char[rowBytes]);
+  if (!band || !strip) {
+    std::fputs("Out of memory allocating working buffer(s).\n", stderr);
+    return fail();
+  }
+  int64_t bandHeld = -1;
+  for (uint32_t r = 0; r < height; ++r) {
+    const int64_t b = r / tl;
+    if (b != bandHeld) {
+      std::unique_ptr<unsigned char[]> tile(new (std::nothrow) unsigned char[tileBytes]);
+      if (!tile) return fail();
+      for (uint32_t x = 0; x < width; x += tw) {
+        const uint32_t index = TIFFComputeTile(m_pTiff, x, static_cast<uint32_t>(b * tl), 0, 0);
+        if (TIFFReadEncodedTile(m_pTiff, index, tile.get(), static_cast<tmsize_t>(tileBytes)) < 1) return fail();
+        const size_t copy = (width - x < tw ? width - x : tw) * size_t(3);
+        for (uint32_t y = 0; y < tl; ++y)
+          std::memcpy(band.get() + y * rowBytes + size_t(x) * 3, tile.get() + size_t(y) * tw * 3, copy);
+      }
+      bandHeld = b;
+    }
+    std::memcpy(strip.get(), band.get() + (r - b * tl) * rowBytes, rowBytes);
+    const uint32_t stripIndex = TIFFComputeStrip(m_pTargetTiff, r, 0);
+    if (TIFFWriteEncodedStrip(m_pTargetTiff, stripIndex, strip.get(), static_cast<tmsize_t>(rowBytes)) < 0)
+      return fail();
+    if (r % 100 == 0) {
+      std::fputs(".", stdout);
+      std::fflush(stdout);
+    }
+  }
+  band.reset();
+  strip.reset();
+
+  CRect2D bounds;
+  double scale[2] = {0, 0};
+  if (!LoadGeoImage(source, bounds, scale)) return fail();
+  // The pixel size in metres, like the tie point: the source's own scale
+  // is in its own unit.
+  const double metreScale[3] = {bounds.Width() / width, bounds.Height() / height, 0};
+  const double tie[6] = {0, 0, 0, bounds.left, bounds.top, 0};
+  GTIF* gt = NewGeoTiff(m_pTargetTiff);
+  if (!gt) return fail();
+  GTIFKeySet(gt, GTRasterTypeGeoKey, TYPE_SHORT, 1, RasterPixelIsArea);
+  TIFFSetField(m_pTargetTiff, TIFFTAG_GEOPIXELSCALE, 3, metreScale);
+  TIFFSetField(m_pTargetTiff, TIFFTAG_GEOTIEPOINTS, 6, tie);
+  GTIFKeySet(gt, ProjLinearUnitsGeoKey, TYPE_SHORT, 1, Linear_Meter);
+  const int keysWritten = GTIFWriteKeys(gt);
+  GTIFFree(gt);
+  if (!keysWritten) return fail();
+
+  TIFFClose(m_pTiff);
+  m_pTiff = nullptr;
+  const int flushed = TIFFFlush(m_pTargetTiff);
+  TIFFClose(m_pTargetTiff);
+  m_pTargetTiff = nullptr;
+  if (!flushed) {
+    std::remove(target);
+    return false;
+  }
+  return true;
+}
+
+long CImgFileTiff::OutputDirect(CString path, CDC* dc, CBitmap* bitmap, ImgPixelFormat format, CRect2D bounds) {
+  if (!OpenForWrite(path)) {
+    Close();
+    return -1;
+  }
+  BITMAP info{};
+  if (!bitmap || !dc || ::GetObject(bitmap->GetSafeHandle(), sizeof(info), &info) == 0 || info.bmWidth <= 0 ||
+      info.bmHeight <= 0) {
+    Close();
+    return -1;
+  }
+  SetWidth(static_cast<unsigned long>(info.bmWidth));
+  SetHeight(static_cast<unsigned long>(info.bmHeight));
+  SetPixelFormat(format);
+  struct {
+    BITMAPV4HEADER header;
+    RGBQUAD colors[256];
+  } dib;
+  std::memset(&dib, 0, sizeof dib);
+  dib.header.bV4Size = sizeof(BITMAPV4HEADER);
+  dib.header.bV4Width = info.bmWidth;
+  dib.header.bV4Height = info.bmHeight;
+  dib.header.bV4Planes = 1;
+  dib.header.bV4BitCount = CVtImgToolkit::BitCount(format);
+  dib.header.bV4V4Compression = BI_RGB;
+  BITMAPINFO* bmi = reinterpret_cast<BITMAPINFO*>(&dib);
+  HBITMAP handle = *bitmap;
+  if (GetDIBits(dc->GetSafeHdc(), handle, 0, 1, nullptr, bmi, DIB_RGB_COLORS) == 0) {
+    Close();
+    return -1;
+  }
+  if (!bounds.IsRectEmpty()) SaveGeoImage(bounds);
+  // The device's colour table (blue, green, red, 0) is the palette's order.
+  const int entries = CVtImgToolkit::PaletteSize(format);
+  m_Palette.SetSize(entries);
+  if (entries) std::memcpy(m_Palette.GetData(), dib.colors, entries * sizeof(PALETTEENTRY));
+  if (SaveImage() < 0) {
+    Close();
+    return -2;
+  }
+  const long rowBytes = std::max<long>(static_cast<long>(GetWidthBytes()) + 3,
+                                       CVtImgToolkit::AlignWidth(format, info.bmWidth));
+  CImgScanLine line(format, rowBytes);
+  const long height = static_cast<long>(GetHeight());
+  for (long i = 0; i < height; ++i) {
+    if (GetDIBits(dc->GetSafeHdc(), handle, static_cast<UINT>(height - 1 - i), 1, line.GetData(), bmi,
+                  DIB_RGB_COLORS) == 0) {
+      Abort();
+      return -3;
+    }
+    // Device rows are blue first; TIFF colour is red first. Indexed rows
+    // hold palette indices and stay as they are.
+    if (format == PF_BIT24) {
+      line.m_nWidth = static_cast<long>(GetWidth());
+      line.SwapBlueRed();
+    } else if (format == PF_BIT32) {
+      BYTE* p = line.GetData();
+      for (unsigned long x = 0; x < GetWidth(); ++x) std::swap(p[4 * x], p[4 * x + 2]);
+    }
+    if (WriteScanLine(i, line) < 0) {
+      Abort();
+      return -4;
+    }
+  }
+  Close();
+  return 1;
+}

@@ -1,0 +1,140 @@
+// TIFF and GeoTIFF files through libtiff and libgeotiff. Reads stripped and
+// tiled images (any compression libtiff decodes) row by row, planar-separate
+// images one sample plane at a time, and the model tie point and pixel scale
+// as bounds in a chosen linear unit; writes stripped uncompressed images with
+// an optional colour map, and the tie point and pixel scale. TiledToStript
+// rewrites a tiled 24-bit image as a stripped GeoTIFF in metres.
+//
+// Rows are delivered as the file stores its samples: red, green, blue for
+// colour. Palettes keep each colour as blue, green, red, 0.
+//
+// libtiff's and libgeotiff's errors and warnings never reach the console: they
+// are recorded on the process-wide error-message object.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/mfc/CString.h"
+#include "platform/vtcore/CRect2D.h"
+#include "raster/imgfile/CImgFile.h"
+
+struct tiff;
+struct gtiff;
+
+class CImgFileTiff : public CImgFile {
+ public:
+  uint32_t m_nTileLength = 0;
+  uint32_t m_nTileWidth = 0;
+  int32_t m_nTileByteSize = 0;
+  int m_bTiled = 0;
+  int32_t m_nNoDataValue = -9999;
+  // When set, LoadImage reads 32-bit single samples as grid cells (PF_INT32,
+  // or PF_FLOAT32 when SampleFormat says IEEE), and SaveImage writes 32-bit
+  // rows as one signed integer sample.
+  int m_bGrid = 0;
+
+ protected:
+  tiff* m_pTiff = nullptr;
+  tiff* m_pTargetTiff = nullptr;
+  gtiff* m_pGeoTiff = nullptr;
+  int32_t m_nScanLineSize = 0;
+  int m_bPaletteLoaded = 0;
+  CString m_strPath;
+
+ public:
+  CImgFileTiff();
+  ~CImgFileTiff() override;
+
+  // Frees the GeoTIFF handle and closes the file. Safe to call twice.
+  void Close() override;
+  // Closes without completing a file being written; the caller removes it.
+  void Abort() override;
+  // Opens `path` with the GeoTIFF tags known. 1, or 0 (closed again).
+  int OpenForRead(CString path) override;
+  // Creates `path`. 1, or 0 (closed again).
+  int OpenForWrite(CString path) override;
+  // Width, height, pixel format, width bytes and palette of the open file.
+  // 1; -1 when no file is open or the samples are of a kind no pixel format
+  // holds (bits per sample other than 1, 4, 8, 16, 32, 64 in total) or a
+  // strip or tile is larger than the file could describe.
+  long LoadImage() override;
+  // Writes the image fields for the current properties: uncompressed, one
+  // row a strip, with a colour map for indexed formats. Call before the first
+  // WriteScanLine. 1; -1 when no file is open or the format has no TIFF form.
+  long SaveImage() override;
+  // Row `row`, plane 0, into `line`. The line's byte size; -1 when no file is
+  // open, the line is shorter than a row, or libtiff cannot deliver the row.
+  long ReadScanLine(long row, CImgScanLine& line) override;
+  // Row `row` of sample plane `sample` (planar-separate files). The scan-line
+  // byte size, or -1 as above.
+  virtual long ReadScanLine(long row, CImgScanLine& line, int sample);
+  // Writes `line` as row `row`, samples in file order. 1, or -1 on error or
+  // for a line shorter than a row.
+  long WriteScanLine(long row, CImgScanLine& line) override;
+  // Writes out everything given so far for the file being written (the
+  // directory included); false when libtiff cannot.
+  bool FlushWrite();
+  // Bounds of the open file from its tie point and pixel scale, multiplied
+  // by (tenths of a millimetre per file unit) / `divisor`: with 10000, in
+  // metres. Without GeoTIFF tags, from the resolution fields. 1 or 0.
+  virtual long LoadGeoImage(CRect2D& bounds, long divisor);
+  // Writes the tie point and pixel scale of `bounds` for the file being
+  // written. 0 without a GeoTIFF handle, else 1.
+  virtual long SaveGeoImage(const CRect2D& bounds);
+
+  // Rewrites the tiled 3 x 8-bit image `source` as a stripped, uncompressed
+  // GeoTIFF in metres at `target`. On failure nothing is left at `target`.
+  bool TiledToStript(const CString& source, const CString& target);
+
+  // Reads a single-valued integer field whose value fits 16 bits. -1 when no
+  // file is open; 0 when the field is absent or of another kind; else 1.
+  int GetTiffField(unsigned tag, unsigned short* value);
+  long GetBandCount();
+  long GetBits();
+  long GetSampleFormat();
+  // True when the samples of a pixel are stored in separate planes.
+  bool IsMultiBand();
+  // True when the bounds of the last LoadGeoImage came from GeoTIFF tags
+  // rather than the resolution fields.
+  bool HasGeoTags() const { return m_bGeoTags; }
+  int32_t GetScanLineSize() const { return m_nScanLineSize; }
+  // Compression of the open file (1 none).
+  long GetCompression();
+  int32_t GetNoDataValue() const { return m_nNoDataValue; }
+
+  long OutputDirect(CString path, CDC* dc, CBitmap* bitmap, ImgPixelFormat format, CRect2D bounds) override;
+
+  // Tenths of a millimetre in one linear unit of GeoTIFF code `code`;
+  // `metres` is the unit's length the GeoTIFF definition gives, used for
+  // codes without an entry of their own. 0 when it cannot be said.
+  static long UnitFactor(int code, double metres);
+
+ protected:
+  // Opens `path` by itself, reads its bounds in metres and its pixel scale
+  // (the first two values, in file units). 1 or 0.
+  int LoadGeoImage(CString path, CRect2D& bounds, double scale[]);
+  // Reads the tile whose upper-left pixel is (tileColumn x tile width,
+  // tileRow x tile length), plane 0, into `buffer` of the tile byte size;
+  // three-byte pixels come out blue first. The bytes read, or -1.
+  long ReadTiled(long tileColumn, long tileRow, unsigned char* buffer);
+  // Looks through the first `width` samples of `line` for the no-data
+  // sentinel of the file's data type and keeps it. 1 when found, else -1.
+  long SetNoValueInScanLine(CImgScanLine& line);
+
+ private:
+  // Row `row` of plane `sample` into `out` (at least the scan-line size),
+  // through the band of decoded tiles that holds it.
+  bool ReadTiledRow(uint32_t row, uint16_t sample, unsigned char* out);
+  void ReleaseTileBand();
+  // Checks a strip or tile's decoded size against what the file can hold.
+  bool PlausibleUnitSize(uint64_t bytes) const;
+
+  bool m_bGeoTags = false;
+  uint16_t m_nPlanes = 1;  // sample planes (SamplesPerPixel when separate)
+  uint64_t m_nFileSize = 0;
+  // The tiles of one band of tile rows, decoded, each tile byte size long.
+  std::vector<unsigned char> m_TileBand;
+  int64_t m_nBandRow = -1;  // tile row held in m_TileBand, -1 for none
+  uint16_t m_nBandSample = 0;
+};

@@ -1,0 +1,159 @@
+// The vtfmt tool on TIFF files: info keys, dumps that are the same image
+// whatever the layout, and conversions to and from the other drivers that
+// GDAL reads back with the same pixels and places.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/GdalRaster.h"
+#include "support/GdalTiff.h"
+#include "support/ToolRun.h"
+
+namespace {
+
+class VtfmtTiffTest : public ::testing::Test {
+ protected:
+  ToolResult Run(const std::string& args) { return RunTool(dir, args); }
+  std::string Path(const std::string& name) const { return Quote(dir / name); }
+  ScratchDir dir;
+};
+
+TEST_F(VtfmtTiffTest, InfoReportsLayoutSamplesAndBoundsInMetres) {
+  TiffSpec spec;
+  spec.options = {"TILED=YES", "BLOCKXSIZE=32", "BLOCKYSIZE=32", "COMPRESS=DEFLATE"};
+  spec.geo = true;
+  spec.epsg = 2222;  // feet
+  ASSERT_TRUE(GdalWriteTiff(dir / "t.tif", spec));
+  const ToolResult r = Run("info " + Path("t.tif"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto keys = KeyValues(r.out);
+  EXPECT_EQ(keys["driver"], "tiff");
+  EXPECT_EQ(keys["pixel_format"], "24");
+  EXPECT_EQ(keys["tiled"], "1");
+  EXPECT_EQ(keys["bands"], "3");
+  EXPECT_EQ(keys["bits_per_sample"], "8");
+  EXPECT_EQ(keys["compression"], "8");
+  EXPECT_EQ(keys["row_order"], "top-down");
+  double l, t, rr, b;
+  std::istringstream(keys["bounds"]) >> l >> t >> rr >> b;
+  EXPECT_NEAR(l, spec.gt[0] * 0.3048, 1e-6);
+  EXPECT_NEAR(t, spec.gt[3] * 0.3048, 1e-6);
+  EXPECT_NEAR(rr, (spec.gt[0] + 75 * spec.gt[1]) * 0.3048, 1e-6);
+  EXPECT_NEAR(b, (spec.gt[3] + 45 * spec.gt[5]) * 0.3048, 1e-6);
+
+  spec.geo = false;
+  spec.options = {"INTERLEAVE=BAND"};
+  ASSERT_TRUE(GdalWriteTiff(dir / "p.tif", spec));
+  keys = KeyValues(Run("info " + Path("p.tif")).out);
+  EXPECT_EQ(keys["bounds"], "none");
+  EXPECT_EQ(keys["planar"], "separate");
+  EXPECT_EQ(keys["tiled"], "0");
+}
+
+TEST_F(VtfmtTiffTest, EveryLayoutDumpsAsGdalsPixels) {
+  const std::vector<std::vector<std::string>> layouts = {
+      {},
+      {"TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=32"},
+      {"INTERLEAVE=BAND"},
+      {"INTERLEAVE=BAND", "TILED=YES", "BLOCKXSIZE=48", "BLOCKYSIZE=16"},
+      {"COMPRESS=LZW", "PREDICTOR=2"},
+  };
+  std::string first;
+  for (size_t i = 0; i < layouts.size(); ++i) {
+    TiffSpec spec;
+    spec.options = layouts[i];
+    const std::string name = "l" + std::to_string(i) + ".tif";
+    ASSERT_TRUE(GdalWriteTiff(dir / name, spec));
+    const ToolResult r = Run("dump " + Path(name));
+    ASSERT_EQ(r.status, 0) << r.err;
+    GdalPixels g;
+    ASSERT_TRUE(GdalReadPixels(dir / name, g));
+    EXPECT_EQ(r.out, std::string(g.bytes.begin(), g.bytes.end())) << name;
+    if (i == 0) first = r.out;
+    EXPECT_EQ(r.out, first) << name;
+  }
+}
+
+TEST_F(VtfmtTiffTest, ConversionsKeepColoursPalettesAndPlaces) {
+  // A true-colour and a paletted bitmap from GDAL, through TIFF and back.
+  Picture rgb;
+  rgb.width = 23, rgb.height = 9, rgb.bands = 3;
+  for (int i = 0; i < 23 * 9 * 3; ++i) rgb.pixels.push_back(static_cast<unsigned char>(i * 29 + i / 7));
+  Picture pal = rgb;
+  pal.bands = 1;
+  pal.pixels.resize(23 * 9);
+  for (short i = 0; i < 256; ++i)
+    pal.colors.push_back(GDALColorEntry{static_cast<short>(i ^ 0x55), i, static_cast<short>(255 - i), 255});
+  for (const Picture* p : {&rgb, &pal}) {
+    ASSERT_TRUE(GdalWrite(dir / "in.bmp", *p));
+    ToolResult r = Run("convert " + Path("in.bmp") + " " + Path("mid.tif"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    Picture mid, back;
+    ASSERT_TRUE(GdalRead(dir / "mid.tif", mid));
+    EXPECT_EQ(mid.pixels, p->pixels) << p->bands;
+    ASSERT_EQ(mid.colors.size(), p->colors.size());
+    for (size_t i = 0; i < mid.colors.size(); ++i) {
+      EXPECT_EQ(mid.colors[i].c1, p->colors[i].c1);
+      EXPECT_EQ(mid.colors[i].c3, p->colors[i].c3);
+    }
+    r = Run("convert " + Path("mid.tif") + " " + Path("out.bmp"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(GdalRead(dir / "out.bmp", back));
+    EXPECT_EQ(back.pixels, p->pixels);
+  }
+
+  // A float grid with its place: ASCII grid to GeoTIFF and back.
+  dir.Put("g.asc",
+          "ncols 3\nnrows 2\nxllcorner 440000\nyllcorner 3750000\ncellsize 30\nNODATA_value -9999\n"
+          "1.5 2.25 -9999\n4 5.75 6\n");
+  ToolResult r = Run("convert -oo pixel_format=3200 -oo grid=1 " + Path("g.asc") + " " + Path("g.tif"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  GdalGrid tif;
+  ASSERT_TRUE(GdalReadGrid(dir / "g.tif", tif));
+  EXPECT_EQ(tif.values, (std::vector<double>{1.5, 2.25, -9999, 4, 5.75, 6}));
+  EXPECT_EQ(tif.gt[0], 440000);
+  EXPECT_EQ(tif.gt[3], 3750060);
+  EXPECT_EQ(tif.gt[1], 30);
+  r = Run("convert -oo grid=1 " + Path("g.tif") + " " + Path("back.asc"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  GdalGrid asc;
+  ASSERT_TRUE(GdalReadGrid(dir / "back.asc", asc));
+  EXPECT_EQ(asc.values, tif.values);
+  for (int i = 0; i < 6; ++i) EXPECT_NEAR(asc.gt[i], tif.gt[i], 1e-9) << i;
+}
+
+TEST_F(VtfmtTiffTest, DamagedFilesAndBadOptionsFailCleanly) {
+  TiffSpec spec;
+  spec.options = {"COMPRESS=DEFLATE"};
+  ASSERT_TRUE(GdalWriteTiff(dir / "whole.tif", spec));
+  const std::string whole = dir.Get("whole.tif");
+  dir.Put("cut.tif", whole.substr(0, whole.size() / 2));
+  ToolResult r = Run("dump " + Path("cut.tif"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cut.tif"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("TIFFReadDirectory"), std::string::npos);  // one line of ours, not libtiff's
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+
+  dir.Put("bad.tif", "II*\0garbage");
+  r = Run("info " + Path("bad.tif"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+
+  // 16-bit grey samples have no bitmap form.
+  spec.bands = 1;
+  spec.type = GDT_UInt16;
+  ASSERT_TRUE(GdalWriteTiff(dir / "u16.tif", spec));
+  r = Run("convert " + Path("u16.tif") + " " + Path("u16.bmp"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(dir.Exists("u16.bmp"));
+
+  EXPECT_EQ(Run("info -oo grid=2 " + Path("whole.tif")).status, 2);
+  EXPECT_EQ(Run("convert -oo nosuch=1 " + Path("whole.tif") + " " + Path("x.tif")).status, 2);
+  EXPECT_FALSE(dir.Exists("x.tif"));
+}
+
+}  // namespace

@@ -1,0 +1,129 @@
+// TIFF and GeoTIFF: stripped, tiled and planar files of any compression
+// libtiff decodes; writes stripped uncompressed files. Rows come top first,
+// colour samples red first. Planar-separate files are delivered with their
+// planes interleaved, so every layout dumps and converts alike. Bounds come
+// from the GeoTIFF tags only, in metres.
+#include <cstring>
+#include <string>
+
+#include "ToolDriver.h"
+#include "platform/vtcore/CVtImgToolkit.h"
+#include "raster/CImgFileTiff.h"
+
+namespace vtfmt {
+namespace {
+
+// The driver with a row of one sample plane, for interleaving planes.
+class TiffFile : public CImgFileTiff {
+ public:
+  CImgScanLine m_Plane;
+  long m_nPlanes = 1;      // planes interleaved into each row delivered
+  long m_nSampleBytes = 0; // bytes of one sample
+};
+
+std::string Text(long v) { return std::to_string(v); }
+
+class TiffDriver final : public ToolDriver {
+ public:
+  const char* Name() const override { return "tiff"; }
+  bool CanRead() const override { return true; }
+  bool CanWrite() const override { return true; }
+  std::vector<std::string> Extensions() const override { return {".tif", ".tiff"}; }
+  std::vector<std::pair<std::string, std::string>> OptionKeys() const override {
+    return {{"grid", "1: 32-bit single samples are grid cells (signed integer, or float by SampleFormat)"}};
+  }
+
+  // Classic ("II*\0", "MM\0*") and BigTIFF ("II+\0", "MM\0+") signatures.
+  ProbeScore Probe(const std::string& path, const std::vector<unsigned char>& head) const override {
+    if (head.size() >= 4 &&
+        ((head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) && head[3] == 0) ||
+         (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43))))
+      return kContent;
+    return kNoMatch;
+  }
+
+  std::unique_ptr<CImgFile> Create() const override { return std::make_unique<TiffFile>(); }
+
+  bool ApplyOptions(CImgFile& file, const Options& options, std::string& reason) const override {
+    for (const auto& option : options) {
+      if (option.first != "grid" || (option.second != "0" && option.second != "1")) {
+        reason = option.first == "grid" ? "grid must be 0 or 1, not " + option.second
+                                        : "driver tiff takes no option " + option.first;
+        return false;
+      }
+      static_cast<TiffFile&>(file).m_bGrid = option.second == "1";
+    }
+    return true;
+  }
+
+  bool OpenRead(CImgFile& file, const std::string& path, std::string& reason) const override {
+    if (!ToolDriver::OpenRead(file, path, reason)) return false;
+    TiffFile& tiff = static_cast<TiffFile&>(file);
+    if (!tiff.IsMultiBand()) return true;
+    // One plane a sample: rows are delivered as interleaved pixels.
+    const long bits = tiff.GetBits(), planes = tiff.GetBandCount();
+    const ImgPixelFormat format = CVtImgToolkit::Bit2Format(static_cast<unsigned short>(bits * planes));
+    if (bits % 8 != 0 || format == PF_UNKNOWN) {
+      tiff.Close();
+      reason = "planes of " + Text(planes) + " x " + Text(bits) + "-bit samples fit no pixel format";
+      return false;
+    }
+    tiff.m_nPlanes = planes;
+    tiff.m_nSampleBytes = bits / 8;
+    tiff.m_Plane = CImgScanLine(tiff.GetPixelFormat(), static_cast<long>(tiff.GetWidthBytes()));
+    tiff.SetPixelFormat(format);
+    tiff.SetPixelFormatExt(format == PF_BIT48 ? PF_BIT24 : format == PF_BIT64 ? PF_BIT32 : format);
+    tiff.SetWidthBytes(static_cast<unsigned long>(CVtImgToolkit::AlignWidth(format, static_cast<long>(tiff.GetWidth()))));
+    return true;
+  }
+
+  long ReadRow(CImgFile& file, long row, CImgScanLine& line) const override {
+    TiffFile& tiff = static_cast<TiffFile&>(file);
+    if (tiff.m_nPlanes <= 1) return tiff.ReadScanLine(row, line);
+    const size_t width = tiff.GetWidth(), sampleBytes = static_cast<size_t>(tiff.m_nSampleBytes);
+    const size_t pixelBytes = sampleBytes * static_cast<size_t>(tiff.m_nPlanes);
+    if (static_cast<size_t>(line.GetSize()) < width * pixelBytes) return -1;
+    for (long s = 0; s < tiff.m_nPlanes; ++s) {
+      if (tiff.ReadScanLine(row, tiff.m_Plane, static_cast<int>(s)) < 0) return -1;
+      const unsigned char* from = tiff.m_Plane.GetData();
+      unsigned char* to = line.GetData() + s * sampleBytes;
+      for (size_t x = 0; x < width; ++x, from += sampleBytes, to += pixelBytes) std::memcpy(to, from, sampleBytes);
+    }
+    return line.GetSize();
+  }
+
+  bool RowsRedFirst(CImgFile&) const override { return true; }
+
+  bool GetBounds(CImgFile& file, CRect2D& bounds) const override {
+    TiffFile& tiff = static_cast<TiffFile&>(file);
+    return tiff.LoadGeoImage(bounds, 10000) == 1 && tiff.HasGeoTags();
+  }
+
+  InfoLines ExtraInfo(CImgFile& file) const override {
+    TiffFile& tiff = static_cast<TiffFile&>(file);
+    return {{"tiled", tiff.m_bTiled ? "1" : "0"},
+            {"bands", Text(tiff.GetBandCount())},
+            {"bits_per_sample", Text(tiff.GetBits())},
+            {"sample_format", Text(tiff.GetSampleFormat())},
+            {"compression", Text(tiff.GetCompression())},
+            {"planar", tiff.IsMultiBand() ? "separate" : "contiguous"}};
+  }
+
+  // The tie point and pixel scale go in before the image fields.
+  void SetBounds(CImgFile& file, const CRect2D& bounds) const override {
+    static_cast<TiffFile&>(file).SaveGeoImage(bounds);
+  }
+
+  bool FinishWrite(CImgFile& file, std::string& reason) const override {
+    const bool flushed = static_cast<TiffFile&>(file).FlushWrite();
+    file.Close();
+    if (!flushed) reason = "the file could not be completed";
+    return flushed;
+  }
+};
+
+const TiffDriver kDriver;
+const RegisterDriver kRegistered(50, &kDriver);
+
+}  // namespace
+}  // namespace vtfmt
