@@ -386,6 +386,7 @@ long CImgFileTiff::SaveImage() {
       break;
     case PF_BIT16:
       bits = 16;
+      if (m_bGrid) sampleFormat = SAMPLEFORMAT_INT;  // grid cells are signed
       break;
     // Sixteen bits a colour sample, as these formats are read.
     case PF_BIT48:

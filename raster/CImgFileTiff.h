@@ -31,7 +31,7 @@ class CImgFileTiff : public CImgFile {
   int32_t m_nNoDataValue = -9999;
   // When set, LoadImage reads 32-bit single samples as grid cells (PF_INT32,
   // or PF_FLOAT32 when SampleFormat says IEEE), and SaveImage writes 32-bit
-  // rows as one signed integer sample.
+  // rows as one signed integer sample and 16-bit rows as signed samples.
   int m_bGrid = 0;
 
  protected:

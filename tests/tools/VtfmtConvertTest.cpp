@@ -42,9 +42,13 @@ std::string Grid(int width, int height, bool lastRowShort = false) {
 TEST(VtfmtConvertTest, GridToBmpAndBackKeepsEveryRowInPlace) {
   ScratchDir dir;
   dir.Put("g.asc", Grid(37, 23));
-  // Cells become bytes: truncated toward zero, no data as -9999 wrapped to 8 bits.
-  ToolResult r =
-      RunTool(dir, "convert -oo pixel_format=8 " + Quote(dir / "g.asc") + " " + Quote(dir / "g.bmp"));
+  // Cells are not colours: a picture format takes them only scaled.
+  ToolResult r = RunTool(dir, "convert " + Quote(dir / "g.asc") + " " + Quote(dir / "g.bmp"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("-scale"), std::string::npos) << r.err;
+  EXPECT_FALSE(dir.Exists("g.bmp"));
+  // 0 to 255 onto 0 to 255: each cell rounded, no data 0.
+  r = RunTool(dir, "convert -scale 0 255 " + Quote(dir / "g.asc") + " " + Quote(dir / "g.bmp"));
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(KeyValues(RunTool(dir, "info " + Quote(dir / "g.bmp")).out)["row_order"], "bottom-up");
 
@@ -55,7 +59,7 @@ TEST(VtfmtConvertTest, GridToBmpAndBackKeepsEveryRowInPlace) {
   ASSERT_EQ(bh, gh);
   ASSERT_EQ(bmp.size(), grid.size());
   for (size_t i = 0; i < grid.size(); ++i)
-    ASSERT_EQ(bmp[i], static_cast<uint8_t>(static_cast<int32_t>(std::trunc(grid[i])))) << "cell " << i;
+    ASSERT_EQ(bmp[i], grid[i] == -9999 ? 0 : std::floor(grid[i] + 0.5)) << "cell " << i;
 
   // Back again: the BMP is read from its last file row, the top of the picture.
   r = RunTool(dir, "convert " + Quote(dir / "g.bmp") + " " + Quote(dir / "back.asc"));

@@ -57,6 +57,22 @@ class ToolDriver {
   // True when the colour samples of 24-, 32-, 48- and 64-bit rows come red
   // first (false: blue first, as in device-independent bitmaps).
   virtual bool RowsRedFirst(CImgFile& file) const { return false; }
+  // True when the rows hold measured values (heights, counts) rather than
+  // colours or colour indices.
+  virtual bool HoldsCells(CImgFile& file) const { return false; }
+  // The value that marks cells without data in the delivered rows.
+  virtual bool GetNoData(CImgFile& file, double& value) const { return false; }
+  // True when 16-bit cells of the open image are unsigned (the platform's
+  // 16-bit cells are signed).
+  virtual bool UnsignedCells(CImgFile& file) const { return false; }
+  // True when the writer stores each cell's value as a number (text grids),
+  // read from the row by its pixel format.
+  virtual bool WritesValues() const { return false; }
+  // Tells a writer that the rows it gets hold measured values (signed
+  // 16- and 32-bit cells), before the header is written.
+  virtual void TakeCells(CImgFile& file) const {}
+  // True when the writer stores pictures, whose pixels are colours.
+  virtual bool WritesPictures() const { return false; }
   // True when palette entries hold red, green, blue, 0 (false: blue first).
   virtual bool PaletteRedFirst(CImgFile& file) const { return false; }
   virtual InfoLines ExtraInfo(CImgFile& file) const { return {}; }

@@ -3,7 +3,7 @@
 //   vtfmt formats
 //   vtfmt info    [-f DRIVER] [-oo KEY=VALUE]... FILE
 //   vtfmt dump    [-f DRIVER] [-oo KEY=VALUE]... FILE
-//   vtfmt convert [-f DRIVER] [-F DRIVER] [-oo KEY=VALUE]... IN OUT
+//   vtfmt convert [-f DRIVER] [-F DRIVER] [-oo KEY=VALUE]... [-scale [MIN MAX]] IN OUT
 //   vtfmt e00 info FILE | cat FILE | write [--level none|partial|full] IN OUT
 //
 // Exit status: 0 success, 1 a file cannot be opened or is not of the format
@@ -23,6 +23,7 @@
 #include "ToolDriver.h"
 #include "platform/mfc/CException.h"
 #include "platform/vtcore/CVtImgToolkit.h"
+#include "platform/vtcore/VtNumber.h"
 
 namespace {
 using namespace vtfmt;
@@ -31,7 +32,7 @@ const char kUsageText[] =
     "usage: vtfmt formats\n"
     "       vtfmt info    [-f DRIVER] [-oo KEY=VALUE]... FILE\n"
     "       vtfmt dump    [-f DRIVER] [-oo KEY=VALUE]... FILE\n"
-    "       vtfmt convert [-f DRIVER] [-F DRIVER] [-oo KEY=VALUE]... IN OUT\n"
+    "       vtfmt convert [-f DRIVER] [-F DRIVER] [-oo KEY=VALUE]... [-scale [MIN MAX]] IN OUT\n"
     "       vtfmt e00 info FILE\n"
     "       vtfmt e00 cat FILE\n"
     "       vtfmt e00 write [--level none|partial|full] IN OUT\n";
@@ -41,7 +42,15 @@ struct Arguments {
   std::string writer;  // -F
   Options options;     // -oo
   std::vector<std::string> files;
+  bool scale = false;  // -scale [MIN MAX]
+  bool scaleRange = false;
+  double scaleMin = 0, scaleMax = 0;
 };
+
+// A whole argument that is a number, in the C locale.
+bool NumberArgument(const char* text, double& value) {
+  return vtnum::ParseWhole(text, std::strlen(text), value) && std::isfinite(value);
+}
 
 Arguments Parse(int argc, char** argv, int first, bool allowWriter) {
   Arguments args;
@@ -55,6 +64,14 @@ Arguments Parse(int argc, char** argv, int first, bool allowWriter) {
       args.reader = value();
     } else if (a == "-F" && allowWriter) {
       args.writer = value();
+    } else if (a == "-scale" && allowWriter) {
+      args.scale = true;
+      double lo = 0, hi = 0;
+      if (i + 2 < argc && NumberArgument(argv[i + 1], lo) && NumberArgument(argv[i + 2], hi)) {
+        if (!(hi > lo)) throw UsageError{"-scale MIN MAX needs MAX above MIN"};
+        args.scaleRange = true, args.scaleMin = lo, args.scaleMax = hi;
+        i += 2;
+      }
     } else if (a == "-oo") {
       std::string kv = value();
       size_t eq = kv.find('=');
@@ -196,8 +213,9 @@ int Dump(const Arguments& args) {
   static char buffer[1 << 16];
   std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
   for (unsigned long row = 0; row < f.GetHeight(); ++row) {
+    ClearDriverMessage();
     if (r.driver->ReadRow(f, static_cast<long>(row), line) < 0)
-      throw FileError{args.files[0], "cannot read row " + std::to_string(row)};
+      throw DriverFailure(args.files[0], "cannot read row " + std::to_string(row));
     if (std::fwrite(line.GetData(), 1, static_cast<size_t>(rowBytes), stdout) !=
         static_cast<size_t>(rowBytes))
       throw FileError{"standard output", std::strerror(errno)};
@@ -256,8 +274,9 @@ class RowSource {
 
  private:
   void ReadFromFile(unsigned long row, CImgScanLine& line) {
+    ClearDriverMessage();
     if (driver_.ReadRow(file_, static_cast<long>(row), line) < 0)
-      throw FileError{path_, "cannot read row " + std::to_string(row)};
+      throw DriverFailure(path_, "cannot read row " + std::to_string(row));
   }
 
   void Spill(CImgScanLine& line) {
@@ -277,6 +296,42 @@ class RowSource {
   bool reverse_;
   FILE* spill_ = nullptr;
 };
+
+bool IsNoData(double v, bool hasNoData, double noData) { return hasNoData && v == noData; }
+
+// The smallest and largest cell of the grid, no-data cells aside, read
+// through a reader of its own.
+void CellRange(const Arguments& args, const std::string& path, const Options& options, double& lo, double& hi,
+               bool hasNoData, double noData) {
+  OpenReader r;
+  OpenForReading(r, args, path, &options);
+  CImgFile& f = *r.file;
+  CImgScanLine line(f.GetPixelFormat(), LineBytes(f));
+  lo = HUGE_VAL, hi = -HUGE_VAL;
+  for (unsigned long row = 0; row < f.GetHeight(); ++row) {
+    if (r.driver->ReadRow(f, static_cast<long>(row), line) < 0)
+      throw DriverFailure(path, "cannot read row " + std::to_string(row));
+    for (unsigned long x = 0; x < f.GetWidth(); ++x) {
+      const double v = line.GetValue(static_cast<long>(x));
+      if (IsNoData(v, hasNoData, noData) || std::isnan(v)) continue;
+      lo = std::min(lo, v), hi = std::max(hi, v);
+    }
+  }
+}
+
+// Cells to 8-bit grey: `lo` to 0 and `hi` to 255 in a straight line,
+// cells beyond them clamped, no-data 0.
+void ScaleRow(const CImgScanLine& cells, CImgScanLine& grey, unsigned long width, double lo, double hi,
+              bool hasNoData, double noData) {
+  const double span = hi > lo ? hi - lo : 1.0;
+  for (unsigned long x = 0; x < width; ++x) {
+    const double v = cells.GetValue(static_cast<long>(x));
+    double g = 0;
+    if (!IsNoData(v, hasNoData, noData) && !std::isnan(v))
+      g = std::min(255.0, std::max(0.0, std::floor((v - lo) / span * 255.0 + 0.5)));
+    grey[static_cast<int>(x)] = static_cast<BYTE>(g);
+  }
+}
 
 int Convert(const Arguments& args) {
   if (args.files.size() != 2) throw UsageError{"convert takes IN and OUT"};
@@ -305,6 +360,19 @@ int Convert(const Arguments& args) {
   OpenForReading(r, args, in, &readerOptions);
   CImgFile& src = *r.file;
 
+  // Grid cells become picture pixels only through -scale: elevations are
+  // not colours.
+  const bool cells = r.driver->HoldsCells(src);
+  if (cells && writer->WritesPictures() && !args.scale)
+    throw FileError{in, "the rows hold grid cells, not colours; -scale [MIN MAX] maps them to 8-bit grey for " +
+                            std::string(writer->Name())};
+  const bool scaling = args.scale && cells;
+  if (args.scale && !cells) throw UsageError{"-scale applies to grids; " + in + " holds a picture"};
+  double noData = 0;
+  const bool hasNoData = r.driver->GetNoData(src, noData);
+  double lo = args.scaleMin, hi = args.scaleMax;
+  if (scaling && !args.scaleRange) CellRange(args, in, readerOptions, lo, hi, hasNoData, noData);
+
   std::unique_ptr<CImgFile> dst = writer->Create();
   std::string reason;
   if (!writer->ApplyOptions(*dst, writerOptions, reason)) throw UsageError{reason};
@@ -313,12 +381,21 @@ int Convert(const Arguments& args) {
   if (!writer->OpenWrite(*dst, out, reason)) throw DriverFailure(out, writerName + reason);
   dst->SetWidth(src.GetWidth());
   dst->SetHeight(src.GetHeight());
-  dst->SetPixelFormat(src.GetPixelFormat());
-  dst->SetPixelFormatExt(src.GetPixelFormatExt());
-  dst->SetPalette(src.m_Palette);
+  // Unsigned 16-bit cells go to a text grid as 32-bit ones, which hold
+  // every value; the platform's 16-bit cells are signed.
+  const bool widen = cells && !scaling && src.GetPixelFormat() == PF_BIT16 && r.driver->UnsignedCells(src) &&
+                     writer->WritesValues();
+  const ImgPixelFormat outFormat = scaling ? PF_BIT8 : widen ? PF_INT32 : src.GetPixelFormat();
+  dst->SetPixelFormat(outFormat);
+  dst->SetPixelFormatExt(scaling || widen ? outFormat : src.GetPixelFormatExt());
+  if (scaling)
+    CImgFile::CreateGrayPalette(dst->m_Palette, 256);
+  else
+    dst->SetPalette(src.m_Palette);
   if (r.driver->PaletteRedFirst(src) != writer->PaletteRedFirst(*dst))
     for (int i = 0; i < dst->m_Palette.GetSize(); ++i) std::swap(dst->m_Palette[i].peRed, dst->m_Palette[i].peBlue);
   const bool swapColours = r.driver->RowsRedFirst(src) != writer->RowsRedFirst(*dst);
+  if (cells && !scaling) writer->TakeCells(*dst);
   CRect2D bounds;
   if (r.driver->GetBounds(src, bounds)) writer->SetBounds(*dst, bounds);
   // A half-written file is of no use: it goes.
@@ -331,12 +408,22 @@ int Convert(const Arguments& args) {
     if (!writer->SaveHeader(*dst, reason)) throw DriverFailure(out, writerName + reason);
     CImgScanLine line(src.GetPixelFormat(),
                       std::max<long>(LineBytes(src), static_cast<long>(dst->GetWidthBytes())));
+    CImgScanLine grey(outFormat, std::max<long>(static_cast<long>(dst->GetWidthBytes()),
+                                                CVtImgToolkit::AlignWidth(outFormat, static_cast<long>(src.GetWidth()))));
     RowSource rows(*r.driver, src, in, r.driver->BottomUp(src) != writer->BottomUp(*dst));
     Progress progress(src.GetHeight());
     for (unsigned long k = 0; k < src.GetHeight(); ++k) {
       rows.Read(k, line);
-      if (swapColours) SwapColourOrder(line, src.GetPixelFormat(), src.GetWidth());
-      if (writer->WriteRow(*dst, static_cast<long>(k), line) < 0)
+      if (swapColours && !scaling) SwapColourOrder(line, src.GetPixelFormat(), src.GetWidth());
+      if (scaling) ScaleRow(line, grey, src.GetWidth(), lo, hi, hasNoData, noData);
+      if (widen)
+        for (unsigned long x = 0; x < src.GetWidth(); ++x) {
+          uint16_t u;
+          std::memcpy(&u, line.GetData() + 2 * x, 2);
+          const int32_t v = u;
+          std::memcpy(grey.GetData() + 4 * x, &v, 4);
+        }
+      if (writer->WriteRow(*dst, static_cast<long>(k), scaling || widen ? grey : line) < 0)
         throw DriverFailure(out, writerName + "cannot write row " + std::to_string(k));
       progress.Update(k + 1);
     }

@@ -1,7 +1,13 @@
-// The ESRI ASCII grid: rows from the top, read once each in order, in the
-// cell format chosen with -oo pixel_format (16 by default).
+// The ESRI ASCII grid: rows from the top, read once each in order. Cells
+// are read as doubles and delivered in the cell format chosen with -oo
+// pixel_format, or, without it, in the smallest one that holds every value
+// of the grid (16-bit integers, 32-bit integers, floats, doubles). A value
+// the chosen format cannot hold fails its row, naming it: no cell changes
+// silently. A data file whose header lies in a .hdr file beside it is read
+// with that header.
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
@@ -10,7 +16,9 @@
 #include <string>
 
 #include "ToolDriver.h"
+#include "platform/vtcore/CVtErrorMsg.h"
 #include "platform/vtcore/CVtImgToolkit.h"
+#include "platform/vtcore/VtNumber.h"
 #include "raster/CImgFileGrid.h"
 
 namespace vtfmt {
@@ -18,12 +26,72 @@ namespace {
 
 const int kPixelFormats[] = {1, 4, 8, 16, 24, 32, 64, 320, 3200, 6400};
 
-// The grid with a row of 32-bit cells for the 24-bit case: its reader
-// stores four bytes a cell, which the tool's three-byte rows cannot hold.
+// The grid with a row of doubles, read before each row is delivered.
 class AsciiGridFile : public CImgFileGrid {
  public:
-  CImgScanLine m_WideRow;
+  CImgScanLine m_Cells;
+  int m_nDeliver = -1;  // the cell format chosen with -oo pixel_format, or -1
 };
+
+// True when `v` is stored unchanged in cells of `format`: the range of the
+// integer formats (1 and 4 bits: 0 and 1, 0 to 15), or a float whose
+// shortest text reads back as `v`.
+bool Fits(double v, int format) {
+  if (std::isnan(v)) return format == PF_FLOAT32 || format == PF_FLOAT64;
+  const bool whole = v == std::floor(v);
+  switch (format) {
+    case PF_BIT1: return v == 0 || v == 1;
+    case PF_BIT4: return whole && v >= 0 && v <= 15;
+    case PF_BIT8: return whole && v >= 0 && v <= 255;
+    case PF_BIT16: return whole && v >= INT16_MIN && v <= INT16_MAX;
+    case PF_BIT24: return whole && v >= 0 && v <= 16777215;
+    case PF_BIT32:
+    case PF_INT32: return whole && v >= INT32_MIN && v <= INT32_MAX;
+    case PF_BIT64: return whole && std::fabs(v) <= 9007199254740992.0;
+    case PF_FLOAT32: {
+      if (std::isinf(v)) return true;
+      if (std::fabs(v) > 3.4028234663852886e38) return false;
+      char text[32];
+      const auto r = std::to_chars(text, text + sizeof text, static_cast<float>(v));
+      double back = 0;
+      return vtnum::ParseWhole(text, static_cast<size_t>(r.ptr - text), back) && back == v;
+    }
+    case PF_FLOAT64: return true;
+    default: return false;
+  }
+}
+
+// Stores `v` (which fits) as cell `i` of a row of `format`.
+void Put(unsigned char* data, long i, double v, int format) {
+  auto store = [&](auto cell) { std::memcpy(data + i * sizeof cell, &cell, sizeof cell); };
+  switch (format) {
+    case PF_BIT1: {
+      unsigned char& byte = data[i / 8];
+      const unsigned char bit = static_cast<unsigned char>(0x80 >> (i % 8));
+      byte = static_cast<unsigned char>(v != 0 ? byte | bit : byte & ~bit);
+      break;
+    }
+    case PF_BIT4: {
+      unsigned char& byte = data[i / 2];
+      const unsigned nibble = static_cast<unsigned>(v) & 0x0F;
+      byte = static_cast<unsigned char>(i % 2 == 0 ? (byte & 0x0F) | (nibble << 4) : (byte & 0xF0) | nibble);
+      break;
+    }
+    case PF_BIT8: data[i] = static_cast<unsigned char>(v); break;
+    case PF_BIT16: store(static_cast<int16_t>(v)); break;
+    case PF_BIT24: {
+      const int32_t c = static_cast<int32_t>(v);
+      std::memcpy(data + 3 * i, &c, 3);  // the low three bytes, as 24-bit pixels hold them
+      break;
+    }
+    case PF_BIT32:
+    case PF_INT32: store(static_cast<int32_t>(v)); break;
+    case PF_BIT64: store(static_cast<int64_t>(v)); break;
+    case PF_FLOAT32: store(static_cast<float>(v)); break;
+    case PF_FLOAT64: store(v); break;
+    default: break;
+  }
+}
 
 class AsciiGridDriver final : public ToolDriver {
  public:
@@ -32,7 +100,9 @@ class AsciiGridDriver final : public ToolDriver {
   bool CanWrite() const override { return true; }
   std::vector<std::string> Extensions() const override { return {".asc"}; }
   std::vector<std::pair<std::string, std::string>> OptionKeys() const override {
-    return {{"pixel_format", "cell format of the rows read: 1 4 8 16 24 32 64 320 3200 6400 (default 16)"}};
+    return {{"pixel_format",
+             "cell format of the rows read: 1 4 8 16 24 32 64 320 3200 6400 (default: the smallest that holds "
+             "every value)"}};
   }
 
   // The first word of the file is "ncols" in any case.
@@ -72,11 +142,52 @@ class AsciiGridDriver final : public ToolDriver {
   }
 
   bool OpenRead(CImgFile& file, const std::string& path, std::string& reason) const override {
+    AsciiGridFile& grid = static_cast<AsciiGridFile&>(file);
+    grid.m_nDeliver = grid.m_RequestedPixelFormat;
+    grid.m_RequestedPixelFormat = PF_FLOAT64;  // the cells as read, converted per row
     if (!ToolDriver::OpenRead(file, path, reason)) return false;
-    if (static_cast<CImgFileGrid&>(file).m_nFormatMode == CImgFileGrid::kEsriHeaderFile) {
-      reason = "the header is in a separate .hdr file; its values cannot be read";
-      return false;
+    if (grid.m_nFormatMode == CImgFileGrid::kEsriHeaderFile) {
+      // The header came from the .hdr file: the rows are in the data file.
+      const CString data = grid.m_strDataPath;
+      if (!grid.OpenForRead(data)) {
+        reason = "cannot open the data file";
+        return false;
+      }
+      grid.m_nFormatMode = CImgFileGrid::kEsriGrid;
+      grid.m_RequestedPixelFormat = PF_FLOAT64;
+      grid.m_bHeaderLoaded = 1;
     }
+    grid.m_Cells = CImgScanLine(PF_FLOAT64, 8L * grid.m_nColumns);
+    int format = grid.m_nDeliver;
+    if (format < 0 && !Choose(grid, format, reason)) return false;
+    grid.m_nDeliver = format;
+    grid.SetPixelFormat(static_cast<ImgPixelFormat>(format));
+    grid.SetPixelFormatExt(static_cast<ImgPixelFormat>(format));
+    grid.SetWidthBytes(static_cast<unsigned long>(
+        CVtImgToolkit::AlignWidth(static_cast<ImgPixelFormat>(format), grid.m_nColumns)));
+    return true;
+  }
+
+  // The smallest cell format that holds every value: one pass over the
+  // cells, then back to the first.
+  static bool Choose(AsciiGridFile& grid, int& format, std::string& reason) {
+    const ULONGLONG start = grid.m_TextFile.GetPosition();
+    const int order[] = {PF_BIT16, PF_INT32, PF_FLOAT32, PF_FLOAT64};
+    size_t at = 0;
+    for (int row = 0; row < grid.m_nRows; ++row) {
+      if (grid.ReadScanLine(row, grid.m_Cells) < 0) {
+        reason = "cannot read row " + std::to_string(row);
+        return false;
+      }
+      const double* cells = reinterpret_cast<const double*>(grid.m_Cells.GetData());
+      for (int c = 0; c < grid.m_nColumns; ++c) {
+        double v;
+        std::memcpy(&v, cells + c, sizeof v);
+        while (!Fits(v, order[at])) ++at;  // doubles hold everything
+      }
+    }
+    grid.m_TextFile.Seek(static_cast<LONGLONG>(start), CFile::begin);
+    format = order[at];
     return true;
   }
 
@@ -84,14 +195,33 @@ class AsciiGridDriver final : public ToolDriver {
 
   long ReadRow(CImgFile& file, long row, CImgScanLine& line) const override {
     AsciiGridFile& grid = static_cast<AsciiGridFile&>(file);
-    if (grid.GetPixelFormat() != PF_BIT24) return grid.ReadScanLine(row, line);
-    // 24: the low three bytes of each 32-bit cell, as 24-bit pixels hold them.
+    const int format = grid.m_nDeliver;
     const long cells = grid.m_nColumns;
-    if (line.GetSize() < 3LL * cells) return -1;
-    if (grid.m_WideRow.GetSize() < 4LL * cells) grid.m_WideRow = CImgScanLine(PF_BIT24, 4 * cells);
-    if (grid.ReadScanLine(row, grid.m_WideRow) < 0) return -1;
-    for (long i = 0; i < cells; ++i) std::memcpy(line.GetData() + 3 * i, grid.m_WideRow.GetData() + 4 * i, 3);
+    if (line.GetSize() < CVtImgToolkit::AlignWidthByte(static_cast<ImgPixelFormat>(format), cells)) return -1;
+    if (grid.ReadScanLine(row, grid.m_Cells) < 0) return -1;
+    for (long i = 0; i < cells; ++i) {
+      double v;
+      std::memcpy(&v, grid.m_Cells.GetData() + 8 * i, sizeof v);
+      if (!Fits(v, format)) {
+        CString text;
+        text.Format("cell value %s (row %ld, column %ld) does not fit pixel format %d; choose another with "
+                    "-oo pixel_format",
+                    vtnum::Shortest(v).c_str(), row, i, format);
+        VtGetErrorMsgObj()->SetMessage(0L, text);
+        return -1;
+      }
+      Put(line.GetData(), i, v, format);
+    }
     return line.GetSize();
+  }
+
+  // Cells are values, not colours.
+  bool HoldsCells(CImgFile&) const override { return true; }
+  bool WritesValues() const override { return true; }
+  bool GetNoData(CImgFile& file, double& value) const override {
+    if (!static_cast<CImgFileGrid&>(file).m_bHasNoData) return false;
+    value = -9999.0;  // the value no-data cells are delivered as
+    return true;
   }
 
   bool GetBounds(CImgFile& file, CRect2D& bounds) const override {
@@ -100,9 +230,9 @@ class AsciiGridDriver final : public ToolDriver {
 
   InfoLines ExtraInfo(CImgFile& file) const override {
     const CImgFileGrid& grid = static_cast<CImgFileGrid&>(file);
-    char text[64];
-    std::snprintf(text, sizeof text, "%.17g", grid.m_dNoDataValue);
-    return {{"nodata_value", text}, {"reference", grid.m_bCenter ? "center" : "corner"}};
+    // The value the delivered rows carry for no-data cells.
+    return {{"nodata_value", grid.m_bHasNoData ? "-9999" : "none"},
+            {"reference", grid.m_bCenter ? "center" : "corner"}};
   }
 
   // The header is written from the grid's own members, not from the size.

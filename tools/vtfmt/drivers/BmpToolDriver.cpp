@@ -28,6 +28,7 @@ class BmpDriver final : public ToolDriver {
   std::unique_ptr<CImgFile> Create() const override { return std::make_unique<CImgFileBmp>(); }
 
   bool BottomUp(CImgFile& file) const override { return static_cast<CImgFileBmp&>(file).m_dwTopDown == 0; }
+  bool WritesPictures() const override { return true; }
   // OS/2 colour tables are kept red first; Windows ones blue first.
   bool PaletteRedFirst(CImgFile& file) const override {
     return static_cast<CImgFileBmp&>(file).m_wHeaderKind == CImgFileBmp::kOs2Header;

@@ -137,6 +137,9 @@ class NsdtfDriver final : public ToolDriver {
     return line.GetSize();
   }
 
+  bool HoldsCells(CImgFile&) const override { return true; }
+  bool WritesValues() const override { return true; }
+
   // X0 and Y0 are the lower-left corner.
   bool GetBounds(CImgFile& file, CRect2D& bounds) const override {
     const CImgFileGrid& grid = static_cast<CImgFileGrid&>(file);

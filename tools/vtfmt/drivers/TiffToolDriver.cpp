@@ -93,6 +93,13 @@ class TiffDriver final : public ToolDriver {
   }
 
   bool RowsRedFirst(CImgFile&) const override { return true; }
+  // One sample of 16 bits or more, or of signed or float samples, holds
+  // measured values rather than a grey level.
+  bool HoldsCells(CImgFile& file) const override {
+    TiffFile& tiff = static_cast<TiffFile&>(file);
+    const long format = tiff.GetSampleFormat();
+    return tiff.GetBandCount() == 1 && (tiff.GetBits() >= 16 || format == 2 || format == 3);
+  }
 
   bool GetBounds(CImgFile& file, CRect2D& bounds) const override {
     TiffFile& tiff = static_cast<TiffFile&>(file);
@@ -108,6 +115,13 @@ class TiffDriver final : public ToolDriver {
             {"compression", Text(tiff.GetCompression())},
             {"planar", tiff.IsMultiBand() ? "separate" : "contiguous"}};
   }
+
+  bool UnsignedCells(CImgFile& file) const override {
+    return static_cast<TiffFile&>(file).GetSampleFormat() != 2;
+  }
+
+  // Cells are written as signed samples (16-bit ones included).
+  void TakeCells(CImgFile& file) const override { static_cast<TiffFile&>(file).m_bGrid = 1; }
 
   // The tie point and pixel scale go in before the image fields.
   void SetBounds(CImgFile& file, const CRect2D& bounds) const override {

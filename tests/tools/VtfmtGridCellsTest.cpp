@@ -1,0 +1,123 @@
+// vtfmt never changes a grid cell silently: ASCII grids are delivered in the
+// smallest cell format that holds their values, a chosen format that cannot
+// hold one fails naming it, and cells reach picture formats only scaled.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/GdalRaster.h"
+#include "support/ToolRun.h"
+
+namespace {
+
+std::string Grid(const std::string& cells, int columns, int rows, bool noData = true) {
+  return "ncols " + std::to_string(columns) + "\nnrows " + std::to_string(rows) +
+         "\nxllcorner 10\nyllcorner 20\ncellsize 2\n" + (noData ? "NODATA_value 999\n" : "") + cells;
+}
+
+TEST(VtfmtGridCells, TheCellFormatHoldsEveryValue) {
+  ScratchDir dir;
+  const struct {
+    const char* cells;
+    const char* format;
+  } cases[] = {{"1 -2\n32767 -32768\n", "16"},
+               {"1 2\n40000 4\n", "320"},
+               {"1 2\n328.9998 4\n", "3200"},
+               {"1 2\n1234567.891 4\n", "6400"},
+               {"1 2\n3000000000 4\n", "3200"},  // exact in a float
+               {"1 2\n3000000001 4\n", "6400"}};
+  for (const auto& c : cases) {
+    dir.Put("g.asc", Grid(c.cells, 2, 2, false));
+    const ToolResult info = RunTool(dir, "info " + Quote(dir / "g.asc"));
+    ASSERT_EQ(info.status, 0) << info.err;
+    auto keys = KeyValues(info.out);
+    EXPECT_EQ(keys["pixel_format"], c.format) << c.cells;
+    EXPECT_EQ(keys["nodata_value"], "none");
+    // Through a GeoTIFF and back, every cell as GDAL reads the source.
+    ToolResult r = RunTool(dir, "convert " + Quote(dir / "g.asc") + " " + Quote(dir / "g.tif"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    GdalGrid src, tif;
+    ASSERT_TRUE(GdalReadGrid(dir / "g.asc", src));
+    ASSERT_TRUE(GdalReadGrid(dir / "g.tif", tif));
+    // Float cells hold the value the grid's text gives, to a float's precision.
+    if (std::string(c.format) == "3200")
+      for (double& v : src.values) v = static_cast<float>(v);
+    EXPECT_EQ(tif.values, src.values) << c.cells;
+  }
+
+  // A chosen format too small for a value fails, naming it and its place.
+  dir.Put("g.asc", Grid("1 2\n328.9998 1234567\n", 2, 2));
+  for (const char* format : {"16", "320"}) {
+    const ToolResult r = RunTool(dir, std::string("dump -oo pixel_format=") + format + " " + Quote(dir / "g.asc"));
+    EXPECT_EQ(r.status, 1) << format;
+    EXPECT_NE(r.err.find("328.9998 (row 1, column 0)"), std::string::npos) << r.err;
+  }
+  const ToolResult info = RunTool(dir, "info " + Quote(dir / "g.asc"));
+  EXPECT_EQ(KeyValues(info.out)["nodata_value"], "-9999");  // what the rows carry
+}
+
+TEST(VtfmtGridCells, UnsignedSixteenBitCellsKeepTheirValuesInTextGrids) {
+  ScratchDir dir;
+  const char* cells = "ncols 3\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1\n0 40000 65535\n";
+  dir.Put("u.asc", cells);
+  ASSERT_EQ(RunTool(dir, "convert -oo pixel_format=6400 " + Quote(dir / "u.asc") + " " + Quote(dir / "d.tif")).status, 0);
+  // A 16-bit unsigned GeoTIFF from GDAL, and through it to a text grid.
+  ASSERT_EQ(std::system(("gdal_translate -q -ot UInt16 " + Quote(dir / "d.tif") + " " + Quote(dir / "u.tif")).c_str()), 0);
+  const ToolResult r = RunTool(dir, "convert " + Quote(dir / "u.tif") + " " + Quote(dir / "back.asc"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  GdalGrid g;
+  ASSERT_TRUE(GdalReadGrid(dir / "back.asc", g));
+  EXPECT_EQ(g.values, (std::vector<double>{0, 40000, 65535}));
+}
+
+TEST(VtfmtGridCells, CellsReachPicturesOnlyScaled) {
+  ScratchDir dir;
+  dir.Put("g.asc", Grid("100 200 999\n300 150 250\n", 3, 2));
+  ToolResult r = RunTool(dir, "convert " + Quote(dir / "g.asc") + " " + Quote(dir / "g.bmp"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(dir.Exists("g.bmp"));
+
+  // The grid's own range: 100 to 0, 300 to 255, no data 0.
+  r = RunTool(dir, "convert -scale " + Quote(dir / "g.asc") + " " + Quote(dir / "g.bmp"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  Picture p;
+  ASSERT_TRUE(GdalRead(dir / "g.bmp", p));
+  EXPECT_EQ(p.pixels, (std::vector<unsigned char>{0, 128, 0, 255, 64, 191}));
+  ASSERT_EQ(p.colors.size(), 256u);
+  EXPECT_EQ(p.colors[128].c1, 128);  // a grey ramp
+
+  // A range of one's own, cells beyond it clamped.
+  r = RunTool(dir, "convert -scale 150 250 " + Quote(dir / "g.asc") + " " + Quote(dir / "h.bmp"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_TRUE(GdalRead(dir / "h.bmp", p));
+  EXPECT_EQ(p.pixels, (std::vector<unsigned char>{0, 128, 0, 255, 0, 255}));
+
+  EXPECT_EQ(RunTool(dir, "convert -scale 5 1 " + Quote(dir / "g.asc") + " " + Quote(dir / "x.bmp")).status, 2);
+  EXPECT_EQ(RunTool(dir, "convert -scale " + Quote(dir / "g.bmp") + " " + Quote(dir / "x.bmp")).status, 2);
+  EXPECT_EQ(RunTool(dir, "info -oo =5 " + Quote(dir / "g.asc")).status, 2);  // a setting without a key
+}
+
+TEST(VtfmtGridCells, AHeaderInAHdrFileServesTheDataBesideIt) {
+  ScratchDir dir;
+  dir.Put("d.hdr", "ncols 3\nnrows 2\nxllcorner 10\nyllcorner 20\ncellsize 2\nNODATA_value -1\n");
+  dir.Put("d.asc", "1.5 2 -1\n4 5 6\n");
+  const ToolResult info = RunTool(dir, "info " + Quote(dir / "d.asc"));
+  ASSERT_EQ(info.status, 0) << info.err;
+  auto keys = KeyValues(info.out);
+  EXPECT_EQ(keys["width"], "3");
+  EXPECT_EQ(keys["bounds"], "10 24 16 20");
+  const ToolResult dump = RunTool(dir, "dump -oo pixel_format=6400 " + Quote(dir / "d.asc"));
+  ASSERT_EQ(dump.status, 0) << dump.err;
+  ASSERT_EQ(dump.out.size(), 48u);
+  double cells[6];
+  std::memcpy(cells, dump.out.data(), sizeof cells);
+  EXPECT_EQ(cells[0], 1.5);
+  EXPECT_EQ(cells[2], -9999);
+  EXPECT_EQ(cells[5], 6);
+}
+
+}  // namespace
