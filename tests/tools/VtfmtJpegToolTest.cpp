@@ -118,12 +118,12 @@ TEST_F(VtfmtJpegTest, ConvertRefusesColourPalettes) {
 namespace {
 
 // -oo options go to the driver that names them: the grid reader takes the
-// pixel format, the JPEG writer the quality.
+// cell format, the JPEG writer the quality; -scale maps cells to grey.
 TEST_F(VtfmtJpegTest, ConvertSplitsOptionsBetweenReaderAndWriter) {
   const std::string hill = std::string(VTFMT_SOURCE_DIR) + "/samples/hill.asc";
-  ASSERT_EQ(Run("convert -oo pixel_format=8 -oo quality=10 " + Quote(hill) + " " + Quote(dir / "low.jpg")), 0)
-      << err;
-  ASSERT_EQ(Run("convert -oo pixel_format=8 " + Quote(hill) + " " + Quote(dir / "high.jpg")), 0) << err;
+  const std::string grid = "convert -scale -oo pixel_format=3200 ";
+  ASSERT_EQ(Run(grid + "-oo quality=10 " + Quote(hill) + " " + Quote(dir / "low.jpg")), 0) << err;
+  ASSERT_EQ(Run(grid + Quote(hill) + " " + Quote(dir / "high.jpg")), 0) << err;
   Picture low, high;
   ASSERT_TRUE(GdalRead(dir / "low.jpg", low));
   ASSERT_TRUE(GdalRead(dir / "high.jpg", high));
