@@ -282,6 +282,33 @@ TEST_F(JpegTest, CloseCompletesTheFileOrSaysItCannot) {
   }
 }
 
+// libjpeg's write errors (a full disk) come back from the operation that
+// met them instead of ending the process.
+TEST_F(JpegTest, WriteErrorsComeBackAsFailures) {
+  VtGetErrorMsgObj()->Clear();
+  CImgFileJPEG jpeg;
+  ASSERT_EQ(jpeg.OpenForWrite("/dev/full"), 1);
+  jpeg.SetWidth(300);
+  jpeg.SetHeight(200);
+  jpeg.SetPixelFormat(PF_BIT24);
+  ASSERT_EQ(jpeg.SaveImage(), 1);
+  const Picture source = TestPicture(300, 200, 3, 8);
+  CImgScanLine line(PF_BIT24, static_cast<long>(jpeg.GetWidthBytes()));
+  long failedAt = -1;
+  for (long r = 0; r < 200 && failedAt < 0; ++r) {
+    std::memcpy(line.GetData(), &source.pixels[static_cast<size_t>(r) * 900], 900);
+    if (jpeg.WriteScanLine(r, line) != 1) failedAt = r;
+  }
+  if (failedAt >= 0) EXPECT_EQ(jpeg.WriteScanLine(failedAt + 1, line), -1);  // nothing left to write to
+  jpeg.Close();
+  EXPECT_TRUE(failedAt >= 0 || jpeg.LastCloseFailed());
+  EXPECT_NE(Message().find("write"), std::string::npos) << Message();
+
+  std::vector<unsigned long> pixels(300 * 200, 0x00123456);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<unsigned long>(i * 2654435761u) & 0xFFFFFF;
+  EXPECT_EQ(jpeg.SaveJpegFile("/dev/full", 300, 200, pixels.data()), 0);
+}
+
 TEST_F(JpegTest, WritingRefusesWhatJpegCannotHold) {
   CImgFileJPEG jpeg;
   ASSERT_EQ(jpeg.OpenForWrite((dir / "w.jpg").c_str()), 1);
