@@ -83,7 +83,7 @@ int Run(int passes) {
   }
   bench::Report("aaigrid: read float rows", bytes, ours, gdal);
 
-  // Writing: ours from float rows ("%f"), GDAL's CreateCopy from memory.
+  // Writing: ours from float rows (shortest text that reads back), GDAL's CreateCopy from memory.
   const std::string oursOut = dir / "ours.asc", gdalOut = dir / "gdal.asc";
   const double write = bench::BestSeconds(passes, [&] {
     CImgFileGrid grid;
@@ -113,7 +113,7 @@ int Run(int passes) {
     return 1;
   }
   bench::Report("aaigrid: write float rows (MB of our file)", FileBytes(oursOut), write, gdalWrite);
-  std::printf("aaigrid: files written: ours %.1f MB (%%f), GDAL %.1f MB\n", FileBytes(oursOut) / 1e6,
+  std::printf("aaigrid: files written: ours %.1f MB (shortest floats), GDAL %.1f MB\n", FileBytes(oursOut) / 1e6,
               FileBytes(gdalOut) / 1e6);
   return 0;
 }

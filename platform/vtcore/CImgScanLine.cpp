@@ -1,11 +1,14 @@
 #include "platform/vtcore/CImgScanLine.h"
 
+#include <climits>
 #include <cstring>
 
 #include "platform/vtcore/CVtImgToolkit.h"
 
 CImgScanLine::CImgScanLine(ImgPixelFormat format, long bytes) : m_PixelFormat(format) {
-  if (bytes < 0) bytes = 0;
+  // The byte array counts in int: a row it cannot hold makes an empty line,
+  // which every driver refuses as too short, instead of an exception.
+  if (bytes < 0 || bytes > INT_MAX) bytes = 0;
   SetSize(static_cast<int>(bytes), -1);
   m_nLength = bytes;
   unsigned bits = CVtImgToolkit::BitCount(format);

@@ -15,7 +15,8 @@ class CImgScanLine : public CByteArray {
 
   CImgScanLine() = default;
   // A row of `format` pixels with a buffer of `bytes` bytes; the width is the
-  // number of whole pixels that fit.
+  // number of whole pixels that fit. A size the byte array cannot hold
+  // (2 GiB or more) gives an empty line.
   CImgScanLine(ImgPixelFormat format, long bytes);
 
   // Value of pixel `index` decoded by the row's pixel format (machine byte

@@ -54,3 +54,11 @@ TEST(PathCaseTest, OnlyAsciiLettersFoldCase) {
   EXPECT_EQ(VtResolvePathCase(dir / "\xC3\x89TUDE.TXT"), dir / "\xC3\x89tude.txt");
   EXPECT_EQ(VtResolvePathCase(dir / "\xB5\xD8\xCD\xBC.tab"), dir / "\xB5\xD8\xCD\xBC.TAB");
 }
+
+TEST(PathCaseTest, AShorterNameIsNoMatchForALongerOne) {
+  ScratchDir dir;
+  dir.Put("dem", "x");  // a prefix of the wanted name
+  dir.Put("DEM.IF", "x");
+  EXPECT_EQ(VtResolvePathCase(dir / "dem.ifo"), dir / "dem.ifo");
+  EXPECT_EQ(VtResolvePathCase(dir / "Dem"), dir / "dem");
+}

@@ -313,6 +313,15 @@ TEST_F(GridTest, CellFormatsStoreTruncatedValuesInsideTheLine) {
   CImgScanLine bits = read(PF_BIT1, 2, 2);
   EXPECT_EQ(bits[0], 0b10101111);
   EXPECT_EQ(bits[1], 0b11000000 | (0xAB & 0x3F));
+  // A lone set cell at either end of a byte.
+  for (const auto& row : {std::make_pair("1 0 0 0 0 0 0 0\n", 0x80), std::make_pair("0 0 0 0 0 0 0 1\n", 0x01)}) {
+    dir.Put("b.asc", std::string("ncols 8\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1\n") + row.first);
+    CImgFileGrid grid;
+    ASSERT_EQ(Load(grid, "b.asc", PF_BIT1), 1);
+    CImgScanLine one(PF_BIT1, 1);
+    ASSERT_EQ(grid.ReadScanLine(0, one), 1);
+    EXPECT_EQ(one[0], row.second) << row.first;
+  }
   // Nibbles replace what the buffer held.
   CImgScanLine nibbles = read(PF_BIT4, 5, 5);
   EXPECT_EQ(nibbles[0], 0x10);

@@ -121,3 +121,25 @@ TEST(VtfmtGridCells, AHeaderInAHdrFileServesTheDataBesideIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// Headers that promise more than their files hold fail at once, naming the
+// file, before anything is sized from them.
+TEST(VtfmtGridCells, ForgedSizesFailBeforeAnythingIsAllocated) {
+  ScratchDir dir;
+  dir.Put("big.asc", "ncols 1000000000\nnrows 1000000000\nxllcorner 0\nyllcorner 0\ncellsize 1\n1\n");
+  dir.Put("big.raw", "xyz");
+  dir.Put("big.ifo", "Width=715827882\nHeight=1\n");
+  dir.Put("big.nsdtf",
+          "DataMark:CNSDTF-DEM\nVersion:1\nUnit:M\nAlpha:0\nCompress:1\nX0:0\nY0:0\nDX:1\nDY:1\nRow:1\n"
+          "Col:500000000\nValuType:Integer\nHzoom:1\n 5 500000000\n");
+  for (const char* name : {"big.asc", "big.raw", "big.nsdtf"}) {
+    const ToolResult r = RunTool(dir, std::string("dump ") + Quote(dir / name));
+    EXPECT_EQ(r.status, 1) << name << ": " << r.err;
+    EXPECT_NE(r.err.find(name), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.size(), 0u) << name;
+  }
+}
+
+}  // namespace

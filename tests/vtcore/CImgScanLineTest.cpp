@@ -83,3 +83,10 @@ TEST(CRect2DTest, SizesAndEmptiness) {
 }
 
 }  // namespace
+
+TEST(CImgScanLineSize, ARowTheByteArrayCannotHoldIsEmpty) {
+  const CImgScanLine huge(PF_BIT8, 3L << 30);  // no exception out of the library
+  EXPECT_EQ(huge.GetSize(), 0);
+  EXPECT_EQ(huge.m_nWidth, 0);
+  EXPECT_EQ(CImgScanLine(PF_BIT8, -5).GetSize(), 0);
+}

@@ -147,3 +147,18 @@ TEST(CVtMemFileTest, StateStaysConsistentOnOddInputs) {
 }
 
 }  // namespace
+
+TEST(CVtMemFileTest, PartialWritesStopAtTheLastWholeItem) {
+  unsigned char storage[8] = {};
+  CVtMemFile file(storage, sizeof storage);
+  const unsigned char triple[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+  EXPECT_EQ(file.Write(triple, 3, 3), 2u);  // 6 of 8 bytes: a third item does not fit
+  EXPECT_EQ(file.Tell(), 6);
+  EXPECT_EQ(storage[5], 6);
+  EXPECT_EQ(storage[6], 0);
+  EXPECT_EQ(file.Write(triple, 4, 1), 0u);  // 2 bytes left, a 4-byte item
+  EXPECT_EQ(file.Tell(), 6);
+  EXPECT_EQ(file.Write(triple, 1, 5), 2u);
+  EXPECT_EQ(file.Tell(), 8);
+  EXPECT_EQ(file.Size(), 8);
+}

@@ -98,6 +98,15 @@ class NsdtfDriver final : public ToolDriver {
       reason = "the data holds fewer values than the grid has cells";
       return false;
     }
+    // Runs may repeat a value many times, but a grid of thousands of cells
+    // for every byte of its file is a forged count, not a grid: rows are
+    // sized from it.
+    CFileStatus status;
+    const ULONGLONG bytes = CFile::GetStatus(path.c_str(), status) ? status.m_size : 0;
+    if (static_cast<double>(cells) > 4096.0 * static_cast<double>(bytes) || grid.m_nColumns > (1 << 26)) {
+      reason = "the grid's " + std::to_string(cells) + " cells are far more than its file can describe";
+      return false;
+    }
     const ImgPixelFormat format = text ? PF_FLOAT64 : PF_INT32;
     grid.SetPixelFormat(format);
     grid.SetPixelFormatExt(format);
@@ -189,13 +198,17 @@ class NsdtfDriver final : public ToolDriver {
     grid.m_nColumns = static_cast<int>(file.GetWidth());
     grid.m_strValueType = "Integer";
     grid.m_nHzoom = 1;
-    grid.m_Cells.assign(static_cast<size_t>(cells), 0);
+    // Cells are kept as rows arrive: memory follows what the source holds,
+    // not what its header claims.
+    grid.m_Cells.clear();
     return true;
   }
 
   long WriteRow(CImgFile& file, long row, CImgScanLine& line) const override {
     NsdtfFile& grid = static_cast<NsdtfFile&>(file);
     if (row < 0 || row >= grid.m_nRows) return -1;
+    const size_t end = (static_cast<size_t>(row) + 1) * static_cast<size_t>(grid.m_nColumns);
+    if (grid.m_Cells.size() < end) grid.m_Cells.resize(end, 0);
     int* cells = grid.m_Cells.data() + static_cast<size_t>(row) * grid.m_nColumns;
     for (int c = 0; c < grid.m_nColumns; ++c) cells[c] = TruncateToInt(line.GetValue(c));
     return 1;
@@ -203,6 +216,7 @@ class NsdtfDriver final : public ToolDriver {
 
   bool FinishWrite(CImgFile& file, std::string& reason) const override {
     NsdtfFile& grid = static_cast<NsdtfFile&>(file);
+    grid.m_Cells.resize(static_cast<size_t>(grid.m_nRows) * static_cast<size_t>(grid.m_nColumns), 0);
     grid.m_pIntValues = grid.m_Cells.data();
     grid.m_nValueCount = static_cast<int>(grid.m_Cells.size());
     if (!grid.m_Cells.empty()) {
