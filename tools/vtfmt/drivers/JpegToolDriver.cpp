@@ -49,6 +49,7 @@ class JpegDriver final : public ToolDriver {
 
   bool SequentialRead() const override { return true; }
   bool RowsRedFirst(CImgFile&) const override { return true; }
+  bool WritesPictures() const override { return true; }
 
   InfoLines ExtraInfo(CImgFile& file) const override {
     const jpeg_decompress_struct& d = static_cast<CImgFileJPEG&>(file).m_Decompress;
