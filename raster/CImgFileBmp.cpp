@@ -376,7 +376,7 @@ const CImgFileBmp::CodeBlock* CImgFileBmp::Block(uint64_t index) {
   for (CodeBlock& b : m_Blocks) {
     if (b.index == index) {
       b.stamp = ++m_nStamp;
-      return &b;
+      return m_pLastBlock = &b;
     }
   }
   CodeBlock& b = m_Blocks[0].stamp <= m_Blocks[1].stamp ? m_Blocks[0] : m_Blocks[1];
@@ -388,7 +388,7 @@ const CImgFileBmp::CodeBlock* CImgFileBmp::Block(uint64_t index) {
     Seek(static_cast<LONGLONG>(index * kCodeWindow), CFile::begin);
     b.len = Read(b.data.data(), static_cast<UINT>(kCodeWindow));
   }
-  return &b;
+  return m_pLastBlock = &b;
 }
 
 const BYTE* CImgFileBmp::CodeBytes(uint64_t pos, size_t n) {
@@ -411,6 +411,24 @@ CImgFileBmp::RowEnd CImgFileBmp::StepRow(CodeState& s, BYTE* pixels) {
   const uint32_t width = m_dwWidth;
   uint64_t pos = s.pos;
   uint32_t x = s.x;  // never past the width: what lies beyond is dropped
+  // The block the codes are being read from: most codes lie wholly inside
+  // it and are read in place.
+  const BYTE* window = nullptr;
+  uint64_t windowAt = 0, windowEnd = 0;
+  auto codeBytes = [&](uint64_t at, size_t n) -> const BYTE* {
+    if (at >= windowAt && at + n <= windowEnd) return window + (at - windowAt);
+    // Reading may have reloaded the window's block: it is taken afresh.
+    const BYTE* bytes = CodeBytes(at, n);
+    window = nullptr;
+    windowAt = windowEnd = 0;
+    if (bytes && bytes != m_Joined) {
+      const CodeBlock& b = *m_pLastBlock;
+      window = b.data.data();
+      windowAt = b.index * kCodeWindow;
+      windowEnd = windowAt + b.len;
+    }
+    return bytes;
+  };
   // Pixels land once each in a row cleared beforehand.
   auto putFour = [pixels](uint32_t at, unsigned value) {
     pixels[at / 2] |= static_cast<BYTE>((at & 1) ? value : value << 4);
@@ -421,7 +439,7 @@ CImgFileBmp::RowEnd CImgFileBmp::StepRow(CodeState& s, BYTE* pixels) {
     return kRowDone;
   };
   for (;;) {
-    const BYTE* code = CodeBytes(pos, 2);
+    const BYTE* code = codeBytes(pos, 2);
     if (!code) return kFileEnded;
     const uint32_t count = code[0], value = code[1];
     if (count > 0) {  // a run of one colour (4-bit: two alternating)
@@ -445,7 +463,7 @@ CImgFileBmp::RowEnd CImgFileBmp::StepRow(CodeState& s, BYTE* pixels) {
         pos += 2;
         return finish(kNoRow, 0);
       case 2: {  // position offset: right, then down
-        const BYTE* offset = CodeBytes(pos + 2, 2);
+        const BYTE* offset = codeBytes(pos + 2, 2);
         if (!offset) return kFileEnded;
         pos += 4;
         x = std::min(x + offset[0], width);
@@ -454,7 +472,7 @@ CImgFileBmp::RowEnd CImgFileBmp::StepRow(CodeState& s, BYTE* pixels) {
       }
       default: {  // absolute block of `value` pixels, padded to whole words
         const uint32_t bytes = four ? (value + 1) / 2 : value;
-        const BYTE* block = CodeBytes(pos + 2, bytes);
+        const BYTE* block = codeBytes(pos + 2, bytes);
         if (!block) return kFileEnded;
         if (pixels && x < width) {
           const uint32_t n = std::min(value, width - x);

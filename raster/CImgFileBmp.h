@@ -114,6 +114,7 @@ class CImgFileBmp : public CImgFile {
   bool m_bFileEnded = false;
   CodeState m_FileEnd{0, 0, 0, 0};
   CodeBlock m_Blocks[2];
+  const CodeBlock* m_pLastBlock = &m_Blocks[0];  // the block used last
   unsigned m_nStamp = 0;
   BYTE m_Joined[264];  // codes that straddle two blocks
 
