@@ -144,9 +144,11 @@ long CImgFileBmp::LoadImage() {
   const DWORD compression = os2 ? BI_RGB : info.biCompression;
   const bool encoded = compression == BI_RLE8 || compression == BI_RLE4;
   const uint64_t held = length - fileHeader.bfOffBits;
-  const uint64_t pixelBytes = static_cast<uint64_t>(CVtImgToolkit::AlignWidthByte(fileFormat, static_cast<long>(width)));
-  const uint64_t needed = encoded ? (width + kPixelsPerCodeByte - 1) / kPixelsPerCodeByte
-                                  : static_cast<uint64_t>(height - 1) * static_cast<uint64_t>(rowBytes) + pixelBytes;
+  const uint64_t pixelBytes =
+      static_cast<uint64_t>(CVtImgToolkit::AlignWidthByte(fileFormat, static_cast<long>(width)));
+  const uint64_t needed =
+      encoded ? (width + kPixelsPerCodeByte - 1) / kPixelsPerCodeByte
+              : static_cast<uint64_t>(height - 1) * static_cast<uint64_t>(rowBytes) + pixelBytes;
   if (needed > held) {
     CString why;
     if (encoded)
@@ -345,7 +347,8 @@ void CImgFileBmp::UnpackMaskedRow(BYTE* row) const {
       out[1] = channel(pixel, 1);
       out[2] = channel(pixel, 0);
     }
-    std::memset(row + 3 * static_cast<size_t>(m_dwWidth), 0, m_dwWidthBytes - 3 * static_cast<size_t>(m_dwWidth));
+    std::memset(row + 3 * static_cast<size_t>(m_dwWidth), 0,
+                m_dwWidthBytes - 3 * static_cast<size_t>(m_dwWidth));
     return;
   }
   for (size_t i = 0; i < m_dwWidth; ++i) {
@@ -467,7 +470,8 @@ CImgFileBmp::RowEnd CImgFileBmp::StepRow(CodeState& s, BYTE* pixels) {
         if (!offset) return kFileEnded;
         pos += 4;
         x = std::min(x + offset[0], width);
-        if (offset[1] > 0) return finish(static_cast<uint32_t>(std::min<uint64_t>(uint64_t{s.row} + offset[1], kNoRow)), x);
+        if (offset[1] > 0)
+          return finish(static_cast<uint32_t>(std::min<uint64_t>(uint64_t{s.row} + offset[1], kNoRow)), x);
         break;
       }
       default: {  // absolute block of `value` pixels, padded to whole words
@@ -479,7 +483,8 @@ CImgFileBmp::RowEnd CImgFileBmp::StepRow(CodeState& s, BYTE* pixels) {
           if (!four) {
             std::memcpy(pixels + x, block, n);
           } else {
-            for (uint32_t i = 0; i < n; ++i) putFour(x + i, (i & 1) ? block[i / 2] & 0x0F : block[i / 2] >> 4);
+            for (uint32_t i = 0; i < n; ++i)
+              putFour(x + i, (i & 1) ? block[i / 2] & 0x0F : block[i / 2] >> 4);
           }
         }
         x = std::min(x + value, width);
@@ -493,7 +498,8 @@ void CImgFileBmp::KeepState(const CodeState& s) {
   const CodeState& last = m_States.back();
   if (s.first <= last.first) return;
   const uint64_t bytes = s.pos - last.pos;
-  if (s.row == kNoRow || bytes >= kKeepAfterBytes || (bytes >= kKeepMinBytes && s.first - last.first >= kKeepRows))
+  if (s.row == kNoRow || bytes >= kKeepAfterBytes ||
+      (bytes >= kKeepMinBytes && s.first - last.first >= kKeepRows))
     m_States.push_back(s);
 }
 

@@ -395,7 +395,8 @@ TEST_F(BmpPeerTest, ThirtyTwoBitMasksGiveImageMagicksColours) {
     };
     for (int r = 0; r < height; ++r)
       for (int x = 0; x < width; ++x) {
-        const unsigned char* p = reinterpret_cast<const unsigned char*>(&rgb[pixelsAt + r * rowBytes + 3 * x]);
+        const unsigned char* p =
+            reinterpret_cast<const unsigned char*>(&rgb[pixelsAt + r * rowBytes + 3 * x]);
         put32(place(m.blue, p[0]) | place(m.green, p[1]) | place(m.red, p[2]));
       }
     dir.Put(m.name, file);

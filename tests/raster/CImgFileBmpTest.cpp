@@ -392,31 +392,36 @@ TEST_F(BmpTest, EncodedRowsDecodeByTheRules) {
 // stay 0, rows passed over are blank, and decoding goes on where the offset
 // lands. The same pixels come out whatever order the rows are read in.
 TEST_F(BmpTest, PositionOffsetsMoveRightAndDown) {
-  const std::string codes = Bytes({3, 5,  0, 2, 2, 1,  2, 7, 0, 0,   // row 0: 5 5 5, then to row 1 x 5: 7 7
-                                   4, 9,  0, 2, 1, 2,  1, 3, 0, 0,   // row 2: 9 x 4, to row 4 x 5: 3
-                                   0, 2,  3, 0, 2, 4,  0, 2, 0, 9,   // row 5: 4 4 from x 3, then past the last row
-                                   7, 7,  0, 0});                    // never reached
-  const std::vector<std::string> want = {
-      Bytes({5, 5, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0}), Bytes({0, 0, 0, 0, 0, 7, 7, 0, 0, 0, 0, 0}),
-      Bytes({9, 9, 9, 9, 0, 0, 0, 0, 0, 0, 0, 0}), std::string(12, '\0'),
-      Bytes({0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0}), Bytes({0, 0, 0, 4, 4, 0, 0, 0, 0, 0, 0, 0}),
-      std::string(12, '\0')};
-  for (const std::vector<long>& order : {std::vector<long>{0, 1, 2, 3, 4, 5, 6}, std::vector<long>{6, 3, 5, 1, 4, 0, 2},
-                                         std::vector<long>{4, 4, 2, 6, 0, 3, 5, 1}}) {
+  const std::string codes =
+      Bytes({3, 5, 0, 2, 2, 1, 2, 7, 0, 0,  // row 0: 5 5 5, then to row 1 x 5: 7 7
+             4, 9, 0, 2, 1, 2, 1, 3, 0, 0,  // row 2: 9 x 4, to row 4 x 5: 3
+             0, 2, 3, 0, 2, 4, 0, 2, 0, 9,  // row 5: 4 4 from x 3, then past the last row
+             7, 7, 0, 0});                  // never reached
+  const std::vector<std::string> want = {Bytes({5, 5, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
+                                         Bytes({0, 0, 0, 0, 0, 7, 7, 0, 0, 0, 0, 0}),
+                                         Bytes({9, 9, 9, 9, 0, 0, 0, 0, 0, 0, 0, 0}),
+                                         std::string(12, '\0'),
+                                         Bytes({0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0}),
+                                         Bytes({0, 0, 0, 4, 4, 0, 0, 0, 0, 0, 0, 0}),
+                                         std::string(12, '\0')};
+  for (const std::vector<long>& order :
+       {std::vector<long>{0, 1, 2, 3, 4, 5, 6}, std::vector<long>{6, 3, 5, 1, 4, 0, 2},
+        std::vector<long>{4, 4, 2, 6, 0, 3, 5, 1}}) {
     CImgFileBmp bmp;
     ASSERT_EQ(Load(bmp, Encoded(8, 10, 7, codes).File()), 1);
     for (long r : order) {
       long result = 0;
-      EXPECT_EQ(Row(bmp, r, &result), want[static_cast<size_t>(r)]) << "row " << r << " of order " << order[0];
+      EXPECT_EQ(Row(bmp, r, &result), want[static_cast<size_t>(r)])
+          << "row " << r << " of order " << order[0];
       EXPECT_EQ(result, 12) << r;
     }
   }
   // 4 bits: the offset counts pixels, not bytes; an offset to beyond the
   // width drops what follows on that row.
   CImgFileBmp four;
-  ASSERT_EQ(Load(four, Encoded(4, 8, 3, Bytes({2, 0x12, 0, 2, 3, 1, 3, 0x45, 0, 0,  //
-                                               0, 2, 200, 0, 4, 0x66, 0, 0, 0, 1}))
-                          .File()),
+  ASSERT_EQ(Load(four, Encoded(4, 8, 3, Bytes({2, 0x12, 0,   2, 3, 1,    3, 0x45, 0, 0,  //
+                                               0, 2,    200, 0, 4, 0x66, 0, 0,    0, 1}))
+                           .File()),
             1);
   EXPECT_EQ(Row(four, 2), Bytes({0, 0, 0, 0}));
   EXPECT_EQ(Row(four, 1), Bytes({0, 0, 0x04, 0x54}));
@@ -614,18 +619,38 @@ TEST_F(BmpTest, ThirtyTwoBitMasksAreHonoured) {
     std::string want;  // blue, green, red, alpha
   };
   const std::vector<Case> cases = {
-      {"red in the low byte", {0x000000FF, 0x0000FF00, 0x00FF0000, 0}, 40, 0x00332211, Bytes({0x33, 0x22, 0x11, 0})},
+      {"red in the low byte",
+       {0x000000FF, 0x0000FF00, 0x00FF0000, 0},
+       40,
+       0x00332211,
+       Bytes({0x33, 0x22, 0x11, 0})},
       // Masks of the plain layout: the pixels as stored, fourth byte included.
-      {"the usual masks", {0x00FF0000, 0x0000FF00, 0x000000FF, 0}, 40, 0x7F332211, Bytes({0x11, 0x22, 0x33, 0x7F})},
-      {"alpha in a 56-byte header", {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000}, 56, 0x80332211,
+      {"the usual masks",
+       {0x00FF0000, 0x0000FF00, 0x000000FF, 0},
+       40,
+       0x7F332211,
+       Bytes({0x11, 0x22, 0x33, 0x7F})},
+      {"alpha in a 56-byte header",
+       {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000},
+       56,
+       0x80332211,
        Bytes({0x11, 0x22, 0x33, 0x80})},
-      {"red in the high byte, alpha low", {0xFF000000, 0x00FF0000, 0x0000FF00, 0x000000FF}, 124, 0x11223344,
+      {"red in the high byte, alpha low",
+       {0xFF000000, 0x00FF0000, 0x0000FF00, 0x000000FF},
+       124,
+       0x11223344,
        Bytes({0x33, 0x22, 0x11, 0x44})},
       // 10 bits each: full scale stays full scale, half stays half.
-      {"10-10-10", {0x3FF00000, 0x000FFC00, 0x000003FF, 0}, 40, (0x3FFu << 20) | (0x200u << 10),
+      {"10-10-10",
+       {0x3FF00000, 0x000FFC00, 0x000003FF, 0},
+       40,
+       (0x3FFu << 20) | (0x200u << 10),
        Bytes({0, 128, 255, 0})},
       // 5 and 6 bits widen by repeating their top bits.
-      {"5-6-5 in 32 bits", {0xF800, 0x07E0, 0x001F, 0}, 40, (0x10u << 11) | (0x3Fu << 5) | 0x01,
+      {"5-6-5 in 32 bits",
+       {0xF800, 0x07E0, 0x001F, 0},
+       40,
+       (0x10u << 11) | (0x3Fu << 5) | 0x01,
        Bytes({0x08, 0xFF, 0x84, 0})},
   };
   for (const Case& c : cases) {

@@ -171,7 +171,9 @@ std::string SixteenBit(uint32_t red, uint32_t green, uint32_t blue) {
 // The colours ImageMagick shows for `path`, red, green, blue, top row first.
 std::string ImageMagickColours(const ScratchDir& dir, const std::string& path) {
   const std::string rgb = dir / "colours.rgb";
-  if (std::system(("convert " + Quote(path) + " -alpha off -depth 8 rgb:" + Quote(rgb) + " 2>/dev/null").c_str()) != 0)
+  if (std::system(
+          ("convert " + Quote(path) + " -alpha off -depth 8 rgb:" + Quote(rgb) + " 2>/dev/null").c_str()) !=
+      0)
     return "convert failed on " + path;
   return dir.Get("colours.rgb");
 }
