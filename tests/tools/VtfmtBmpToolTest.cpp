@@ -4,6 +4,7 @@
 #include <gdal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -242,6 +243,37 @@ TEST_F(VtfmtBmpTest, ConvertKeepsTheColoursImageMagickShows) {
       }
     EXPECT_EQ(gdal, want);
     std::remove((dir / "copy.bmp").c_str());
+  }
+}
+
+// Bitmaps that are not read (embedded PNG or JPEG, four masks after a short
+// header, 2- and 64-bit pixels, masks that are not runs of bits, a file cut
+// short) fail in one line naming the reason, and leave no output behind.
+TEST_F(VtfmtBmpTest, WhatIsNotReadIsRefusedInOneLine) {
+  struct Case {
+    const char* name;
+    size_t at;
+    uint32_t value;
+    int bytes;
+    const char* reason;
+  };
+  const std::vector<Case> cases = {
+      {"png.bmp", 30, 5, 4, "compression"},      {"jpeg.bmp", 30, 4, 4, "compression"},
+      {"alphabf.bmp", 30, 6, 4, "compression"},  {"two.bmp", 28, 2, 2, "bit count"},
+      {"sixtyfour.bmp", 28, 64, 2, "bit count"}, {"gappy.bmp", 54, 0xF00F, 4, "mask"},
+      {"short.bmp", 2, 0, 0, "holds"},
+  };
+  const std::string good = SixteenBit(0xF800, 0x07E0, 0x001F);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string f = good;
+    for (int i = 0; i < c.bytes; ++i) f[c.at + i] = static_cast<char>((c.value >> (8 * i)) & 0xFF);
+    if (c.bytes == 0) f.resize(f.size() - 3);
+    dir.Put(c.name, f);
+    EXPECT_EQ(Run("convert " + Quote(dir / c.name) + " " + Quote(dir / "out.bmp")), 1);
+    EXPECT_NE(err.find(c.reason), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_FALSE(dir.Exists("out.bmp"));
   }
 }
 
