@@ -201,6 +201,7 @@ TEST(CImgFileTiffPeer, FilesWeWriteReadBackIdenticallyInGdal) {
 }
 
 TEST(CImgFileTiffPeer, ColourMapsReadBackExactly) {
+  GDALAllRegister();
   ScratchDir dir;
   for (ImgPixelFormat format : {PF_BIT1, PF_BIT4, PF_BIT8}) {
     const int n = CVtImgToolkit::PaletteSize(format);
@@ -380,6 +381,7 @@ TEST(CImgFileTiff, ReadTiledGivesBlueFirstTilesAndReportsFailure) {
 }
 
 TEST(CImgFileTiff, NoDataSentinelsByDataType) {
+  GDALAllRegister();
   ScratchDir dir;
   struct Case {
     GDALDataType type;
