@@ -486,7 +486,7 @@ bool CImgFileTiff::ReadStrippedRow(uint32_t row, uint16_t sample, unsigned char*
   if (outOfOrder && perStrip > 1 && GetCompression() != COMPRESSION_NONE) {
     const uint32_t strip = TIFFComputeStrip(m_pTiff, row, sample);
     const uint64_t bytes = TIFFStripSize64(m_pTiff);
-    if (bytes == 0 || bytes > kMaxUnitBytes) return false;
+    if (!PlausibleUnitSize(bytes)) return false;
     try {
       m_StripCache.resize(static_cast<size_t>(bytes));
     } catch (const std::bad_alloc&) {
