@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the BMP driver. The first four bytes steer the
-// reads: how the scan line is sized (exact, one byte short, with slack) and
-// in which order rows are read; the rest is the file.
+// reads: how the scan line is sized (exact, one byte short, with slack),
+// whether 16-bit pixels are asked for as colours, and in which order rows
+// are read; the rest is the file.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -30,11 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::fclose(f);
 
   CImgFileBmp bmp;
+  bmp.m_bSixteenAsRgb = (data[0] & 0x80) != 0;
   if (!bmp.OpenForRead(path.c_str())) return 0;
   if (bmp.LoadImage() == 1) {
     const long bytes = static_cast<long>(bmp.GetWidthBytes());
     if (bytes <= (1 << 20)) {
-      const long slack = data[0] % 3 == 0 ? 0 : data[0] % 3 == 1 ? -1 : 7;
+      const long slack = (data[0] & 0x7F) % 3 == 0 ? 0 : (data[0] & 0x7F) % 3 == 1 ? -1 : 7;
       CImgScanLine line(bmp.GetPixelFormat(), bytes + slack > 0 ? bytes + slack : 0);
       const long height = static_cast<long>(bmp.GetHeight());
       // Rows from a small generator seeded by the input: out of order and

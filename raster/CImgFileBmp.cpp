@@ -20,8 +20,20 @@ const DWORD kInfoHeaderSize = sizeof(BITMAPINFOHEADER);
 const DWORD kCoreHeaderSize = sizeof(BITMAPCOREHEADER);
 // Shortest Windows-style header: OS/2 2.x headers may stop after the bit count.
 const DWORD kShortestInfoHeader = 16;
-// Bytes of the file buffered at a time for the run-length decoder.
+// Bytes of the file buffered at a time for the run-length decoder, in
+// blocks at multiples of this size, so that walking the codes backwards
+// meets the same blocks as walking them forwards.
 const size_t kCodeWindow = 1 << 16;
+// A decoding state is kept once this many code bytes lie past the last kept
+// state, or once at least kKeepMinBytes and kKeepRows rows do. A walk to any
+// row starts from a kept state, so it covers a few kilobytes at most, while
+// the table costs at most a tenth of the file.
+const uint64_t kKeepAfterBytes = 4096;
+const uint64_t kKeepMinBytes = 256;
+const uint32_t kKeepRows = 4;
+// One code byte describes at most this many pixels of a row (a run of 255
+// pixels in two bytes; a position offset of 255 in four).
+const uint64_t kPixelsPerCodeByte = 128;
 
 bool BmpBitCount(unsigned bits) {
   return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
@@ -42,6 +54,9 @@ bool ReadableCompression(DWORD compression, unsigned bits) {
       return false;
   }
 }
+
+// A colour mask is one run of set bits, or no bits at all.
+bool OneRunOfBits(uint32_t mask) { return mask == 0 || ((mask + (mask & (~mask + 1))) & mask) == 0; }
 
 // Records why `path` could not be read or written and returns -1.
 long Refuse(const CString& path, const char* why) {
@@ -68,10 +83,13 @@ void CImgFileBmp::Close() {
 }
 
 void CImgFileBmp::ResetCodes() {
-  m_RowStarts.clear();
-  m_CodesEnd = kNotEnded;
-  m_nCodesLen = 0;
-  m_qwCodesAt = 0;
+  m_States.clear();
+  m_bHaveNext = false;
+  m_bFileEnded = false;
+  for (CodeBlock& b : m_Blocks) {
+    b.index = UINT64_MAX;
+    b.len = 0;
+  }
 }
 
 long CImgFileBmp::LoadImage() {
@@ -115,10 +133,61 @@ long CImgFileBmp::LoadImage() {
   }
   if (width == 0 || height == 0) return Refuse(path, "the image has no pixels");
   if (!BmpBitCount(bits)) return Refuse(path, "unsupported bit count");
-  const ImgPixelFormat format = CVtImgToolkit::Bit2Format(static_cast<unsigned short>(bits));
+  const ImgPixelFormat fileFormat = CVtImgToolkit::Bit2Format(static_cast<unsigned short>(bits));
+  const long rowBytes = CVtImgToolkit::AlignWidth(fileFormat, static_cast<long>(width));
+  if (rowBytes <= 0 || rowBytes > INT_MAX) return Refuse(path, "the rows are too long");
+  if (fileHeader.bfOffBits >= length) return Refuse(path, "the pixel data starts past the end of the file");
+
+  // The pixels the header describes must be in the file before any row is
+  // sized by it. Uncompressed rows are all there (the last one may lack its
+  // padding); run-length codes must be able to reach across the width.
+  const DWORD compression = os2 ? BI_RGB : info.biCompression;
+  const bool encoded = compression == BI_RLE8 || compression == BI_RLE4;
+  const uint64_t held = length - fileHeader.bfOffBits;
+  const uint64_t pixelBytes =
+      static_cast<uint64_t>(CVtImgToolkit::AlignWidthByte(fileFormat, static_cast<long>(width)));
+  const uint64_t needed =
+      encoded ? (width + kPixelsPerCodeByte - 1) / kPixelsPerCodeByte
+              : static_cast<uint64_t>(height - 1) * static_cast<uint64_t>(rowBytes) + pixelBytes;
+  if (needed > held) {
+    CString why;
+    if (encoded)
+      why.Format("the file holds %llu bytes of run-length codes, too few for rows of %lu pixels",
+                 static_cast<unsigned long long>(held), static_cast<unsigned long>(width));
+    else
+      why.Format("the file holds %llu bytes of pixels where its header describes %llu",
+                 static_cast<unsigned long long>(held), static_cast<unsigned long long>(needed));
+    return Refuse(path, static_cast<const char*>(why));
+  }
+
+  // Colour masks of 16- and 32-bit pixels: after a 40-byte header, or in the
+  // longer headers at the same place (the alpha mask from 56 bytes on).
+  uint32_t masks[4] = {0, 0, 0, 0};
+  if (!os2 && (bits == 16 || bits == 32)) {
+    if (compression == BI_BITFIELDS) {
+      Seek(kFileHeaderSize + kInfoHeaderSize, CFile::begin);
+      const UINT want = headerSize >= kInfoHeaderSize + 16 ? 16 : 12;
+      if (Read(masks, want) != want) return Refuse(path, "the colour masks are incomplete");
+    } else if (bits == 16) {
+      masks[0] = 0x7C00;
+      masks[1] = 0x03E0;
+      masks[2] = 0x001F;
+    } else {
+      masks[0] = 0x00FF0000;
+      masks[1] = 0x0000FF00;
+      masks[2] = 0x000000FF;
+    }
+    for (uint32_t m : masks)
+      if (!OneRunOfBits(m)) return Refuse(path, "a colour mask is not one run of bits");
+  }
+  // 32-bit pixels whose masks are not blue, green, red in byte order are
+  // turned into that order; 16-bit ones when the caller asked for colours.
+  const bool plain32 = masks[0] == 0x00FF0000 && masks[1] == 0x0000FF00 && masks[2] == 0x000000FF &&
+                       (masks[3] == 0 || masks[3] == 0xFF000000);
+  const bool unpack = !os2 && ((bits == 32 && !plain32) || (bits == 16 && m_bSixteenAsRgb));
+  const ImgPixelFormat format = unpack && bits == 16 ? PF_BIT24 : fileFormat;
   const long widthBytes = CVtImgToolkit::AlignWidth(format, static_cast<long>(width));
   if (widthBytes <= 0 || widthBytes > INT_MAX) return Refuse(path, "the rows are too long");
-  if (fileHeader.bfOffBits >= length) return Refuse(path, "the pixel data starts past the end of the file");
 
   // The palette follows the header. Entries the file does not hold (fewer
   // colours used, or the pixels start early) are left black.
@@ -135,17 +204,6 @@ long CImgFileBmp::LoadImage() {
     Seek(paletteAt, CFile::begin);
     const UINT want = static_cast<UINT>(stored) * entryBytes;
     if (Read(table.data(), want) != want) return Refuse(path, "the palette is incomplete");
-  }
-  DWORD masks[3] = {0, 0, 0};
-  if (!os2 && bits == 16) {
-    if (info.biCompression == BI_BITFIELDS) {
-      Seek(kFileHeaderSize + kInfoHeaderSize, CFile::begin);
-      if (Read(masks, sizeof masks) != sizeof masks) return Refuse(path, "the colour masks are incomplete");
-    } else {
-      masks[0] = 0x7C00;
-      masks[1] = 0x03E0;
-      masks[2] = 0x001F;
-    }
   }
 
   m_bmfHeader = fileHeader;
@@ -165,12 +223,24 @@ long CImgFileBmp::LoadImage() {
     if (entries > 0) {
       m_Palette.SetSize(entries);
       std::memcpy(m_Palette.GetData(), table.data(), table.size());
-    } else if (bits == 16) {
+    } else if (format == PF_BIT16) {
       m_Palette.SetSize(3);
-      std::memcpy(m_Palette.GetData(), masks, sizeof masks);
+      std::memcpy(m_Palette.GetData(), masks, 3 * sizeof masks[0]);
     }  // 24 and 32 bits leave the palette as it was
   }
   m_dwTopDown = topDown ? 1 : 0;
+  m_nFileBits = bits;
+  m_dwRowBytes = static_cast<unsigned long>(rowBytes);
+  m_dwPixelBytes = static_cast<unsigned long>(pixelBytes);
+  m_bUnpack = unpack;
+  for (int i = 0; i < 4; ++i) {
+    Mask& m = m_Masks[i];
+    m.mask = masks[i];
+    m.shift = 0;
+    m.bits = 0;
+    for (uint32_t v = masks[i]; v && !(v & 1); v >>= 1) ++m.shift;
+    for (uint32_t v = masks[i] >> m.shift; v & 1; v >>= 1) ++m.bits;
+  }
   SetPixelFormat(format);
   SetPixelFormatExt(format);
   SetWidth(width);
@@ -180,7 +250,6 @@ long CImgFileBmp::LoadImage() {
   ResetCodes();
   return 1;
 }
-
 long CImgFileBmp::SaveImage() {
   const CString path = GetFilePath();
   const unsigned bits = CVtImgToolkit::BitCount(m_PixelFormat);
@@ -212,6 +281,7 @@ long CImgFileBmp::SaveImage() {
   SetWidthBytes(static_cast<unsigned long>(widthBytes));
   m_dwTopDown = 0;
   m_wHeaderKind = kWindowsHeader;
+  m_bUnpack = false;
   ResetCodes();
 
   Write(&m_bmfHeader, kFileHeaderSize);
@@ -242,117 +312,225 @@ bool CImgFileBmp::IsEncoded() const {
          (m_bmiHeader.biCompression == BI_RLE8 || m_bmiHeader.biCompression == BI_RLE4);
 }
 
+namespace {
+
+// A field of `bits` bits widened or narrowed to 8: narrower fields repeat
+// their bits downwards (5 bits 10000 become 10000100), so full scale stays
+// full scale; wider ones are rounded.
+BYTE ToByte(uint32_t value, unsigned bits) {
+  if (bits == 8) return static_cast<BYTE>(value);
+  if (bits == 0) return 0;
+  if (bits > 8) {
+    const uint64_t top = (uint64_t{1} << bits) - 1;
+    return static_cast<BYTE>((value * uint64_t{255} + top / 2) / top);
+  }
+  unsigned out = 0;
+  for (int at = 8 - static_cast<int>(bits); at > -static_cast<int>(bits); at -= static_cast<int>(bits))
+    out |= at >= 0 ? value << at : value >> -at;
+  return static_cast<BYTE>(out);
+}
+
+}  // namespace
+
+void CImgFileBmp::UnpackMaskedRow(BYTE* row) const {
+  auto channel = [this](uint32_t pixel, int i) {
+    const Mask& m = m_Masks[i];
+    return ToByte((pixel & m.mask) >> m.shift, m.bits);
+  };
+  if (m_nFileBits == 16) {
+    // Three bytes out for two in: from the right, so no pixel is overwritten
+    // before it is read.
+    for (size_t i = m_dwWidth; i-- > 0;) {
+      const uint32_t pixel = row[2 * i] | row[2 * i + 1] << 8;
+      BYTE* out = row + 3 * i;
+      out[0] = channel(pixel, 2);
+      out[1] = channel(pixel, 1);
+      out[2] = channel(pixel, 0);
+    }
+    std::memset(row + 3 * static_cast<size_t>(m_dwWidth), 0,
+                m_dwWidthBytes - 3 * static_cast<size_t>(m_dwWidth));
+    return;
+  }
+  for (size_t i = 0; i < m_dwWidth; ++i) {
+    BYTE* p = row + 4 * i;
+    const uint32_t pixel = p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+    p[0] = channel(pixel, 2);
+    p[1] = channel(pixel, 1);
+    p[2] = channel(pixel, 0);
+    p[3] = channel(pixel, 3);
+  }
+}
+
 long CImgFileBmp::ReadScanLine(long row, CImgScanLine& line) {
   if (row < 0) return -1;
   if (static_cast<unsigned long>(row) >= m_dwHeight) return 0;
   if (static_cast<unsigned long>(line.GetSize()) < m_dwWidthBytes) return -1;
   if (IsEncoded()) return ReadEncodedRow(row, line);
-  Seek(static_cast<LONGLONG>(m_dwOffBits) + static_cast<LONGLONG>(row) * m_dwWidthBytes, CFile::begin);
-  if (Read(line.GetData(), m_dwWidthBytes) < m_dwWidthBytes) return kShortRow;
+  Seek(static_cast<LONGLONG>(m_dwOffBits) + static_cast<LONGLONG>(row) * m_dwRowBytes, CFile::begin);
+  BYTE* bytes = line.GetData();
+  const UINT got = Read(bytes, m_dwRowBytes);
+  if (got < m_dwPixelBytes) return kShortRow;
+  std::memset(bytes + got, 0, m_dwRowBytes - got);  // a last row without its padding
+  if (m_bUnpack) UnpackMaskedRow(bytes);
   return line.GetSize();
 }
 
-int CImgFileBmp::CodeByte(uint64_t pos) {
-  if (pos - m_qwCodesAt < m_nCodesLen) return m_Codes[pos - m_qwCodesAt];
-  if (pos > static_cast<uint64_t>(LLONG_MAX)) return -1;
-  m_Codes.resize(kCodeWindow);
-  Seek(static_cast<LONGLONG>(pos), CFile::begin);
-  m_qwCodesAt = pos;
-  m_nCodesLen = Read(m_Codes.data(), static_cast<UINT>(kCodeWindow));
-  return m_nCodesLen ? m_Codes[0] : -1;
+const CImgFileBmp::CodeBlock* CImgFileBmp::Block(uint64_t index) {
+  for (CodeBlock& b : m_Blocks) {
+    if (b.index == index) {
+      b.stamp = ++m_nStamp;
+      return m_pLastBlock = &b;
+    }
+  }
+  CodeBlock& b = m_Blocks[0].stamp <= m_Blocks[1].stamp ? m_Blocks[0] : m_Blocks[1];
+  b.data.resize(kCodeWindow);
+  b.index = index;
+  b.stamp = ++m_nStamp;
+  b.len = 0;
+  if (index <= static_cast<uint64_t>(LLONG_MAX) / kCodeWindow) {
+    Seek(static_cast<LONGLONG>(index * kCodeWindow), CFile::begin);
+    b.len = Read(b.data.data(), static_cast<UINT>(kCodeWindow));
+  }
+  return m_pLastBlock = &b;
 }
 
-CImgFileBmp::RowEnd CImgFileBmp::WalkRow(uint64_t& pos, BYTE* pixels, uint32_t width) {
+const BYTE* CImgFileBmp::CodeBytes(uint64_t pos, size_t n) {
+  const uint64_t index = pos / kCodeWindow;
+  const size_t off = static_cast<size_t>(pos % kCodeWindow);
+  const CodeBlock* b = Block(index);
+  if (off + n <= b->len) return b->data.data() + off;
+  if (b->len < kCodeWindow || off + n <= kCodeWindow) return nullptr;  // the file ends first
+  // The bytes straddle two blocks.
+  const size_t head = kCodeWindow - off;
+  std::memcpy(m_Joined, b->data.data() + off, head);
+  const CodeBlock* c = Block(index + 1);
+  if (c->len < n - head) return nullptr;
+  std::memcpy(m_Joined + head, c->data.data(), n - head);
+  return m_Joined;
+}
+
+CImgFileBmp::RowEnd CImgFileBmp::StepRow(CodeState& s, BYTE* pixels) {
   const bool four = m_PixelFormat == PF_BIT4;
-  uint32_t x = 0;
-  // Pixels land once each, left to right, in a row cleared beforehand; those
-  // past the width are dropped.
-  auto put = [&](int value) {
-    if (x < width) {
-      if (four)
-        pixels[x / 2] |= static_cast<BYTE>((x & 1) ? value : value << 4);
-      else
-        pixels[x] = static_cast<BYTE>(value);
-      ++x;
+  const uint32_t width = m_dwWidth;
+  uint64_t pos = s.pos;
+  uint32_t x = s.x;  // never past the width: what lies beyond is dropped
+  // The block the codes are being read from: most codes lie wholly inside
+  // it and are read in place.
+  const BYTE* window = nullptr;
+  uint64_t windowAt = 0, windowEnd = 0;
+  auto codeBytes = [&](uint64_t at, size_t n) -> const BYTE* {
+    if (at >= windowAt && at + n <= windowEnd) return window + (at - windowAt);
+    // Reading may have reloaded the window's block: it is taken afresh.
+    const BYTE* bytes = CodeBytes(at, n);
+    window = nullptr;
+    windowAt = windowEnd = 0;
+    if (bytes && bytes != m_Joined) {
+      const CodeBlock& b = *m_pLastBlock;
+      window = b.data.data();
+      windowAt = b.index * kCodeWindow;
+      windowEnd = windowAt + b.len;
     }
+    return bytes;
+  };
+  // Pixels land once each in a row cleared beforehand.
+  auto putFour = [pixels](uint32_t at, unsigned value) {
+    pixels[at / 2] |= static_cast<BYTE>((at & 1) ? value : value << 4);
+  };
+  auto finish = [&](uint32_t next, uint32_t nextX) {
+    m_dwByteCount += static_cast<DWORD>(pos - s.pos);
+    s = CodeState{pos, s.row + 1, next >= m_dwHeight ? kNoRow : next, nextX};
+    return kRowDone;
   };
   for (;;) {
-    const int count = CodeByte(pos);
-    const int value = CodeByte(pos + 1);
-    if (count < 0 || value < 0) return kFileEnded;
-    pos += 2;
-    m_dwByteCount += 2;
+    const BYTE* code = codeBytes(pos, 2);
+    if (!code) return kFileEnded;
+    const uint32_t count = code[0], value = code[1];
     if (count > 0) {  // a run of one colour (4-bit: two alternating)
-      if (!pixels) continue;
-      if (!four && x < width) {
-        const uint32_t n = std::min<uint32_t>(static_cast<uint32_t>(count), width - x);
-        std::memset(pixels + x, value, n);
-        x += n;
-      } else {
-        for (int i = 0; i < count && x < width; ++i)
-          put(four ? ((i & 1) ? value & 0x0F : value >> 4) : value);
+      pos += 2;
+      if (pixels && x < width) {
+        const uint32_t n = std::min(count, width - x);
+        if (!four) {
+          std::memset(pixels + x, static_cast<int>(value), n);
+        } else {
+          for (uint32_t i = 0; i < n; ++i) putFour(x + i, (i & 1) ? value & 0x0F : value >> 4);
+        }
       }
+      x = std::min(x + count, width);
       continue;
     }
     switch (value) {
-      case 0:
-        return kEndOfRow;
-      case 1:
-        return kBitmapEnded;
-      case 2:  // position offset: its two bytes are skipped
-        if (CodeByte(pos + 1) < 0) return kFileEnded;
+      case 0:  // end of row
         pos += 2;
-        m_dwByteCount += 2;
+        return finish(s.row + 1, 0);
+      case 1:  // end of bitmap
+        pos += 2;
+        return finish(kNoRow, 0);
+      case 2: {  // position offset: right, then down
+        const BYTE* offset = codeBytes(pos + 2, 2);
+        if (!offset) return kFileEnded;
+        pos += 4;
+        x = std::min(x + offset[0], width);
+        if (offset[1] > 0)
+          return finish(static_cast<uint32_t>(std::min<uint64_t>(uint64_t{s.row} + offset[1], kNoRow)), x);
         break;
+      }
       default: {  // absolute block of `value` pixels, padded to whole words
-        const uint32_t bytes = four ? (static_cast<uint32_t>(value) + 1) / 2 : static_cast<uint32_t>(value);
-        if (CodeByte(pos + bytes - 1) < 0) return kFileEnded;
-        if (pixels) {
-          for (int i = 0; i < value && x < width; ++i) {
-            const int b = CodeByte(pos + static_cast<uint32_t>(four ? i / 2 : i));
-            put(four ? ((i & 1) ? b & 0x0F : b >> 4) : b);
+        const uint32_t bytes = four ? (value + 1) / 2 : value;
+        const BYTE* block = codeBytes(pos + 2, bytes);
+        if (!block) return kFileEnded;
+        if (pixels && x < width) {
+          const uint32_t n = std::min(value, width - x);
+          if (!four) {
+            std::memcpy(pixels + x, block, n);
+          } else {
+            for (uint32_t i = 0; i < n; ++i)
+              putFour(x + i, (i & 1) ? block[i / 2] & 0x0F : block[i / 2] >> 4);
           }
         }
-        pos += bytes + (bytes & 1);
-        m_dwByteCount += bytes + (bytes & 1);
+        x = std::min(x + value, width);
+        pos += 2 + bytes + (bytes & 1);
       }
     }
   }
 }
 
-void CImgFileBmp::FindRowStart(long row) {
-  if (m_RowStarts.empty()) m_RowStarts.push_back(m_dwOffBits);
-  if (static_cast<size_t>(row) < m_RowStarts.size() || m_CodesEnd != kNotEnded) return;
-  // Walk on from the last row whose start is known, recording every row
-  // start up to the last row, so each later read is one seek away.
-  uint64_t pos = m_RowStarts.back();
-  while (m_RowStarts.size() < m_dwHeight) {
-    const RowEnd end = WalkRow(pos, nullptr, 0);
-    if (end != kEndOfRow) {
-      m_CodesEnd = end == kBitmapEnded ? kEndOfBitmap : kEndOfFile;
-      return;
-    }
-    m_RowStarts.push_back(pos);
-  }
+void CImgFileBmp::KeepState(const CodeState& s) {
+  const CodeState& last = m_States.back();
+  if (s.first <= last.first) return;
+  const uint64_t bytes = s.pos - last.pos;
+  if (s.row == kNoRow || bytes >= kKeepAfterBytes ||
+      (bytes >= kKeepMinBytes && s.first - last.first >= kKeepRows))
+    m_States.push_back(s);
 }
 
 long CImgFileBmp::ReadEncodedRow(long row, CImgScanLine& line) {
-  FindRowStart(row);
   BYTE* pixels = line.GetData();
   std::memset(pixels, 0, static_cast<size_t>(line.GetSize()));
-  const size_t index = static_cast<size_t>(row);
-  if (index >= m_RowStarts.size()) {
-    // No code describes this row: after an end of bitmap it is blank.
-    return m_CodesEnd == kEndOfBitmap ? line.GetSize() : kShortRow;
+  const uint32_t wanted = static_cast<uint32_t>(row);
+  if (m_States.empty()) m_States.push_back(CodeState{m_dwOffBits, 0, 0, 0});
+  if (m_bFileEnded && wanted > m_FileEnd.row) return kShortRow;
+  // Start from the latest known state at or before the row.
+  auto after = std::upper_bound(m_States.begin(), m_States.end(), wanted,
+                                [](uint32_t r, const CodeState& s) { return r < s.first; });
+  CodeState s = *(after - 1);
+  if (m_bHaveNext && m_Next.first <= wanted && m_Next.first > s.first) s = m_Next;
+  auto broke = [&](const CodeState& at) {
+    m_bFileEnded = true;
+    m_FileEnd = at;
+    return kShortRow;
+  };
+  while (s.row < wanted) {
+    CodeState next = s;
+    if (StepRow(next, nullptr) == kFileEnded) return broke(s);
+    s = next;
+    KeepState(s);
   }
-  uint64_t pos = m_RowStarts[index];
-  const RowEnd end = WalkRow(pos, pixels, m_dwWidth);
-  // Reading in order finds the next row's start on the way.
-  if (index + 1 == m_RowStarts.size() && m_CodesEnd == kNotEnded) {
-    if (end == kEndOfRow && m_RowStarts.size() < m_dwHeight)
-      m_RowStarts.push_back(pos);
-    else if (end != kEndOfRow)
-      m_CodesEnd = end == kBitmapEnded ? kEndOfBitmap : kEndOfFile;
-  }
-  return end == kFileEnded ? kShortRow : line.GetSize();
+  // Passed over by a position offset, or after the end of the bitmap: blank.
+  if (s.row != wanted) return line.GetSize();
+  CodeState next = s;
+  if (StepRow(next, pixels) == kFileEnded) return broke(s);
+  KeepState(next);
+  m_Next = next;
+  m_bHaveNext = true;
+  return line.GetSize();
 }

@@ -103,7 +103,17 @@ class ValueScanner {
     }
     if (c != EOF) ::ungetc(c, m_stream);
     m_length = n;
-    return vtnum::ParseWhole(m_token, n, value) ? kValue : kNoMatch;
+    if (vtnum::ParseWhole(m_token, n, value)) return kValue;
+    // A decimal comma (",270E+01" from a comma-decimal locale) is read as a
+    // point, as GDAL reads it; a token of several commas is no number.
+    const void* comma = std::memchr(m_token, ',', n);
+    if (!comma || std::memchr(m_token, '.', n)) return kNoMatch;
+    const size_t at = static_cast<size_t>(static_cast<const char*>(comma) - m_token);
+    if (std::memchr(m_token + at + 1, ',', n - at - 1)) return kNoMatch;
+    char dotted[sizeof m_token];
+    std::memcpy(dotted, m_token, n);
+    dotted[at] = '.';
+    return vtnum::ParseWhole(dotted, n, value) ? kValue : kNoMatch;
   }
   // The token that was not a number.
   std::string Token() const { return std::string(m_token, m_length); }
@@ -364,6 +374,7 @@ long CImgFileGrid::ReadScanLineEsri(long, CImgScanLine& line, double substitute)
   // stores 4 bytes a cell): a line too small for the row is refused whole.
   if (line.GetSize() < EsriRowBytes(format, count)) return -1;
   unsigned char* data = line.GetData();
+  const bool noDataIsNaN = std::isnan(m_dNoDataValue);
   ValueScanner scanner(m_TextFile.m_pStream);
   for (long i = 0; i < count; ++i) {
     double v;
@@ -372,11 +383,11 @@ long CImgFileGrid::ReadScanLineEsri(long, CImgScanLine& line, double substitute)
     const ValueScanner::Result r = scanner.Next(v);
     if (r == ValueScanner::kNoMatch) {
       const std::string token = scanner.Token();
-      Refuse(m_TextFile.GetFilePath(), "\"" + token + "\" is not a number" +
-                                           (token.find(',') != std::string::npos ? " (decimal commas are not read)" : ""));
+      Refuse(m_TextFile.GetFilePath(), "\"" + token + "\" is not a number");
     }
     if (r != ValueScanner::kValue) return -1;
-    if (v - m_dNoDataValue > -1e-10 && v - m_dNoDataValue < 1e-10) v = substitute;
+    if ((v - m_dNoDataValue > -1e-10 && v - m_dNoDataValue < 1e-10) || (noDataIsNaN && std::isnan(v)))
+      v = substitute;
     switch (format) {
       case PF_BIT1:
         SetByteBit(data[i / 8], 7 - static_cast<int>(i % 8), ToInt32(v) != 0);

@@ -126,6 +126,8 @@ class CImgFileTiff : public CImgFile {
   // Row `row` of plane `sample` into `out` (at least the scan-line size),
   // through the band of decoded tiles that holds it.
   bool ReadTiledRow(uint32_t row, uint16_t sample, unsigned char* out);
+  // Row `row` of plane `sample` of a stripped file into `out`.
+  bool ReadStrippedRow(uint32_t row, uint16_t sample, unsigned char* out);
   void ReleaseTileBand();
   // Checks a strip or tile's decoded size against what the file can hold.
   bool PlausibleUnitSize(uint64_t bytes) const;
@@ -137,4 +139,9 @@ class CImgFileTiff : public CImgFile {
   std::vector<unsigned char> m_TileBand;
   int64_t m_nBandRow = -1;  // tile row held in m_TileBand, -1 for none
   uint16_t m_nBandSample = 0;
+  // One compressed strip, decoded whole for rows read out of order.
+  std::vector<unsigned char> m_StripCache;
+  int64_t m_nCachedStrip = -1;
+  uint16_t m_nCachedSample = 0;
+  int64_t m_nLastRow = -1;  // the last row libtiff's scan-line reader gave
 };

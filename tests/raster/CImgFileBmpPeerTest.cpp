@@ -275,6 +275,152 @@ TEST_F(BmpPeerTest, OurRunLengthFourBitFixtureDecodesAsImageMagickDoes) {
   ExpectSameColoursAsImageMagick(dir / "r4.bmp", dir / "r4.rgb", 4, BI_RLE4);
 }
 
+// Run-length rows with position offsets, right within a row and down over
+// rows, beside runs and absolute blocks; nothing goes past the width, where
+// decoders differ.
+std::string EncodeWithOffsets(unsigned bits, int width, int height, std::mt19937& gen) {
+  std::string out;
+  auto code = [&](int a, int b) {
+    out += static_cast<char>(a);
+    out += static_cast<char>(b);
+  };
+  int x = 0;
+  for (int r = 0; r < height;) {
+    const int left = width - x, pick = static_cast<int>(gen() % 20);
+    if (left == 0 || pick == 0) {  // end of row
+      code(0, 0);
+      ++r, x = 0;
+    } else if (pick <= 2) {  // position offset, one in four of them down
+      const int dx = static_cast<int>(gen() % static_cast<unsigned>(std::min(left, 40) + 1));
+      const int dy = gen() % 4 ? 0 : std::min(1 + static_cast<int>(gen() % 3), height - 1 - r);
+      code(0, 2);
+      code(dx, dy);
+      x += dx, r += dy;
+    } else if (pick <= 10 || left < 3) {  // run
+      const int n = 1 + static_cast<int>(gen() % static_cast<unsigned>(std::min(left, 40)));
+      code(n, static_cast<int>(gen() & 0xFF));
+      x += n;
+    } else {  // absolute block
+      const int n = 3 + static_cast<int>(gen() % static_cast<unsigned>(std::min(left, 30) - 2));
+      code(0, n);
+      const int bytes = bits == 8 ? n : (n + 1) / 2;
+      for (int i = 0; i < bytes; ++i) out += static_cast<char>(gen());
+      if (bytes & 1) out += '\0';
+      x += n;
+    }
+  }
+  return out + std::string("\0\1", 2);
+}
+
+// The larger files' codes run over many of the decoder's 64 KB blocks, with
+// codes and absolute blocks across their borders.
+TEST_F(BmpPeerTest, PositionOffsetsDecodeAsImageMagickDoes) {
+  struct Size {
+    unsigned bits;
+    int width, height;
+  };
+  for (const Size& size : {Size{8, 61, 23}, Size{4, 61, 23}, Size{8, 301, 2000}, Size{4, 517, 2600}}) {
+    const unsigned bits = size.bits;
+    const int width = size.width, height = size.height;
+    SCOPED_TRACE(std::to_string(bits) + " bits, " + std::to_string(width) + " x " + std::to_string(height));
+    std::mt19937 gen(bits + static_cast<unsigned>(width));
+    const std::string codes = EncodeWithOffsets(bits, width, height, gen);
+    ASSERT_NE(codes.find(std::string("\0\2", 2)), std::string::npos);
+    const int colours = 1 << bits;
+    std::string palette;
+    for (int i = 0; i < colours; ++i) palette += std::string{char(i * 3), char(255 - i), char(i * 7 + 1), 0};
+    std::string file = "BM";
+    auto put32 = [&](uint32_t v) {
+      for (int i = 0; i < 4; ++i) file += static_cast<char>(v >> (8 * i));
+    };
+    const uint32_t off = 54 + 4 * colours;
+    put32(static_cast<uint32_t>(off + codes.size()));
+    put32(0);
+    put32(off);
+    put32(40);
+    put32(width);
+    put32(height);
+    put32(1 | bits << 16);  // planes, bit count
+    put32(bits == 8 ? BI_RLE8 : BI_RLE4);
+    put32(static_cast<uint32_t>(codes.size()));
+    for (int i = 0; i < 4; ++i) put32(0);
+    if (height > 100) {
+      ASSERT_GT(codes.size(), 2u << 16);
+    }
+    const std::string name = "delta" + std::to_string(bits) + "-" + std::to_string(width);
+    dir.Put(name + ".bmp", file + palette + codes);
+    ExpectSameColoursAsImageMagick(dir / (name + ".bmp"), dir / (name + ".rgb"), bits,
+                                   bits == 8 ? BI_RLE8 : BI_RLE4);
+  }
+}
+
+// 32-bit pixels under colour masks of every kind decode to the colours
+// ImageMagick shows: its own files with alpha, and masks in unusual places.
+TEST_F(BmpPeerTest, ThirtyTwoBitMasksGiveImageMagicksColours) {
+  const std::string src = "convert -size 37x13 -seed 4 plasma:fractal ";
+  ASSERT_EQ(Shell(src + "-alpha set -channel A -fx 'i/w' +channel BMP:" + dir / "alpha.bmp"), 0);
+  std::vector<std::string> files = {"alpha.bmp"};
+  // Pixels of a 24-bit file re-packed under other 8-bit masks.
+  ASSERT_EQ(Shell(src + "-type TrueColor BMP3:" + dir / "rgb.bmp"), 0);
+  const std::string rgb = dir.Get("rgb.bmp");
+  const int width = 37, height = 13, rowBytes = 112;
+  ASSERT_GE(rgb.size(), 54u + rowBytes * height);
+  const size_t pixelsAt = rgb.size() - static_cast<size_t>(rowBytes) * height;
+  struct Masks {
+    const char* name;
+    uint32_t red, green, blue;
+  };
+  for (const Masks& m : {Masks{"xbgr.bmp", 0x000000FF, 0x0000FF00, 0x00FF0000},
+                         Masks{"rgbx.bmp", 0xFF000000, 0x00FF0000, 0x0000FF00}}) {
+    std::string file = "BM";
+    auto put32 = [&](uint32_t v) {
+      for (int i = 0; i < 4; ++i) file += static_cast<char>(v >> (8 * i));
+    };
+    put32(66 + width * height * 4);
+    put32(0);
+    put32(66);
+    put32(40);
+    put32(width);
+    put32(height);
+    put32(1 | 32 << 16);
+    put32(BI_BITFIELDS);
+    for (int i = 0; i < 5; ++i) put32(0);
+    put32(m.red);
+    put32(m.green);
+    put32(m.blue);
+    auto place = [](uint32_t mask, unsigned value) {
+      unsigned shift = 0;
+      while (!((mask >> shift) & 1)) ++shift;
+      return static_cast<uint32_t>(value) << shift;
+    };
+    for (int r = 0; r < height; ++r)
+      for (int x = 0; x < width; ++x) {
+        const unsigned char* p =
+            reinterpret_cast<const unsigned char*>(&rgb[pixelsAt + r * rowBytes + 3 * x]);
+        put32(place(m.blue, p[0]) | place(m.green, p[1]) | place(m.red, p[2]));
+      }
+    dir.Put(m.name, file);
+    files.push_back(m.name);
+  }
+  for (const std::string& name : files) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(Shell("convert " + dir / name + " -alpha off -depth 8 rgb:" + dir / "want.rgb"), 0);
+    const std::string want = dir.Get("want.rgb");
+    CImgFileBmp bmp;
+    ASSERT_EQ(bmp.OpenForRead((dir / name).c_str()), 1);
+    ASSERT_EQ(bmp.LoadImage(), 1);
+    ASSERT_EQ(bmp.GetPixelFormat(), PF_BIT32);
+    ASSERT_EQ(want.size(), static_cast<size_t>(width) * height * 3);
+    const auto rows = OurRows(bmp, InOrder(bmp.GetHeight()));
+    for (int r = 0; r < height; ++r)
+      for (int x = 0; x < width; ++x)
+        for (int c = 0; c < 3; ++c)
+          ASSERT_EQ(rows[size_t(r)][4 * x + 2 - c],
+                    static_cast<unsigned char>(want[((height - 1 - r) * width + x) * 3 + c]))
+              << "row " << r << " x " << x << " sample " << c;
+  }
+}
+
 // A device bitmap written through OutputDirect lands bottom row first: GDAL
 // sees the picture the right way up.
 TEST_F(BmpPeerTest, OutputDirectWritesDeviceBitmapsGdalReadsUpright) {

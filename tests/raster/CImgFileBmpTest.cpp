@@ -2,6 +2,9 @@
 // order, the run-length decoder and its row-start table, the writer's header.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+#include <unistd.h>
+
 #include <climits>
 #include <cstring>
 #include <string>
@@ -313,9 +316,11 @@ TEST_F(BmpTest, ScanLineGuards) {
   b.bits = 24;
   b.width = 3;  // 9 bytes, width bytes 12
   b.height = 3;
-  b.pixels = std::string(12, 'a') + std::string(12, 'b') + std::string(5, 'c');  // last row short
+  b.pixels = std::string(12, 'a') + std::string(12, 'b') + std::string(12, 'c');
   CImgFileBmp bmp;
   ASSERT_EQ(Load(bmp, b.File()), 1);
+  // The file loses the end of its last row after it was loaded.
+  ASSERT_EQ(::truncate((dir / "t.bmp").c_str(), static_cast<off_t>(b.File().size() - 7)), 0);
   CImgScanLine small(PF_BIT24, 11);
   std::memset(small.GetData(), 0x5A, 11);
   EXPECT_EQ(bmp.ReadScanLine(0, small), -1);
@@ -365,22 +370,62 @@ TEST_F(BmpTest, EncodedRowsDecodeByTheRules) {
   EXPECT_EQ(result, 8);
 
   // 4 bits: 05 12 gives 1 2 1 2 1; 01 30 05 12 gives 3 1 2 1 2 1. Row 2 has
-  // an absolute block of 5 pixels in 3 bytes plus a filler and a position
-  // offset, whose two bytes are skipped.
-  ASSERT_EQ(Load(bmp, Encoded(4, 7, 4, Bytes({5, 0x12, 0,    0,                          //
+  // an absolute block of 5 pixels in 3 bytes plus a filler, then a position
+  // offset of 1 right and 0 down: the run after it starts one pixel on.
+  ASSERT_EQ(Load(bmp, Encoded(4, 8, 4, Bytes({5, 0x12, 0,    0,                          //
                                               1, 0x30, 5,    0x12, 0,    0,              //
-                                              0, 5,    0xAB, 0xCD, 0xE0, 0, 0, 2, 9, 9,  //
+                                              0, 5,    0xAB, 0xCD, 0xE0, 0, 0, 2, 1, 0,  //
                                               2, 0x77, 0,    0,                          //
                                               0, 1}))
                           .File()),
             1);
   EXPECT_EQ(Row(bmp, 0), Bytes({0x12, 0x12, 0x10, 0}));
   EXPECT_EQ(Row(bmp, 1), Bytes({0x31, 0x21, 0x21, 0}));
-  EXPECT_EQ(Row(bmp, 2), Bytes({0xAB, 0xCD, 0xE7, 0x70}));
+  EXPECT_EQ(Row(bmp, 2), Bytes({0xAB, 0xCD, 0xE0, 0x77}));
   // The rows read again, last first, give the same pixels.
   EXPECT_EQ(Row(bmp, 3), std::string(4, '\0'));
   EXPECT_EQ(Row(bmp, 0), Bytes({0x12, 0x12, 0x10, 0}));
-  EXPECT_EQ(Row(bmp, 2), Bytes({0xAB, 0xCD, 0xE7, 0x70}));
+  EXPECT_EQ(Row(bmp, 2), Bytes({0xAB, 0xCD, 0xE0, 0x77}));
+}
+
+// Position offsets move the cursor right and down: the pixels passed over
+// stay 0, rows passed over are blank, and decoding goes on where the offset
+// lands. The same pixels come out whatever order the rows are read in.
+TEST_F(BmpTest, PositionOffsetsMoveRightAndDown) {
+  const std::string codes =
+      Bytes({3, 5, 0, 2, 2, 1, 2, 7, 0, 0,  // row 0: 5 5 5, then to row 1 x 5: 7 7
+             4, 9, 0, 2, 1, 2, 1, 3, 0, 0,  // row 2: 9 x 4, to row 4 x 5: 3
+             0, 2, 3, 0, 2, 4, 0, 2, 0, 9,  // row 5: 4 4 from x 3, then past the last row
+             7, 7, 0, 0});                  // never reached
+  const std::vector<std::string> want = {Bytes({5, 5, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
+                                         Bytes({0, 0, 0, 0, 0, 7, 7, 0, 0, 0, 0, 0}),
+                                         Bytes({9, 9, 9, 9, 0, 0, 0, 0, 0, 0, 0, 0}),
+                                         std::string(12, '\0'),
+                                         Bytes({0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0}),
+                                         Bytes({0, 0, 0, 4, 4, 0, 0, 0, 0, 0, 0, 0}),
+                                         std::string(12, '\0')};
+  for (const std::vector<long>& order :
+       {std::vector<long>{0, 1, 2, 3, 4, 5, 6}, std::vector<long>{6, 3, 5, 1, 4, 0, 2},
+        std::vector<long>{4, 4, 2, 6, 0, 3, 5, 1}}) {
+    CImgFileBmp bmp;
+    ASSERT_EQ(Load(bmp, Encoded(8, 10, 7, codes).File()), 1);
+    for (long r : order) {
+      long result = 0;
+      EXPECT_EQ(Row(bmp, r, &result), want[static_cast<size_t>(r)])
+          << "row " << r << " of order " << order[0];
+      EXPECT_EQ(result, 12) << r;
+    }
+  }
+  // 4 bits: the offset counts pixels, not bytes; an offset to beyond the
+  // width drops what follows on that row.
+  CImgFileBmp four;
+  ASSERT_EQ(Load(four, Encoded(4, 8, 3, Bytes({2, 0x12, 0,   2, 3, 1,    3, 0x45, 0, 0,  //
+                                               0, 2,    200, 0, 4, 0x66, 0, 0,    0, 1}))
+                           .File()),
+            1);
+  EXPECT_EQ(Row(four, 2), Bytes({0, 0, 0, 0}));
+  EXPECT_EQ(Row(four, 1), Bytes({0, 0, 0x04, 0x54}));
+  EXPECT_EQ(Row(four, 0), Bytes({0x12, 0, 0, 0}));
 }
 
 TEST_F(BmpTest, EncodedRowsOutOfOrderAndAcrossFiles) {
@@ -436,6 +481,210 @@ TEST_F(BmpTest, TruncatedCodesStopInsideTheRow) {
     EXPECT_EQ(result, CImgFileBmp::kShortRow) << cut;
     EXPECT_EQ(Row(fresh, 0, &result), Bytes({7, 7, 7, 7, 0, 0, 0, 0}));
   }
+}
+
+// A file of nothing but end-of-row codes, read last row first then
+// backwards: the work (bytes fetched from the file) and the memory kept stay
+// in proportion to the file, not to rows times the decoder's buffer.
+class CountingBmp : public CImgFileBmp {
+ public:
+  UINT Read(void* buf, UINT count) override {
+    const UINT got = CImgFileBmp::Read(buf, count);
+    fetched += got;
+    return got;
+  }
+  unsigned long long fetched = 0;
+};
+
+// Heap in use, small blocks and mapped ones.
+size_t HeapInUse() {
+  const struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+}
+
+TEST_F(BmpTest, EndOfRowFloodStaysInProportionToTheFile) {
+  const int rows = 1 << 19;  // 1 MB of codes
+  std::string codes;
+  codes.reserve(2 * rows + 2);
+  for (int r = 0; r < rows - 1; ++r) codes += std::string(2, '\0');
+  codes += Bytes({1, 9, 0, 1});  // the last row holds one pixel
+  const std::string file = Encoded(8, 4, rows, codes).File();
+  dir.Put("flood.bmp", file);
+  CountingBmp bmp;
+  ASSERT_EQ(bmp.OpenForRead((dir / "flood.bmp").c_str()), 1);
+  ASSERT_EQ(bmp.LoadImage(), 1);
+  // The allocator must be one that mallinfo2 sees (not a sanitizer's).
+  const size_t before = HeapInUse();
+  std::vector<char> probe(1 << 20, 1);
+  const bool heapVisible = HeapInUse() >= before + (1 << 20);
+  probe = {};
+  bmp.fetched = 0;
+  const size_t heap = HeapInUse();
+  CImgScanLine line(PF_BIT8, 4);
+  ASSERT_EQ(bmp.ReadScanLine(rows - 1, line), 4);
+  EXPECT_EQ(line[0], 9);
+  if (heapVisible) {
+    EXPECT_LT(HeapInUse(), heap + file.size() / 2);
+  }
+  for (long r = rows - 2; r >= 0; --r) {
+    ASSERT_EQ(bmp.ReadScanLine(r, line), 4) << r;
+    ASSERT_EQ(line[0], 0) << r;
+  }
+  EXPECT_LT(bmp.fetched, 8 * file.size());
+  if (heapVisible) {
+    EXPECT_LT(HeapInUse(), heap + file.size() / 2);
+  }
+}
+
+// What a header claims must fit in the file before anything is sized by it.
+TEST_F(BmpTest, HeadersClaimingMoreThanTheFileHoldsAreRefused) {
+  struct Case {
+    const char* what;
+    Bmp bmp;
+    bool loads;
+  };
+  std::vector<Case> cases;
+  Bmp rows;
+  rows.bits = 24;
+  rows.width = 5;  // 15 bytes, width bytes 16
+  rows.height = 4;
+  rows.pixels = std::string(16 * 4, 'x');
+  cases.push_back({"exact", rows, true});
+  rows.pixels.resize(16 * 3 + 15);
+  cases.push_back({"last row without its padding", rows, true});
+  rows.pixels.resize(16 * 3 + 14);
+  cases.push_back({"last row one byte short", rows, false});
+  rows.pixels.resize(16 * 3);
+  cases.push_back({"a row missing", rows, false});
+  rows.height = 1 << 30;
+  rows.pixels = std::string(500, 'x');
+  cases.push_back({"a billion rows in 500 bytes", rows, false});
+  Bmp wide = rows;  // a 566-byte file whose one row would be 2 GB
+  wide.height = 1;
+  wide.bits = 32;
+  wide.width = 0x1FFFFFFF;
+  cases.push_back({"2 GB row", wide, false});
+  // Run-length codes: one byte of codes describes at most 128 pixels of a
+  // row; rows past an end of bitmap are blank, so the height is free.
+  Bmp rle = Encoded(8, 256, 1 << 30, Bytes({0, 1}));
+  cases.push_back({"encoded, 256 wide, 2 bytes", rle, true});
+  rle.width = 0x7FFFFFF0;
+  cases.push_back({"encoded, 2 GB wide, 2 bytes", rle, false});
+  rle = Encoded(4, 1 << 20, 2, std::string(8192, '\0'));
+  cases.push_back({"4-bit encoded, a million wide, 8 KB", rle, true});
+  rle.width = 1 << 24;
+  cases.push_back({"4-bit encoded, 16 million wide, 8 KB", rle, false});
+  for (const Case& c : cases) {
+    CImgFileBmp bmp;
+    VtGetErrorMsgObj()->Clear();
+    EXPECT_EQ(Load(bmp, c.bmp.File()), c.loads ? 1 : -1) << c.what;
+    EXPECT_EQ(VtGetErrorMsgObj()->HasMessage(), !c.loads) << c.what;
+  }
+}
+
+// The pixels must start inside the file: an offset one byte before its end
+// holds the last byte of a 1-pixel row, an offset at its end holds nothing.
+TEST_F(BmpTest, PixelOffsetAtTheEndOfTheFile) {
+  for (uint32_t compression : {0u, 1u}) {
+    Bmp b;
+    b.width = 1;
+    b.height = 1;
+    b.compression = compression;
+    b.palette = Palette(256);
+    b.pixels = compression ? Bytes({0, 1}) : Bytes({42, 0, 0, 0});
+    std::string file = b.File();
+    const uint32_t end = static_cast<uint32_t>(file.size());
+    CImgFileBmp bmp;
+    ASSERT_EQ(Load(bmp, file), 1) << compression;
+    if (!compression) {
+      file.resize(end - 3);  // the row's one pixel byte is the file's last byte
+      ASSERT_EQ(Load(bmp, file), 1);
+      EXPECT_EQ(Row(bmp, 0), Bytes({42, 0, 0, 0}));
+    }
+    Set32(file, 10, static_cast<uint32_t>(file.size()));
+    VtGetErrorMsgObj()->Clear();
+    EXPECT_EQ(Load(bmp, file), -1) << compression;
+    EXPECT_TRUE(VtGetErrorMsgObj()->HasMessage()) << compression;
+  }
+}
+
+// 32-bit pixels with colour masks come out blue, green, red, alpha whatever
+// the masks' places and widths.
+TEST_F(BmpTest, ThirtyTwoBitMasksAreHonoured) {
+  struct Case {
+    const char* what;
+    uint32_t masks[4];
+    uint32_t headerSize;
+    uint32_t pixel;
+    std::string want;  // blue, green, red, alpha
+  };
+  const std::vector<Case> cases = {
+      {"red in the low byte",
+       {0x000000FF, 0x0000FF00, 0x00FF0000, 0},
+       40,
+       0x00332211,
+       Bytes({0x33, 0x22, 0x11, 0})},
+      // Masks of the plain layout: the pixels as stored, fourth byte included.
+      {"the usual masks",
+       {0x00FF0000, 0x0000FF00, 0x000000FF, 0},
+       40,
+       0x7F332211,
+       Bytes({0x11, 0x22, 0x33, 0x7F})},
+      {"alpha in a 56-byte header",
+       {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000},
+       56,
+       0x80332211,
+       Bytes({0x11, 0x22, 0x33, 0x80})},
+      {"red in the high byte, alpha low",
+       {0xFF000000, 0x00FF0000, 0x0000FF00, 0x000000FF},
+       124,
+       0x11223344,
+       Bytes({0x33, 0x22, 0x11, 0x44})},
+      // 10 bits each: full scale stays full scale, half stays half.
+      {"10-10-10",
+       {0x3FF00000, 0x000FFC00, 0x000003FF, 0},
+       40,
+       (0x3FFu << 20) | (0x200u << 10),
+       Bytes({0, 128, 255, 0})},
+      // 5 and 6 bits widen by repeating their top bits.
+      {"5-6-5 in 32 bits",
+       {0xF800, 0x07E0, 0x001F, 0},
+       40,
+       (0x10u << 11) | (0x3Fu << 5) | 0x01,
+       Bytes({0x08, 0xFF, 0x84, 0})},
+  };
+  for (const Case& c : cases) {
+    Bmp b;
+    b.bits = 32;
+    b.width = 2;
+    b.height = 1;
+    b.compression = BI_BITFIELDS;
+    b.headerSize = c.headerSize;
+    for (int i = 0; i < (c.headerSize >= 56 ? 4 : 3); ++i) Put32(b.extra, c.masks[i]);
+    Put32(b.pixels, c.pixel);
+    Put32(b.pixels, 0);
+    std::string file = b.File();
+    if (c.headerSize > 40) {  // the masks belong inside the longer header
+      file.erase(14 + c.headerSize, b.extra.size());
+      file.replace(14 + 40, b.extra.size(), b.extra);
+      Set32(file, 10, 14 + c.headerSize);
+      Set32(file, 2, static_cast<uint32_t>(file.size()));
+    }
+    CImgFileBmp bmp;
+    ASSERT_EQ(Load(bmp, file), 1) << c.what;
+    EXPECT_EQ(bmp.GetPixelFormat(), PF_BIT32);
+    EXPECT_EQ(Row(bmp, 0), c.want + std::string(4, '\0')) << c.what;
+  }
+  // Masks that are not one run of bits each are refused.
+  Bmp odd;
+  odd.bits = 32;
+  odd.width = 1;
+  odd.height = 1;
+  odd.compression = BI_BITFIELDS;
+  for (uint32_t m : {0x00FF00FFu, 0x0000FF00u, 0x00000000u}) Put32(odd.extra, m);
+  odd.pixels = std::string(4, 'x');
+  CImgFileBmp bmp;
+  EXPECT_EQ(Load(bmp, odd.File()), -1);
 }
 
 // --- writing ---

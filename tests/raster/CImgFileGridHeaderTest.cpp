@@ -86,13 +86,46 @@ TEST(GridHeader, WhatIsNoGridIsRefusedWithAMessage) {
     EXPECT_NE(VtGetErrorMsgObj()->GetMessage().Find(c.says), -1)
         << c.text << " -> " << VtGetErrorMsgObj()->GetMessage().str();
   }
-  // A cell with a decimal comma ends its row with a message that says so.
-  dir.Put("comma.asc", "ncols 2\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1\n1,5 2\n");
+  // A cell that is no number ends its row with a message naming it.
+  dir.Put("text.asc", "ncols 2\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1\n1,5,0 2\n");
   CImgFileGrid grid;
-  ASSERT_EQ(LoadEsri(grid, dir / "comma.asc", PF_FLOAT32), 1);
+  ASSERT_EQ(LoadEsri(grid, dir / "text.asc", PF_FLOAT32), 1);
   CImgScanLine line(PF_FLOAT32, 8);
   EXPECT_EQ(grid.ReadScanLine(0, line), -1);
-  EXPECT_NE(VtGetErrorMsgObj()->GetMessage().Find("decimal comma"), -1);
+  EXPECT_NE(VtGetErrorMsgObj()->GetMessage().Find("\"1,5,0\" is not a number"), -1);
+}
+
+// Grids shaped like those of GDAL's own test data (tests/data/aaigrid).
+TEST(GridHeader, GridsFromTheWild) {
+  const std::string data = std::string(VTFMT_SOURCE_DIR) + "/tests/data/aaigrid/";
+  // Decimal commas in header and cells, one cell a line, blank lines: GDAL's cells.
+  GdalGrid g;
+  ASSERT_TRUE(GdalReadGrid(data + "pixel_per_line_comma.asc", g));
+  CImgFileGrid comma;
+  ASSERT_EQ(LoadEsri(comma, data + "pixel_per_line_comma.asc", PF_FLOAT64), 1);
+  CRect2D b;
+  comma.GetGeoReference(b);
+  EXPECT_EQ(b, CRect2D(g.gt[0], g.gt[3], g.gt[0] + 4 * g.gt[1], g.gt[3] + 3 * g.gt[5]));
+  CImgScanLine line(PF_FLOAT64, 32);
+  for (int r = 0; r < 3; ++r) {
+    ASSERT_GE(comma.ReadScanLine(r, line), 0) << r;
+    for (int c = 0; c < 4; ++c) EXPECT_EQ(line.GetValue(c), g.values[r * 4 + c]) << r << " " << c;
+  }
+  // No data "nan": NaN cells are no-data cells.
+  CImgFileGrid nanNoData;
+  ASSERT_EQ(LoadEsri(nanNoData, data + "nodata_nan.asc", PF_FLOAT64), 1);
+  EXPECT_TRUE(nanNoData.m_bHasNoData);
+  ASSERT_GE(nanNoData.ReadScanLine(0, line), 0);
+  EXPECT_EQ(line.GetValue(0), -9999);
+  EXPECT_EQ(line.GetValue(1), -1);
+  // Cells that start with nan, no no-data line.
+  CImgFileGrid nans;
+  ASSERT_EQ(LoadEsri(nans, data + "starting_with_nan.asc", PF_FLOAT64), 1);
+  EXPECT_EQ(nans.GetWidth(), 5u);
+  CImgScanLine five(PF_FLOAT64, 40);
+  for (int r = 0; r < 3; ++r) ASSERT_GE(nans.ReadScanLine(r, five), 0);
+  EXPECT_TRUE(std::isnan(five.GetValue(1)));
+  EXPECT_EQ(five.GetValue(2), 1.0);
 }
 
 // Sets a comma-decimal locale for one test, as a host application may.

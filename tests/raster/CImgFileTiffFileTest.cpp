@@ -112,7 +112,7 @@ TEST(CImgFileTiffHostile, TruncatedAndMisusedFilesFailRowByRow) {
         int failed = 0;
         for (long row = 0; row < static_cast<long>(t.GetHeight()); ++row) failed += t.ReadScanLine(row, line) < 0;
         EXPECT_GT(failed, 0) << compress << (tiled ? " tiled" : "");
-        CImgScanLine shortLine(t.GetPixelFormat(), static_cast<long>(t.GetWidthBytes()) - 1);
+        CImgScanLine shortLine(t.GetPixelFormat(), static_cast<long>(t.GetScanLineSize()) - 1);
         EXPECT_EQ(t.ReadScanLine(0, shortLine), -1);
         EXPECT_EQ(t.ReadScanLine(-1, line), -1);
         EXPECT_EQ(t.ReadScanLine(static_cast<long>(t.GetHeight()), line), -1);

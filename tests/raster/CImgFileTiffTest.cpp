@@ -201,6 +201,7 @@ TEST(CImgFileTiffPeer, FilesWeWriteReadBackIdenticallyInGdal) {
 }
 
 TEST(CImgFileTiffPeer, ColourMapsReadBackExactly) {
+  GDALAllRegister();
   ScratchDir dir;
   for (ImgPixelFormat format : {PF_BIT1, PF_BIT4, PF_BIT8}) {
     const int n = CVtImgToolkit::PaletteSize(format);
@@ -380,6 +381,7 @@ TEST(CImgFileTiff, ReadTiledGivesBlueFirstTilesAndReportsFailure) {
 }
 
 TEST(CImgFileTiff, NoDataSentinelsByDataType) {
+  GDALAllRegister();
   ScratchDir dir;
   struct Case {
     GDALDataType type;
@@ -444,6 +446,37 @@ TEST(CImgFileTiff, FieldsAreReadOnlyIntoWhatHoldsThem) {
   EXPECT_EQ(t.GetTiffField(TIFFTAG_TILEOFFSETS, &v), 0);       // an array
   EXPECT_EQ(t.GetBandCount(), 3);
   EXPECT_EQ(t.GetBits(), 8);
+}
+
+}  // namespace
+
+namespace {
+
+// Bottom-up writers read a TIFF from its last row: compressed strips of many
+// rows, one strip for the whole image among them, give GDAL's rows.
+TEST(CImgFileTiffPeer, RowsReadBackwardsFromCompressedStrips) {
+  ScratchDir dir;
+  for (const char* rows : {"BLOCKYSIZE=16", "BLOCKYSIZE=45"}) {
+    for (const char* compress : {"COMPRESS=DEFLATE", "COMPRESS=LZW", "COMPRESS=JPEG"}) {
+      TiffSpec spec;
+      spec.options = {rows, compress};
+      ASSERT_TRUE(GdalWriteTiff(dir / "b.tif", spec));
+      GdalPixels g;
+      ASSERT_TRUE(GdalReadPixels(dir / "b.tif", g));
+      CImgFileTiff t;
+      ASSERT_TRUE(Load(t, dir / "b.tif"));
+      CImgScanLine line(t.GetPixelFormat(), static_cast<long>(t.GetWidthBytes()));
+      for (int y = g.height - 1; y >= 0; --y) {
+        ASSERT_GE(t.ReadScanLine(y, line), 0) << rows << " " << compress << " row " << y;
+        ASSERT_EQ(std::memcmp(line.GetData(), g.Row(y), 75 * 3), 0) << rows << " " << compress << " row " << y;
+      }
+      // And forwards again, skipping rows, after them.
+      for (int y : {3, 4, 20, 21, 44, 0}) {
+        ASSERT_GE(t.ReadScanLine(y, line), 0) << rows << " " << compress << " row " << y;
+        EXPECT_EQ(std::memcmp(line.GetData(), g.Row(y), 75 * 3), 0) << y;
+      }
+    }
+  }
 }
 
 }  // namespace

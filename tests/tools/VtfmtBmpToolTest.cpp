@@ -4,6 +4,7 @@
 #include <gdal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -168,21 +169,129 @@ std::string SixteenBit(uint32_t red, uint32_t green, uint32_t blue) {
   return f;
 }
 
-// 16-bit pixels are written without masks, as 5-5-5: a 5-5-5 source keeps
-// its colours, a 5-6-5 one is refused rather than written in other colours.
-TEST_F(VtfmtBmpTest, ConvertSixteenBitKeepsColoursOrRefuses) {
-  dir.Put("555.bmp", SixteenBit(0x7C00, 0x03E0, 0x001F));
-  ASSERT_EQ(Run("convert " + Quote(dir / "555.bmp") + " " + Quote(dir / "555out.bmp")), 0) << err;
-  Picture source, copy;
-  ASSERT_TRUE(GdalRead(dir / "555.bmp", source));
-  ASSERT_TRUE(GdalRead(dir / "555out.bmp", copy));
-  EXPECT_EQ(copy.bands, 3);
-  EXPECT_EQ(copy.pixels, source.pixels);
-
-  dir.Put("565.bmp", SixteenBit(0xF800, 0x07E0, 0x001F));
-  EXPECT_EQ(Run("convert " + Quote(dir / "565.bmp") + " " + Quote(dir / "565out.bmp")), 1);
-  EXPECT_NE(err.find("5-5-5"), std::string::npos) << err;
-  EXPECT_FALSE(dir.Exists("565out.bmp"));
+// The colours ImageMagick shows for `path`, red, green, blue, top row first.
+std::string ImageMagickColours(const ScratchDir& dir, const std::string& path) {
+  const std::string rgb = dir / "colours.rgb";
+  if (std::system(
+          ("convert " + Quote(path) + " -alpha off -depth 8 rgb:" + Quote(rgb) + " 2>/dev/null").c_str()) !=
+      0)
+    return "convert failed on " + path;
+  return dir.Get("colours.rgb");
 }
 
+int Shell(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()); }
+
+// Bitmaps of every header, depth and colour layout that readers meet,
+// converted bitmap to bitmap: the copy shows the colours the source shows.
+TEST_F(VtfmtBmpTest, ConvertKeepsTheColoursImageMagickShows) {
+  const std::string src = "convert -size 29x7 -seed 2 plasma:fractal ";
+  struct Made {
+    const char* name;
+    std::string options;
+  };
+  const std::vector<Made> made = {
+      {"os2-8.bmp", "-colors 100 -type Palette BMP2:"},
+      {"os2-4.bmp", "-colors 12 -type Palette BMP2:"},
+      {"os2-1.bmp", "-colors 2 -type Palette BMP2:"},
+      {"565.bmp", "-define bmp:subtype=RGB565 BMP:"},
+      {"555.bmp", "-define bmp:subtype=RGB555 BMP:"},
+      {"1555.bmp", "-alpha set -channel A -fx 'i>10' +channel -define bmp:subtype=ARGB1555 BMP:"},
+      {"alpha32.bmp", "-alpha set -channel A -fx 'j/h' +channel BMP:"},
+      {"rle8.bmp", "-colors 60 -type Palette -compress RLE BMP3:"},
+  };
+  std::vector<std::string> names;
+  for (const Made& m : made) {
+    ASSERT_EQ(Shell(src + m.options + Quote(dir / m.name)), 0) << m.name;
+    names.push_back(m.name);
+  }
+  // Crafted: 5-6-5 masks after a 40-byte header, and 32 bits with red in
+  // the low byte.
+  dir.Put("565-40.bmp", SixteenBit(0xF800, 0x07E0, 0x001F));
+  names.push_back("565-40.bmp");
+  std::string xbgr = "BM";
+  auto put = [&xbgr](uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) xbgr += static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  put(66 + 3 * 2 * 4, 4);
+  put(0, 4);
+  put(66, 4);
+  for (uint32_t v : {40u, 3u, 2u}) put(v, 4);
+  put(1, 2);
+  put(32, 2);
+  for (uint32_t v : {3u, 0u, 2835u, 2835u, 0u, 0u, 0xFFu, 0xFF00u, 0xFF0000u}) put(v, 4);
+  for (uint32_t px : {0x0000FFu, 0x00FF00u, 0xFF0000u, 0x102030u, 0xFFFFFFu, 0x808000u}) put(px, 4);
+  dir.Put("xbgr.bmp", xbgr);
+  names.push_back("xbgr.bmp");
+
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const std::string want = ImageMagickColours(dir, dir / name);
+    ASSERT_EQ(Run("convert " + Quote(dir / name) + " " + Quote(dir / "copy.bmp")), 0) << err;
+    EXPECT_EQ(ImageMagickColours(dir, dir / "copy.bmp"), want);
+    // GDAL sees the same colours in the copy.
+    Picture copy;
+    ASSERT_TRUE(GdalRead(dir / "copy.bmp", copy));
+    std::string gdal;
+    for (int y = 0; y < copy.height; ++y)
+      for (int x = 0; x < copy.width; ++x) {
+        if (copy.bands == 1) {  // through the colour table
+          const GDALColorEntry& e = copy.colors.at(copy.At(x, y, 0));
+          gdal += {static_cast<char>(e.c1), static_cast<char>(e.c2), static_cast<char>(e.c3)};
+        } else {
+          for (int c = 0; c < 3; ++c) gdal += static_cast<char>(copy.At(x, y, c));
+        }
+      }
+    EXPECT_EQ(gdal, want);
+    std::remove((dir / "copy.bmp").c_str());
+  }
+}
+
+// Bitmaps that are not read (embedded PNG or JPEG, four masks after a short
+// header, 2- and 64-bit pixels, masks that are not runs of bits, a file cut
+// short) fail in one line naming the reason, and leave no output behind.
+TEST_F(VtfmtBmpTest, WhatIsNotReadIsRefusedInOneLine) {
+  struct Case {
+    const char* name;
+    size_t at;
+    uint32_t value;
+    int bytes;
+    const char* reason;
+  };
+  const std::vector<Case> cases = {
+      {"png.bmp", 30, 5, 4, "compression"},      {"jpeg.bmp", 30, 4, 4, "compression"},
+      {"alphabf.bmp", 30, 6, 4, "compression"},  {"two.bmp", 28, 2, 2, "bit count"},
+      {"sixtyfour.bmp", 28, 64, 2, "bit count"}, {"gappy.bmp", 54, 0xF00F, 4, "mask"},
+      {"short.bmp", 2, 0, 0, "holds"},
+  };
+  const std::string good = SixteenBit(0xF800, 0x07E0, 0x001F);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string f = good;
+    for (int i = 0; i < c.bytes; ++i) f[c.at + i] = static_cast<char>((c.value >> (8 * i)) & 0xFF);
+    if (c.bytes == 0) f.resize(f.size() - 3);
+    dir.Put(c.name, f);
+    EXPECT_EQ(Run("convert " + Quote(dir / c.name) + " " + Quote(dir / "out.bmp")), 1);
+    EXPECT_NE(err.find(c.reason), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_FALSE(dir.Exists("out.bmp"));
+  }
+}
+
+// A header that claims more than the file holds fails at once, before
+// anything is sized by it: a 566-byte file whose row alone would be 2 GB.
+TEST_F(VtfmtBmpTest, HeadersLargerThanTheFileFailFast) {
+  std::string f = SixteenBit(0x7C00, 0x03E0, 0x001F);
+  f.resize(566, 'x');
+  const int32_t width = 0x3FFFFFF0;  // 2 GB rows of 16 bits
+  f.replace(18, 4, reinterpret_cast<const char*>(&width), 4);
+  dir.Put("huge.bmp", f);
+  for (const char* command : {"dump ", "info ", "convert "}) {
+    std::string out;
+    const std::string extra = std::string(command) == "convert " ? " " + Quote(dir / "out.bmp") : "";
+    EXPECT_EQ(Run(command + Quote(dir / "huge.bmp") + extra, &out), 1) << command;
+    EXPECT_NE(err.find("holds"), std::string::npos) << err;
+    EXPECT_TRUE(out.empty()) << command;
+  }
+  EXPECT_FALSE(dir.Exists("out.bmp"));
+}
 }  // namespace

@@ -73,7 +73,9 @@ class ToolDriver {
   virtual void TakeCells(CImgFile& file) const {}
   // True when the writer stores pictures, whose pixels are colours.
   virtual bool WritesPictures() const { return false; }
-  // True when palette entries hold red, green, blue, 0 (false: blue first).
+  // True when the palette entries of `file` hold red, green, blue, 0; false
+  // for blue, green, red, 0 (Windows bitmaps). Convert swaps red and blue
+  // when reader and writer differ.
   virtual bool PaletteRedFirst(CImgFile& file) const { return false; }
   virtual InfoLines ExtraInfo(CImgFile& file) const { return {}; }
 

@@ -392,7 +392,10 @@ int Convert(const Arguments& args) {
     CImgFile::CreateGrayPalette(dst->m_Palette, 256);
   else
     dst->SetPalette(src.m_Palette);
-  if (r.driver->PaletteRedFirst(src) != writer->PaletteRedFirst(*dst))
+  // Colour tables of indexed images only: other formats may keep other
+  // things there (a bitmap's 16-bit colour masks).
+  if (CVtImgToolkit::PaletteSize(src.GetPixelFormat()) > 0 &&
+      r.driver->PaletteRedFirst(src) != writer->PaletteRedFirst(*dst))
     for (int i = 0; i < dst->m_Palette.GetSize(); ++i) std::swap(dst->m_Palette[i].peRed, dst->m_Palette[i].peBlue);
   const bool swapColours = r.driver->RowsRedFirst(src) != writer->RowsRedFirst(*dst);
   if (cells && !scaling) writer->TakeCells(*dst);

@@ -25,18 +25,24 @@ class BmpDriver final : public ToolDriver {
     return kNoMatch;
   }
 
-  std::unique_ptr<CImgFile> Create() const override { return std::make_unique<CImgFileBmp>(); }
+  // 16-bit pixels come out as 24-bit colours through their masks, so every
+  // writer (a bitmap one included) gets the colours, whatever the masks.
+  std::unique_ptr<CImgFile> Create() const override {
+    auto bmp = std::make_unique<CImgFileBmp>();
+    bmp->m_bSixteenAsRgb = true;
+    return bmp;
+  }
 
-  bool BottomUp(CImgFile& file) const override { return static_cast<CImgFileBmp&>(file).m_dwTopDown == 0; }
-  bool WritesPictures() const override { return true; }
-  // OS/2 colour tables are kept red first; Windows ones blue first.
+  // OS/2 headers keep their colours red first.
   bool PaletteRedFirst(CImgFile& file) const override {
     return static_cast<CImgFileBmp&>(file).m_wHeaderKind == CImgFileBmp::kOs2Header;
   }
 
+  bool BottomUp(CImgFile& file) const override { return static_cast<CImgFileBmp&>(file).m_dwTopDown == 0; }
+  bool WritesPictures() const override { return true; }
   // The writer stores 16-bit pixels without colour masks, which readers take
-  // for 5-5-5. Pixels of other masks (a 5-6-5 bitmap's, which the reader
-  // keeps in the palette) would change colour, so they are refused.
+  // for 5-5-5. 16-bit pixels of other masks from other sources (bitmaps are
+  // read as 24-bit colours) would change colour, so they are refused.
   bool SaveHeader(CImgFile& file, std::string& reason) const override {
     const CArray<PALETTEENTRY, PALETTEENTRY>& masks = file.m_Palette;
     // A 16-bit source with a grey palette (a TIFF's) holds single samples,

@@ -1,0 +1,50 @@
+// Feeds arbitrary bytes to the GIF driver. The first two bytes steer the
+// reads: how the scan line is sized (exact, one byte short, with slack) and
+// in which order rows are read; the rest is the file.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "raster/CVtImgFileGIF.h"
+
+namespace {
+std::string Path() {
+  static std::string path = [] {
+    char templ[] = "/tmp/vtfmt-fuzz-gif-XXXXXX";
+    std::string d = mkdtemp(templ) ? templ : "/tmp";
+    return d + "/f.gif";
+  }();
+  return path;
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  const std::string path = Path();
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return 0;
+  std::fwrite(data + 2, 1, size - 2, f);
+  std::fclose(f);
+
+  CVtImgFileGIF gif;
+  if (gif.OpenForRead(path.c_str()) && gif.LoadImage() == 1) {
+    const long bytes = static_cast<long>(gif.GetWidthBytes());
+    const long slack = data[0] % 3 == 0 ? 0 : data[0] % 3 == 1 ? -1 : 7;
+    CImgScanLine line(gif.GetPixelFormat(), bytes + slack > 0 ? bytes + slack : 0);
+    const long height = static_cast<long>(gif.GetHeight());
+    // Every row, then a few from outside the image, in an order the input picks.
+    uint32_t state = data[1];
+    for (long i = 0; i < height + 4; ++i) {
+      state = state * 1103515245u + 12345u;
+      const long row = data[1] & 1 ? (state >> 8) % static_cast<uint32_t>(height + 4) - 2 : i - 2;
+      gif.ReadScanLine(row, line);
+    }
+    CPaletteArray palette;
+    gif.GetPalette(palette);
+  }
+  gif.Close();
+  return 0;
+}

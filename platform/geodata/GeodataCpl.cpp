@@ -1,0 +1,121 @@
+#include "platform/geodata/GeodataCpl.h"
+
+#include <dlfcn.h>
+
+#include <cstdarg>
+#include <cstdlib>
+#include <string>
+
+#ifndef VTFMT_GEODATA_LIBRARY
+#error "VTFMT_GEODATA_LIBRARY names the geodata library to load"
+#endif
+
+namespace vtgeo {
+namespace {
+
+// The entry points used, resolved once. A library that cannot be loaded
+// leaves them null: errors are then kept here, and files opened with stdio.
+struct Entries {
+  void (*error)(int, int, const char*, ...) = nullptr;
+  void (*reset)() = nullptr;
+  const char* (*lastMessage)() = nullptr;
+  int (*lastNumber)() = nullptr;
+  FILE* (*open)(const char*, const char*) = nullptr;
+  int (*close)(FILE*) = nullptr;
+  int (*seek)(FILE*, long, int) = nullptr;
+  long (*tell)(FILE*) = nullptr;
+  void (*rewind)(FILE*) = nullptr;
+  bool loaded = false;
+};
+
+template <class F>
+void Bind(void* library, const char* name, F& entry) {
+  entry = reinterpret_cast<F>(dlsym(library, name));
+}
+
+const Entries& Get() {
+  static const Entries entries = [] {
+    Entries e;
+    void* library = dlopen(VTFMT_GEODATA_LIBRARY, RTLD_NOW | RTLD_GLOBAL);
+    if (!library) return e;
+    Bind(library, "CPLError", e.error);
+    Bind(library, "CPLErrorReset", e.reset);
+    Bind(library, "CPLGetLastErrorMsg", e.lastMessage);
+    Bind(library, "CPLGetLastErrorNo", e.lastNumber);
+    Bind(library, "VSIFOpen", e.open);
+    Bind(library, "VSIFClose", e.close);
+    Bind(library, "VSIFSeek", e.seek);
+    Bind(library, "VSIFTell", e.tell);
+    Bind(library, "VSIRewind", e.rewind);
+    e.loaded = e.error && e.reset && e.lastMessage && e.lastNumber && e.open && e.close && e.seek && e.tell &&
+               e.rewind;
+    if (!e.loaded) e = Entries();
+    return e;
+  }();
+  return entries;
+}
+
+// Without the library: the last error, kept here.
+thread_local std::string g_message;
+thread_local int g_number = 0;
+
+}  // namespace
+
+void CPLError(CPLErr level, CPLErrorNum number, const char* format, ...) {
+  char text[2048];
+  va_list ap;
+  va_start(ap, format);
+  std::vsnprintf(text, sizeof text, format, ap);
+  va_end(ap);
+  const Entries& e = Get();
+  if (e.loaded) return e.error(level, number, "%s", text);
+  g_message = text;
+  g_number = number;
+}
+
+void CPLErrorReset() {
+  const Entries& e = Get();
+  if (e.loaded) return e.reset();
+  g_message.clear();
+  g_number = 0;
+}
+
+const char* CPLGetLastErrorMsg() {
+  const Entries& e = Get();
+  return e.loaded ? e.lastMessage() : g_message.c_str();
+}
+
+CPLErrorNum CPLGetLastErrorNo() {
+  const Entries& e = Get();
+  return e.loaded ? e.lastNumber() : g_number;
+}
+
+FILE* VSIFOpen(const char* path, const char* mode) {
+  const Entries& e = Get();
+  return e.loaded ? e.open(path, mode) : std::fopen(path, mode);
+}
+
+int VSIFClose(FILE* file) {
+  const Entries& e = Get();
+  return e.loaded ? e.close(file) : std::fclose(file);
+}
+
+int VSIFSeek(FILE* file, long offset, int whence) {
+  const Entries& e = Get();
+  return e.loaded ? e.seek(file, offset, whence) : std::fseek(file, offset, whence);
+}
+
+long VSIFTell(FILE* file) {
+  const Entries& e = Get();
+  return e.loaded ? e.tell(file) : std::ftell(file);
+}
+
+void VSIRewind(FILE* file) {
+  const Entries& e = Get();
+  if (e.loaded) return e.rewind(file);
+  std::rewind(file);
+}
+
+bool GeodataLoaded() { return Get().loaded; }
+
+}  // namespace vtgeo

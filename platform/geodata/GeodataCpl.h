@@ -1,0 +1,44 @@
+// The geodata library's file and error layer (CPL), bound when first used.
+// The library is loaded on the first call, so a process that never reads a
+// format handled through it does not pay for loading it and the hundred
+// libraries behind it. Names and values are the geodata library's own;
+// they live in this namespace so that they never stand in for its symbols.
+#pragma once
+
+#include <cstdio>
+
+namespace vtgeo {
+
+enum CPLErr { CE_None = 0, CE_Debug = 1, CE_Warning = 2, CE_Failure = 3, CE_Fatal = 4 };
+typedef int CPLErrorNum;
+// The library's own header makes these macros of the same values.
+#ifndef CPLE_None
+enum : CPLErrorNum {
+  CPLE_None = 0,
+  CPLE_AppDefined = 1,
+  CPLE_OutOfMemory = 2,
+  CPLE_FileIO = 3,
+  CPLE_OpenFailed = 4,
+  CPLE_IllegalArg = 5,
+  CPLE_NotSupported = 6,
+  CPLE_AssertionFailed = 7,
+};
+#endif
+
+// Records an error with the geodata library (formatted here, printf style).
+void CPLError(CPLErr level, CPLErrorNum number, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+void CPLErrorReset();
+const char* CPLGetLastErrorMsg();
+CPLErrorNum CPLGetLastErrorNo();
+
+FILE* VSIFOpen(const char* path, const char* mode);
+int VSIFClose(FILE* file);
+int VSIFSeek(FILE* file, long offset, int whence);
+long VSIFTell(FILE* file);
+void VSIRewind(FILE* file);
+
+// True once the geodata library has been loaded into the process.
+bool GeodataLoaded();
+
+}  // namespace vtgeo
