@@ -1,5 +1,6 @@
 // The compressed E00 stream: decoding, encoding, cutting into physical lines.
 #include "vector/e00/E00Codec.h"
+#include "vector/e00/E00Reader.h"
 
 #include <cpl_error.h>
 #include <gtest/gtest.h>
@@ -230,16 +231,18 @@ TEST_F(E00CodecTest, PhysicalLinesLoseTheirLineEndAndNuls) {
   std::fwrite(bytes.data(), 1, bytes.size(), fp);
   std::rewind(fp);
   char line[e00::kLineBufferSize];
-  EXPECT_EQ(e00::ReadPhysicalLine(fp, line), 7);
+  e00::LineFile file;
+  file.Attach(fp);
+  EXPECT_EQ(file.Read(line), 7);
   EXPECT_STREQ(line, "ab cd");
-  EXPECT_EQ(e00::ReadPhysicalLine(fp, line), 1);
+  EXPECT_EQ(file.Read(line), 1);
   EXPECT_STREQ(line, "");
-  EXPECT_EQ(e00::ReadPhysicalLine(fp, line), 255);
-  EXPECT_EQ(e00::ReadPhysicalLine(fp, line), 46);
+  EXPECT_EQ(file.Read(line), 255);
+  EXPECT_EQ(file.Read(line), 46);
   EXPECT_EQ(std::string(line), std::string(45, 'x'));
-  EXPECT_EQ(e00::ReadPhysicalLine(fp, line), 4);
+  EXPECT_EQ(file.Read(line), 4);
   EXPECT_STREQ(line, "last");
-  EXPECT_EQ(e00::ReadPhysicalLine(fp, line), 0);
+  EXPECT_EQ(file.Read(line), 0);
   std::fclose(fp);
 }
 

@@ -10,41 +10,55 @@
 #include "platform/posix/PathCase.h"
 #include "platform/vtcore/CVtErrorMsg.h"
 #include "vector/e00/E00Codec.h"
+#include "vector/e00/E00Reader.h"
 
-// The read stream: the current volume and the decoder's state.
-struct CVtE00ReadRecord {
-  FILE* fp;
-  int bCompressed;
-  int nLineCount;  // physical lines since opening or rewinding, across volumes
-  e00::DecodeBuffer dec;
-};
-
-// The write stream.
-struct CVtE00WriteRecord {
-  FILE* fp;
-  int nLevel;
-  int nLinesWritten;
-  e00::PendingBuffer pending;
-};
-
-namespace {
-
-// Volume bookkeeping of the read stream, one for the process.
-struct VolumeSet {
+// The read stream: the shared reader over the current volume, with the
+// volume bookkeeping of this reader: the stream runs on from one volume into
+// the next without a break, and the line count does not restart.
+struct CVtE00ReadRecord : e00::ReadCore {
+  e00::LineFile file;
   std::string baseName;  // the opened path without its extension
   int counter = 0;       // number of the last volume switched to
   unsigned long totalLength = 0;
   int volumes = 0;
+  std::string volumeName;  // the current volume's path
+  bool truncated = false;
+
+  ~CVtE00ReadRecord() override { CloseStream(); }
+
+  void CloseStream() {
+    if (file.Stream()) VSIFClose(file.Stream());
+    file.Attach(nullptr);
+  }
+  std::string VolumeName(int volume) const;
+  // Ends the stream as truncated: records the failure.
+  void Truncated(const char* why) {
+    CPLError(CE_Failure, CPLE_FileIO, "%s is truncated: %s", volumeName.c_str(), why);
+    truncated = true;
+    dec.bEnd = 1;
+  }
+
+ protected:
+  int ReadPhysical(char* line) override;
+  void RewindPhysical() override { file.Seek(0); }
+  void UngetFailed() override {
+    CPLError(CE_Failure, CPLE_AssertionFailed,
+             "UNEXPECTED INTERNAL ERROR: _UngetSourceChar() failed while reading line %ld.",
+             static_cast<long>(nLineCount));
+  }
 };
-VolumeSet g_volumes;
+
+// The write stream.
+struct CVtE00WriteRecord {
+  e00::LineWriter out;
+  int nLevel = 0;
+  int nLinesWritten = 0;
+  e00::PendingBuffer pending{};
+};
+
+namespace {
 
 constexpr int kLastVolume = 99;
-
-std::string VolumeName(int volume) {
-  char suffix[16];
-  std::snprintf(suffix, sizeof suffix, ".E%02d", volume);
-  return g_volumes.baseName + suffix;
-}
 
 FILE* OpenForRead(const std::string& path) { return VSIFOpen(VtResolvePathCase(path).c_str(), "rt"); }
 
@@ -54,136 +68,111 @@ unsigned long FileSize(FILE* fp) {
   return size < 0 ? 0 : static_cast<unsigned long>(size);
 }
 
-// Reads the next physical line; at the end of a volume the stream runs on
-// into the next one without a break.
-void ReadSourceLine(CVtE00ReadRecord* r) {
-  e00::DecodeBuffer& dec = r->dec;
-  if (dec.bEnd) return;
-  dec.nSrcIndex = 0;
-  int taken = e00::ReadPhysicalLine(r->fp, dec.szSrcLine);
-  if (taken == 0) {
-    FILE* next = ++g_volumes.counter <= kLastVolume ? OpenForRead(VolumeName(g_volumes.counter)) : nullptr;
-    if (next) {
-      VSIFClose(r->fp);
-      r->fp = next;
-      taken = e00::ReadPhysicalLine(r->fp, dec.szSrcLine);
-    }
-    if (taken == 0) {
-      dec.bEnd = 1;
-      return;
-    }
-  }
-  ++r->nLineCount;
+}  // namespace
+
+std::string CVtE00ReadRecord::VolumeName(int volume) const {
+  char suffix[16];
+  std::snprintf(suffix, sizeof suffix, ".E%02d", volume);
+  return baseName + suffix;
 }
+
+// At the end of a volume the stream runs on into the next one, unless the
+// volume's last line was cut short: then the set is truncated.
+int CVtE00ReadRecord::ReadPhysical(char* line) {
+  int taken = file.Read(line);
+  while (taken == 0 && counter < kLastVolume) {
+    const std::string name = VolumeName(counter + 1);
+    FILE* next = OpenForRead(name);
+    if (!next) break;
+    ++counter;
+    if (!file.LastHadLineEnd()) {
+      VSIFClose(next);
+      Truncated("its last line is cut short before the next volume.");
+      return 0;
+    }
+    CloseStream();
+    file.Attach(next);
+    volumeName = name;
+    taken = file.Read(line);
+  }
+  return taken;
+}
+
+namespace {
 
 void ReadRewind(CVtE00ReadRecord* r) {
   CPLErrorReset();
-  r->dec.szSrcLine[0] = '\0';
-  r->dec.szOutLine[0] = '\0';
-  r->dec.nSrcIndex = 0;
-  r->nLineCount = 0;
-  VSIRewind(r->fp);
-  r->dec.bEnd = 0;
+  r->truncated = false;
+  r->Rewind();
 }
 
 void ReadClose(CVtE00ReadRecord* r) {
   CPLErrorReset();
-  if (r->fp) VSIFClose(r->fp);
-  CPLFree(r);
-  g_volumes.totalLength = 0;
-  g_volumes.volumes = 0;
+  delete r;
 }
 
 CVtE00ReadRecord* ReadOpen(const std::string& path) {
   CPLErrorReset();
-  g_volumes.totalLength = 0;
-  g_volumes.volumes = 0;
   const std::string resolved = VtResolvePathCase(path);
   FILE* fp = VSIFOpen(resolved.c_str(), "rt");
   if (!fp) {
     CPLError(CE_Failure, CPLE_OpenFailed, "Failed to open %s: %s", path.c_str(), "unknown");
     return nullptr;
   }
-  auto* r = static_cast<CVtE00ReadRecord*>(CPLCalloc(1, sizeof(CVtE00ReadRecord)));
-  r->fp = fp;
+  auto* r = new CVtE00ReadRecord;
+  r->file.Attach(fp);
+  r->volumeName = path;
   // The bookkeeping is this file's before anything reads: the compression
   // test may run past the end of a file of one line.
   const size_t slash = path.rfind('/');
   const size_t dot = path.rfind('.');
-  g_volumes.baseName =
-      dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(0, dot) : path;
-  g_volumes.counter = 0;
+  r->baseName = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(0, dot) : path;
+  r->counter = 0;
 
-  ReadSourceLine(r);
-  if (std::strncmp(r->dec.szSrcLine, "EXP", 3) != 0) {
-    VSIFClose(r->fp);
-    CPLFree(r);
+  if (!r->TestOpen()) {
+    delete r;
     CPLError(CE_Failure, CPLE_OpenFailed, "%s is not a valid E00 file.", path.c_str());
     return nullptr;
   }
-  do {
-    ReadSourceLine(r);
-  } while (!r->dec.bEnd && (r->dec.szSrcLine[0] == '\0' || r->dec.szSrcLine[0] == ' '));
-  r->bCompressed = !r->dec.bEnd && e00::IsCompressedLine(r->dec.szSrcLine);
-  if (g_volumes.counter != 0) {
+  if (r->counter != 0) {
     // The test went on into a later volume: start again from the first.
     FILE* first = VSIFOpen(resolved.c_str(), "rt");
     if (!first) {
-      ReadClose(r);
+      delete r;
       CPLError(CE_Failure, CPLE_OpenFailed, "Failed to open %s: %s", path.c_str(), "unknown");
       return nullptr;
     }
-    VSIFClose(r->fp);
-    r->fp = first;
-    g_volumes.counter = 0;
+    r->CloseStream();
+    r->file.Attach(first);
+    r->volumeName = path;
+    r->counter = 0;
+    r->Rewind();
   }
-  ReadRewind(r);
+  CPLErrorReset();
+  r->truncated = false;
 
-  g_volumes.totalLength = FileSize(r->fp);
-  VSIRewind(r->fp);
-  g_volumes.volumes = 1;
+  r->totalLength = FileSize(r->file.Stream());
+  r->file.Seek(0);
+  r->volumes = 1;
   for (int i = 1; i <= kLastVolume; ++i) {
-    FILE* volume = OpenForRead(VolumeName(i));
+    FILE* volume = OpenForRead(r->VolumeName(i));
     if (!volume) break;
-    g_volumes.totalLength += FileSize(volume);
-    ++g_volumes.volumes;
+    r->totalLength += FileSize(volume);
+    ++r->volumes;
     VSIFClose(volume);
   }
   return r;
 }
 
-struct RecordSource : e00::LineSource {
-  explicit RecordSource(CVtE00ReadRecord* record) : r(record) {}
-  void ReadNextSourceLine() override { ReadSourceLine(r); }
-  long LineNumber() const override { return r->nLineCount; }
-  void UngetFailed() override {
-    CPLError(CE_Failure, CPLE_AssertionFailed,
-             "UNEXPECTED INTERNAL ERROR: _UngetSourceChar() failed while reading line %d.", r->nLineCount);
-  }
-  CVtE00ReadRecord* r;
-};
-
 const char* ReadNextLine(CVtE00ReadRecord* r) {
   CPLErrorReset();
-  if (!r || r->dec.bEnd) return nullptr;
-  e00::DecodeBuffer& dec = r->dec;
-  const char* line;
-  if (r->bCompressed) {
-    if (r->nLineCount == 0) {
-      ReadSourceLine(r);
-      e00::UncompressHeader(dec.szSrcLine);
-      line = dec.szSrcLine;
-    } else {
-      if (r->nLineCount == 1) ReadSourceLine(r);
-      RecordSource source(r);
-      e00::UncompressNextLine(dec, source);
-      line = dec.szOutLine;
-    }
-  } else {
-    ReadSourceLine(r);
-    line = dec.szSrcLine;
-  }
-  return dec.bEnd && line[0] == '\0' ? nullptr : line;
+  if (!r) return nullptr;
+  const char* line = r->dec.bEnd ? nullptr : r->NextLine();
+  // The data ran out (a decoding failure ends without reaching it) before
+  // the EOS line: the export was cut short.
+  if (!line && !r->truncated && r->bReachedEnd && !r->SawEndOfExport())
+    r->Truncated("the export ends without its EOS line.");
+  return line;
 }
 
 CVtE00WriteRecord* WriteOpen(const std::string& path, int level) {
@@ -193,8 +182,8 @@ CVtE00WriteRecord* WriteOpen(const std::string& path, int level) {
     CPLError(CE_Failure, CPLE_OpenFailed, "Failed to open %s: %s", path.c_str(), "");
     return nullptr;
   }
-  auto* w = static_cast<CVtE00WriteRecord*>(CPLCalloc(1, sizeof(CVtE00WriteRecord)));
-  w->fp = fp;
+  auto* w = new CVtE00WriteRecord;
+  w->out.Attach(fp);
   w->nLevel = level;
   return w;
 }
@@ -207,16 +196,16 @@ int WriteWholeLine(CVtE00WriteRecord* w, const char* prefix, const char* text) {
              static_cast<unsigned long>(prefixLength + textLength), e00::kLineBufferSize - 1);
     return e00::kLineTooLong;
   }
-  if (prefixLength == 0) return e00::WritePhysicalLine(w->fp, text, static_cast<int>(textLength));
+  if (prefixLength == 0) return w->out.Write(text, static_cast<int>(textLength));
   char line[e00::kLineBufferSize];
   std::memcpy(line, prefix, prefixLength);
   std::memcpy(line + prefixLength, text, textLength);
-  return e00::WritePhysicalLine(w->fp, line, static_cast<int>(prefixLength + textLength));
+  return w->out.Write(line, static_cast<int>(prefixLength + textLength));
 }
 
 int WriteNextLine(CVtE00WriteRecord* w, const char* text) {
   CPLErrorReset();
-  if (!w || !w->fp) {
+  if (!w) {
     CPLError(CE_Failure, CPLE_IllegalArg, "Invalid E00WritePtr handle!");
     return e00::kInvalidHandle;
   }
@@ -225,7 +214,7 @@ int WriteNextLine(CVtE00WriteRecord* w, const char* text) {
     e00::PendingBuffer& pending = w->pending;
     int status = e00::CompressLine(pending, text, w->nLevel == CVtE00::E00ComprFull);
     for (int cut; status == e00::kWriteOk && (cut = e00::NextCutLength(pending)) > 0;) {
-      status = e00::WritePhysicalLine(w->fp, pending.szBuf, cut);
+      status = w->out.Write(pending.szBuf, cut);
       e00::DropPending(pending, cut);
     }
     return status;
@@ -239,12 +228,13 @@ int WriteNextLine(CVtE00WriteRecord* w, const char* text) {
 int WriteClose(CVtE00WriteRecord* w) {
   CPLErrorReset();
   int status = e00::kWriteOk;
-  if (w->pending.nLength > 0) status = e00::WritePhysicalLine(w->fp, w->pending.szBuf, w->pending.nLength);
-  if (VSIFClose(w->fp) != 0 && status == e00::kWriteOk) {
+  if (w->pending.nLength > 0) status = w->out.Write(w->pending.szBuf, w->pending.nLength);
+  if (status == e00::kWriteOk) status = w->out.Flush();
+  if (VSIFClose(w->out.Stream()) != 0 && status == e00::kWriteOk) {
     CPLError(CE_Failure, CPLE_FileIO, "Error writing to file: %s", "");
     status = e00::kWriteFailed;
   }
-  CPLFree(w);
+  delete w;
   return status;
 }
 
@@ -261,6 +251,8 @@ int CVtE00::Open(CString& path) {
   m_pReadStream = ReadOpen(path.str());
   return IsLoading();
 }
+
+CString CVtE00::GetLastFailure() { return CString(CPLGetLastErrorMsg()); }
 
 int CVtE00::Create(CString& path, E00CompreeLevel level) {
   Close();
@@ -300,9 +292,7 @@ int CVtE00::WriteNextLine(const char* line) {
 
 unsigned long CVtE00::GetPosition() {
   if (m_pReadStream) {
-    const long p = VSIFTell(m_pReadStream->fp);
-    if (p < 0) return 0;
-    const unsigned long position = static_cast<unsigned long>(p);
+    const unsigned long position = static_cast<unsigned long>(m_pReadStream->file.Tell());
     if (m_dwLast > position) {
       // Reading has moved into a new volume.
       m_dwTotal += m_dwLast;
@@ -313,15 +303,17 @@ unsigned long CVtE00::GetPosition() {
     return m_dwTotal + position;
   }
   if (m_pWriteStream) {
-    const long p = VSIFTell(m_pWriteStream->fp);
+    const long p = m_pWriteStream->out.Tell();
     return p < 0 ? 0 : static_cast<unsigned long>(p);
   }
   return 0;
 }
 
-unsigned long CVtE00::GetLength() const { return m_pReadStream ? g_volumes.totalLength : 0; }
+unsigned long CVtE00::GetLength() const { return m_pReadStream ? m_pReadStream->totalLength : 0; }
 
-int CVtE00::GetVolumeCount() const { return m_pReadStream ? g_volumes.volumes : 0; }
+int CVtE00::GetVolumeCount() const { return m_pReadStream ? m_pReadStream->volumes : 0; }
+
+int CVtE00::IsTruncated() const { return m_pReadStream && m_pReadStream->truncated; }
 
 int CVtE00::IsCompressed() const {
   if (m_pReadStream) return m_pReadStream->bCompressed;
@@ -340,7 +332,7 @@ void CVtE00::Seek(long offset, unsigned origin) {
   long target = base + offset - static_cast<long>(m_dwTotal);
   if (target < 0) target = 0;
   CVtE00ReadRecord* r = m_pReadStream;
-  if (VSIFSeek(r->fp, target, SEEK_SET) != 0) return;
+  if (!r->file.Seek(target)) return;
   r->dec.szSrcLine[0] = '\0';
   r->dec.nSrcIndex = 0;
   r->dec.bEnd = 0;

@@ -165,25 +165,6 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
   return n;
 }
 
-int ReadPhysicalLine(FILE* fp, char* line) {
-  // Fill the buffer first: the last NUL in it is then the one that ends what
-  // was read, even when the line itself holds NUL bytes.
-  std::memset(line, '\n', kLineBufferSize);
-  if (!std::fgets(line, kLineBufferSize, fp)) {
-    line[0] = '\0';
-    return 0;
-  }
-  const char* end = static_cast<const char*>(memrchr(line, '\0', kLineBufferSize));
-  int length = static_cast<int>(end - line);
-  const int taken = length;
-  for (char* p = static_cast<char*>(std::memchr(line, '\0', static_cast<size_t>(length))); p;
-       p = static_cast<char*>(std::memchr(p, '\0', static_cast<size_t>(line + length - p))))
-    *p = ' ';
-  while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) --length;
-  line[length] = '\0';
-  return taken;
-}
-
 bool IsCompressedLine(const char* line) {
   const size_t length = std::strlen(line);
   return (length == 79 || length == 80) && std::memchr(line, '~', length) != nullptr;
@@ -331,15 +312,6 @@ void DropPending(PendingBuffer& pending, int count) {
   }
   std::memmove(pending.szBuf, pending.szBuf + count, static_cast<size_t>(pending.nLength - count));
   pending.nLength -= count;
-}
-
-int WritePhysicalLine(FILE* fp, const char* text, int length) {
-  if (std::fwrite(text, 1, static_cast<size_t>(length), fp) != static_cast<size_t>(length) ||
-      std::fputc('\n', fp) == EOF) {
-    CPLError(CE_Failure, CPLE_FileIO, "Error writing to file: %s", "");
-    return kWriteFailed;
-  }
-  return kWriteOk;
 }
 
 }  // namespace e00

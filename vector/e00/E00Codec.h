@@ -56,11 +56,6 @@ class LineSource {
 // through CPLError and sets the end flag; what was decoded is kept.
 int UncompressNextLine(DecodeBuffer& buf, LineSource& src);
 
-// Reads one physical line (at most 255 characters, through the line feed)
-// into `line` without its line end; NUL bytes become spaces. Returns the
-// number of bytes taken from the stream, 0 when nothing could be read.
-int ReadPhysicalLine(FILE* fp, char* line);
-
 // True for the first data line of a compressed file: 79 or 80 characters
 // holding a "~".
 bool IsCompressedLine(const char* line);
@@ -88,9 +83,5 @@ int NextCutLength(const PendingBuffer& pending);
 
 // Drops the first `count` characters of the pending buffer.
 void DropPending(PendingBuffer& pending, int count);
-
-// Writes `length` characters and a line feed. Returns kWriteOk or
-// kWriteFailed (reported through CPLError).
-int WritePhysicalLine(FILE* fp, const char* text, int length);
 
 }  // namespace e00
