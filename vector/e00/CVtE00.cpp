@@ -23,6 +23,7 @@ struct CVtE00ReadRecord : e00::ReadCore {
   int volumes = 0;
   std::string volumeName;  // the current volume's path
   bool truncated = false;
+  bool failed = false;  // a failure was recorded since the last read began
 
   ~CVtE00ReadRecord() override { CloseStream(); }
 
@@ -35,6 +36,7 @@ struct CVtE00ReadRecord : e00::ReadCore {
   void Truncated(const char* why) {
     CPLError(CE_Failure, CPLE_FileIO, "%s is truncated: %s", volumeName.c_str(), why);
     truncated = true;
+    failed = true;
     dec.bEnd = 1;
   }
 
@@ -42,6 +44,7 @@ struct CVtE00ReadRecord : e00::ReadCore {
   int ReadPhysical(char* line) override;
   void RewindPhysical() override { file.Seek(0); }
   void UngetFailed() override {
+    failed = true;
     CPLError(CE_Failure, CPLE_AssertionFailed,
              "UNEXPECTED INTERNAL ERROR: _UngetSourceChar() failed while reading line %ld.",
              static_cast<long>(nLineCount));
@@ -54,6 +57,7 @@ struct CVtE00WriteRecord {
   int nLevel = 0;
   int nLinesWritten = 0;
   e00::PendingBuffer pending{};
+  bool failed = false;  // the last write failed
 };
 
 namespace {
@@ -164,14 +168,28 @@ CVtE00ReadRecord* ReadOpen(const std::string& path) {
   return r;
 }
 
-const char* ReadNextLine(CVtE00ReadRecord* r) {
-  CPLErrorReset();
-  if (!r) return nullptr;
-  const char* line = r->dec.bEnd ? nullptr : r->NextLine();
+// The next line; `failed` tells whether this read recorded a failure. The
+// last error is cleared where an earlier read left one of ours, rather than
+// on every line: GDAL's error state is thread-local and costly to touch.
+const char* ReadNextLine(CVtE00ReadRecord* r, bool& failed) {
+  failed = false;
+  if (!r) {
+    CPLErrorReset();
+    return nullptr;
+  }
+  if (r->failed) {
+    CPLErrorReset();
+    r->failed = false;
+  }
+  const bool wasEnd = r->dec.bEnd;
+  const char* line = wasEnd ? nullptr : r->NextLine();
+  // The end flag without the end of the data: decoding failed.
+  if (!wasEnd && r->dec.bEnd && !r->bReachedEnd) r->failed = true;
   // The data ran out (a decoding failure ends without reaching it) before
   // the EOS line: the export was cut short.
   if (!line && !r->truncated && r->bReachedEnd && !r->SawEndOfExport())
     r->Truncated("the export ends without its EOS line.");
+  failed = r->failed;
   return line;
 }
 
@@ -203,12 +221,26 @@ int WriteWholeLine(CVtE00WriteRecord* w, const char* prefix, const char* text) {
   return w->out.Write(line, static_cast<int>(prefixLength + textLength));
 }
 
+int WriteLine(CVtE00WriteRecord* w, const char* text);
+
+// Writes the next line. The last error is cleared where an earlier write
+// left one, rather than on every line (see ReadNextLine).
 int WriteNextLine(CVtE00WriteRecord* w, const char* text) {
-  CPLErrorReset();
   if (!w) {
+    CPLErrorReset();
     CPLError(CE_Failure, CPLE_IllegalArg, "Invalid E00WritePtr handle!");
     return e00::kInvalidHandle;
   }
+  if (w->failed) {
+    CPLErrorReset();
+    w->failed = false;
+  }
+  const int status = WriteLine(w, text);
+  w->failed = status != e00::kWriteOk;
+  return status;
+}
+
+int WriteLine(CVtE00WriteRecord* w, const char* text) {
   const int k = w->nLinesWritten++;
   if (w->nLevel > 0 && k > 0) {
     e00::PendingBuffer& pending = w->pending;
@@ -269,8 +301,9 @@ void CVtE00::Close() {
 }
 
 const char* CVtE00::ReadNextLine() {
-  const char* line = ::ReadNextLine(m_pReadStream);
-  if (CPLGetLastErrorNo() != 0) {
+  bool failed = false;
+  const char* line = ::ReadNextLine(m_pReadStream, failed);
+  if (failed) {
     CopyLastError();
     return nullptr;
   }

@@ -2,6 +2,7 @@
 
 #include <cpl_error.h>
 
+#include <climits>
 #include <cstring>
 
 namespace e00 {
@@ -16,51 +17,48 @@ constexpr int kMaxSpaceRun = 127 - 32;
 // Longest number text the encoder turns into a token.
 constexpr int kMaxNumberToken = 2 * kLineBufferSize;
 
-// The decoder's view of the source: the source index is held here while a
-// line is decoded and written back when it ends or a physical line is read.
-class Cursor {
- public:
-  Cursor(DecodeBuffer& b, LineSource& src) : m_b(b), m_src(src), m_index(b.nSrcIndex) {}
-  ~Cursor() { m_b.nSrcIndex = m_index; }
+// The two digits of every pair value, 00 to 99.
+struct DigitPairs {
+  char c[200];
+};
+constexpr DigitPairs MakeDigitPairs() {
+  DigitPairs d{};
+  for (int v = 0; v < 100; ++v) {
+    d.c[2 * v] = static_cast<char>('0' + v / 10);
+    d.c[2 * v + 1] = static_cast<char>('0' + v % 10);
+  }
+  return d;
+}
+constexpr DigitPairs kDigitPairs = MakeDigitPairs();
 
-  // The next character, reading physical lines as needed; 0 at the end.
-  // A source line is emptied when the end flag is set by reading, so the
-  // flag only needs a look once the line is used up.
-  int Next() {
-    const unsigned char c = static_cast<unsigned char>(m_b.szSrcLine[m_index]);
-    if (c) {
-      ++m_index;
+// What the code character of a number token says, by its value less 33.
+struct NumberCode {
+  unsigned char point, exponent, odd;
+};
+struct NumberCodes {
+  NumberCode c[90];
+};
+constexpr NumberCodes MakeNumberCodes() {
+  NumberCodes codes{};
+  for (int k = 0; k < 90; ++k)
+    codes.c[k] = {static_cast<unsigned char>(k % 15), static_cast<unsigned char>((k / 15) % 3),
+                  static_cast<unsigned char>(k >= 45)};
+  return codes;
+}
+constexpr NumberCodes kNumberCodes = MakeNumberCodes();
+
+// Reads physical lines until one has a character; takes it. 0 at the end.
+int Refill(DecodeBuffer& b, LineSource& src) {
+  for (;;) {
+    if (b.bEnd) return 0;
+    src.ReadNextSourceLine();
+    const unsigned char c = static_cast<unsigned char>(b.szSrcLine[b.nSrcIndex]);
+    if (c && !b.bEnd) {
+      ++b.nSrcIndex;
       return c;
     }
-    const int r = Refill(m_b, m_src);
-    m_index = m_b.nSrcIndex;
-    return r;
   }
-  void Unget() {
-    if (m_index > 0)
-      --m_index;
-    else
-      m_src.UngetFailed();
-  }
-
- private:
-  // Reads physical lines until one has a character; takes it.
-  static int Refill(DecodeBuffer& b, LineSource& src) {
-    for (;;) {
-      if (b.bEnd) return 0;
-      src.ReadNextSourceLine();
-      const unsigned char c = static_cast<unsigned char>(b.szSrcLine[b.nSrcIndex]);
-      if (c && !b.bEnd) {
-        ++b.nSrcIndex;
-        return c;
-      }
-    }
-  }
-
-  DecodeBuffer& m_b;
-  LineSource& m_src;
-  int m_index;
-};
+}
 
 void ReportOverlong(DecodeBuffer& b, LineSource& src) {
   CPLError(CE_Failure, CPLE_FileIO,
@@ -69,69 +67,50 @@ void ReportOverlong(DecodeBuffer& b, LineSource& src) {
   b.bEnd = 1;
 }
 
-// Decodes the digit pairs of a number token whose code character is `code`
-// into out[n...], advancing n. Returns false when the digits would run past
-// the output line; n then counts the characters written.
-bool DecodeNumber(Cursor& in, char* out, int code, int& n, bool& previousWasNumber) {
-  const int k = code - '!';
-  const int point = k % 15;
-  const int exponent = (k / 15) % 3;
-  const bool odd = k >= 45;
-  const int start = n;
-  int digits = 0;
-  for (;;) {
-    const int d = in.Next();
-    if (d == 0) break;
-    if (d == ' ' || d == '~') {
-      in.Unget();
-      previousWasNumber = true;
-      break;
-    }
-    int v;
-    if (d == '}') {
-      const int e = in.Next();
-      v = e ? e + 59 : 92;
-    } else {
-      v = d - '!';
-    }
-    if (n > kLineBufferSize - kOutputReserve - 2) return false;
-    for (const int digit : {v / 10, v % 10}) {
-      out[n++] = static_cast<char>('0' + digit);
-      if (++digits == point) out[n++] = '.';
-    }
-  }
-  if (odd && n > start) --n;
-  if (exponent) {
-    const int at = n - start >= 2 ? n - 2 : start;
-    std::memmove(out + at + 2, out + at, static_cast<size_t>(n - at));
-    out[at] = 'E';
-    out[at + 1] = exponent == 1 ? '+' : '-';
-    n += 2;
-  }
-  return true;
-}
-
 }  // namespace
 
 int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
-  char* out = b.szOutLine;
-  int n = 0;
-  bool previousWasNumber = false;
+  char* const out = b.szOutLine;
   out[0] = '\0';
   if (b.bEnd) return 0;
-  Cursor in(b, src);
+  // The source index is held in a local while the line is decoded, and
+  // written back when a physical line is read and when the line ends.
+  const unsigned char* const s = reinterpret_cast<const unsigned char*>(b.szSrcLine);
+  int i = b.nSrcIndex;
+  // The next character, reading physical lines as needed; 0 at the end. A
+  // source line is emptied when the end flag is set by reading, so the flag
+  // only needs a look once the line is used up.
+  auto next = [&]() -> int {
+    const int c = s[i];
+    if (c) {
+      ++i;
+      return c;
+    }
+    b.nSrcIndex = i;
+    const int r = Refill(b, src);
+    i = b.nSrcIndex;
+    return r;
+  };
+  int n = 0;
+  bool previousWasNumber = false;
   for (bool done = false; !done;) {
-    const int c = in.Next();
+    const int c = next();
     if (c == 0) break;
     if (c != '~') {
       out[n++] = static_cast<char>(c);
       previousWasNumber = false;
     } else {
-      const int t = in.Next();
+      const int t = next();
       if (t == 0) break;
       if (t == ' ') {
-        const int count = static_cast<signed char>(in.Next()) - ' ';
-        for (int i = 0; i < count; ++i) out[n++] = ' ';
+        const int count = static_cast<signed char>(next()) - ' ';
+        if (count > 0) {
+          // Eight at a time: a run is at most 95 and the line at most 80
+          // before it, so the last store stays well inside the buffer.
+          static constexpr char kSpaces[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+          for (int j = 0; j < count; j += 8) std::memcpy(out + n + j, kSpaces, 8);
+          n += count;
+        }
         previousWasNumber = false;
       } else if (t == '}') {
         previousWasNumber = false;
@@ -142,14 +121,86 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
       } else if (t == '~' || t == '-') {
         out[n++] = static_cast<char>(t);
       } else if (t >= '!' && t <= 'z') {
+        // A number: the code gives the point position, the exponent kind
+        // and the odd-digit flag; each pair character two digits.
         previousWasNumber = false;
-        if (!DecodeNumber(in, out, t, n, previousWasNumber)) {
+        const NumberCode code = kNumberCodes.c[t - '!'];
+        const int point = code.point;
+        const int exponent = code.exponent;
+        const bool odd = code.odd;
+        const int start = n;
+        // Where the point goes: right after digit number `point`.
+        int pointAt = point ? start + point : INT_MAX;
+        bool overflow = false;
+        for (;;) {
+          const int d = next();
+          int v = d - '!';
+          if (static_cast<unsigned>(v) >= 92u) {
+            // Not an ordinary pair character: the end of the data, a space
+            // or "~" after the number, "}" and its second character, or a
+            // character out of range, whose digits are written as they fall.
+            if (d == 0) break;
+            if (d == ' ' || d == '~') {
+              if (i > 0)
+                --i;
+              else
+                src.UngetFailed();
+              previousWasNumber = true;
+              break;
+            }
+            if (d == '}') {
+              const int e = next();
+              v = e ? e + 59 : 92;
+            }
+          }
+          // Room for two digits, the point, an exponent sign and the NUL.
+          if (n > kLineBufferSize - kOutputReserve - 2) {
+            overflow = true;
+            break;
+          }
+          if (static_cast<unsigned>(v) < 100u) {
+            std::memcpy(out + n, kDigitPairs.c + 2 * v, 2);
+          } else {
+            out[n] = static_cast<char>('0' + v / 10);
+            out[n + 1] = static_cast<char>('0' + v % 10);
+          }
+          n += 2;
+          if (n >= pointAt) {
+            if (n == pointAt) {
+              out[n] = '.';
+            } else {
+              out[n] = out[n - 1];
+              out[n - 1] = '.';
+            }
+            ++n;
+            pointAt = INT_MAX;
+          }
+        }
+        if (overflow) {
           // The digits ran on towards the end of the output line: keep what
           // fits and fail as an overlong line.
+          b.nSrcIndex = i;
           ReportOverlong(b, src);
           break;
         }
+        if (odd && n > start) --n;
+        if (exponent) {
+          // "E+" or "E-" in front of the last two characters written.
+          const char sign = exponent == 1 ? '+' : '-';
+          if (n - start >= 2) {
+            out[n + 1] = out[n - 1];
+            out[n] = out[n - 2];
+            out[n - 2] = 'E';
+            out[n - 1] = sign;
+          } else {
+            for (int j = n + 1; j >= start + 2; --j) out[j] = out[j - 2];
+            out[start] = 'E';
+            out[start + 1] = sign;
+          }
+          n += 2;
+        }
       } else {
+        b.nSrcIndex = i;
         CPLError(CE_Failure, CPLE_NotSupported, "Unexpected code \"~%c\" encountered in line %ld.", t,
                  src.LineNumber());
         b.bEnd = 1;
@@ -157,10 +208,12 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
       }
     }
     if (n > kMaxLineLength) {
+      b.nSrcIndex = i;
       ReportOverlong(b, src);
       break;
     }
   }
+  b.nSrcIndex = i;
   out[n] = '\0';
   return n;
 }

@@ -145,6 +145,11 @@ bool ReadCore::TestOpen() {
 }
 
 void ReadCore::NoteLine(const char* line) {
+  const char first = line[0];
+  if (first != ' ' && first != '\t' && first != '\x1a' && first != '\0') {
+    bSawEos = first == 'E' && IsEndOfExport(line);
+    return;
+  }
   for (const char* p = line; *p; ++p) {
     if (*p != ' ' && *p != '\t' && *p != '\x1a') {
       bSawEos = IsEndOfExport(line);
