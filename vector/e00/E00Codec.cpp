@@ -14,8 +14,6 @@ namespace {
 constexpr int kOutputReserve = 5;
 // Longest run of spaces one token carries: its count character stays ASCII.
 constexpr int kMaxSpaceRun = 127 - 32;
-// Longest number text the encoder turns into a token.
-constexpr int kMaxNumberToken = 2 * kLineBufferSize;
 
 // The two digits of every pair value, 00 to 99.
 struct DigitPairs {
@@ -129,6 +127,63 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
         const int exponent = code.exponent;
         const bool odd = code.odd;
         const int start = n;
+        // The common case: ordinary pair characters up to a space or "~" in
+        // this physical line. Written in one pass, with the point in place.
+        unsigned char pairs[kMaxLineLength + 1];  // pair values, 0 to 99
+        int m = 0, used = 0;
+        for (; m <= kMaxLineLength; ++m) {
+          const unsigned v = static_cast<unsigned>(s[i + used] - '!');
+          if (v < 92u) {
+            pairs[m] = static_cast<unsigned char>(v);
+            ++used;
+          } else if (v == '}' - '!' && static_cast<unsigned>(s[i + used + 1] - '!') < 8u) {
+            pairs[m] = static_cast<unsigned char>(s[i + used + 1] + 59);
+            used += 2;
+          } else {
+            break;
+          }
+        }
+        if ((s[i + used] == ' ' || s[i + used] == '~') && m <= kMaxLineLength) {
+          char* w = out + n;
+          int k = 0;
+          if (point && point <= 2 * m) {
+            for (; k < point / 2; ++k, w += 2) std::memcpy(w, kDigitPairs.c + 2 * pairs[k], 2);
+            if (point & 1) {
+              const char* two = kDigitPairs.c + 2 * pairs[k++];
+              w[0] = two[0];
+              w[1] = '.';
+              w[2] = two[1];
+              w += 3;
+            } else {
+              *w++ = '.';
+            }
+          }
+          for (; k < m; ++k, w += 2) std::memcpy(w, kDigitPairs.c + 2 * pairs[k], 2);
+          n = static_cast<int>(w - out);
+          i += used;  // the space or "~" stays for the next token
+          previousWasNumber = true;
+          if (odd && n > start) --n;
+          if (exponent) {
+            const char sign = exponent == 1 ? '+' : '-';
+            if (n - start >= 2) {
+              out[n + 1] = out[n - 1];
+              out[n] = out[n - 2];
+              out[n - 2] = 'E';
+              out[n - 1] = sign;
+            } else {
+              for (int j = n + 1; j >= start + 2; --j) out[j] = out[j - 2];
+              out[start] = 'E';
+              out[start + 1] = sign;
+            }
+            n += 2;
+          }
+          if (n > kMaxLineLength) {
+            b.nSrcIndex = i;
+            ReportOverlong(b, src);
+            break;
+          }
+          continue;
+        }
         // Where the point goes: right after digit number `point`.
         int pointAt = point ? start + point : INT_MAX;
         bool overflow = false;
@@ -231,49 +286,136 @@ namespace {
 
 inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 inline bool EndsLine(char c) { return c == '\0' || c == '\n' || c == '\r'; }
+// The n characters from p are digits; stops at the first that is not, so
+// never reads past a NUL.
+inline bool AllDigits(const char* p, int n) {
+  for (int i = 0; i < n; ++i)
+    if (!IsDigit(p[i])) return false;
+  return true;
+}
 
-// Encodes the number whose text starts at `s` (a digit) into `token`, in
-// one pass over the text. Returns the token's length, or 0 when the text is
-// to be written unchanged; `end` is set past the number's text either way.
+// Digits a number token is built from at most: its token could not fit a
+// line anyway, and the text that is kept instead overflows too.
+constexpr int kMaxTokenDigits = kMaxNumberToken - 14;
+
+// What the encoder looks at a character for: the end of the line, a tilde,
+// a space (a run begins with three) or a digit (a number, at full level).
+enum : unsigned char { kLiteral = 0, kEnd = 1, kTilde = 2, kSpace = 3, kDigit = 4 };
+struct CharKinds {
+  unsigned char k[256];
+};
+constexpr CharKinds MakeCharKinds() {
+  CharKinds kinds{};
+  kinds.k[0] = kEnd;
+  kinds.k[static_cast<unsigned char>('\n')] = kEnd;
+  kinds.k[static_cast<unsigned char>('\r')] = kEnd;
+  kinds.k[static_cast<unsigned char>('~')] = kTilde;
+  kinds.k[static_cast<unsigned char>(' ')] = kSpace;
+  for (int d = '0'; d <= '9'; ++d) kinds.k[d] = kDigit;
+  return kinds;
+}
+constexpr CharKinds kCharKinds = MakeCharKinds();
+
+// Encodes the number whose text starts at `s` (a digit) into `token`, which
+// has room for kMaxNumberToken characters. Returns the token's length, or 0
+// when the text is to be written unchanged; `end` is set past the number's
+// text either way.
 int EncodeNumber(const char* s, const char*& end, char* token) {
-  const char* q = s;
-  int point = 0, exponent = 0, digits = 0;
-  int n = 2;         // the pairs go after "~" and the code character
-  int pending = -1;  // first digit of an unfinished pair
-  auto digit = [&](int d) {
-    ++digits;
-    if (pending < 0) {
-      pending = d;
-      return;
+  // The shape coordinates mostly have, as %14.7E prints them: a digit, the
+  // point, seven digits and a two-digit exponent ("4.6012345E+05"). The
+  // token is that of the general scan below, built without it.
+  if (s[1] == '.' && AllDigits(s + 2, 7) && s[9] == 'E' && (s[10] == '+' || s[10] == '-') && IsDigit(s[11]) &&
+      IsDigit(s[12]) && !IsDigit(s[13]) && s[13] != '}') {
+    char* t = token;
+    t[0] = '~';
+    t[1] = static_cast<char>('!' + 1 + (s[10] == '+' ? 15 : 30));
+    t += 2;
+    auto pair = [&t](char a, char b) {
+      const int v = 10 * (a - '0') + (b - '0');
+      if (v < 92) {
+        *t++ = static_cast<char>('!' + v);
+      } else {
+        t[0] = '}';
+        t[1] = static_cast<char>('!' + v - 92);
+        t += 2;
+      }
+    };
+    pair(s[0], s[2]);
+    pair(s[3], s[4]);
+    pair(s[5], s[6]);
+    pair(s[7], s[8]);
+    pair(s[11], s[12]);
+    const char stop = s[13];
+    if (stop != '~' && stop != ' ' && !EndsLine(stop)) *t++ = '~';
+    end = s + 13;
+    return static_cast<int>(t - token);
+  }
+  // Up to three digits and then neither a point nor an exponent: the token
+  // would be longer than the text.
+  {
+    int k = 1;
+    while (k < 4 && IsDigit(s[k])) ++k;
+    if (k < 4 && s[k] != '.' && s[k] != 'E') {
+      end = s + k;
+      return 0;
     }
-    const int v = 10 * pending + d;
-    pending = -1;
+  }
+  int count = 0, point = 0, exponent = 0;
+  int pending = -1;  // first digit of an unfinished pair
+  char* t = token + 2;
+  // Two digits to a character, values 92 to 99 in two.
+  auto pair = [&t](int v) {
     if (v < 92) {
-      token[n++] = static_cast<char>('!' + v);
+      *t++ = static_cast<char>('!' + v);
     } else {
-      token[n++] = '}';
-      token[n++] = static_cast<char>('!' + v - 92);
+      t[0] = '}';
+      t[1] = static_cast<char>('!' + v - 92);
+      t += 2;
     }
   };
+  const char* q = s;
   for (;;) {
-    if (IsDigit(*q)) {
-      // Room for this pair, the exponent's pair, an odd last digit and the
-      // closing "~".
-      if (n > kMaxNumberToken - 6) {
+    const unsigned d = static_cast<unsigned char>(*q) - static_cast<unsigned>('0');
+    if (d <= 9) {
+      if (count >= kMaxTokenDigits) {
         // Too long for any line: find its end and keep it as text.
         while (IsDigit(*q)) ++q;
         end = q;
         return 0;
       }
-      digit(*q++ - '0');
+      if (pending >= 0) {
+        pair(10 * pending + static_cast<int>(d));
+        pending = -1;
+        ++q;
+        ++count;
+        continue;
+      }
+      const unsigned d2 = static_cast<unsigned char>(q[1]) - static_cast<unsigned>('0');
+      if (d2 <= 9) {
+        pair(static_cast<int>(10 * d + d2));
+        q += 2;
+        count += 2;
+      } else {
+        pending = static_cast<int>(d);
+        ++q;
+        ++count;
+      }
     } else if (*q == '.' && point == 0 && q - s < 15) {
       point = static_cast<int>(q - s);
       ++q;
     } else if (*q == 'E' && (q[1] == '+' || q[1] == '-') && IsDigit(q[2]) && IsDigit(q[3]) &&
                !IsDigit(q[4])) {
       exponent = q[1] == '+' ? 1 : 2;
-      digit(q[2] - '0');
-      digit(q[3] - '0');
+      for (int k = 2; k <= 3; ++k) {
+        const int e = q[k] - '0';
+        if (pending >= 0) {
+          pair(10 * pending + e);
+          pending = -1;
+        } else {
+          pending = e;
+        }
+      }
+      count += 2;
       q += 4;
       break;
     } else {
@@ -285,69 +427,78 @@ int EncodeNumber(const char* s, const char*& end, char* token) {
   // A "}" after the number would follow the token's closing "~" and end the
   // line there; keep such numbers as text.
   if (stop == '}') return 0;
-  const int odd = digits % 2;
-  if (odd) token[n++] = static_cast<char>('!' + 10 * pending);
+  const int odd = count & 1;
   const int code = '!' + point + 15 * exponent + 45 * odd;
   // "~-" reads back as a literal "-", never as a number.
   if (code == '-') return 0;
+  if (odd) *t++ = static_cast<char>('!' + 10 * pending);
   token[0] = '~';
   token[1] = static_cast<char>(code);
-  if (stop != '~' && stop != ' ' && !EndsLine(stop)) token[n++] = '~';
+  if (stop != '~' && stop != ' ' && !EndsLine(stop)) *t++ = '~';
+  const int n = static_cast<int>(t - token);
   return n > q - s ? 0 : n;
 }
 
 }  // namespace
 
 int CompressLine(PendingBuffer& pending, const char* line, bool full) {
-  const int saved = pending.nLength;
-  char* buf = pending.szBuf;
-  int n = pending.nLength;
-  // Characters a step may add before the buffer reaches its capacity; the
-  // closing "~}" always needs two.
-  auto fits = [&n](int add) { return n + add + 2 <= kLineBufferSize - 1; };
-  char token[kMaxNumberToken];
+  char* const buf = pending.szBuf;
+  char* o = buf + pending.nLength;
+  // Every step leaves room for the closing "~}" before the buffer's last
+  // character.
+  char* const limit = buf + kLineBufferSize - 1 - 2;
+  const unsigned char digitKind = full ? kDigit : kLiteral;
   const char* s = line;
-  bool overflow = false;
-  while (!EndsLine(*s) && !overflow) {
-    if (*s == '~') {
-      if (!(overflow = !fits(2))) {
-        buf[n++] = '~';
-        buf[n++] = '~';
-      }
+  for (;;) {
+    const char c = *s;
+    unsigned char kind = kCharKinds.k[static_cast<unsigned char>(c)];
+    if (kind == kDigit) kind = digitKind;
+    if (kind == kLiteral || (kind == kSpace && (s[1] != ' ' || s[2] != ' '))) {
+      if (o >= limit) goto overflow;
+      *o++ = c;
       ++s;
-    } else if (s[0] == ' ' && s[1] == ' ' && s[2] == ' ') {
+    } else if (kind == kEnd) {
+      break;
+    } else if (kind == kTilde) {
+      if (o + 2 > limit) goto overflow;
+      o[0] = '~';
+      o[1] = '~';
+      o += 2;
+      ++s;
+    } else if (kind == kSpace) {
+      // A run of three spaces or more.
       int run = 3;
       while (s[run] == ' ' && run < kMaxSpaceRun) ++run;
-      if (!(overflow = !fits(3))) {
-        buf[n++] = '~';
-        buf[n++] = ' ';
-        buf[n++] = static_cast<char>(' ' + run);
-      }
+      if (o + 3 > limit) goto overflow;
+      o[0] = '~';
+      o[1] = ' ';
+      o[2] = static_cast<char>(' ' + run);
+      o += 3;
       s += run;
-    } else if (full && IsDigit(*s)) {
+    } else {
+      // The token goes straight into the buffer, whose slack past its
+      // capacity holds the longest; what does not fit is an overflow.
       const char* end = s;
-      const int length = EncodeNumber(s, end, token);
-      const char* text = length ? token : s;
-      const int count = length ? length : static_cast<int>(end - s);
-      if (!(overflow = !fits(count))) {
-        std::memcpy(buf + n, text, static_cast<size_t>(count));
-        n += count;
+      const int length = EncodeNumber(s, end, o);
+      if (length == 0) {
+        if (end - s > limit - o) goto overflow;
+        std::memcpy(o, s, static_cast<size_t>(end - s));
+        o += end - s;
+      } else {
+        if (length > limit - o) goto overflow;
+        o += length;
       }
       s = end;
-    } else {
-      if (!(overflow = !fits(1))) buf[n++] = *s;
-      ++s;
     }
   }
-  if (overflow) {
-    pending.nLength = saved;
-    CPLError(CE_Failure, CPLE_FileIO, "Output buffer overflow!!!.");
-    return kBufferOverflow;
-  }
-  buf[n++] = '~';
-  buf[n++] = '}';
-  pending.nLength = n;
+  o[0] = '~';
+  o[1] = '}';
+  pending.nLength = static_cast<int>(o + 2 - buf);
   return kWriteOk;
+
+overflow:
+  CPLError(CE_Failure, CPLE_FileIO, "Output buffer overflow!!!.");
+  return kBufferOverflow;
 }
 
 int NextCutLength(const PendingBuffer& pending) {

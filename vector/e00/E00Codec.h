@@ -64,10 +64,15 @@ bool IsCompressedLine(const char* line);
 // becomes " 0".
 void UncompressHeader(char* line);
 
-// Characters of the encoded stream not yet cut into physical lines.
+// Longest number token the encoder builds.
+constexpr int kMaxNumberToken = 2 * kLineBufferSize;
+
+// Characters of the encoded stream not yet cut into physical lines: at most
+// kLineBufferSize - 1. The slack after them takes a number token built in
+// place before it is known to fit.
 struct PendingBuffer {
   int nLength;
-  char szBuf[kLineBufferSize];
+  char szBuf[kLineBufferSize + kMaxNumberToken];
 };
 
 // Appends logical line `line` (up to its end, a line feed or a carriage

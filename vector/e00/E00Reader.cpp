@@ -9,6 +9,20 @@ namespace e00 {
 namespace {
 constexpr size_t kReadBufferSize = 1 << 16;
 constexpr size_t kMaxPhysical = kLineBufferSize - 1;
+
+// Whether the n bytes from p hold a NUL, eight at a time.
+bool HasNul(const char* p, size_t n) {
+  constexpr uint64_t kLow = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    if ((w - kLow) & ~w & kHigh) return true;
+  }
+  for (; i < n; ++i)
+    if (p[i] == '\0') return true;
+  return false;
+}
 }  // namespace
 
 LineFile::LineFile() : m_buf(new char[kReadBufferSize]) {}
@@ -50,9 +64,10 @@ int LineFile::Read(char* line) {
   std::memcpy(line, p, taken);
   m_pos += taken;
   m_lastHadEnd = nl != nullptr;
-  for (char* z = static_cast<char*>(std::memchr(line, '\0', taken)); z;
-       z = static_cast<char*>(std::memchr(z, '\0', taken - static_cast<size_t>(z - line))))
-    *z = ' ';
+  if (HasNul(line, taken)) {
+    for (size_t i = 0; i < taken; ++i)
+      if (line[i] == '\0') line[i] = ' ';
+  }
   size_t length = taken;
   while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) --length;
   line[length] = '\0';
