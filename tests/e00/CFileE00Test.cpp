@@ -201,4 +201,36 @@ TEST_F(CFileE00Test, EveryPlaceInACompressedSetCanBeRestored) {
   }
 }
 
+TEST_F(CFileE00Test, APlaceAfterAFailedVolumeIsTheNextVolume) {
+  // Decoding fails in the first volume (a line of over 80 characters); the
+  // next line read is then the second volume's first, and a place captured
+  // in between leads there. (Found by the fuzzer.)
+  dir.Put("f.e00", "EXP  1 /F\n" + std::string(60, 'a') + "~ #b" + std::string(20, 'c') + "~}rest~}\n");
+  dir.Put("f.E01", "EXP  0 /F1\nsecond\nEOS\n");
+  CFileE00 file;
+  ASSERT_TRUE(file.OpenForRead(CString(dir / "f.e00")));
+  std::vector<CFileE00::CFilePosInfo> places;
+  Lines lines;
+  for (;;) {
+    places.emplace_back();
+    file.GetPosInfo(places.back());
+    const char* line = file.ReadNextLine();
+    if (!line) break;
+    lines.push_back(line);
+  }
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0], "EXP  0 /F");
+  EXPECT_EQ(lines[2], "EXP  0 /F1");
+  EXPECT_EQ(places[2].m_nVolumeNo, 1);
+  EXPECT_EQ(file.GetLineNO(), 3u);
+  CFileE00 again;
+  ASSERT_TRUE(again.OpenForRead(CString(dir / "f.e00")));
+  for (size_t i = lines.size(); i-- > 0;) {
+    ASSERT_TRUE(again.SeekPosition(places[i])) << i;
+    const char* line = again.ReadNextLine();
+    ASSERT_NE(line, nullptr) << i;
+    EXPECT_EQ(std::string(line), lines[i]) << i;
+  }
+}
+
 }  // namespace

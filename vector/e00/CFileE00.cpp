@@ -91,7 +91,10 @@ int CFileE00::OpenForRead(const CString& path) {
 
 void CFileE00::ReadClose() {
   if (m_pReadHandle) {
-    GetPosInfo(m_PosInfo);
+    // The place reached stays readable after closing.
+    m_PosInfo.m_nByteOffset = m_pReadHandle->file.Tell();
+    m_PosInfo.m_nLineCount = m_pReadHandle->nLineCount;
+    m_PosInfo.m_nSourceIndex = 0;
     delete m_pReadHandle;
     m_pReadHandle = nullptr;
   }
@@ -113,7 +116,14 @@ void CFileE00::GetPosInfo(CFilePosInfo& info) const {
   const CFileE00ReadRecord* r = m_pReadHandle;
   if (!r) return;
   const e00::DecodeBuffer& d = r->dec;
-  if (r->bCompressed && r->nLineCount >= 2 && !d.bEnd && d.nSrcIndex > 0 && d.szSrcLine[d.nSrcIndex] != '\0') {
+  if (d.bEnd && m_PosInfo.m_nVolumeNo >= 0 && m_PosInfo.m_nVolumeNo < 99) {
+    // The volume is done (read to its end, or decoding failed in it): the
+    // next line is the next volume's first.
+    info.m_nVolumeNo = m_PosInfo.m_nVolumeNo + 1;
+    info.m_nByteOffset = 0;
+    info.m_nLineCount = 0;
+    info.m_nSourceIndex = 0;
+  } else if (r->bCompressed && r->nLineCount >= 2 && !d.bEnd && d.nSrcIndex > 0 && d.szSrcLine[d.nSrcIndex] != '\0') {
     // Decoding stopped inside a physical line: come back to that line.
     info.m_nByteOffset = r->nLineStart;
     info.m_nLineCount = r->nLineCount - 1;
