@@ -128,37 +128,36 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
         const bool odd = code.odd;
         const int start = n;
         // The common case: ordinary pair characters up to a space or "~" in
-        // this physical line. Written in one pass, with the point in place.
-        unsigned char pairs[kMaxLineLength + 1];  // pair values, 0 to 99
-        int m = 0, used = 0;
+        // this physical line, written as they are read, the point in place.
+        // Anything else (the token runs on into the next physical line, or
+        // holds characters out of range) is decoded again below.
+        char* w = out + n;
+        int used = 0, m = 0;
+        int pointAfter = point ? point : INT_MAX;  // digits before the point
         for (; m <= kMaxLineLength; ++m) {
-          const unsigned v = static_cast<unsigned>(s[i + used] - '!');
+          unsigned v = static_cast<unsigned>(s[i + used] - '!');
           if (v < 92u) {
-            pairs[m] = static_cast<unsigned char>(v);
             ++used;
           } else if (v == '}' - '!' && static_cast<unsigned>(s[i + used + 1] - '!') < 8u) {
-            pairs[m] = static_cast<unsigned char>(s[i + used + 1] + 59);
+            v = static_cast<unsigned>(s[i + used + 1] + 59);
             used += 2;
           } else {
             break;
           }
+          std::memcpy(w, kDigitPairs.c + 2 * v, 2);
+          w += 2;
+          if (2 * (m + 1) >= pointAfter) {
+            if (2 * (m + 1) == pointAfter) {
+              *w = '.';
+            } else {
+              w[0] = w[-1];
+              w[-1] = '.';
+            }
+            ++w;
+            pointAfter = INT_MAX;
+          }
         }
         if ((s[i + used] == ' ' || s[i + used] == '~') && m <= kMaxLineLength) {
-          char* w = out + n;
-          int k = 0;
-          if (point && point <= 2 * m) {
-            for (; k < point / 2; ++k, w += 2) std::memcpy(w, kDigitPairs.c + 2 * pairs[k], 2);
-            if (point & 1) {
-              const char* two = kDigitPairs.c + 2 * pairs[k++];
-              w[0] = two[0];
-              w[1] = '.';
-              w[2] = two[1];
-              w += 3;
-            } else {
-              *w++ = '.';
-            }
-          }
-          for (; k < m; ++k, w += 2) std::memcpy(w, kDigitPairs.c + 2 * pairs[k], 2);
           n = static_cast<int>(w - out);
           i += used;  // the space or "~" stays for the next token
           previousWasNumber = true;
