@@ -100,25 +100,7 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
     } else {
       const int t = next();
       if (t == 0) break;
-      if (t == ' ') {
-        const int count = static_cast<signed char>(next()) - ' ';
-        if (count > 0) {
-          // Eight at a time: a run is at most 95 and the line at most 80
-          // before it, so the last store stays well inside the buffer.
-          static constexpr char kSpaces[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
-          for (int j = 0; j < count; j += 8) std::memcpy(out + n + j, kSpaces, 8);
-          n += count;
-        }
-        previousWasNumber = false;
-      } else if (t == '}') {
-        previousWasNumber = false;
-        done = true;
-      } else if (previousWasNumber) {
-        out[n++] = static_cast<char>(t);
-        previousWasNumber = false;
-      } else if (t == '~' || t == '-') {
-        out[n++] = static_cast<char>(t);
-      } else if (t >= '!' && t <= 'z') {
+      if (!previousWasNumber && static_cast<unsigned>(t - '!') < 90u && t != '-') {
         // A number: the code gives the point position, the exponent kind
         // and the odd-digit flag; each pair character two digits.
         previousWasNumber = false;
@@ -253,7 +235,26 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
           }
           n += 2;
         }
+      } else if (t == ' ') {
+        const int count = static_cast<signed char>(next()) - ' ';
+        if (count > 0) {
+          // Eight at a time: a run is at most 95 and the line at most 80
+          // before it, so the last store stays well inside the buffer.
+          static constexpr char kSpaces[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+          for (int j = 0; j < count; j += 8) std::memcpy(out + n + j, kSpaces, 8);
+          n += count;
+        }
+        previousWasNumber = false;
+      } else if (t == '}') {
+        previousWasNumber = false;
+        done = true;
+      } else if (previousWasNumber) {
+        out[n++] = static_cast<char>(t);
+        previousWasNumber = false;
+      } else if (t == '~' || t == '-') {
+        out[n++] = static_cast<char>(t);
       } else {
+        // Below "!" or above "z".
         b.nSrcIndex = i;
         CPLError(CE_Failure, CPLE_NotSupported, "Unexpected code \"~%c\" encountered in line %ld.", t,
                  src.LineNumber());
