@@ -369,6 +369,8 @@ void CVtE00::Seek(long offset, unsigned origin) {
   r->dec.szSrcLine[0] = '\0';
   r->dec.nSrcIndex = 0;
   r->dec.bEnd = 0;
+  r->bReachedEnd = false;
+  r->truncated = false;
   m_dwLast = static_cast<unsigned long>(target);
 }
 
