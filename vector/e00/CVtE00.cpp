@@ -206,15 +206,24 @@ CVtE00WriteRecord* WriteOpen(const std::string& path, int level) {
   return w;
 }
 
+int ReportTooLong(size_t length) {
+  CPLError(CE_Failure, CPLE_IllegalArg, "Line of %lu characters too long to write: at most %d fit.",
+           static_cast<unsigned long>(length), e00::kLineBufferSize - 1);
+  return e00::kLineTooLong;
+}
+
 // Writes a line that goes out unchanged; it must fit the line buffer.
+int WriteWholeLine(CVtE00WriteRecord* w, const char* text) {
+  const size_t length = std::strlen(text);
+  if (length >= static_cast<size_t>(e00::kLineBufferSize)) return ReportTooLong(length);
+  return w->out.Write(text, static_cast<int>(length));
+}
+
+// Writes `prefix` and `text` as one line that goes out unchanged.
 int WriteWholeLine(CVtE00WriteRecord* w, const char* prefix, const char* text) {
   const size_t prefixLength = std::strlen(prefix), textLength = std::strlen(text);
-  if (prefixLength + textLength >= static_cast<size_t>(e00::kLineBufferSize)) {
-    CPLError(CE_Failure, CPLE_IllegalArg, "Line of %lu characters too long to write: at most %d fit.",
-             static_cast<unsigned long>(prefixLength + textLength), e00::kLineBufferSize - 1);
-    return e00::kLineTooLong;
-  }
-  if (prefixLength == 0) return w->out.Write(text, static_cast<int>(textLength));
+  if (prefixLength + textLength >= static_cast<size_t>(e00::kLineBufferSize))
+    return ReportTooLong(prefixLength + textLength);
   char line[e00::kLineBufferSize];
   std::memcpy(line, prefix, prefixLength);
   std::memcpy(line + prefixLength, text, textLength);
@@ -254,7 +263,7 @@ int WriteLine(CVtE00WriteRecord* w, const char* text) {
   if (w->nLevel > 0) {
     if (const char* zero = std::strstr(text, " 0")) return WriteWholeLine(w, "EXP  1", zero + 2);
   }
-  return WriteWholeLine(w, "", text);
+  return WriteWholeLine(w, text);
 }
 
 int WriteClose(CVtE00WriteRecord* w) {

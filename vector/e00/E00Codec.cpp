@@ -109,6 +109,43 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
         const int exponent = code.exponent;
         const bool odd = code.odd;
         const int start = n;
+        // The shape coordinates mostly have, as %14.7E prints them: five
+        // pairs for a digit, the point, seven digits and a two-digit
+        // exponent ("4.6012345E+05"), then a space or "~".
+        if (point == 1 && exponent && !odd) {
+          char* w = out + n;
+          int j = i;
+          bool whole = true;
+          static constexpr int kAt[5] = {0, 3, 5, 7, 11};  // where each pair's digits go
+          for (int k = 0; k < 5 && whole; ++k) {
+            unsigned v = static_cast<unsigned>(s[j] - '!');
+            if (v < 92u) {
+              ++j;
+            } else if (v == '}' - '!' && static_cast<unsigned>(s[j + 1] - '!') < 8u) {
+              v = static_cast<unsigned>(s[j + 1] + 59);
+              j += 2;
+            } else {
+              whole = false;
+              break;
+            }
+            std::memcpy(w + kAt[k], kDigitPairs.c + 2 * v, 2);
+          }
+          if (whole && (s[j] == ' ' || s[j] == '~')) {
+            w[2] = w[1];
+            w[1] = '.';
+            w[9] = 'E';
+            w[10] = exponent == 1 ? '+' : '-';
+            n += 13;
+            i = j;  // the space or "~" stays for the next token
+            previousWasNumber = true;
+            if (n > kMaxLineLength) {
+              b.nSrcIndex = i;
+              ReportOverlong(b, src);
+              break;
+            }
+            continue;
+          }
+        }
         // The common case: ordinary pair characters up to a space or "~" in
         // this physical line, written as they are read, the point in place.
         // Anything else (the token runs on into the next physical line, or

@@ -194,7 +194,12 @@ const char* ReadCore::NextLine() {
     line = dec.szSrcLine;
   }
   if (dec.bEnd && line[0] == '\0') return nullptr;
-  NoteLine(line);
+  // Most lines begin with neither a blank nor "E": not the closing line.
+  const char first = line[0];
+  if (first == 'E' || first == ' ' || first == '\t' || first == '\x1a' || first == '\0')
+    NoteLine(line);
+  else
+    bSawEos = false;
   return line;
 }
 
