@@ -8,6 +8,9 @@
 //
 // Errors are recorded in GDAL's error facility; ReadNextLine and
 // WriteNextLine copy the message of a failure to the error-message object.
+// They clear GDAL's last error where an earlier call of theirs failed, not
+// on every line (its error state is costly to touch), so an error recorded
+// by other code in between stays.
 // Each reader keeps its own volume bookkeeping: several CVtE00 may read at
 // once.
 #pragma once
