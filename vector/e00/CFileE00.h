@@ -62,6 +62,8 @@ class CFileE00 {
   int IsTruncated() const { return m_bTruncated; }
   unsigned long GetLineNO() const;
   CString GetFileName() const { return m_strFileName; }
+  // The open volume's stream. Reading is buffered: the stream's own
+  // position runs ahead of the lines handed out (GetPosInfo gives theirs).
   FILE* GetFileHandle();
   void GetPosInfo(CFilePosInfo& info) const;
   // Goes back to a place captured by GetPosInfo, opening its volume when it
