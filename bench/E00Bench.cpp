@@ -3,7 +3,8 @@
 // the same conversion (run as a process), in one run. The outputs are first
 // checked against each other; the timed passes then write to /dev/null,
 // alternating the two sides, so disk writes and drift weigh on neither. Both
-// wall time and CPU time (user + system) are reported.
+// wall time and CPU time (user + system) are reported, and then the same
+// conversions as whole processes: `vtfmt e00 write` beside e00conv.
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -13,11 +14,13 @@
 #include <chrono>
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "Bench.h"
 #include "vector/e00/CVtE00.h"
@@ -64,19 +67,41 @@ long Convert(const std::string& in, const std::string& out, CVtE00::E00CompreeLe
 
 extern "C" char** environ;
 
-// Runs `e00conv IN OUT LEVEL` without a shell; true on exit status 0.
-bool E00conv(const std::string& in, const std::string& out, const char* level) {
-  std::string args[] = {"e00conv", in, out, level};
-  char* argv[] = {&args[0][0], &args[1][0], &args[2][0], &args[3][0], nullptr};
+// Runs a command without a shell, its output to /dev/null; true on exit
+// status 0. `path` is looked up in PATH when it holds no "/".
+bool Spawn(const std::string& path, std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   pid_t pid = 0;
-  const int failed = posix_spawnp(&pid, "e00conv", &actions, nullptr, argv, environ);
+  const int failed = posix_spawnp(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   int status = 0;
   return failed == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Runs `e00conv IN OUT LEVEL`; true on exit status 0.
+bool E00conv(const std::string& in, const std::string& out, const char* level) {
+  return Spawn("e00conv", {"e00conv", in, out, level});
+}
+
+// The vtfmt tool beside this benchmark, if it was built; empty otherwise.
+std::string ToolBesideUs() {
+  char self[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "";
+  std::string path(self, static_cast<size_t>(n));
+  path = path.substr(0, path.rfind('/') + 1) + "vtfmt";
+  return ::access(path.c_str(), X_OK) == 0 ? path : "";
+}
+
+// Runs `vtfmt e00 write --level LEVEL IN OUT`; true on exit status 0.
+bool Vtfmt(const std::string& tool, const std::string& in, const std::string& out, const char* level) {
+  return Spawn(tool, {"vtfmt", "e00", "write", "--level", level, in, out});
 }
 
 double CpuSeconds(int who) {
@@ -161,6 +186,40 @@ int Run(int passes) {
   // Throughput is counted on the compressed side of each conversion.
   Line("e00: decode full to plain", lines, fullBytes, decode);
   Line("e00: encode plain to full", lines, fullBytes, encode);
+
+  // Whole processes on both sides: `vtfmt e00 write` beside e00conv, our
+  // loading of the library and its dependencies included.
+  const std::string tool = ToolBesideUs();
+  if (tool.empty()) {
+    std::printf("e00: no vtfmt tool beside the benchmark: whole-process timing skipped\n");
+    return 0;
+  }
+  auto wholeProcess = [&](const char* ours, const char* theirs, const std::string& in) {
+    Timing t;
+    for (int i = 0; i < passes; ++i) {
+      double cpu = CpuSeconds(RUSAGE_CHILDREN);
+      auto start = std::chrono::steady_clock::now();
+      failed |= !Vtfmt(tool, in, "/dev/null", ours);
+      t.oursWall = std::min(t.oursWall,
+                            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+      t.oursCpu = std::min(t.oursCpu, CpuSeconds(RUSAGE_CHILDREN) - cpu);
+      cpu = CpuSeconds(RUSAGE_CHILDREN);
+      start = std::chrono::steady_clock::now();
+      failed |= !E00conv(in, "/dev/null", theirs);
+      t.theirsWall = std::min(t.theirsWall,
+                              std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+      t.theirsCpu = std::min(t.theirsCpu, CpuSeconds(RUSAGE_CHILDREN) - cpu);
+    }
+    return t;
+  };
+  const Timing decodeProcess = wholeProcess("none", "NONE", full);
+  const Timing encodeProcess = wholeProcess("full", "FULL", plain);
+  if (failed) {
+    std::fprintf(stderr, "e00: a whole-process conversion failed\n");
+    return 1;
+  }
+  Line("e00: decode, whole process", lines, fullBytes, decodeProcess);
+  Line("e00: encode, whole process", lines, fullBytes, encodeProcess);
   return 0;
 }
 

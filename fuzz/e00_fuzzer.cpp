@@ -2,11 +2,13 @@
 // (f.e00, f.E01, f.E02): the first byte gives the count and the cut points.
 // Both readers read the set to its end (up to a bound); the lines read are
 // written back through the compressing writer, and so are the raw bytes as
-// one long line.
+// one long line. Restored places and two readers of one set must give the
+// same lines.
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 
@@ -74,14 +76,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   {
+    // Places captured before the first lines give the same lines again
+    // when restored.
     CFileE00 file;
     if (file.OpenForRead(path)) {
-      CFileE00::CFilePosInfo mark;
+      constexpr int kMarks = 8;
+      CFileE00::CFilePosInfo marks[kMarks];
+      std::string lines[kMarks];
+      int marked = 0;
       for (int i = 0; i < 20000; ++i) {
-        if (i == 3) file.GetPosInfo(mark);
-        if (!file.ReadNextLine()) break;
+        if (i < kMarks) file.GetPosInfo(marks[i]);
+        const char* line = file.ReadNextLine();
+        if (!line) break;
+        if (i < kMarks) lines[marked++] = line;
       }
-      if (mark.m_nVolumeNo >= 0 && file.SeekPosition(mark)) file.ReadNextLine();
+      CFileE00 again;
+      if (marked > 0 && again.OpenForRead(path)) {
+        for (int i = marked - 1; i >= 0; --i) {
+          if (!again.SeekPosition(marks[i])) break;
+          const char* line = again.ReadNextLine();
+          if (!line || lines[i] != line) std::abort();
+        }
+      }
+    }
+  }
+  {
+    // Two readers of one set at once.
+    CVtE00 a, b;
+    if (a.Open(path) && b.Open(path)) {
+      for (int i = 0; i < 20000; ++i) {
+        const char* la = a.ReadNextLine();
+        const std::string first = la ? la : "";
+        const char* lb = b.ReadNextLine();
+        if (!la != !lb || (la && first != lb)) std::abort();
+        if (!la) break;
+      }
     }
   }
   return 0;

@@ -149,7 +149,7 @@ TEST_F(CVtE00Test, AOneLineFileKeepsItsOwnVolumes) {
   // An earlier set leaves its bookkeeping behind.
   dir.Put("big.e00", "EXP  0 big\nline\n");
   dir.Put("big.E01", "more of big\n");
-  dir.Put("one.e00", "EXP  0 one");
+  dir.Put("one.e00", "EXP  0 one\n");
   CVtE00 e00;
   CString big(dir / "big.e00"), one(dir / "one.e00");
   ASSERT_TRUE(e00.Open(big));
@@ -208,6 +208,53 @@ TEST_F(CVtE00Test, SeekMovesWithinTheCurrentVolume) {
   e00.Seek(1, 1);
   EXPECT_STREQ(e00.ReadNextLine(), "econd");
   EXPECT_EQ(e00.ReadNextLine(), nullptr);
+}
+
+TEST_F(CVtE00Test, ReadersOfDifferentSetsKeepTheirOwnVolumes) {
+  // Two compressed sets of three and two volumes, read side by side.
+  const Lines plainA = e00test::RealisticExport(51, 120, "A");
+  const Lines plainB = e00test::RealisticExport(52, 40, "B");
+  unsigned long lengths[2] = {0, 0};
+  for (int s = 0; s < 2; ++s) {
+    const Lines physical = e00test::Split(Write("whole.e00", s ? plainB : plainA, CVtE00::E00ComprFull));
+    const int parts = s ? 2 : 3;
+    const std::string base = s ? "b" : "a";
+    for (int v = 0; v < parts; ++v) {
+      const size_t from = physical.size() * v / parts, to = physical.size() * (v + 1) / parts;
+      dir.Put(base + (v ? ".E0" + std::to_string(v) : ".e00"),
+              e00test::Join(Lines(physical.begin() + static_cast<long>(from), physical.begin() + static_cast<long>(to))));
+    }
+    lengths[s] = dir.Get("whole.e00").size();
+  }
+  CVtE00 a, b;
+  CString pathA(dir / "a.e00"), pathB(dir / "b.e00");
+  ASSERT_TRUE(a.Open(pathA));
+  ASSERT_TRUE(b.Open(pathB));
+  EXPECT_EQ(a.GetLength(), lengths[0]);
+  EXPECT_EQ(b.GetLength(), lengths[1]);
+  EXPECT_EQ(a.GetVolumeCount(), 3);
+  EXPECT_EQ(b.GetVolumeCount(), 2);
+  Lines linesA, linesB;
+  for (bool more = true; more;) {
+    more = false;
+    for (int turn = 0; turn < 3; ++turn) {
+      if (const char* line = a.ReadNextLine()) {
+        linesA.push_back(line);
+        more = true;
+      }
+    }
+    if (const char* line = b.ReadNextLine()) {
+      linesB.push_back(line);
+      more = true;
+    }
+  }
+  EXPECT_EQ(linesA, plainA);
+  EXPECT_EQ(linesB, plainB);
+  EXPECT_FALSE(a.IsTruncated());
+  EXPECT_FALSE(b.IsTruncated());
+  // Closing one leaves the other's length alone.
+  b.Close();
+  EXPECT_EQ(a.GetLength(), lengths[0]);
 }
 
 }  // namespace

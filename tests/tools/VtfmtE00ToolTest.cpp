@@ -80,4 +80,32 @@ TEST_F(VtfmtE00ToolTest, FailuresNameTheFile) {
   EXPECT_EQ(dir.Get("same.e00"), "EXP  0\n");
 }
 
+TEST_F(VtfmtE00ToolTest, ACutExportFailsAfterItsLinesWithTheLibrarysReasons) {
+  const e00test::Lines plain = e00test::RealisticExport(9, 30);
+  const std::string bytes = e00test::Join(plain);
+  dir.Put("plain.e00", bytes);
+  ASSERT_EQ(Run("write " + Quote(dir / "plain.e00") + " " + Quote(dir / "full.e00")).status, 0);
+  const std::string full = dir.Get("full.e00");
+  for (const std::string* whole : {&bytes, &full}) {
+    const size_t at = whole->find('\n', whole->size() / 2) + 1;
+    dir.Put("cut.e00", whole->substr(0, at));
+    Result cat = Run("cat " + Quote(dir / "cut.e00"));
+    EXPECT_EQ(cat.status, 1);
+    EXPECT_NE(cat.err.find(dir / "cut.e00"), std::string::npos) << cat.err;
+    EXPECT_NE(cat.err.find("truncated"), std::string::npos) << cat.err;
+    const e00test::Lines out = e00test::Split(cat.out);
+    ASSERT_GT(out.size(), 10u);
+    EXPECT_EQ(out, e00test::Lines(plain.begin(), plain.begin() + static_cast<long>(out.size())));
+    EXPECT_EQ(Run("info " + Quote(dir / "cut.e00")).status, 1);
+  }
+  // The reason the library gives for a file it cannot open.
+  dir.Put("bad.e00", "hello\n");
+  Result bad = Run("info " + Quote(dir / "bad.e00"));
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find(dir / "bad.e00 is not a valid E00 file."), std::string::npos) << bad.err;
+  Result missing = Run("cat " + Quote(dir / "missing.e00"));
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("Failed to open " + dir / "missing.e00"), std::string::npos) << missing.err;
+}
+
 }  // namespace

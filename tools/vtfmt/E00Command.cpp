@@ -24,8 +24,11 @@ std::string LastMessage(const char* fallback) {
 
 void OpenForRead(CVtE00& e00, const std::string& path) {
   CString name(path);
-  if (!e00.Open(name))
-    throw FileError{path, "cannot be opened as E00 (missing, unreadable, or no EXP header)"};
+  if (!e00.Open(name)) {
+    // The library's own reason, which names the file.
+    const CString reason = CVtE00::GetLastFailure();
+    throw FileError{path, reason.IsEmpty() ? "cannot be opened as E00" : reason.str()};
+  }
 }
 
 // Hands every line of the set to `take`; a read error ends with a FileError.

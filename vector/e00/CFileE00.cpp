@@ -1,20 +1,32 @@
 #include "vector/e00/CFileE00.h"
 
-#include <cpl_conv.h>
+#include <cpl_error.h>
 #include <cpl_vsi.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "platform/posix/PathCase.h"
-#include "vector/e00/E00Codec.h"
+#include "vector/e00/E00Reader.h"
 
-// The read record of one open volume.
-struct CFileE00ReadRecord {
-  FILE* fp;
-  int bCompressed;
-  e00::DecodeBuffer dec;  // end flag, source index, source and output lines
+// The read record of one open volume: the shared reader over the volume's
+// stream, and where the physical line being decoded began.
+struct CFileE00ReadRecord : e00::ReadCore {
+  e00::LineFile file;
+  int64_t nLineStart = 0;
+
+  ~CFileE00ReadRecord() override {
+    if (file.Stream()) VSIFClose(file.Stream());
+  }
+
+ protected:
+  int ReadPhysical(char* line) override {
+    nLineStart = file.Tell();
+    return file.Read(line);
+  }
+  void RewindPhysical() override { file.Seek(0); }
 };
 
 namespace {
@@ -39,6 +51,7 @@ CFileE00& CFileE00::operator=(const CFileE00& other) {
   ReadClose();
   m_strFileName = other.m_strFileName;
   m_PosInfo = other.m_PosInfo;
+  m_bTruncated = other.m_bTruncated;
   if (!other.m_pReadHandle) return *this;
   // An own stream on the same volume, at the same place, with the same
   // decoding state.
@@ -48,10 +61,12 @@ CFileE00& CFileE00::operator=(const CFileE00& other) {
     m_PosInfo.m_nVolumeNo = -1;
     return *this;
   }
-  m_pReadHandle = static_cast<CFileE00ReadRecord*>(CPLCalloc(1, sizeof(CFileE00ReadRecord)));
-  *m_pReadHandle = *other.m_pReadHandle;
-  m_pReadHandle->fp = fp;
-  VSIFSeek(fp, static_cast<long>(std::ftell(other.m_pReadHandle->fp)), SEEK_SET);
+  auto* r = new CFileE00ReadRecord;
+  static_cast<e00::ReadCore&>(*r) = *other.m_pReadHandle;
+  r->nLineStart = other.m_pReadHandle->nLineStart;
+  r->file.Attach(fp);
+  r->file.Seek(other.m_pReadHandle->file.Tell());
+  m_pReadHandle = r;
   return *this;
 }
 
@@ -62,18 +77,25 @@ int CFileE00::OpenForRead(const CString& path) {
   ReadClose();
   FILE* fp = OpenVolume(path);
   if (!fp) return 0;
-  m_pReadHandle = static_cast<CFileE00ReadRecord*>(CPLCalloc(1, sizeof(CFileE00ReadRecord)));
-  m_pReadHandle->fp = fp;
-  ReadTestOpen();
+  m_pReadHandle = new CFileE00ReadRecord;
+  m_pReadHandle->file.Attach(fp);
+  m_pReadHandle->TestOpen();
   m_strFileName = path;
   m_PosInfo.m_nVolumeNo = VolumeNumber(path);
+  m_PosInfo.m_nByteOffset = 0;
+  m_PosInfo.m_nLineCount = 0;
+  m_PosInfo.m_nSourceIndex = 0;
+  m_bTruncated = 0;
   return 1;
 }
 
 void CFileE00::ReadClose() {
   if (m_pReadHandle) {
-    if (m_pReadHandle->fp) VSIFClose(m_pReadHandle->fp);
-    VSIFree(m_pReadHandle);
+    // The place reached stays readable after closing.
+    m_PosInfo.m_nByteOffset = m_pReadHandle->file.Tell();
+    m_PosInfo.m_nLineCount = m_pReadHandle->nLineCount;
+    m_PosInfo.m_nSourceIndex = 0;
+    delete m_pReadHandle;
     m_pReadHandle = nullptr;
   }
   m_strFileName.Empty();
@@ -82,55 +104,35 @@ void CFileE00::ReadClose() {
 
 int CFileE00::IsCompressed() { return m_pReadHandle ? m_pReadHandle->bCompressed : 0; }
 
-FILE* CFileE00::GetFileHandle() { return m_pReadHandle ? m_pReadHandle->fp : nullptr; }
+FILE* CFileE00::GetFileHandle() { return m_pReadHandle ? m_pReadHandle->file.Stream() : nullptr; }
 
-// The volume is compressed when its first line after the header that is
-// neither empty nor begins with a space has 79 or 80 characters and a "~".
-void CFileE00::ReadTestOpen() {
-  e00::DecodeBuffer& dec = m_pReadHandle->dec;
-  ReadNextSourceLine();
-  do {
-    ReadNextSourceLine();
-  } while (!dec.bEnd && (dec.szSrcLine[0] == '\0' || dec.szSrcLine[0] == ' '));
-  m_pReadHandle->bCompressed = !dec.bEnd && e00::IsCompressedLine(dec.szSrcLine);
-  ReadRewind();
+unsigned long CFileE00::GetLineNO() const {
+  const int64_t count = m_pReadHandle ? m_pReadHandle->nLineCount : m_PosInfo.m_nLineCount;
+  return static_cast<unsigned long>(count & 0xFFFFFFFF);
 }
 
-void CFileE00::ReadNextSourceLine() {
-  e00::DecodeBuffer& dec = m_pReadHandle->dec;
-  if (dec.bEnd) return;
-  dec.nSrcIndex = 0;
-  // The stream is binary here: the bytes taken are exactly the bytes of the
-  // line and its line end, whether that is LF or CR LF.
-  const int taken = e00::ReadPhysicalLine(m_pReadHandle->fp, dec.szSrcLine);
-  if (taken == 0) {
-    dec.bEnd = 1;
-    return;
+void CFileE00::GetPosInfo(CFilePosInfo& info) const {
+  info = m_PosInfo;
+  const CFileE00ReadRecord* r = m_pReadHandle;
+  if (!r) return;
+  const e00::DecodeBuffer& d = r->dec;
+  if (d.bEnd && m_PosInfo.m_nVolumeNo >= 0 && m_PosInfo.m_nVolumeNo < 99) {
+    // The volume is done (read to its end, or decoding failed in it): the
+    // next line is the next volume's first.
+    info.m_nVolumeNo = m_PosInfo.m_nVolumeNo + 1;
+    info.m_nByteOffset = 0;
+    info.m_nLineCount = 0;
+    info.m_nSourceIndex = 0;
+  } else if (r->bCompressed && r->nLineCount >= 2 && !d.bEnd && d.nSrcIndex > 0 && d.szSrcLine[d.nSrcIndex] != '\0') {
+    // Decoding stopped inside a physical line: come back to that line.
+    info.m_nByteOffset = r->nLineStart;
+    info.m_nLineCount = r->nLineCount - 1;
+    info.m_nSourceIndex = d.nSrcIndex;
+  } else {
+    info.m_nByteOffset = r->file.Tell();
+    info.m_nLineCount = r->nLineCount;
+    info.m_nSourceIndex = 0;
   }
-  m_PosInfo.m_nByteOffset += taken;
-  ++m_PosInfo.m_nLineCount;
-}
-
-void CFileE00::ReadRewind() {
-  e00::DecodeBuffer& dec = m_pReadHandle->dec;
-  dec.szSrcLine[0] = '\0';
-  dec.szOutLine[0] = '\0';
-  dec.nSrcIndex = 0;
-  m_PosInfo.m_nByteOffset = 0;
-  m_PosInfo.m_nLineCount = 0;
-  VSIRewind(m_pReadHandle->fp);
-  dec.bEnd = 0;
-}
-
-const char* CFileE00::UncompressNextLine() {
-  struct Source : e00::LineSource {
-    explicit Source(CFileE00* file) : self(file) {}
-    void ReadNextSourceLine() override { self->ReadNextSourceLine(); }
-    long LineNumber() const override { return static_cast<long>(self->m_PosInfo.m_nLineCount); }
-    CFileE00* self;
-  } source(this);
-  e00::UncompressNextLine(m_pReadHandle->dec, source);
-  return m_pReadHandle->dec.szOutLine;
 }
 
 CString CFileE00::VolumeName(int volume) const {
@@ -140,34 +142,38 @@ CString CFileE00::VolumeName(int volume) const {
   return m_strFileName.Left(length >= 2 ? length - 2 : 0) + digits;
 }
 
+void CFileE00::ReportTruncated(const char* why) {
+  CPLError(CE_Failure, CPLE_FileIO, "%s is truncated: %s", m_strFileName.str().c_str(), why);
+  m_bTruncated = 1;
+  ReadClose();
+}
+
 const char* CFileE00::ReadNextLine() {
   for (;;) {
     if (!m_pReadHandle) return nullptr;
     if (m_pReadHandle->dec.bEnd) {
-      if (m_PosInfo.m_nVolumeNo >= 99) return nullptr;
+      // The end of a volume: on into the next one, if there is one.
+      const bool sawEos = m_pReadHandle->SawEndOfExport();
+      const bool cut = m_pReadHandle->bReachedEnd && !m_pReadHandle->file.LastHadLineEnd();
+      FILE* probe = m_PosInfo.m_nVolumeNo < 99 ? OpenVolume(VolumeName(m_PosInfo.m_nVolumeNo + 1)) : nullptr;
+      if (!probe) {
+        if (!sawEos) ReportTruncated("the export ends without its EOS line.");
+        ReadClose();
+        return nullptr;
+      }
+      VSIFClose(probe);
+      if (cut) {
+        ReportTruncated("its last line is cut short before the next volume.");
+        return nullptr;
+      }
       const CString next = VolumeName(m_PosInfo.m_nVolumeNo + 1);
       ReadClose();
-      m_PosInfo.m_nByteOffset = 0;
       if (!OpenForRead(next)) return nullptr;
+      m_pReadHandle->bSawEos = sawEos;
     }
-    e00::DecodeBuffer& dec = m_pReadHandle->dec;
-    if (dec.bEnd) return nullptr;
-
-    const char* line;
-    if (m_pReadHandle->bCompressed) {
-      if (m_PosInfo.m_nLineCount == 0) {
-        ReadNextSourceLine();
-        e00::UncompressHeader(dec.szSrcLine);
-        line = dec.szSrcLine;
-      } else {
-        if (m_PosInfo.m_nLineCount == 1) ReadNextSourceLine();
-        line = UncompressNextLine();
-      }
-    } else {
-      ReadNextSourceLine();
-      line = dec.szSrcLine;
-    }
-    if (!dec.bEnd || line[0] != '\0') return line;
+    CFileE00ReadRecord* r = m_pReadHandle;
+    if (r->dec.bEnd) continue;
+    if (const char* line = r->NextLine()) return line;
   }
 }
 
@@ -178,27 +184,23 @@ int CFileE00::ReadString(CString& line) {
   return 1;
 }
 
-int64_t CFileE00::GetPosition() {
-  if (!m_pReadHandle) return 0;
-  const long position = std::ftell(m_pReadHandle->fp);
-  return position < 0 ? 0 : position;
-}
-
-void CFileE00::SeekFromBegin(int64_t offset) {
-  VSIFSeek(m_pReadHandle->fp, static_cast<long>(offset), SEEK_SET);
-  m_PosInfo.m_nByteOffset = offset;
-}
-
 int CFileE00::SeekPosition(const CFilePosInfo& info) {
   if (!m_pReadHandle) return 0;
   if (info.m_nVolumeNo == m_PosInfo.m_nVolumeNo) {
-    ReadRewind();
+    m_pReadHandle->Rewind();
   } else {
     const CString name = VolumeName(info.m_nVolumeNo);
     ReadClose();
     if (!OpenForRead(name)) return 0;
   }
-  m_PosInfo.m_nLineCount = info.m_nLineCount;
-  SeekFromBegin(info.m_nByteOffset);
+  CFileE00ReadRecord* r = m_pReadHandle;
+  r->nLineCount = info.m_nLineCount;
+  r->file.Seek(info.m_nByteOffset);
+  if (info.m_nSourceIndex > 0 && r->bCompressed) {
+    // Back into the physical line, past what was decoded from it.
+    r->ReadNextSourceLine();
+    const int length = static_cast<int>(std::strlen(r->dec.szSrcLine));
+    r->dec.nSrcIndex = std::min(info.m_nSourceIndex, length);
+  }
   return 1;
 }

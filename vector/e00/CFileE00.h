@@ -15,8 +15,10 @@ struct CFileE00ReadRecord;
 
 class CFileE00 {
  public:
-  // A place in a set of volumes: the volume, the byte offset at which its
-  // next physical line begins, and the physical lines read from it so far.
+  // A place in a set of volumes: the volume, the byte offset at which a
+  // physical line begins, the physical lines read from the volume before
+  // it, and in a compressed volume the characters of that line already
+  // decoded (decoding goes on in the middle of a physical line).
   class CFilePosInfo {
    public:
     CFilePosInfo() = default;
@@ -24,6 +26,7 @@ class CFileE00 {
       m_nVolumeNo = -1;
       m_nByteOffset = 0;
       m_nLineCount = 0;
+      m_nSourceIndex = 0;
     }
     CFilePosInfo(const CFilePosInfo&) = default;
     CFilePosInfo& operator=(const CFilePosInfo&) = default;
@@ -31,6 +34,7 @@ class CFileE00 {
     int32_t m_nVolumeNo = -1;  // -1: none
     int64_t m_nByteOffset = 0;
     int64_t m_nLineCount = 0;  // the header counts as one
+    int32_t m_nSourceIndex = 0;
   };
 
   CFileE00();
@@ -44,34 +48,39 @@ class CFileE00 {
   // be opened.
   int OpenForRead(const CString& path);
   // The next plain line without its line end, or null at the end of the set,
-  // when closed, or after a failure. Valid until the next call.
+  // when closed, or after a failure. Valid until the next call. A set that
+  // ends without its EOS line, or whose volume is cut short before the next
+  // one, is truncated: the lines before the cut are handed out, then null,
+  // with the failure recorded through CPLError and IsTruncated() set.
   const char* ReadNextLine();
   // ReadNextLine into `line`: 1, or 0 (line untouched) where it gives null.
   int ReadString(CString& line);
   void ReadClose();
 
   int IsCompressed();
-  unsigned long GetLineNO() const { return static_cast<unsigned long>(m_PosInfo.m_nLineCount & 0xFFFFFFFFu); }
+  // The set read so far ended without its EOS line or with a cut volume.
+  int IsTruncated() const { return m_bTruncated; }
+  unsigned long GetLineNO() const;
   CString GetFileName() const { return m_strFileName; }
+  // The open volume's stream. Reading is buffered: the stream's own
+  // position runs ahead of the lines handed out (GetPosInfo gives theirs).
   FILE* GetFileHandle();
-  void GetPosInfo(CFilePosInfo& info) const { info = m_PosInfo; }
+  void GetPosInfo(CFilePosInfo& info) const;
   // Goes back to a place captured by GetPosInfo, opening its volume when it
-  // is another one; decoding resumes at the physical line at its offset.
-  // 1, or 0 if the volume cannot be opened.
+  // is another one; reading goes on exactly where it was, in the middle of
+  // a physical line of a compressed volume too. 1, or 0 if the volume
+  // cannot be opened.
   int SeekPosition(const CFilePosInfo& info);
 
  private:
-  void ReadTestOpen();
-  void ReadNextSourceLine();
-  void ReadRewind();
-  const char* UncompressNextLine();
-  int64_t GetPosition();
-  void SeekFromBegin(int64_t offset);
+  // Ends the set as truncated: records the failure.
+  void ReportTruncated(const char* why);
   // This reader's name with its last two characters replaced by `volume`
   // in two digits.
   CString VolumeName(int volume) const;
 
   CFileE00ReadRecord* m_pReadHandle = nullptr;
   CString m_strFileName;
-  CFilePosInfo m_PosInfo;
+  CFilePosInfo m_PosInfo;  // volume number; the open volume's place is in the read record
+  int m_bTruncated = 0;
 };

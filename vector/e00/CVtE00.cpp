@@ -10,41 +10,59 @@
 #include "platform/posix/PathCase.h"
 #include "platform/vtcore/CVtErrorMsg.h"
 #include "vector/e00/E00Codec.h"
+#include "vector/e00/E00Reader.h"
 
-// The read stream: the current volume and the decoder's state.
-struct CVtE00ReadRecord {
-  FILE* fp;
-  int bCompressed;
-  int nLineCount;  // physical lines since opening or rewinding, across volumes
-  e00::DecodeBuffer dec;
-};
-
-// The write stream.
-struct CVtE00WriteRecord {
-  FILE* fp;
-  int nLevel;
-  int nLinesWritten;
-  e00::PendingBuffer pending;
-};
-
-namespace {
-
-// Volume bookkeeping of the read stream, one for the process.
-struct VolumeSet {
+// The read stream: the shared reader over the current volume, with the
+// volume bookkeeping of this reader: the stream runs on from one volume into
+// the next without a break, and the line count does not restart.
+struct CVtE00ReadRecord : e00::ReadCore {
+  e00::LineFile file;
   std::string baseName;  // the opened path without its extension
   int counter = 0;       // number of the last volume switched to
   unsigned long totalLength = 0;
   int volumes = 0;
+  std::string volumeName;  // the current volume's path
+  bool truncated = false;
+  bool failed = false;  // a failure was recorded since the last read began
+
+  ~CVtE00ReadRecord() override { CloseStream(); }
+
+  void CloseStream() {
+    if (file.Stream()) VSIFClose(file.Stream());
+    file.Attach(nullptr);
+  }
+  std::string VolumeName(int volume) const;
+  // Ends the stream as truncated: records the failure.
+  void Truncated(const char* why) {
+    CPLError(CE_Failure, CPLE_FileIO, "%s is truncated: %s", volumeName.c_str(), why);
+    truncated = true;
+    failed = true;
+    dec.bEnd = 1;
+  }
+
+ protected:
+  int ReadPhysical(char* line) override;
+  void RewindPhysical() override { file.Seek(0); }
+  void UngetFailed() override {
+    failed = true;
+    CPLError(CE_Failure, CPLE_AssertionFailed,
+             "UNEXPECTED INTERNAL ERROR: _UngetSourceChar() failed while reading line %ld.",
+             static_cast<long>(nLineCount));
+  }
 };
-VolumeSet g_volumes;
+
+// The write stream.
+struct CVtE00WriteRecord {
+  e00::LineWriter out;
+  int nLevel = 0;
+  int nLinesWritten = 0;
+  e00::PendingBuffer pending{};
+  bool failed = false;  // the last write failed
+};
+
+namespace {
 
 constexpr int kLastVolume = 99;
-
-std::string VolumeName(int volume) {
-  char suffix[16];
-  std::snprintf(suffix, sizeof suffix, ".E%02d", volume);
-  return g_volumes.baseName + suffix;
-}
 
 FILE* OpenForRead(const std::string& path) { return VSIFOpen(VtResolvePathCase(path).c_str(), "rt"); }
 
@@ -54,136 +72,125 @@ unsigned long FileSize(FILE* fp) {
   return size < 0 ? 0 : static_cast<unsigned long>(size);
 }
 
-// Reads the next physical line; at the end of a volume the stream runs on
-// into the next one without a break.
-void ReadSourceLine(CVtE00ReadRecord* r) {
-  e00::DecodeBuffer& dec = r->dec;
-  if (dec.bEnd) return;
-  dec.nSrcIndex = 0;
-  int taken = e00::ReadPhysicalLine(r->fp, dec.szSrcLine);
-  if (taken == 0) {
-    FILE* next = ++g_volumes.counter <= kLastVolume ? OpenForRead(VolumeName(g_volumes.counter)) : nullptr;
-    if (next) {
-      VSIFClose(r->fp);
-      r->fp = next;
-      taken = e00::ReadPhysicalLine(r->fp, dec.szSrcLine);
-    }
-    if (taken == 0) {
-      dec.bEnd = 1;
-      return;
-    }
-  }
-  ++r->nLineCount;
+}  // namespace
+
+std::string CVtE00ReadRecord::VolumeName(int volume) const {
+  char suffix[16];
+  std::snprintf(suffix, sizeof suffix, ".E%02d", volume);
+  return baseName + suffix;
 }
+
+// At the end of a volume the stream runs on into the next one, unless the
+// volume's last line was cut short: then the set is truncated.
+int CVtE00ReadRecord::ReadPhysical(char* line) {
+  int taken = file.Read(line);
+  while (taken == 0 && counter < kLastVolume) {
+    const std::string name = VolumeName(counter + 1);
+    FILE* next = OpenForRead(name);
+    if (!next) break;
+    ++counter;
+    if (!file.LastHadLineEnd()) {
+      VSIFClose(next);
+      Truncated("its last line is cut short before the next volume.");
+      return 0;
+    }
+    CloseStream();
+    file.Attach(next);
+    volumeName = name;
+    taken = file.Read(line);
+  }
+  return taken;
+}
+
+namespace {
 
 void ReadRewind(CVtE00ReadRecord* r) {
   CPLErrorReset();
-  r->dec.szSrcLine[0] = '\0';
-  r->dec.szOutLine[0] = '\0';
-  r->dec.nSrcIndex = 0;
-  r->nLineCount = 0;
-  VSIRewind(r->fp);
-  r->dec.bEnd = 0;
+  r->truncated = false;
+  r->Rewind();
 }
 
 void ReadClose(CVtE00ReadRecord* r) {
   CPLErrorReset();
-  if (r->fp) VSIFClose(r->fp);
-  CPLFree(r);
-  g_volumes.totalLength = 0;
-  g_volumes.volumes = 0;
+  delete r;
 }
 
 CVtE00ReadRecord* ReadOpen(const std::string& path) {
   CPLErrorReset();
-  g_volumes.totalLength = 0;
-  g_volumes.volumes = 0;
   const std::string resolved = VtResolvePathCase(path);
   FILE* fp = VSIFOpen(resolved.c_str(), "rt");
   if (!fp) {
     CPLError(CE_Failure, CPLE_OpenFailed, "Failed to open %s: %s", path.c_str(), "unknown");
     return nullptr;
   }
-  auto* r = static_cast<CVtE00ReadRecord*>(CPLCalloc(1, sizeof(CVtE00ReadRecord)));
-  r->fp = fp;
+  auto* r = new CVtE00ReadRecord;
+  r->file.Attach(fp);
+  r->volumeName = path;
   // The bookkeeping is this file's before anything reads: the compression
   // test may run past the end of a file of one line.
   const size_t slash = path.rfind('/');
   const size_t dot = path.rfind('.');
-  g_volumes.baseName =
-      dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(0, dot) : path;
-  g_volumes.counter = 0;
+  r->baseName = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(0, dot) : path;
+  r->counter = 0;
 
-  ReadSourceLine(r);
-  if (std::strncmp(r->dec.szSrcLine, "EXP", 3) != 0) {
-    VSIFClose(r->fp);
-    CPLFree(r);
+  if (!r->TestOpen()) {
+    delete r;
     CPLError(CE_Failure, CPLE_OpenFailed, "%s is not a valid E00 file.", path.c_str());
     return nullptr;
   }
-  do {
-    ReadSourceLine(r);
-  } while (!r->dec.bEnd && (r->dec.szSrcLine[0] == '\0' || r->dec.szSrcLine[0] == ' '));
-  r->bCompressed = !r->dec.bEnd && e00::IsCompressedLine(r->dec.szSrcLine);
-  if (g_volumes.counter != 0) {
+  if (r->counter != 0) {
     // The test went on into a later volume: start again from the first.
     FILE* first = VSIFOpen(resolved.c_str(), "rt");
     if (!first) {
-      ReadClose(r);
+      delete r;
       CPLError(CE_Failure, CPLE_OpenFailed, "Failed to open %s: %s", path.c_str(), "unknown");
       return nullptr;
     }
-    VSIFClose(r->fp);
-    r->fp = first;
-    g_volumes.counter = 0;
+    r->CloseStream();
+    r->file.Attach(first);
+    r->volumeName = path;
+    r->counter = 0;
+    r->Rewind();
   }
-  ReadRewind(r);
+  CPLErrorReset();
+  r->truncated = false;
 
-  g_volumes.totalLength = FileSize(r->fp);
-  VSIRewind(r->fp);
-  g_volumes.volumes = 1;
+  r->totalLength = FileSize(r->file.Stream());
+  r->file.Seek(0);
+  r->volumes = 1;
   for (int i = 1; i <= kLastVolume; ++i) {
-    FILE* volume = OpenForRead(VolumeName(i));
+    FILE* volume = OpenForRead(r->VolumeName(i));
     if (!volume) break;
-    g_volumes.totalLength += FileSize(volume);
-    ++g_volumes.volumes;
+    r->totalLength += FileSize(volume);
+    ++r->volumes;
     VSIFClose(volume);
   }
   return r;
 }
 
-struct RecordSource : e00::LineSource {
-  explicit RecordSource(CVtE00ReadRecord* record) : r(record) {}
-  void ReadNextSourceLine() override { ReadSourceLine(r); }
-  long LineNumber() const override { return r->nLineCount; }
-  void UngetFailed() override {
-    CPLError(CE_Failure, CPLE_AssertionFailed,
-             "UNEXPECTED INTERNAL ERROR: _UngetSourceChar() failed while reading line %d.", r->nLineCount);
+// The next line; `failed` tells whether this read recorded a failure. The
+// last error is cleared where an earlier read left one of ours, rather than
+// on every line: GDAL's error state is thread-local and costly to touch.
+const char* ReadNextLine(CVtE00ReadRecord* r, bool& failed) {
+  failed = false;
+  if (!r) {
+    CPLErrorReset();
+    return nullptr;
   }
-  CVtE00ReadRecord* r;
-};
-
-const char* ReadNextLine(CVtE00ReadRecord* r) {
-  CPLErrorReset();
-  if (!r || r->dec.bEnd) return nullptr;
-  e00::DecodeBuffer& dec = r->dec;
-  const char* line;
-  if (r->bCompressed) {
-    if (r->nLineCount == 0) {
-      ReadSourceLine(r);
-      e00::UncompressHeader(dec.szSrcLine);
-      line = dec.szSrcLine;
-    } else {
-      if (r->nLineCount == 1) ReadSourceLine(r);
-      RecordSource source(r);
-      e00::UncompressNextLine(dec, source);
-      line = dec.szOutLine;
-    }
-  } else {
-    ReadSourceLine(r);
-    line = dec.szSrcLine;
+  if (r->failed) {
+    CPLErrorReset();
+    r->failed = false;
   }
-  return dec.bEnd && line[0] == '\0' ? nullptr : line;
+  const bool wasEnd = r->dec.bEnd;
+  const char* line = wasEnd ? nullptr : r->NextLine();
+  // The end flag without the end of the data: decoding failed.
+  if (!wasEnd && r->dec.bEnd && !r->bReachedEnd) r->failed = true;
+  // The data ran out (a decoding failure ends without reaching it) before
+  // the EOS line: the export was cut short.
+  if (!line && !r->truncated && r->bReachedEnd && !r->SawEndOfExport())
+    r->Truncated("the export ends without its EOS line.");
+  failed = r->failed;
+  return line;
 }
 
 CVtE00WriteRecord* WriteOpen(const std::string& path, int level) {
@@ -193,39 +200,62 @@ CVtE00WriteRecord* WriteOpen(const std::string& path, int level) {
     CPLError(CE_Failure, CPLE_OpenFailed, "Failed to open %s: %s", path.c_str(), "");
     return nullptr;
   }
-  auto* w = static_cast<CVtE00WriteRecord*>(CPLCalloc(1, sizeof(CVtE00WriteRecord)));
-  w->fp = fp;
+  auto* w = new CVtE00WriteRecord;
+  w->out.Attach(fp);
   w->nLevel = level;
   return w;
 }
 
+int ReportTooLong(size_t length) {
+  CPLError(CE_Failure, CPLE_IllegalArg, "Line of %lu characters too long to write: at most %d fit.",
+           static_cast<unsigned long>(length), e00::kLineBufferSize - 1);
+  return e00::kLineTooLong;
+}
+
 // Writes a line that goes out unchanged; it must fit the line buffer.
+int WriteWholeLine(CVtE00WriteRecord* w, const char* text) {
+  const size_t length = std::strlen(text);
+  if (length >= static_cast<size_t>(e00::kLineBufferSize)) return ReportTooLong(length);
+  return w->out.Write(text, static_cast<int>(length));
+}
+
+// Writes `prefix` and `text` as one line that goes out unchanged.
 int WriteWholeLine(CVtE00WriteRecord* w, const char* prefix, const char* text) {
   const size_t prefixLength = std::strlen(prefix), textLength = std::strlen(text);
-  if (prefixLength + textLength >= static_cast<size_t>(e00::kLineBufferSize)) {
-    CPLError(CE_Failure, CPLE_IllegalArg, "Line of %lu characters too long to write: at most %d fit.",
-             static_cast<unsigned long>(prefixLength + textLength), e00::kLineBufferSize - 1);
-    return e00::kLineTooLong;
-  }
-  if (prefixLength == 0) return e00::WritePhysicalLine(w->fp, text, static_cast<int>(textLength));
+  if (prefixLength + textLength >= static_cast<size_t>(e00::kLineBufferSize))
+    return ReportTooLong(prefixLength + textLength);
   char line[e00::kLineBufferSize];
   std::memcpy(line, prefix, prefixLength);
   std::memcpy(line + prefixLength, text, textLength);
-  return e00::WritePhysicalLine(w->fp, line, static_cast<int>(prefixLength + textLength));
+  return w->out.Write(line, static_cast<int>(prefixLength + textLength));
 }
 
+int WriteLine(CVtE00WriteRecord* w, const char* text);
+
+// Writes the next line. The last error is cleared where an earlier write
+// left one, rather than on every line (see ReadNextLine).
 int WriteNextLine(CVtE00WriteRecord* w, const char* text) {
-  CPLErrorReset();
-  if (!w || !w->fp) {
+  if (!w) {
+    CPLErrorReset();
     CPLError(CE_Failure, CPLE_IllegalArg, "Invalid E00WritePtr handle!");
     return e00::kInvalidHandle;
   }
+  if (w->failed) {
+    CPLErrorReset();
+    w->failed = false;
+  }
+  const int status = WriteLine(w, text);
+  w->failed = status != e00::kWriteOk;
+  return status;
+}
+
+int WriteLine(CVtE00WriteRecord* w, const char* text) {
   const int k = w->nLinesWritten++;
   if (w->nLevel > 0 && k > 0) {
     e00::PendingBuffer& pending = w->pending;
     int status = e00::CompressLine(pending, text, w->nLevel == CVtE00::E00ComprFull);
     for (int cut; status == e00::kWriteOk && (cut = e00::NextCutLength(pending)) > 0;) {
-      status = e00::WritePhysicalLine(w->fp, pending.szBuf, cut);
+      status = w->out.Write(pending.szBuf, cut);
       e00::DropPending(pending, cut);
     }
     return status;
@@ -233,18 +263,19 @@ int WriteNextLine(CVtE00WriteRecord* w, const char* text) {
   if (w->nLevel > 0) {
     if (const char* zero = std::strstr(text, " 0")) return WriteWholeLine(w, "EXP  1", zero + 2);
   }
-  return WriteWholeLine(w, "", text);
+  return WriteWholeLine(w, text);
 }
 
 int WriteClose(CVtE00WriteRecord* w) {
   CPLErrorReset();
   int status = e00::kWriteOk;
-  if (w->pending.nLength > 0) status = e00::WritePhysicalLine(w->fp, w->pending.szBuf, w->pending.nLength);
-  if (VSIFClose(w->fp) != 0 && status == e00::kWriteOk) {
+  if (w->pending.nLength > 0) status = w->out.Write(w->pending.szBuf, w->pending.nLength);
+  if (status == e00::kWriteOk) status = w->out.Flush();
+  if (VSIFClose(w->out.Stream()) != 0 && status == e00::kWriteOk) {
     CPLError(CE_Failure, CPLE_FileIO, "Error writing to file: %s", "");
     status = e00::kWriteFailed;
   }
-  CPLFree(w);
+  delete w;
   return status;
 }
 
@@ -262,6 +293,8 @@ int CVtE00::Open(CString& path) {
   return IsLoading();
 }
 
+CString CVtE00::GetLastFailure() { return CString(CPLGetLastErrorMsg()); }
+
 int CVtE00::Create(CString& path, E00CompreeLevel level) {
   Close();
   m_pWriteStream = WriteOpen(path.str(), level);
@@ -277,8 +310,9 @@ void CVtE00::Close() {
 }
 
 const char* CVtE00::ReadNextLine() {
-  const char* line = ::ReadNextLine(m_pReadStream);
-  if (CPLGetLastErrorNo() != 0) {
+  bool failed = false;
+  const char* line = ::ReadNextLine(m_pReadStream, failed);
+  if (failed) {
     CopyLastError();
     return nullptr;
   }
@@ -300,9 +334,7 @@ int CVtE00::WriteNextLine(const char* line) {
 
 unsigned long CVtE00::GetPosition() {
   if (m_pReadStream) {
-    const long p = VSIFTell(m_pReadStream->fp);
-    if (p < 0) return 0;
-    const unsigned long position = static_cast<unsigned long>(p);
+    const unsigned long position = static_cast<unsigned long>(m_pReadStream->file.Tell());
     if (m_dwLast > position) {
       // Reading has moved into a new volume.
       m_dwTotal += m_dwLast;
@@ -313,15 +345,17 @@ unsigned long CVtE00::GetPosition() {
     return m_dwTotal + position;
   }
   if (m_pWriteStream) {
-    const long p = VSIFTell(m_pWriteStream->fp);
+    const long p = m_pWriteStream->out.Tell();
     return p < 0 ? 0 : static_cast<unsigned long>(p);
   }
   return 0;
 }
 
-unsigned long CVtE00::GetLength() const { return m_pReadStream ? g_volumes.totalLength : 0; }
+unsigned long CVtE00::GetLength() const { return m_pReadStream ? m_pReadStream->totalLength : 0; }
 
-int CVtE00::GetVolumeCount() const { return m_pReadStream ? g_volumes.volumes : 0; }
+int CVtE00::GetVolumeCount() const { return m_pReadStream ? m_pReadStream->volumes : 0; }
+
+int CVtE00::IsTruncated() const { return m_pReadStream && m_pReadStream->truncated; }
 
 int CVtE00::IsCompressed() const {
   if (m_pReadStream) return m_pReadStream->bCompressed;
@@ -340,10 +374,12 @@ void CVtE00::Seek(long offset, unsigned origin) {
   long target = base + offset - static_cast<long>(m_dwTotal);
   if (target < 0) target = 0;
   CVtE00ReadRecord* r = m_pReadStream;
-  if (VSIFSeek(r->fp, target, SEEK_SET) != 0) return;
+  if (!r->file.Seek(target)) return;
   r->dec.szSrcLine[0] = '\0';
   r->dec.nSrcIndex = 0;
   r->dec.bEnd = 0;
+  r->bReachedEnd = false;
+  r->truncated = false;
   m_dwLast = static_cast<unsigned long>(target);
 }
 

@@ -8,8 +8,11 @@
 //
 // Errors are recorded in GDAL's error facility; ReadNextLine and
 // WriteNextLine copy the message of a failure to the error-message object.
-// The volume bookkeeping of reading is held once for the process: one
-// CVtE00 reads at a time.
+// They clear GDAL's last error where an earlier call of theirs failed, not
+// on every line (its error state is costly to touch), so an error recorded
+// by other code in between stays.
+// Each reader keeps its own volume bookkeeping: several CVtE00 may read at
+// once.
 #pragma once
 
 #include "platform/mfc/CString.h"
@@ -37,6 +40,9 @@ class CVtE00 {
   // Closes whatever is open and opens `path` for reading; its first line
   // must begin with "EXP". Returns IsLoading().
   int Open(CString& path);
+  // The message of the last failure recorded in GDAL's error facility on
+  // this thread, where Open reports why it failed.
+  static CString GetLastFailure();
   // Closes whatever is open and creates `path` for writing at `level`.
   // Returns IsStoring().
   int Create(CString& path, E00CompreeLevel level);
@@ -44,7 +50,10 @@ class CVtE00 {
   void Close();
 
   // The next plain line, or null at the end of the set or after an error
-  // (then on the error-message object). Valid until the next call.
+  // (then on the error-message object). Valid until the next call. A set
+  // that ends without its EOS line, or whose volume is cut short before the
+  // next one, is truncated: the lines before the cut are handed out, then
+  // null with the failure on the error-message object, and IsTruncated().
   const char* ReadNextLine();
   int ReadString(CString& line);
   // Writes the next line (the first is the header): 1, or 0 with the error
@@ -60,6 +69,8 @@ class CVtE00 {
   // Reading: the number of files in the set, the opened one included.
   int GetVolumeCount() const;
   int IsCompressed() const;
+  // Reading found the set cut short.
+  int IsTruncated() const;
   // Moves the current volume's stream to `offset` from the start (origin 0),
   // the position (1) or the length (2) of the set, taken within the current
   // volume; reading resumes at the byte reached. Nothing when not reading.

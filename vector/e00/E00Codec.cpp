@@ -2,6 +2,7 @@
 
 #include <cpl_error.h>
 
+#include <climits>
 #include <cstring>
 
 namespace e00 {
@@ -13,54 +14,49 @@ namespace {
 constexpr int kOutputReserve = 5;
 // Longest run of spaces one token carries: its count character stays ASCII.
 constexpr int kMaxSpaceRun = 127 - 32;
-// Longest number text the encoder turns into a token.
-constexpr int kMaxNumberToken = 2 * kLineBufferSize;
 
-// The decoder's view of the source: the source index is held here while a
-// line is decoded and written back when it ends or a physical line is read.
-class Cursor {
- public:
-  Cursor(DecodeBuffer& b, LineSource& src) : m_b(b), m_src(src), m_index(b.nSrcIndex) {}
-  ~Cursor() { m_b.nSrcIndex = m_index; }
+// The two digits of every pair value, 00 to 99.
+struct DigitPairs {
+  char c[200];
+};
+constexpr DigitPairs MakeDigitPairs() {
+  DigitPairs d{};
+  for (int v = 0; v < 100; ++v) {
+    d.c[2 * v] = static_cast<char>('0' + v / 10);
+    d.c[2 * v + 1] = static_cast<char>('0' + v % 10);
+  }
+  return d;
+}
+constexpr DigitPairs kDigitPairs = MakeDigitPairs();
 
-  // The next character, reading physical lines as needed; 0 at the end.
-  // A source line is emptied when the end flag is set by reading, so the
-  // flag only needs a look once the line is used up.
-  int Next() {
-    const unsigned char c = static_cast<unsigned char>(m_b.szSrcLine[m_index]);
-    if (c) {
-      ++m_index;
+// What the code character of a number token says, by its value less 33.
+struct NumberCode {
+  unsigned char point, exponent, odd;
+};
+struct NumberCodes {
+  NumberCode c[90];
+};
+constexpr NumberCodes MakeNumberCodes() {
+  NumberCodes codes{};
+  for (int k = 0; k < 90; ++k)
+    codes.c[k] = {static_cast<unsigned char>(k % 15), static_cast<unsigned char>((k / 15) % 3),
+                  static_cast<unsigned char>(k >= 45)};
+  return codes;
+}
+constexpr NumberCodes kNumberCodes = MakeNumberCodes();
+
+// Reads physical lines until one has a character; takes it. 0 at the end.
+int Refill(DecodeBuffer& b, LineSource& src) {
+  for (;;) {
+    if (b.bEnd) return 0;
+    src.ReadNextSourceLine();
+    const unsigned char c = static_cast<unsigned char>(b.szSrcLine[b.nSrcIndex]);
+    if (c && !b.bEnd) {
+      ++b.nSrcIndex;
       return c;
     }
-    const int r = Refill(m_b, m_src);
-    m_index = m_b.nSrcIndex;
-    return r;
   }
-  void Unget() {
-    if (m_index > 0)
-      --m_index;
-    else
-      m_src.UngetFailed();
-  }
-
- private:
-  // Reads physical lines until one has a character; takes it.
-  static int Refill(DecodeBuffer& b, LineSource& src) {
-    for (;;) {
-      if (b.bEnd) return 0;
-      src.ReadNextSourceLine();
-      const unsigned char c = static_cast<unsigned char>(b.szSrcLine[b.nSrcIndex]);
-      if (c && !b.bEnd) {
-        ++b.nSrcIndex;
-        return c;
-      }
-    }
-  }
-
-  DecodeBuffer& m_b;
-  LineSource& m_src;
-  int m_index;
-};
+}
 
 void ReportOverlong(DecodeBuffer& b, LineSource& src) {
   CPLError(CE_Failure, CPLE_FileIO,
@@ -69,69 +65,222 @@ void ReportOverlong(DecodeBuffer& b, LineSource& src) {
   b.bEnd = 1;
 }
 
-// Decodes the digit pairs of a number token whose code character is `code`
-// into out[n...], advancing n. Returns false when the digits would run past
-// the output line; n then counts the characters written.
-bool DecodeNumber(Cursor& in, char* out, int code, int& n, bool& previousWasNumber) {
-  const int k = code - '!';
-  const int point = k % 15;
-  const int exponent = (k / 15) % 3;
-  const bool odd = k >= 45;
-  const int start = n;
-  int digits = 0;
-  for (;;) {
-    const int d = in.Next();
-    if (d == 0) break;
-    if (d == ' ' || d == '~') {
-      in.Unget();
-      previousWasNumber = true;
-      break;
-    }
-    int v;
-    if (d == '}') {
-      const int e = in.Next();
-      v = e ? e + 59 : 92;
-    } else {
-      v = d - '!';
-    }
-    if (n > kLineBufferSize - kOutputReserve - 2) return false;
-    for (const int digit : {v / 10, v % 10}) {
-      out[n++] = static_cast<char>('0' + digit);
-      if (++digits == point) out[n++] = '.';
-    }
-  }
-  if (odd && n > start) --n;
-  if (exponent) {
-    const int at = n - start >= 2 ? n - 2 : start;
-    std::memmove(out + at + 2, out + at, static_cast<size_t>(n - at));
-    out[at] = 'E';
-    out[at + 1] = exponent == 1 ? '+' : '-';
-    n += 2;
-  }
-  return true;
-}
-
 }  // namespace
 
 int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
-  char* out = b.szOutLine;
-  int n = 0;
-  bool previousWasNumber = false;
+  char* const out = b.szOutLine;
   out[0] = '\0';
   if (b.bEnd) return 0;
-  Cursor in(b, src);
+  // The source index is held in a local while the line is decoded, and
+  // written back when a physical line is read and when the line ends.
+  const unsigned char* const s = reinterpret_cast<const unsigned char*>(b.szSrcLine);
+  int i = b.nSrcIndex;
+  // The next character, reading physical lines as needed; 0 at the end. A
+  // source line is emptied when the end flag is set by reading, so the flag
+  // only needs a look once the line is used up.
+  auto next = [&]() -> int {
+    const int c = s[i];
+    if (c) {
+      ++i;
+      return c;
+    }
+    b.nSrcIndex = i;
+    const int r = Refill(b, src);
+    i = b.nSrcIndex;
+    return r;
+  };
+  int n = 0;
+  bool previousWasNumber = false;
   for (bool done = false; !done;) {
-    const int c = in.Next();
+    const int c = next();
     if (c == 0) break;
     if (c != '~') {
       out[n++] = static_cast<char>(c);
       previousWasNumber = false;
     } else {
-      const int t = in.Next();
+      const int t = next();
       if (t == 0) break;
-      if (t == ' ') {
-        const int count = static_cast<signed char>(in.Next()) - ' ';
-        for (int i = 0; i < count; ++i) out[n++] = ' ';
+      if (!previousWasNumber && static_cast<unsigned>(t - '!') < 90u && t != '-') {
+        // A number: the code gives the point position, the exponent kind
+        // and the odd-digit flag; each pair character two digits.
+        previousWasNumber = false;
+        const NumberCode code = kNumberCodes.c[t - '!'];
+        const int point = code.point;
+        const int exponent = code.exponent;
+        const bool odd = code.odd;
+        const int start = n;
+        // The shape coordinates mostly have, as %14.7E prints them: five
+        // pairs for a digit, the point, seven digits and a two-digit
+        // exponent ("4.6012345E+05"), then a space or "~".
+        if (point == 1 && exponent && !odd) {
+          char* w = out + n;
+          int j = i;
+          bool whole = true;
+          static constexpr int kAt[5] = {0, 3, 5, 7, 11};  // where each pair's digits go
+          for (int k = 0; k < 5 && whole; ++k) {
+            unsigned v = static_cast<unsigned>(s[j] - '!');
+            if (v < 92u) {
+              ++j;
+            } else if (v == '}' - '!' && static_cast<unsigned>(s[j + 1] - '!') < 8u) {
+              v = static_cast<unsigned>(s[j + 1] + 59);
+              j += 2;
+            } else {
+              whole = false;
+              break;
+            }
+            std::memcpy(w + kAt[k], kDigitPairs.c + 2 * v, 2);
+          }
+          if (whole && (s[j] == ' ' || s[j] == '~')) {
+            w[2] = w[1];
+            w[1] = '.';
+            w[9] = 'E';
+            w[10] = exponent == 1 ? '+' : '-';
+            n += 13;
+            i = j;  // the space or "~" stays for the next token
+            previousWasNumber = true;
+            if (n > kMaxLineLength) {
+              b.nSrcIndex = i;
+              ReportOverlong(b, src);
+              break;
+            }
+            continue;
+          }
+        }
+        // The common case: ordinary pair characters up to a space or "~" in
+        // this physical line, written as they are read, the point in place.
+        // Anything else (the token runs on into the next physical line, or
+        // holds characters out of range) is decoded again below.
+        char* w = out + n;
+        int used = 0, m = 0;
+        int pointAfter = point ? point : INT_MAX;  // digits before the point
+        for (; m <= kMaxLineLength; ++m) {
+          unsigned v = static_cast<unsigned>(s[i + used] - '!');
+          if (v < 92u) {
+            ++used;
+          } else if (v == '}' - '!' && static_cast<unsigned>(s[i + used + 1] - '!') < 8u) {
+            v = static_cast<unsigned>(s[i + used + 1] + 59);
+            used += 2;
+          } else {
+            break;
+          }
+          std::memcpy(w, kDigitPairs.c + 2 * v, 2);
+          w += 2;
+          if (2 * (m + 1) >= pointAfter) {
+            if (2 * (m + 1) == pointAfter) {
+              *w = '.';
+            } else {
+              w[0] = w[-1];
+              w[-1] = '.';
+            }
+            ++w;
+            pointAfter = INT_MAX;
+          }
+        }
+        if ((s[i + used] == ' ' || s[i + used] == '~') && m <= kMaxLineLength) {
+          n = static_cast<int>(w - out);
+          i += used;  // the space or "~" stays for the next token
+          previousWasNumber = true;
+          if (odd && n > start) --n;
+          if (exponent) {
+            const char sign = exponent == 1 ? '+' : '-';
+            if (n - start >= 2) {
+              out[n + 1] = out[n - 1];
+              out[n] = out[n - 2];
+              out[n - 2] = 'E';
+              out[n - 1] = sign;
+            } else {
+              for (int j = n + 1; j >= start + 2; --j) out[j] = out[j - 2];
+              out[start] = 'E';
+              out[start + 1] = sign;
+            }
+            n += 2;
+          }
+          if (n > kMaxLineLength) {
+            b.nSrcIndex = i;
+            ReportOverlong(b, src);
+            break;
+          }
+          continue;
+        }
+        // Where the point goes: right after digit number `point`.
+        int pointAt = point ? start + point : INT_MAX;
+        bool overflow = false;
+        for (;;) {
+          const int d = next();
+          int v = d - '!';
+          if (static_cast<unsigned>(v) >= 92u) {
+            // Not an ordinary pair character: the end of the data, a space
+            // or "~" after the number, "}" and its second character, or a
+            // character out of range, whose digits are written as they fall.
+            if (d == 0) break;
+            if (d == ' ' || d == '~') {
+              if (i > 0)
+                --i;
+              else
+                src.UngetFailed();
+              previousWasNumber = true;
+              break;
+            }
+            if (d == '}') {
+              const int e = next();
+              v = e ? e + 59 : 92;
+            }
+          }
+          // Room for two digits, the point, an exponent sign and the NUL.
+          if (n > kLineBufferSize - kOutputReserve - 2) {
+            overflow = true;
+            break;
+          }
+          if (static_cast<unsigned>(v) < 100u) {
+            std::memcpy(out + n, kDigitPairs.c + 2 * v, 2);
+          } else {
+            out[n] = static_cast<char>('0' + v / 10);
+            out[n + 1] = static_cast<char>('0' + v % 10);
+          }
+          n += 2;
+          if (n >= pointAt) {
+            if (n == pointAt) {
+              out[n] = '.';
+            } else {
+              out[n] = out[n - 1];
+              out[n - 1] = '.';
+            }
+            ++n;
+            pointAt = INT_MAX;
+          }
+        }
+        if (overflow) {
+          // The digits ran on towards the end of the output line: keep what
+          // fits and fail as an overlong line.
+          b.nSrcIndex = i;
+          ReportOverlong(b, src);
+          break;
+        }
+        if (odd && n > start) --n;
+        if (exponent) {
+          // "E+" or "E-" in front of the last two characters written.
+          const char sign = exponent == 1 ? '+' : '-';
+          if (n - start >= 2) {
+            out[n + 1] = out[n - 1];
+            out[n] = out[n - 2];
+            out[n - 2] = 'E';
+            out[n - 1] = sign;
+          } else {
+            for (int j = n + 1; j >= start + 2; --j) out[j] = out[j - 2];
+            out[start] = 'E';
+            out[start + 1] = sign;
+          }
+          n += 2;
+        }
+      } else if (t == ' ') {
+        const int count = static_cast<signed char>(next()) - ' ';
+        if (count > 0) {
+          // Eight at a time: a run is at most 95 and the line at most 80
+          // before it, so the last store stays well inside the buffer.
+          static constexpr char kSpaces[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+          for (int j = 0; j < count; j += 8) std::memcpy(out + n + j, kSpaces, 8);
+          n += count;
+        }
         previousWasNumber = false;
       } else if (t == '}') {
         previousWasNumber = false;
@@ -141,15 +290,9 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
         previousWasNumber = false;
       } else if (t == '~' || t == '-') {
         out[n++] = static_cast<char>(t);
-      } else if (t >= '!' && t <= 'z') {
-        previousWasNumber = false;
-        if (!DecodeNumber(in, out, t, n, previousWasNumber)) {
-          // The digits ran on towards the end of the output line: keep what
-          // fits and fail as an overlong line.
-          ReportOverlong(b, src);
-          break;
-        }
       } else {
+        // Below "!" or above "z".
+        b.nSrcIndex = i;
         CPLError(CE_Failure, CPLE_NotSupported, "Unexpected code \"~%c\" encountered in line %ld.", t,
                  src.LineNumber());
         b.bEnd = 1;
@@ -157,31 +300,14 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
       }
     }
     if (n > kMaxLineLength) {
+      b.nSrcIndex = i;
       ReportOverlong(b, src);
       break;
     }
   }
+  b.nSrcIndex = i;
   out[n] = '\0';
   return n;
-}
-
-int ReadPhysicalLine(FILE* fp, char* line) {
-  // Fill the buffer first: the last NUL in it is then the one that ends what
-  // was read, even when the line itself holds NUL bytes.
-  std::memset(line, '\n', kLineBufferSize);
-  if (!std::fgets(line, kLineBufferSize, fp)) {
-    line[0] = '\0';
-    return 0;
-  }
-  const char* end = static_cast<const char*>(memrchr(line, '\0', kLineBufferSize));
-  int length = static_cast<int>(end - line);
-  const int taken = length;
-  for (char* p = static_cast<char*>(std::memchr(line, '\0', static_cast<size_t>(length))); p;
-       p = static_cast<char*>(std::memchr(p, '\0', static_cast<size_t>(line + length - p))))
-    *p = ' ';
-  while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) --length;
-  line[length] = '\0';
-  return taken;
 }
 
 bool IsCompressedLine(const char* line) {
@@ -197,49 +323,136 @@ namespace {
 
 inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 inline bool EndsLine(char c) { return c == '\0' || c == '\n' || c == '\r'; }
+// The n characters from p are digits; stops at the first that is not, so
+// never reads past a NUL.
+inline bool AllDigits(const char* p, int n) {
+  for (int i = 0; i < n; ++i)
+    if (!IsDigit(p[i])) return false;
+  return true;
+}
 
-// Encodes the number whose text starts at `s` (a digit) into `token`, in
-// one pass over the text. Returns the token's length, or 0 when the text is
-// to be written unchanged; `end` is set past the number's text either way.
+// Digits a number token is built from at most: its token could not fit a
+// line anyway, and the text that is kept instead overflows too.
+constexpr int kMaxTokenDigits = kMaxNumberToken - 14;
+
+// What the encoder looks at a character for: the end of the line, a tilde,
+// a space (a run begins with three) or a digit (a number, at full level).
+enum : unsigned char { kLiteral = 0, kEnd = 1, kTilde = 2, kSpace = 3, kDigit = 4 };
+struct CharKinds {
+  unsigned char k[256];
+};
+constexpr CharKinds MakeCharKinds() {
+  CharKinds kinds{};
+  kinds.k[0] = kEnd;
+  kinds.k[static_cast<unsigned char>('\n')] = kEnd;
+  kinds.k[static_cast<unsigned char>('\r')] = kEnd;
+  kinds.k[static_cast<unsigned char>('~')] = kTilde;
+  kinds.k[static_cast<unsigned char>(' ')] = kSpace;
+  for (int d = '0'; d <= '9'; ++d) kinds.k[d] = kDigit;
+  return kinds;
+}
+constexpr CharKinds kCharKinds = MakeCharKinds();
+
+// Encodes the number whose text starts at `s` (a digit) into `token`, which
+// has room for kMaxNumberToken characters. Returns the token's length, or 0
+// when the text is to be written unchanged; `end` is set past the number's
+// text either way.
 int EncodeNumber(const char* s, const char*& end, char* token) {
-  const char* q = s;
-  int point = 0, exponent = 0, digits = 0;
-  int n = 2;         // the pairs go after "~" and the code character
-  int pending = -1;  // first digit of an unfinished pair
-  auto digit = [&](int d) {
-    ++digits;
-    if (pending < 0) {
-      pending = d;
-      return;
+  // The shape coordinates mostly have, as %14.7E prints them: a digit, the
+  // point, seven digits and a two-digit exponent ("4.6012345E+05"). The
+  // token is that of the general scan below, built without it.
+  if (s[1] == '.' && AllDigits(s + 2, 7) && s[9] == 'E' && (s[10] == '+' || s[10] == '-') && IsDigit(s[11]) &&
+      IsDigit(s[12]) && !IsDigit(s[13]) && s[13] != '}') {
+    char* t = token;
+    t[0] = '~';
+    t[1] = static_cast<char>('!' + 1 + (s[10] == '+' ? 15 : 30));
+    t += 2;
+    auto pair = [&t](char a, char b) {
+      const int v = 10 * (a - '0') + (b - '0');
+      if (v < 92) {
+        *t++ = static_cast<char>('!' + v);
+      } else {
+        t[0] = '}';
+        t[1] = static_cast<char>('!' + v - 92);
+        t += 2;
+      }
+    };
+    pair(s[0], s[2]);
+    pair(s[3], s[4]);
+    pair(s[5], s[6]);
+    pair(s[7], s[8]);
+    pair(s[11], s[12]);
+    const char stop = s[13];
+    if (stop != '~' && stop != ' ' && !EndsLine(stop)) *t++ = '~';
+    end = s + 13;
+    return static_cast<int>(t - token);
+  }
+  // Up to three digits and then neither a point nor an exponent: the token
+  // would be longer than the text.
+  {
+    int k = 1;
+    while (k < 4 && IsDigit(s[k])) ++k;
+    if (k < 4 && s[k] != '.' && s[k] != 'E') {
+      end = s + k;
+      return 0;
     }
-    const int v = 10 * pending + d;
-    pending = -1;
+  }
+  int count = 0, point = 0, exponent = 0;
+  int pending = -1;  // first digit of an unfinished pair
+  char* t = token + 2;
+  // Two digits to a character, values 92 to 99 in two.
+  auto pair = [&t](int v) {
     if (v < 92) {
-      token[n++] = static_cast<char>('!' + v);
+      *t++ = static_cast<char>('!' + v);
     } else {
-      token[n++] = '}';
-      token[n++] = static_cast<char>('!' + v - 92);
+      t[0] = '}';
+      t[1] = static_cast<char>('!' + v - 92);
+      t += 2;
     }
   };
+  const char* q = s;
   for (;;) {
-    if (IsDigit(*q)) {
-      // Room for this pair, the exponent's pair, an odd last digit and the
-      // closing "~".
-      if (n > kMaxNumberToken - 6) {
+    const unsigned d = static_cast<unsigned char>(*q) - static_cast<unsigned>('0');
+    if (d <= 9) {
+      if (count >= kMaxTokenDigits) {
         // Too long for any line: find its end and keep it as text.
         while (IsDigit(*q)) ++q;
         end = q;
         return 0;
       }
-      digit(*q++ - '0');
+      if (pending >= 0) {
+        pair(10 * pending + static_cast<int>(d));
+        pending = -1;
+        ++q;
+        ++count;
+        continue;
+      }
+      const unsigned d2 = static_cast<unsigned char>(q[1]) - static_cast<unsigned>('0');
+      if (d2 <= 9) {
+        pair(static_cast<int>(10 * d + d2));
+        q += 2;
+        count += 2;
+      } else {
+        pending = static_cast<int>(d);
+        ++q;
+        ++count;
+      }
     } else if (*q == '.' && point == 0 && q - s < 15) {
       point = static_cast<int>(q - s);
       ++q;
     } else if (*q == 'E' && (q[1] == '+' || q[1] == '-') && IsDigit(q[2]) && IsDigit(q[3]) &&
                !IsDigit(q[4])) {
       exponent = q[1] == '+' ? 1 : 2;
-      digit(q[2] - '0');
-      digit(q[3] - '0');
+      for (int k = 2; k <= 3; ++k) {
+        const int e = q[k] - '0';
+        if (pending >= 0) {
+          pair(10 * pending + e);
+          pending = -1;
+        } else {
+          pending = e;
+        }
+      }
+      count += 2;
       q += 4;
       break;
     } else {
@@ -251,69 +464,78 @@ int EncodeNumber(const char* s, const char*& end, char* token) {
   // A "}" after the number would follow the token's closing "~" and end the
   // line there; keep such numbers as text.
   if (stop == '}') return 0;
-  const int odd = digits % 2;
-  if (odd) token[n++] = static_cast<char>('!' + 10 * pending);
+  const int odd = count & 1;
   const int code = '!' + point + 15 * exponent + 45 * odd;
   // "~-" reads back as a literal "-", never as a number.
   if (code == '-') return 0;
+  if (odd) *t++ = static_cast<char>('!' + 10 * pending);
   token[0] = '~';
   token[1] = static_cast<char>(code);
-  if (stop != '~' && stop != ' ' && !EndsLine(stop)) token[n++] = '~';
+  if (stop != '~' && stop != ' ' && !EndsLine(stop)) *t++ = '~';
+  const int n = static_cast<int>(t - token);
   return n > q - s ? 0 : n;
 }
 
 }  // namespace
 
 int CompressLine(PendingBuffer& pending, const char* line, bool full) {
-  const int saved = pending.nLength;
-  char* buf = pending.szBuf;
-  int n = pending.nLength;
-  // Characters a step may add before the buffer reaches its capacity; the
-  // closing "~}" always needs two.
-  auto fits = [&n](int add) { return n + add + 2 <= kLineBufferSize - 1; };
-  char token[kMaxNumberToken];
+  char* const buf = pending.szBuf;
+  char* o = buf + pending.nLength;
+  // Every step leaves room for the closing "~}" before the buffer's last
+  // character.
+  char* const limit = buf + kLineBufferSize - 1 - 2;
+  const unsigned char digitKind = full ? kDigit : kLiteral;
   const char* s = line;
-  bool overflow = false;
-  while (!EndsLine(*s) && !overflow) {
-    if (*s == '~') {
-      if (!(overflow = !fits(2))) {
-        buf[n++] = '~';
-        buf[n++] = '~';
-      }
+  for (;;) {
+    const char c = *s;
+    unsigned char kind = kCharKinds.k[static_cast<unsigned char>(c)];
+    if (kind == kDigit) kind = digitKind;
+    if (kind == kLiteral || (kind == kSpace && (s[1] != ' ' || s[2] != ' '))) {
+      if (o >= limit) goto overflow;
+      *o++ = c;
       ++s;
-    } else if (s[0] == ' ' && s[1] == ' ' && s[2] == ' ') {
+    } else if (kind == kEnd) {
+      break;
+    } else if (kind == kTilde) {
+      if (o + 2 > limit) goto overflow;
+      o[0] = '~';
+      o[1] = '~';
+      o += 2;
+      ++s;
+    } else if (kind == kSpace) {
+      // A run of three spaces or more.
       int run = 3;
       while (s[run] == ' ' && run < kMaxSpaceRun) ++run;
-      if (!(overflow = !fits(3))) {
-        buf[n++] = '~';
-        buf[n++] = ' ';
-        buf[n++] = static_cast<char>(' ' + run);
-      }
+      if (o + 3 > limit) goto overflow;
+      o[0] = '~';
+      o[1] = ' ';
+      o[2] = static_cast<char>(' ' + run);
+      o += 3;
       s += run;
-    } else if (full && IsDigit(*s)) {
+    } else {
+      // The token goes straight into the buffer, whose slack past its
+      // capacity holds the longest; what does not fit is an overflow.
       const char* end = s;
-      const int length = EncodeNumber(s, end, token);
-      const char* text = length ? token : s;
-      const int count = length ? length : static_cast<int>(end - s);
-      if (!(overflow = !fits(count))) {
-        std::memcpy(buf + n, text, static_cast<size_t>(count));
-        n += count;
+      const int length = EncodeNumber(s, end, o);
+      if (length == 0) {
+        if (end - s > limit - o) goto overflow;
+        std::memcpy(o, s, static_cast<size_t>(end - s));
+        o += end - s;
+      } else {
+        if (length > limit - o) goto overflow;
+        o += length;
       }
       s = end;
-    } else {
-      if (!(overflow = !fits(1))) buf[n++] = *s;
-      ++s;
     }
   }
-  if (overflow) {
-    pending.nLength = saved;
-    CPLError(CE_Failure, CPLE_FileIO, "Output buffer overflow!!!.");
-    return kBufferOverflow;
-  }
-  buf[n++] = '~';
-  buf[n++] = '}';
-  pending.nLength = n;
+  o[0] = '~';
+  o[1] = '}';
+  pending.nLength = static_cast<int>(o + 2 - buf);
   return kWriteOk;
+
+overflow:
+  CPLError(CE_Failure, CPLE_FileIO, "Output buffer overflow!!!.");
+  return kBufferOverflow;
 }
 
 int NextCutLength(const PendingBuffer& pending) {
@@ -331,15 +553,6 @@ void DropPending(PendingBuffer& pending, int count) {
   }
   std::memmove(pending.szBuf, pending.szBuf + count, static_cast<size_t>(pending.nLength - count));
   pending.nLength -= count;
-}
-
-int WritePhysicalLine(FILE* fp, const char* text, int length) {
-  if (std::fwrite(text, 1, static_cast<size_t>(length), fp) != static_cast<size_t>(length) ||
-      std::fputc('\n', fp) == EOF) {
-    CPLError(CE_Failure, CPLE_FileIO, "Error writing to file: %s", "");
-    return kWriteFailed;
-  }
-  return kWriteOk;
 }
 
 }  // namespace e00

@@ -56,11 +56,6 @@ class LineSource {
 // through CPLError and sets the end flag; what was decoded is kept.
 int UncompressNextLine(DecodeBuffer& buf, LineSource& src);
 
-// Reads one physical line (at most 255 characters, through the line feed)
-// into `line` without its line end; NUL bytes become spaces. Returns the
-// number of bytes taken from the stream, 0 when nothing could be read.
-int ReadPhysicalLine(FILE* fp, char* line);
-
 // True for the first data line of a compressed file: 79 or 80 characters
 // holding a "~".
 bool IsCompressedLine(const char* line);
@@ -69,10 +64,15 @@ bool IsCompressedLine(const char* line);
 // becomes " 0".
 void UncompressHeader(char* line);
 
-// Characters of the encoded stream not yet cut into physical lines.
+// Longest number token the encoder builds.
+constexpr int kMaxNumberToken = 2 * kLineBufferSize;
+
+// Characters of the encoded stream not yet cut into physical lines: at most
+// kLineBufferSize - 1. The slack after them takes a number token built in
+// place before it is known to fit.
 struct PendingBuffer {
   int nLength;
-  char szBuf[kLineBufferSize];
+  char szBuf[kLineBufferSize + kMaxNumberToken];
 };
 
 // Appends logical line `line` (up to its end, a line feed or a carriage
@@ -88,9 +88,5 @@ int NextCutLength(const PendingBuffer& pending);
 
 // Drops the first `count` characters of the pending buffer.
 void DropPending(PendingBuffer& pending, int count);
-
-// Writes `length` characters and a line feed. Returns kWriteOk or
-// kWriteFailed (reported through CPLError).
-int WritePhysicalLine(FILE* fp, const char* text, int length);
 
 }  // namespace e00

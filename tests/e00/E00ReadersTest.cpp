@@ -1,0 +1,195 @@
+// What both E00 readers must agree on: which streams are compressed, and
+// that a set cut short is reported as truncated with every line before the
+// cut still handed out.
+#include <cpl_error.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "E00TestData.h"
+#include "platform/vtcore/CVtErrorMsg.h"
+#include "support/ScratchDir.h"
+#include "vector/e00/CFileE00.h"
+#include "vector/e00/CVtE00.h"
+
+namespace {
+
+using e00test::Lines;
+
+struct Reading {
+  Lines lines;
+  bool truncated = false;
+  std::string message;  // the failure recorded, if any
+};
+
+class E00ReadersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    VtGetErrorMsgObj()->Clear();
+  }
+  void TearDown() override { CPLPopErrorHandler(); }
+
+  std::string Write(const std::string& name, const Lines& lines, CVtE00::E00CompreeLevel level) {
+    CVtE00 e00;
+    CString path(dir / name);
+    EXPECT_TRUE(e00.Create(path, level));
+    for (const auto& line : lines) EXPECT_TRUE(e00.WriteNextLine(line.c_str())) << line;
+    e00.Close();
+    return dir.Get(name);
+  }
+  Reading ReadStream(const std::string& name) {
+    Reading r;
+    CVtE00 e00;
+    CString path(dir / name);
+    if (!e00.Open(path)) {
+      r.message = CPLGetLastErrorMsg();
+      return r;
+    }
+    VtGetErrorMsgObj()->Clear();
+    for (int guard = 0; guard < 100000; ++guard) {
+      const char* line = e00.ReadNextLine();
+      if (!line) break;
+      r.lines.push_back(line);
+    }
+    r.truncated = e00.IsTruncated();
+    if (VtGetErrorMsgObj()->HasMessage()) r.message = VtGetErrorMsgObj()->GetMessage().str();
+    return r;
+  }
+  Reading ReadFile(const std::string& name) {
+    Reading r;
+    CFileE00 file;
+    CPLErrorReset();
+    if (!file.OpenForRead(CString(dir / name))) return r;
+    for (int guard = 0; guard < 100000; ++guard) {
+      const char* line = file.ReadNextLine();
+      if (!line) break;
+      r.lines.push_back(line);
+    }
+    r.truncated = file.IsTruncated();
+    if (CPLGetLastErrorNo() != 0) r.message = CPLGetLastErrorMsg();
+    return r;
+  }
+
+  ScratchDir dir;
+};
+
+TEST_F(E00ReadersTest, EverythingOurWriterMakesReadsBack) {
+  // Exports whose first compressed line is shorter than 79 characters or
+  // holds no "~": a tiny export, a first line cut to 78 characters so as not
+  // to end in a space, and a first line of 80 characters with nothing to
+  // compress.
+  const Lines cases[] = {
+      {"EXP  0 /T/TINY.E00", "ARC  2", "EOS"},
+      {"EXP  0 /T/CUT.E00", std::string(40, 'x') + "~" + std::string(36, 'y') + "  z", "EOS"},
+      {"EXP  0 /T/CUT2.E00", std::string(78, 'q') + "  ", "GRD  2", "EOS"},
+      {"EXP  0 /T/LONG.E00", std::string(80, 'L'), "IFO  2", "EOS"},
+  };
+  for (const Lines& plain : cases) {
+    for (auto level : {CVtE00::E00ComprPartial, CVtE00::E00ComprFull}) {
+      SCOPED_TRACE(plain[0] + " level " + std::to_string(level));
+      const Lines physical = e00test::Split(Write("w.e00", plain, level));
+      ASSERT_GE(physical.size(), 2u);
+      EXPECT_TRUE(physical[1].size() < 79 || physical[1].find('~') == std::string::npos) << "not a new case";
+      const Reading stream = ReadStream("w.e00");
+      EXPECT_EQ(stream.lines, plain);
+      EXPECT_EQ(stream.message, "");
+      const Reading file = ReadFile("w.e00");
+      EXPECT_EQ(file.lines, plain);
+      EXPECT_FALSE(file.truncated);
+    }
+  }
+  CVtE00 e00;
+  CString path(dir / "w.e00");
+  ASSERT_TRUE(e00.Open(path));
+  EXPECT_TRUE(e00.IsCompressed());
+}
+
+TEST_F(E00ReadersTest, PlainExportsStayPlain) {
+  // A plain export may carry "EXP  1" too: without a "~" where compressed
+  // data would begin, it is read as it stands. "~" in a later line or after
+  // a "EXP  0" header proves nothing.
+  const Lines plains[] = {
+      {"EXP  1 /PLAIN/ONE.E00", "ARC  2", "         1~        2", "EOS"},
+      {"EXP  0 /PLAIN/ZERO.E00", "LOG  2 ~", "EOS"},
+      {"EXP  1 /PLAIN/LONG.E00", std::string(79, 'p'), "no tilde here", "EOS"},
+  };
+  for (const Lines& plain : plains) {
+    SCOPED_TRACE(plain[0]);
+    dir.Put("p.e00", e00test::Join(plain));
+    EXPECT_EQ(ReadStream("p.e00").lines, plain);
+    EXPECT_EQ(ReadFile("p.e00").lines, plain);
+  }
+}
+
+TEST_F(E00ReadersTest, ACutSetIsReportedAsTruncated) {
+  const Lines plain = e00test::RealisticExport(31, 25);
+  const std::string plainBytes = e00test::Join(plain);
+  const std::string fullBytes = Write("full.e00", plain, CVtE00::E00ComprFull);
+  dir.Put("plain.e00", plainBytes);
+  for (const char* name : {"plain.e00", "full.e00"}) {
+    const Reading whole = ReadStream(name);
+    EXPECT_EQ(whole.lines, plain) << name;
+    EXPECT_FALSE(whole.truncated);
+    EXPECT_EQ(whole.message, "");
+    EXPECT_FALSE(ReadFile(name).truncated);
+  }
+  // Blank lines and an end-of-file mark after EOS are no cut.
+  dir.Put("tail.e00", plainBytes + "\n  \n\x1a");
+  EXPECT_FALSE(ReadStream("tail.e00").truncated);
+  EXPECT_FALSE(ReadFile("tail.e00").truncated);
+
+  // Cuts anywhere, on a line end or inside a line: every whole line before
+  // the cut comes out, then the failure, naming the file.
+  for (const std::string* bytes : {&plainBytes, &fullBytes}) {
+    for (size_t cut = 20; cut + 4 < bytes->size(); cut += bytes->size() / 37) {
+      for (size_t at : {cut, bytes->find('\n', cut) + 1}) {
+        SCOPED_TRACE(std::to_string(at) + (bytes == &plainBytes ? " plain" : " full"));
+        dir.Put("cut.e00", bytes->substr(0, at));
+        for (const Reading& r : {ReadStream("cut.e00"), ReadFile("cut.e00")}) {
+          EXPECT_TRUE(r.truncated);
+          EXPECT_NE(r.message.find(dir / "cut.e00" + " is truncated"), std::string::npos) << r.message;
+          ASSERT_LE(r.lines.size(), plain.size());
+          ASSERT_GE(r.lines.size(), 1u);
+          // All but the last line read are whole; the last may be the part
+          // of a plain line before the cut.
+          for (size_t i = 0; i + 1 < r.lines.size(); ++i) ASSERT_EQ(r.lines[i], plain[i]) << i;
+          EXPECT_EQ(plain[r.lines.size() - 1].rfind(r.lines.back(), 0), 0u) << r.lines.back();
+        }
+      }
+    }
+  }
+}
+
+TEST_F(E00ReadersTest, AVolumeCutShortDoesNotRunOnIntoTheNext) {
+  // A compressed set cut into two volumes at a physical line, then the first
+  // volume loses its last characters.
+  const Lines plain = e00test::RealisticExport(32, 40);
+  const Lines physical = e00test::Split(Write("whole.e00", plain, CVtE00::E00ComprFull));
+  const size_t half = physical.size() / 2;
+  const std::string first = e00test::Join(Lines(physical.begin(), physical.begin() + half));
+  const std::string second = e00test::Join(Lines(physical.begin() + half, physical.end()));
+  dir.Put("set.E01", second);
+  dir.Put("set.e00", first);
+  const Reading whole = ReadStream("set.e00");
+  EXPECT_EQ(whole.lines, plain);
+  EXPECT_FALSE(whole.truncated);
+
+  dir.Put("set.e00", first.substr(0, first.size() - 30));
+  const Reading cut = ReadStream("set.e00");
+  EXPECT_TRUE(cut.truncated);
+  EXPECT_NE(cut.message.find(dir / "set.e00" + " is truncated"), std::string::npos) << cut.message;
+  ASSERT_LT(cut.lines.size(), plain.size());
+  EXPECT_EQ(cut.lines, Lines(plain.begin(), plain.begin() + static_cast<long>(cut.lines.size())));
+
+  // Read volume by volume, the same: a plain volume without its line end
+  // before the next one is cut.
+  dir.Put("p.e00", "EXP  0 /P\nARC  2\n         1   ");
+  dir.Put("p.e01", "EXP  0 /P\nEOS\n");
+  const Reading file = ReadFile("p.e00");
+  EXPECT_TRUE(file.truncated);
+  EXPECT_EQ(file.lines, (Lines{"EXP  0 /P", "ARC  2", "         1   "}));
+  EXPECT_NE(file.message.find("p.e00 is truncated"), std::string::npos) << file.message;
+}
+
+}  // namespace
