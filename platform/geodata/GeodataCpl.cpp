@@ -33,26 +33,34 @@ void Bind(void* library, const char* name, F& entry) {
   entry = reinterpret_cast<F>(dlsym(library, name));
 }
 
-const Entries& Get() {
-  static const Entries entries = [] {
-    Entries e;
-    void* library = dlopen(VTFMT_GEODATA_LIBRARY, RTLD_NOW | RTLD_GLOBAL);
-    if (!library) return e;
-    Bind(library, "CPLError", e.error);
-    Bind(library, "CPLErrorReset", e.reset);
-    Bind(library, "CPLGetLastErrorMsg", e.lastMessage);
-    Bind(library, "CPLGetLastErrorNo", e.lastNumber);
-    Bind(library, "VSIFOpen", e.open);
-    Bind(library, "VSIFClose", e.close);
-    Bind(library, "VSIFSeek", e.seek);
-    Bind(library, "VSIFTell", e.tell);
-    Bind(library, "VSIRewind", e.rewind);
-    e.loaded = e.error && e.reset && e.lastMessage && e.lastNumber && e.open && e.close && e.seek && e.tell &&
-               e.rewind;
-    if (!e.loaded) e = Entries();
-    return e;
-  }();
-  return entries;
+Entries BindAll(void* library) {
+  Entries e;
+  Bind(library, "CPLError", e.error);
+  Bind(library, "CPLErrorReset", e.reset);
+  Bind(library, "CPLGetLastErrorMsg", e.lastMessage);
+  Bind(library, "CPLGetLastErrorNo", e.lastNumber);
+  Bind(library, "VSIFOpen", e.open);
+  Bind(library, "VSIFClose", e.close);
+  Bind(library, "VSIFSeek", e.seek);
+  Bind(library, "VSIFTell", e.tell);
+  Bind(library, "VSIRewind", e.rewind);
+  e.loaded = e.error && e.reset && e.lastMessage && e.lastNumber && e.open && e.close && e.seek && e.tell &&
+             e.rewind;
+  if (!e.loaded) e = Entries();
+  return e;
+}
+
+Entries g_entries;
+
+// The library's entry points when it is in the process; with `load`, it is
+// loaded first. Until something is to be recorded, a process that has not
+// loaded the library does not load it: its simple file calls are stdio's,
+// and with nothing recorded there is nothing to reset.
+const Entries& Get(bool load) {
+  if (g_entries.loaded) return g_entries;
+  void* library = dlopen(VTFMT_GEODATA_LIBRARY, RTLD_NOW | RTLD_GLOBAL | (load ? 0 : RTLD_NOLOAD));
+  if (library) g_entries = BindAll(library);
+  return g_entries;
 }
 
 // Without the library: the last error, kept here.
@@ -67,55 +75,55 @@ void CPLError(CPLErr level, CPLErrorNum number, const char* format, ...) {
   va_start(ap, format);
   std::vsnprintf(text, sizeof text, format, ap);
   va_end(ap);
-  const Entries& e = Get();
+  const Entries& e = Get(true);
   if (e.loaded) return e.error(level, number, "%s", text);
   g_message = text;
   g_number = number;
 }
 
 void CPLErrorReset() {
-  const Entries& e = Get();
+  const Entries& e = Get(false);
   if (e.loaded) return e.reset();
   g_message.clear();
   g_number = 0;
 }
 
 const char* CPLGetLastErrorMsg() {
-  const Entries& e = Get();
+  const Entries& e = Get(false);
   return e.loaded ? e.lastMessage() : g_message.c_str();
 }
 
 CPLErrorNum CPLGetLastErrorNo() {
-  const Entries& e = Get();
+  const Entries& e = Get(false);
   return e.loaded ? e.lastNumber() : g_number;
 }
 
 FILE* VSIFOpen(const char* path, const char* mode) {
-  const Entries& e = Get();
+  const Entries& e = Get(false);
   return e.loaded ? e.open(path, mode) : std::fopen(path, mode);
 }
 
 int VSIFClose(FILE* file) {
-  const Entries& e = Get();
+  const Entries& e = Get(false);
   return e.loaded ? e.close(file) : std::fclose(file);
 }
 
 int VSIFSeek(FILE* file, long offset, int whence) {
-  const Entries& e = Get();
+  const Entries& e = Get(false);
   return e.loaded ? e.seek(file, offset, whence) : std::fseek(file, offset, whence);
 }
 
 long VSIFTell(FILE* file) {
-  const Entries& e = Get();
+  const Entries& e = Get(false);
   return e.loaded ? e.tell(file) : std::ftell(file);
 }
 
 void VSIRewind(FILE* file) {
-  const Entries& e = Get();
+  const Entries& e = Get(false);
   if (e.loaded) return e.rewind(file);
   std::rewind(file);
 }
 
-bool GeodataLoaded() { return Get().loaded; }
+bool GeodataLoaded() { return Get(false).loaded; }
 
 }  // namespace vtgeo

@@ -1,8 +1,10 @@
-// The geodata library's file and error layer (CPL), bound when first used.
-// The library is loaded on the first call, so a process that never reads a
-// format handled through it does not pay for loading it and the hundred
-// libraries behind it. Names and values are the geodata library's own;
-// they live in this namespace so that they never stand in for its symbols.
+// The geodata library's file and error layer (CPL), bound when needed. The
+// library is loaded when an error is to be recorded, or used when something
+// else has loaded it already; until then its simple file calls are stdio's,
+// which is what they wrap. A process that records nothing through it does
+// not pay for loading it and the hundred libraries behind it. Names and
+// values are the geodata library's own; they live in this namespace so that
+// they never stand in for its symbols.
 #pragma once
 
 #include <cstdio>
@@ -38,7 +40,7 @@ int VSIFSeek(FILE* file, long offset, int whence);
 long VSIFTell(FILE* file);
 void VSIRewind(FILE* file);
 
-// True once the geodata library has been loaded into the process.
+// True once the geodata library is in the process and bound.
 bool GeodataLoaded();
 
 }  // namespace vtgeo

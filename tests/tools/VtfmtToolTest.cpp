@@ -119,3 +119,14 @@ TEST_F(VtfmtTest, FormatsListsEveryDriverOnce) {
 }
 
 }  // namespace
+
+// The tool links no geodata library: it is loaded only when a format needs
+// it to record an error, so ordinary runs start quickly.
+TEST(VtfmtStartTest, TheToolDoesNotLinkTheGeodataLibrary) {
+  ScratchDir dir;
+  const std::string cmd = "ldd " + Quote(VTFMT_TOOL_PATH) + " > " + Quote(dir / "libs");
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  const std::string libs = dir.Get("libs");
+  EXPECT_NE(libs.find("libtiff"), std::string::npos) << libs;
+  EXPECT_EQ(libs.find("libgdal"), std::string::npos) << libs;
+}

@@ -1,15 +1,16 @@
 #include "vector/e00/CFileE00.h"
 
-#include <cpl_error.h>
-#include <cpl_vsi.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "platform/geodata/GeodataCpl.h"
 #include "platform/posix/PathCase.h"
 #include "vector/e00/E00Reader.h"
+
+// The geodata library's error and file layer, bound when first used.
+using namespace vtgeo;
 
 // The read record of one open volume: the shared reader over the volume's
 // stream, and where the physical line being decoded began.

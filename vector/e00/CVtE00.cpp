@@ -1,16 +1,16 @@
 #include "vector/e00/CVtE00.h"
 
-#include <cpl_conv.h>
-#include <cpl_error.h>
-#include <cpl_vsi.h>
-
 #include <cstring>
 #include <string>
 
+#include "platform/geodata/GeodataCpl.h"
 #include "platform/posix/PathCase.h"
 #include "platform/vtcore/CVtErrorMsg.h"
 #include "vector/e00/E00Codec.h"
 #include "vector/e00/E00Reader.h"
+
+// The geodata library's error and file layer, bound when first used.
+using namespace vtgeo;
 
 // The read stream: the shared reader over the current volume, with the
 // volume bookkeeping of this reader: the stream runs on from one volume into

@@ -1,9 +1,12 @@
 #include "vector/e00/E00Codec.h"
 
-#include <cpl_error.h>
-
 #include <climits>
 #include <cstring>
+
+#include "platform/geodata/GeodataCpl.h"
+
+// The geodata library's error and file layer, bound when first used.
+using namespace vtgeo;
 
 namespace e00 {
 

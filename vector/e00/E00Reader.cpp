@@ -1,8 +1,11 @@
 #include "vector/e00/E00Reader.h"
 
-#include <cpl_error.h>
-
 #include <algorithm>
+
+#include "platform/geodata/GeodataCpl.h"
+
+// The geodata library's error and file layer, bound when first used.
+using namespace vtgeo;
 
 namespace e00 {
 
