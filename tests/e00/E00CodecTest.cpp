@@ -262,3 +262,28 @@ TEST_F(E00CodecTest, PhysicalLinesLoseTheirLineEndAndNuls) {
 }
 
 }  // namespace
+
+// A run of spaces longer than one token carries is split, and every count
+// character stays ASCII: a count past 127 would read back short.
+TEST_F(E00CodecTest, LongSpaceRunsSplitAtTheLastAsciiCount) {
+  for (int n : {3, 94, 95, 96, 97, 150, 190, 191}) {
+    const std::string line = "a" + std::string(static_cast<size_t>(n), ' ') + "b";
+    const std::string encoded = EncodeOne(line, false);
+    std::string back;
+    for (size_t i = 0; i < encoded.size(); ++i) {
+      const unsigned char c = static_cast<unsigned char>(encoded[i]);
+      ASSERT_LT(c, 128u) << n << " spaces, byte " << i;
+      if (c == '~' && i + 2 < encoded.size() && encoded[i + 1] == ' ') {
+        const unsigned char count = static_cast<unsigned char>(encoded[i + 2]);
+        ASSERT_LT(count, 128u) << n << " spaces, count at byte " << i + 2;
+        back.append(static_cast<size_t>(count - ' '), ' ');
+        i += 2;
+      } else if (c == '~' && i + 1 < encoded.size() && encoded[i + 1] == '}') {
+        break;
+      } else {
+        back.push_back(static_cast<char>(c));
+      }
+    }
+    EXPECT_EQ(back, line) << n << " spaces";
+  }
+}
