@@ -98,10 +98,10 @@ TEST(CImgFileTiffHostile, TruncatedAndMisusedFilesFailRowByRow) {
   ScratchDir dir;
   for (const char* compress : {"COMPRESS=NONE", "COMPRESS=DEFLATE", "COMPRESS=LZW", "COMPRESS=JPEG"}) {
     for (bool tiled : {false, true}) {
-      TiffSpec spec;
-      spec.options = {compress};
-      if (tiled) spec.options.push_back("TILED=YES"), spec.options.push_back("BLOCKXSIZE=16");
-      ASSERT_TRUE(GdalWriteTiff(dir / "whole.tif", spec));
+      TiffFixture fixture;
+      fixture.options = {compress};
+      if (tiled) fixture.options.push_back("TILED=YES"), fixture.options.push_back("BLOCKXSIZE=16");
+      ASSERT_TRUE(GdalWriteTiff(dir / "whole.tif", fixture));
       const std::string whole = dir.Get("whole.tif");
       // Keep the directory (GDAL writes it first) and cut the pixel data.
       dir.Put("cut.tif", whole.substr(0, whole.size() * 2 / 3));
@@ -129,13 +129,13 @@ TEST(CImgFileTiffHostile, TruncatedAndMisusedFilesFailRowByRow) {
 
 TEST(CImgFileTiff, TiledToStripConvertsPixelsAndBoundsInMetres) {
   ScratchDir dir;
-  TiffSpec spec;
-  spec.width = 70;  // not a multiple of the tile width
-  spec.height = 37;
-  spec.options = {"TILED=YES", "BLOCKXSIZE=32", "BLOCKYSIZE=16"};
-  spec.geo = true;
-  spec.epsg = 2222;  // international feet
-  ASSERT_TRUE(GdalWriteTiff(dir / "tiled.tif", spec));
+  TiffFixture fixture;
+  fixture.width = 70;  // not a multiple of the tile width
+  fixture.height = 37;
+  fixture.options = {"TILED=YES", "BLOCKXSIZE=32", "BLOCKYSIZE=16"};
+  fixture.geo = true;
+  fixture.epsg = 2222;  // international feet
+  ASSERT_TRUE(GdalWriteTiff(dir / "tiled.tif", fixture));
   CImgFileTiff t;
   testing::internal::CaptureStdout();
   const bool converted = t.TiledToStript((dir / "tiled.tif").c_str(), (dir / "strip.tif").c_str());
@@ -157,8 +157,8 @@ TEST(CImgFileTiff, TiledToStripConvertsPixelsAndBoundsInMetres) {
   const std::string before = dir.Get("tiled.tif");
   EXPECT_FALSE(t.TiledToStript((dir / "tiled.tif").c_str(), (dir / "tiled.tif").c_str()));
   EXPECT_EQ(dir.Get("tiled.tif"), before);
-  spec.geo = false;
-  ASSERT_TRUE(GdalWriteTiff(dir / "plain.tif", spec));
+  fixture.geo = false;
+  ASSERT_TRUE(GdalWriteTiff(dir / "plain.tif", fixture));
   testing::internal::CaptureStdout();
   EXPECT_FALSE(t.TiledToStript((dir / "plain.tif").c_str(), (dir / "out.tif").c_str()));
   testing::internal::GetCapturedStdout();

@@ -89,12 +89,12 @@ TEST(CImgFileTiffPeer, RowsEqualGdalsPixelsInEveryLayout) {
   };
   ScratchDir dir;
   for (const ReadCase& c : cases) {
-    TiffSpec spec;
-    spec.bands = c.bands;
-    spec.type = c.type;
-    spec.options = c.options;
+    TiffFixture fixture;
+    fixture.bands = c.bands;
+    fixture.type = c.type;
+    fixture.options = c.options;
     const std::string path = dir / (std::string(c.name) + ".tif");
-    ASSERT_TRUE(GdalWriteTiff(path, spec)) << c.name;
+    ASSERT_TRUE(GdalWriteTiff(path, fixture)) << c.name;
     CImgFileTiff t;
     ASSERT_TRUE(Load(t, path, c.grid)) << c.name;
     EXPECT_EQ(t.GetPixelFormat(), c.format) << c.name;
@@ -106,43 +106,43 @@ TEST(CImgFileTiffPeer, RowsEqualGdalsPixelsInEveryLayout) {
 
 TEST(CImgFileTiffPeer, PalettesFollowThePhotometricInterpretation) {
   ScratchDir dir;
-  TiffSpec spec;
-  spec.bands = 1;
+  TiffFixture fixture;
+  fixture.bands = 1;
   for (short i = 0; i < 256; ++i)
-    spec.colors.push_back(GDALColorEntry{i, static_cast<short>(255 - i), static_cast<short>(i * 7 % 256), 255});
-  ASSERT_TRUE(GdalWriteTiff(dir / "pal.tif", spec));
+    fixture.colors.push_back(GDALColorEntry{i, static_cast<short>(255 - i), static_cast<short>(i * 7 % 256), 255});
+  ASSERT_TRUE(GdalWriteTiff(dir / "pal.tif", fixture));
   CImgFileTiff t;
   ASSERT_TRUE(Load(t, dir / "pal.tif"));
   ASSERT_EQ(t.m_Palette.GetSize(), 256);
   for (int i = 0; i < 256; ++i) {  // blue, green, red, 0
-    EXPECT_EQ(t.m_Palette[i].peRed, spec.colors[i].c3);
-    EXPECT_EQ(t.m_Palette[i].peGreen, spec.colors[i].c2);
-    EXPECT_EQ(t.m_Palette[i].peBlue, spec.colors[i].c1);
+    EXPECT_EQ(t.m_Palette[i].peRed, fixture.colors[i].c3);
+    EXPECT_EQ(t.m_Palette[i].peGreen, fixture.colors[i].c2);
+    EXPECT_EQ(t.m_Palette[i].peBlue, fixture.colors[i].c1);
   }
 
-  spec.colors.clear();
-  spec.options = {"NBITS=1", "PHOTOMETRIC=MINISWHITE"};
-  ASSERT_TRUE(GdalWriteTiff(dir / "white.tif", spec));
+  fixture.colors.clear();
+  fixture.options = {"NBITS=1", "PHOTOMETRIC=MINISWHITE"};
+  ASSERT_TRUE(GdalWriteTiff(dir / "white.tif", fixture));
   ASSERT_TRUE(Load(t, dir / "white.tif"));
   ASSERT_EQ(t.m_Palette.GetSize(), 2);
   EXPECT_EQ(t.m_Palette[0].peRed, 255);
   EXPECT_EQ(t.m_Palette[1].peRed, 0);
 
-  spec.options = {};
-  ASSERT_TRUE(GdalWriteTiff(dir / "grey.tif", spec));
+  fixture.options = {};
+  ASSERT_TRUE(GdalWriteTiff(dir / "grey.tif", fixture));
   ASSERT_TRUE(Load(t, dir / "grey.tif"));
   ASSERT_EQ(t.m_Palette.GetSize(), 256);
   EXPECT_EQ(t.m_Palette[17].peGreen, 17);
   EXPECT_EQ(t.m_Palette[255].peGreen, 255);
 
-  spec.type = GDT_UInt16;
-  ASSERT_TRUE(GdalWriteTiff(dir / "grey16.tif", spec));
+  fixture.type = GDT_UInt16;
+  ASSERT_TRUE(GdalWriteTiff(dir / "grey16.tif", fixture));
   ASSERT_TRUE(Load(t, dir / "grey16.tif"));
   EXPECT_EQ(t.m_Palette.GetSize(), 256);
 
-  spec.type = GDT_Byte;
-  spec.bands = 3;
-  ASSERT_TRUE(GdalWriteTiff(dir / "rgb.tif", spec));
+  fixture.type = GDT_Byte;
+  fixture.bands = 3;
+  ASSERT_TRUE(GdalWriteTiff(dir / "rgb.tif", fixture));
   ASSERT_TRUE(Load(t, dir / "rgb.tif"));
   EXPECT_EQ(t.m_Palette.GetSize(), 0);
 }
@@ -251,16 +251,16 @@ TEST(CImgFileTiffPeer, GeoTiffBoundsInMetresFeetAndSurveyFeet) {
   const GeoCase cases[] = {{32633, 1.0}, {2222, 0.3048}, {2227, 0.3048}};
   ScratchDir dir;
   for (const GeoCase& c : cases) {
-    TiffSpec spec;
-    spec.bands = 1;
-    spec.geo = true;
-    spec.epsg = c.epsg;
-    spec.gt[0] = 1234567.25;
-    spec.gt[3] = 654321.5;
-    spec.gt[1] = 2.5;
-    spec.gt[5] = -1.25;
+    TiffFixture fixture;
+    fixture.bands = 1;
+    fixture.geo = true;
+    fixture.epsg = c.epsg;
+    fixture.gt[0] = 1234567.25;
+    fixture.gt[3] = 654321.5;
+    fixture.gt[1] = 2.5;
+    fixture.gt[5] = -1.25;
     const std::string path = dir / ("geo" + std::to_string(c.epsg) + ".tif");
-    ASSERT_TRUE(GdalWriteTiff(path, spec));
+    ASSERT_TRUE(GdalWriteTiff(path, fixture));
     GdalPixels g;
     ASSERT_TRUE(GdalReadPixels(path, g));
     ASSERT_TRUE(g.hasGeoTransform);
@@ -302,11 +302,11 @@ TEST(CImgFileTiffPeer, BoundsWeWriteAreGdalsGeotransform) {
 
 TEST(CImgFileTiff, WithoutGeoTagsTheResolutionFieldsGiveTheBounds) {
   ScratchDir dir;
-  TiffSpec spec;
-  spec.bands = 1;
-  spec.width = 10;
-  spec.height = 4;
-  ASSERT_TRUE(GdalWriteTiff(dir / "plain.tif", spec));
+  TiffFixture fixture;
+  fixture.bands = 1;
+  fixture.width = 10;
+  fixture.height = 4;
+  ASSERT_TRUE(GdalWriteTiff(dir / "plain.tif", fixture));
   CImgFileTiff t;
   ASSERT_TRUE(Load(t, dir / "plain.tif"));
   CRect2D b;
@@ -360,9 +360,9 @@ class TiffProbe : public CImgFileTiff {
 
 TEST(CImgFileTiff, ReadTiledGivesBlueFirstTilesAndReportsFailure) {
   ScratchDir dir;
-  TiffSpec spec;
-  spec.options = {"TILED=YES", "BLOCKXSIZE=32", "BLOCKYSIZE=16"};
-  ASSERT_TRUE(GdalWriteTiff(dir / "t.tif", spec));
+  TiffFixture fixture;
+  fixture.options = {"TILED=YES", "BLOCKXSIZE=32", "BLOCKYSIZE=16"};
+  ASSERT_TRUE(GdalWriteTiff(dir / "t.tif", fixture));
   GdalPixels g;
   ASSERT_TRUE(GdalReadPixels(dir / "t.tif", g));
   TiffProbe t;
@@ -397,14 +397,14 @@ TEST(CImgFileTiff, NoDataSentinelsByDataType) {
       {GDT_Float32, {}, -3.4028234663852886e38, true, INT32_MIN},
   };
   for (const Case& c : cases) {
-    TiffSpec spec;
-    spec.bands = 1;
-    spec.width = 5;
-    spec.height = 1;
-    spec.type = c.type;
-    spec.options = c.options;
+    TiffFixture fixture;
+    fixture.bands = 1;
+    fixture.width = 5;
+    fixture.height = 1;
+    fixture.type = c.type;
+    fixture.options = c.options;
     const std::string path = dir / "nd.tif";
-    ASSERT_TRUE(GdalWriteTiff(path, spec));
+    ASSERT_TRUE(GdalWriteTiff(path, fixture));
     GDALDatasetH ds = GDALOpen(path.c_str(), GA_Update);
     double v = c.sentinel;
     GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Write, 3, 0, 1, 1, &v, 1, 1, GDT_Float64, 0, 0);
@@ -417,9 +417,9 @@ TEST(CImgFileTiff, NoDataSentinelsByDataType) {
     EXPECT_EQ(t.GetNoDataValue(), c.stored) << c.type;
   }
   // A row without a sentinel keeps the value.
-  TiffSpec spec;
-  spec.bands = 1;
-  ASSERT_TRUE(GdalWriteTiff(dir / "plain.tif", spec));
+  TiffFixture fixture;
+  fixture.bands = 1;
+  ASSERT_TRUE(GdalWriteTiff(dir / "plain.tif", fixture));
   TiffProbe t;
   ASSERT_TRUE(Load(t, dir / "plain.tif"));
   CImgScanLine line(t.GetPixelFormat(), static_cast<long>(t.GetWidthBytes()));
@@ -430,9 +430,9 @@ TEST(CImgFileTiff, NoDataSentinelsByDataType) {
 
 TEST(CImgFileTiff, FieldsAreReadOnlyIntoWhatHoldsThem) {
   ScratchDir dir;
-  TiffSpec spec;
-  spec.options = {"TILED=YES"};
-  ASSERT_TRUE(GdalWriteTiff(dir / "f.tif", spec));
+  TiffFixture fixture;
+  fixture.options = {"TILED=YES"};
+  ASSERT_TRUE(GdalWriteTiff(dir / "f.tif", fixture));
   CImgFileTiff t;
   unsigned short v = 0;
   EXPECT_EQ(t.GetTiffField(TIFFTAG_COMPRESSION, &v), -1);  // nothing open
@@ -458,9 +458,9 @@ TEST(CImgFileTiffPeer, RowsReadBackwardsFromCompressedStrips) {
   ScratchDir dir;
   for (const char* rows : {"BLOCKYSIZE=16", "BLOCKYSIZE=45"}) {
     for (const char* compress : {"COMPRESS=DEFLATE", "COMPRESS=LZW", "COMPRESS=JPEG"}) {
-      TiffSpec spec;
-      spec.options = {rows, compress};
-      ASSERT_TRUE(GdalWriteTiff(dir / "b.tif", spec));
+      TiffFixture fixture;
+      fixture.options = {rows, compress};
+      ASSERT_TRUE(GdalWriteTiff(dir / "b.tif", fixture));
       GdalPixels g;
       ASSERT_TRUE(GdalReadPixels(dir / "b.tif", g));
       CImgFileTiff t;

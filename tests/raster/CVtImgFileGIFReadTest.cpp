@@ -91,25 +91,25 @@ std::vector<unsigned char> RowNumbers(int width, int height, int modulo) {
   return v;
 }
 
-GifSpec OneImage(int width, int height, int resolution, int mapBits, std::vector<unsigned char> indices,
+GifFixture OneImage(int width, int height, int resolution, int mapBits, std::vector<unsigned char> indices,
                  bool interlaced = false) {
-  GifSpec spec;
-  spec.screenWidth = width;
-  spec.screenHeight = height;
-  spec.colorResolution = resolution;
-  spec.mapBits = mapBits;
-  for (int i = 0; i < (3 << mapBits); ++i) spec.colors.push_back(static_cast<unsigned char>(i * 37 + 5));
+  GifFixture fixture;
+  fixture.screenWidth = width;
+  fixture.screenHeight = height;
+  fixture.colorResolution = resolution;
+  fixture.mapBits = mapBits;
+  for (int i = 0; i < (3 << mapBits); ++i) fixture.colors.push_back(static_cast<unsigned char>(i * 37 + 5));
   GifImageSpec image;
   image.width = width;
   image.height = height;
   image.interlaced = interlaced;
   image.indices = std::move(indices);
-  spec.images.push_back(image);
-  return spec;
+  fixture.images.push_back(image);
+  return fixture;
 }
 
 // Offset of the first image descriptor's ',' in BuildGif's output.
-size_t FirstDescriptor(const GifSpec& spec) { return 13 + (spec.mapBits ? 3u << spec.mapBits : 0); }
+size_t FirstDescriptor(const GifFixture& fixture) { return 13 + (fixture.mapBits ? 3u << fixture.mapBits : 0); }
 
 class GifReadTest : public ::testing::Test {
  protected:
@@ -173,22 +173,22 @@ TEST_F(GifReadTest, LowColourResolutionsPackRowsFromTheDecodedLayout) {
 }
 
 TEST_F(GifReadTest, PaletteComesFromTheScreenMapPaddedToTheFormat) {
-  GifSpec spec = OneImage(4, 2, 8, 2, {0, 1, 2, 3, 3, 2, 1, 0});
-  dir.Put("p.gif", BuildGif(spec));
+  GifFixture fixture = OneImage(4, 2, 8, 2, {0, 1, 2, 3, 3, 2, 1, 0});
+  dir.Put("p.gif", BuildGif(fixture));
   CVtImgFileGIF gif;
   CPaletteArray copy;
   EXPECT_EQ(gif.GetPalette(copy), 0);
   ASSERT_EQ(gif.OpenForRead((dir / "p.gif").c_str()), 1);
   ASSERT_EQ(gif.LoadImage(), 1);
   ASSERT_EQ(gif.m_Palette.GetSize(), 256);
-  EXPECT_EQ(gif.m_Palette[3].peRed, spec.colors[9]);
-  EXPECT_EQ(gif.m_Palette[3].peBlue, spec.colors[11]);
+  EXPECT_EQ(gif.m_Palette[3].peRed, fixture.colors[9]);
+  EXPECT_EQ(gif.m_Palette[3].peBlue, fixture.colors[11]);
   for (int i = 4; i < 256; ++i) EXPECT_EQ(gif.m_Palette[i].peRed | gif.m_Palette[i].peGreen | gif.m_Palette[i].peBlue, 0);
   EXPECT_EQ(gif.GetPalette(copy), 1);
   EXPECT_EQ(copy.GetSize(), 256);
 
   // The image's own map rules its pixels, with or without a screen map.
-  GifSpec local = spec;
+  GifFixture local = fixture;
   local.images[0].localBits = 2;
   for (int i = 0; i < 12; ++i) local.images[0].localColors.push_back(static_cast<unsigned char>(250 - 9 * i));
   dir.Put("local.gif", BuildGif(local));
@@ -201,8 +201,8 @@ TEST_F(GifReadTest, PaletteComesFromTheScreenMapPaddedToTheFormat) {
   EXPECT_EQ(gif.m_Palette[1].peRed, 250 - 9 * 3);
 
   // No map at all: black, not the colours of the file read before.
-  spec.mapBits = 0;
-  dir.Put("nomap.gif", BuildGif(spec));
+  fixture.mapBits = 0;
+  dir.Put("nomap.gif", BuildGif(fixture));
   ASSERT_EQ(gif.OpenForRead((dir / "nomap.gif").c_str()), 1);
   ASSERT_EQ(gif.LoadImage(), 1);
   ASSERT_EQ(gif.m_Palette.GetSize(), 256);
@@ -230,16 +230,16 @@ TEST_F(GifReadTest, ReadScanLineRefusesRowsOutsideTheImageAndShortLines) {
 }
 
 TEST_F(GifReadTest, SignatureAndVersionAreChecked) {
-  GifSpec spec = OneImage(2, 2, 8, 1, {0, 1, 1, 0});
+  GifFixture fixture = OneImage(2, 2, 8, 1, {0, 1, 1, 0});
   for (const char* version : {"87a", "89a"}) {
-    spec.version = version;
-    dir.Put("v.gif", BuildGif(spec));
+    fixture.version = version;
+    dir.Put("v.gif", BuildGif(fixture));
     CVtImgFileGIF gif;
     EXPECT_EQ(gif.OpenForRead((dir / "v.gif").c_str()), 1) << version;
   }
   for (const char* version : {"90a", "99z"}) {
-    spec.version = version;
-    dir.Put("v.gif", BuildGif(spec));
+    fixture.version = version;
+    dir.Put("v.gif", BuildGif(fixture));
     CVtImgFileGIF gif;
     VtGetErrorMsgObj()->Clear();
     EXPECT_EQ(gif.OpenForRead((dir / "v.gif").c_str()), 0) << version;
@@ -256,8 +256,8 @@ TEST_F(GifReadTest, SignatureAndVersionAreChecked) {
 
 // Every prefix of a good file is refused with a message, never a crash.
 TEST_F(GifReadTest, TruncatedFilesFailWithACode) {
-  GifSpec spec = OneImage(23, 11, 8, 8, RowNumbers(23, 11, 256), true);
-  const std::string whole = BuildGif(spec);
+  GifFixture fixture = OneImage(23, 11, 8, 8, RowNumbers(23, 11, 256), true);
+  const std::string whole = BuildGif(fixture);
   dir.Put("whole.gif", whole);
   {
     CVtImgFileGIF gif;
@@ -276,10 +276,10 @@ TEST_F(GifReadTest, TruncatedFilesFailWithACode) {
 TEST_F(GifReadTest, CodeStreamsThatEndBeforeTheImageFail) {
   // The data blocks are whole and end with the end code, but the codes stop
   // short of the pixels: codes for 6 rows under a descriptor of 10.
-  GifSpec spec = OneImage(20, 10, 8, 8, RowNumbers(20, 6, 256));
-  spec.images[0].height = 6;
-  std::string bytes = BuildGif(spec);
-  bytes[FirstDescriptor(spec) + 7] = 10;
+  GifFixture fixture = OneImage(20, 10, 8, 8, RowNumbers(20, 6, 256));
+  fixture.images[0].height = 6;
+  std::string bytes = BuildGif(fixture);
+  bytes[FirstDescriptor(fixture) + 7] = 10;
   dir.Put("short.gif", bytes);
   CVtImgFileGIF gif;
   VtGetErrorMsgObj()->Clear();
@@ -289,29 +289,29 @@ TEST_F(GifReadTest, CodeStreamsThatEndBeforeTheImageFail) {
 }
 
 TEST_F(GifReadTest, ImagesLargerThanTheirScreenOrTheirDataAreRefusedBeforeDecoding) {
-  GifSpec wide = OneImage(8, 4, 8, 8, RowNumbers(8, 4, 256));
+  GifFixture wide = OneImage(8, 4, 8, 8, RowNumbers(8, 4, 256));
   wide.screenWidth = 7;
   dir.Put("wide.gif", BuildGif(wide));
-  GifSpec tall = OneImage(8, 4, 8, 8, RowNumbers(8, 4, 256));
+  GifFixture tall = OneImage(8, 4, 8, 8, RowNumbers(8, 4, 256));
   tall.screenHeight = 3;
   dir.Put("tall.gif", BuildGif(tall));
-  GifSpec empty = OneImage(8, 4, 8, 8, {});
+  GifFixture empty = OneImage(8, 4, 8, 8, {});
   empty.images[0].width = 0;
   dir.Put("empty.gif", BuildGif(empty));
-  GifSpec none = OneImage(8, 4, 8, 8, {});
+  GifFixture none = OneImage(8, 4, 8, 8, {});
   none.images.clear();
   dir.Put("none.gif", BuildGif(none));
 
   // A screen and image of 65535 x 65535 in about a hundred bytes: four
   // gigabytes if the descriptor were believed.
-  GifSpec huge = OneImage(2, 2, 8, 1, {0, 1, 1, 0});
+  GifFixture huge = OneImage(2, 2, 8, 1, {0, 1, 1, 0});
   huge.screenWidth = huge.screenHeight = 65535;
   std::string bytes = BuildGif(huge);
   const size_t descriptor = FirstDescriptor(huge);
   bytes[descriptor + 5] = bytes[descriptor + 6] = bytes[descriptor + 7] = bytes[descriptor + 8] = '\xFF';
   dir.Put("huge.gif", bytes);
   // Width and height that only overflow giflib's int product.
-  GifSpec over = OneImage(2, 2, 8, 8, std::vector<unsigned char>(40000 * 8, 1));
+  GifFixture over = OneImage(2, 2, 8, 8, std::vector<unsigned char>(40000 * 8, 1));
   over.screenWidth = over.screenHeight = 65535;
   over.images[0].width = 40000;
   over.images[0].height = 8;
@@ -322,7 +322,7 @@ TEST_F(GifReadTest, ImagesLargerThanTheirScreenOrTheirDataAreRefusedBeforeDecodi
 
   // 300 x 300 pixels from about 60 bytes of codes: more than any code
   // stream that short can yield.
-  GifSpec claim = OneImage(5, 5, 8, 1, std::vector<unsigned char>(25, 1));
+  GifFixture claim = OneImage(5, 5, 8, 1, std::vector<unsigned char>(25, 1));
   claim.screenWidth = claim.screenHeight = 300;
   std::string claimBytes = BuildGif(claim);
   claimBytes[FirstDescriptor(claim) + 5] = claimBytes[FirstDescriptor(claim) + 7] = 44;
@@ -339,7 +339,7 @@ TEST_F(GifReadTest, ImagesLargerThanTheirScreenOrTheirDataAreRefusedBeforeDecodi
   }
 
   // An image smaller than its screen and placed inside it is fine.
-  GifSpec inside = OneImage(5, 3, 8, 8, RowNumbers(5, 3, 256));
+  GifFixture inside = OneImage(5, 3, 8, 8, RowNumbers(5, 3, 256));
   inside.screenWidth = 9;
   inside.screenHeight = 9;
   inside.images[0].left = 4;
@@ -363,15 +363,15 @@ TEST_F(GifReadTest, HighlyCompressedImagesAreAccepted) {
 }
 
 TEST_F(GifReadTest, LaterImagesAndExtensionsAreSkippedOverTheFirst) {
-  GifSpec spec = OneImage(6, 5, 8, 8, RowNumbers(6, 5, 256));
+  GifFixture fixture = OneImage(6, 5, 8, 8, RowNumbers(6, 5, 256));
   GifImageSpec second;
   second.width = 3;
   second.height = 2;
   second.indices = {9, 9, 9, 9, 9, 9};
-  spec.images.push_back(second);
-  std::string bytes = BuildGif(spec);
+  fixture.images.push_back(second);
+  std::string bytes = BuildGif(fixture);
   // A comment extension before the first image.
-  const size_t first = FirstDescriptor(spec);
+  const size_t first = FirstDescriptor(fixture);
   bytes.insert(first, std::string("!\xFE\x05hello\x00", 9));
   dir.Put("multi.gif", bytes);
   ExpectSameAsGdal(dir / "multi.gif");

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-struct TiffSpec {
+struct TiffFixture {
   int width = 75, height = 45, bands = 3;
   GDALDataType type = GDT_Byte;
   std::vector<std::string> options;  // creation options, KEY=VALUE
@@ -21,7 +21,7 @@ struct TiffSpec {
 
 // Sample i of band b of the pattern the fixtures hold, as a double that
 // every data type can store (floats get a fraction, signed types go negative).
-inline double PatternValue(const TiffSpec& s, size_t i, int b) {
+inline double PatternValue(const TiffFixture& s, size_t i, int b) {
   const unsigned v = static_cast<unsigned>(i * 37 + i / 7 + b * 91);
   switch (s.type) {
     case GDT_Byte: return v & 0xFF;
@@ -33,7 +33,7 @@ inline double PatternValue(const TiffSpec& s, size_t i, int b) {
   }
 }
 
-inline bool GdalWriteTiff(const std::string& path, const TiffSpec& s) {
+inline bool GdalWriteTiff(const std::string& path, const TiffFixture& s) {
   GDALAllRegister();
   std::vector<const char*> opts;
   for (const std::string& o : s.options) opts.push_back(o.c_str());

@@ -17,7 +17,7 @@ struct GifImageSpec {
   std::vector<unsigned char> localColors;
 };
 
-struct GifSpec {
+struct GifFixture {
   std::string version = "89a";
   int screenWidth = 1, screenHeight = 1;
   int colorResolution = 8;  // 1..8
@@ -65,21 +65,21 @@ inline std::string LiteralCodeStream(const std::vector<unsigned char>& pixels, i
   return out;
 }
 
-inline std::string BuildGif(const GifSpec& spec) {
-  std::string out = "GIF" + spec.version;
-  PutWord(out, spec.screenWidth);
-  PutWord(out, spec.screenHeight);
-  int flags = ((spec.colorResolution - 1) & 7) << 4;
-  if (spec.mapBits > 0) flags |= 0x80 | (spec.mapBits - 1);
+inline std::string BuildGif(const GifFixture& fixture) {
+  std::string out = "GIF" + fixture.version;
+  PutWord(out, fixture.screenWidth);
+  PutWord(out, fixture.screenHeight);
+  int flags = ((fixture.colorResolution - 1) & 7) << 4;
+  if (fixture.mapBits > 0) flags |= 0x80 | (fixture.mapBits - 1);
   out += static_cast<char>(flags);
   out += '\0';  // background
   out += '\0';  // aspect
-  if (spec.mapBits > 0) {
-    std::vector<unsigned char> map(3u << spec.mapBits, 0);
-    for (size_t i = 0; i < spec.colors.size() && i < map.size(); ++i) map[i] = spec.colors[i];
+  if (fixture.mapBits > 0) {
+    std::vector<unsigned char> map(3u << fixture.mapBits, 0);
+    for (size_t i = 0; i < fixture.colors.size() && i < map.size(); ++i) map[i] = fixture.colors[i];
     out.append(map.begin(), map.end());
   }
-  for (const GifImageSpec& image : spec.images) {
+  for (const GifImageSpec& image : fixture.images) {
     out += ',';
     PutWord(out, image.left);
     PutWord(out, image.top);
@@ -105,6 +105,6 @@ inline std::string BuildGif(const GifSpec& spec) {
     }
     out += LiteralCodeStream(stored, image.codeSize);
   }
-  if (spec.trailer) out += ';';
+  if (fixture.trailer) out += ';';
   return out;
 }

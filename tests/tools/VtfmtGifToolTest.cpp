@@ -85,18 +85,18 @@ TEST_F(VtfmtGifTest, DumpGivesGdalsIndices) {
       EXPECT_EQ(out, std::string(theirs.pixels.begin(), theirs.pixels.end())) << path;
     }
   // A 1-bit colour resolution: rows of packed bits, as ReadScanLine gives them.
-  GifSpec spec;
-  spec.screenWidth = 10;
-  spec.screenHeight = 2;
-  spec.colorResolution = 1;
-  spec.mapBits = 1;
-  spec.colors = {0, 0, 0, 255, 255, 255};
+  GifFixture fixture;
+  fixture.screenWidth = 10;
+  fixture.screenHeight = 2;
+  fixture.colorResolution = 1;
+  fixture.mapBits = 1;
+  fixture.colors = {0, 0, 0, 255, 255, 255};
   GifImageSpec image;
   image.width = 10;
   image.height = 2;
   image.indices = {1, 0, 1, 1, 0, 0, 0, 0, 1, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1};
-  spec.images.push_back(image);
-  dir.Put("bits.gif", BuildGif(spec));
+  fixture.images.push_back(image);
+  dir.Put("bits.gif", BuildGif(fixture));
   std::string out;
   ASSERT_EQ(Run("dump " + Quote(dir / "bits.gif"), &out), 0) << err;
   EXPECT_EQ(out, std::string("\xB0\xC0\x40\x40", 4));

@@ -23,11 +23,11 @@ class VtfmtTiffTest : public ::testing::Test {
 };
 
 TEST_F(VtfmtTiffTest, InfoReportsLayoutSamplesAndBoundsInMetres) {
-  TiffSpec spec;
-  spec.options = {"TILED=YES", "BLOCKXSIZE=32", "BLOCKYSIZE=32", "COMPRESS=DEFLATE"};
-  spec.geo = true;
-  spec.epsg = 2222;  // feet
-  ASSERT_TRUE(GdalWriteTiff(dir / "t.tif", spec));
+  TiffFixture fixture;
+  fixture.options = {"TILED=YES", "BLOCKXSIZE=32", "BLOCKYSIZE=32", "COMPRESS=DEFLATE"};
+  fixture.geo = true;
+  fixture.epsg = 2222;  // feet
+  ASSERT_TRUE(GdalWriteTiff(dir / "t.tif", fixture));
   const ToolResult r = Run("info " + Path("t.tif"));
   ASSERT_EQ(r.status, 0) << r.err;
   auto keys = KeyValues(r.out);
@@ -40,14 +40,14 @@ TEST_F(VtfmtTiffTest, InfoReportsLayoutSamplesAndBoundsInMetres) {
   EXPECT_EQ(keys["row_order"], "top-down");
   double l, t, rr, b;
   std::istringstream(keys["bounds"]) >> l >> t >> rr >> b;
-  EXPECT_NEAR(l, spec.gt[0] * 0.3048, 1e-6);
-  EXPECT_NEAR(t, spec.gt[3] * 0.3048, 1e-6);
-  EXPECT_NEAR(rr, (spec.gt[0] + 75 * spec.gt[1]) * 0.3048, 1e-6);
-  EXPECT_NEAR(b, (spec.gt[3] + 45 * spec.gt[5]) * 0.3048, 1e-6);
+  EXPECT_NEAR(l, fixture.gt[0] * 0.3048, 1e-6);
+  EXPECT_NEAR(t, fixture.gt[3] * 0.3048, 1e-6);
+  EXPECT_NEAR(rr, (fixture.gt[0] + 75 * fixture.gt[1]) * 0.3048, 1e-6);
+  EXPECT_NEAR(b, (fixture.gt[3] + 45 * fixture.gt[5]) * 0.3048, 1e-6);
 
-  spec.geo = false;
-  spec.options = {"INTERLEAVE=BAND"};
-  ASSERT_TRUE(GdalWriteTiff(dir / "p.tif", spec));
+  fixture.geo = false;
+  fixture.options = {"INTERLEAVE=BAND"};
+  ASSERT_TRUE(GdalWriteTiff(dir / "p.tif", fixture));
   keys = KeyValues(Run("info " + Path("p.tif")).out);
   EXPECT_EQ(keys["bounds"], "none");
   EXPECT_EQ(keys["planar"], "separate");
@@ -64,10 +64,10 @@ TEST_F(VtfmtTiffTest, EveryLayoutDumpsAsGdalsPixels) {
   };
   std::string first;
   for (size_t i = 0; i < layouts.size(); ++i) {
-    TiffSpec spec;
-    spec.options = layouts[i];
+    TiffFixture fixture;
+    fixture.options = layouts[i];
     const std::string name = "l" + std::to_string(i) + ".tif";
-    ASSERT_TRUE(GdalWriteTiff(dir / name, spec));
+    ASSERT_TRUE(GdalWriteTiff(dir / name, fixture));
     const ToolResult r = Run("dump " + Path(name));
     ASSERT_EQ(r.status, 0) << r.err;
     GdalPixels g;
@@ -127,9 +127,9 @@ TEST_F(VtfmtTiffTest, ConversionsKeepColoursPalettesAndPlaces) {
 }
 
 TEST_F(VtfmtTiffTest, DamagedFilesAndBadOptionsFailCleanly) {
-  TiffSpec spec;
-  spec.options = {"COMPRESS=DEFLATE"};
-  ASSERT_TRUE(GdalWriteTiff(dir / "whole.tif", spec));
+  TiffFixture fixture;
+  fixture.options = {"COMPRESS=DEFLATE"};
+  ASSERT_TRUE(GdalWriteTiff(dir / "whole.tif", fixture));
   const std::string whole = dir.Get("whole.tif");
   dir.Put("cut.tif", whole.substr(0, whole.size() / 2));
   ToolResult r = Run("dump " + Path("cut.tif"));
@@ -144,9 +144,9 @@ TEST_F(VtfmtTiffTest, DamagedFilesAndBadOptionsFailCleanly) {
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 
   // 16-bit grey samples have no bitmap form.
-  spec.bands = 1;
-  spec.type = GDT_UInt16;
-  ASSERT_TRUE(GdalWriteTiff(dir / "u16.tif", spec));
+  fixture.bands = 1;
+  fixture.type = GDT_UInt16;
+  ASSERT_TRUE(GdalWriteTiff(dir / "u16.tif", fixture));
   r = Run("convert " + Path("u16.tif") + " " + Path("u16.bmp"));
   EXPECT_EQ(r.status, 1);
   EXPECT_FALSE(dir.Exists("u16.bmp"));
