@@ -42,11 +42,6 @@ const png_alloc_size_t kMaxChunkBytes = 8000000;
 
 const char kAuthor[] = "vtfmt PNG driver";
 
-struct DibInfo {
-  BITMAPV4HEADER header;
-  RGBQUAD colors[256];
-};
-
 }  // namespace
 
 // libpng's error handler: records the text and returns to the operation
@@ -585,28 +580,16 @@ long CImgFilePng::OutputBlock(unsigned char* target, CGeoImgBlock* block) {
 long CImgFilePng::OutputDirect(CString path, CDC* dc, CBitmap* bitmap, ImgPixelFormat format, CRect2D) {
   if (!OpenForWrite(path)) return -1;
   BITMAP info{};
-  if (!bitmap || !dc || ::GetObject(bitmap->GetSafeHandle(), sizeof(info), &info) == 0 || info.bmWidth <= 0 ||
-      info.bmHeight <= 0) {
+  DeviceBitmapInfo dib;
+  if (!DescribeDeviceBitmap(dc, bitmap, format, info, dib)) {
     Abort();
     return -1;
   }
   SetWidth(static_cast<unsigned long>(info.bmWidth));
   SetHeight(static_cast<unsigned long>(info.bmHeight));
   SetPixelFormat(format);
-  DibInfo dib;
-  std::memset(&dib, 0, sizeof dib);
-  dib.header.bV4Size = sizeof(BITMAPV4HEADER);
-  dib.header.bV4Width = info.bmWidth;
-  dib.header.bV4Height = info.bmHeight;
-  dib.header.bV4Planes = 1;
-  dib.header.bV4BitCount = CVtImgToolkit::BitCount(format);
-  dib.header.bV4V4Compression = BI_RGB;
-  BITMAPINFO* bmi = reinterpret_cast<BITMAPINFO*>(&dib);
+  BITMAPINFO* bmi = dib.Info();
   HBITMAP handle = *bitmap;
-  if (GetDIBits(dc->GetSafeHdc(), handle, 0, 1, nullptr, bmi, DIB_RGB_COLORS) == 0) {
-    Abort();
-    return -1;
-  }
   // The device's colour table (blue, green, red) becomes the palette (red, green, blue).
   const int entries = CVtImgToolkit::PaletteSize(format);
   m_Palette.SetSize(entries);

@@ -851,31 +851,16 @@ long CImgFileTiff::OutputDirect(CString path, CDC* dc, CBitmap* bitmap, ImgPixel
     return -1;
   }
   BITMAP info{};
-  if (!bitmap || !dc || ::GetObject(bitmap->GetSafeHandle(), sizeof(info), &info) == 0 || info.bmWidth <= 0 ||
-      info.bmHeight <= 0) {
+  DeviceBitmapInfo dib;
+  if (!DescribeDeviceBitmap(dc, bitmap, format, info, dib)) {
     Close();
     return -1;
   }
   SetWidth(static_cast<unsigned long>(info.bmWidth));
   SetHeight(static_cast<unsigned long>(info.bmHeight));
   SetPixelFormat(format);
-  struct {
-    BITMAPV4HEADER header;
-    RGBQUAD colors[256];
-  } dib;
-  std::memset(&dib, 0, sizeof dib);
-  dib.header.bV4Size = sizeof(BITMAPV4HEADER);
-  dib.header.bV4Width = info.bmWidth;
-  dib.header.bV4Height = info.bmHeight;
-  dib.header.bV4Planes = 1;
-  dib.header.bV4BitCount = CVtImgToolkit::BitCount(format);
-  dib.header.bV4V4Compression = BI_RGB;
-  BITMAPINFO* bmi = reinterpret_cast<BITMAPINFO*>(&dib);
+  BITMAPINFO* bmi = dib.Info();
   HBITMAP handle = *bitmap;
-  if (GetDIBits(dc->GetSafeHdc(), handle, 0, 1, nullptr, bmi, DIB_RGB_COLORS) == 0) {
-    Close();
-    return -1;
-  }
   if (!bounds.IsRectEmpty()) SaveGeoImage(bounds);
   // The device's colour table (blue, green, red, 0) is the palette's order.
   const int entries = CVtImgToolkit::PaletteSize(format);

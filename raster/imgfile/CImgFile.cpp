@@ -71,14 +71,22 @@ long CImgFile::Copy(CBitmap* bitmap) {
   return 1;
 }
 
-namespace {
-// The bitmap-information block GetDIBits fills: a version-4 header and room
-// for a 256-entry colour table.
-struct DibInfo {
-  BITMAPV4HEADER header;
-  RGBQUAD colors[256];
-};
-}  // namespace
+bool CImgFile::DescribeDeviceBitmap(CDC* dc, CBitmap* bitmap, ImgPixelFormat format, BITMAP& info,
+                                    DeviceBitmapInfo& dib) {
+  std::memset(&info, 0, sizeof info);
+  if (!bitmap || !dc || ::GetObject(bitmap->GetSafeHandle(), sizeof(info), &info) == 0 || info.bmWidth <= 0 ||
+      info.bmHeight <= 0)
+    return false;
+  std::memset(&dib, 0, sizeof(dib));
+  dib.header.bV4Size = sizeof(BITMAPV4HEADER);
+  dib.header.bV4Width = info.bmWidth;
+  dib.header.bV4Height = info.bmHeight;
+  dib.header.bV4Planes = 1;
+  dib.header.bV4BitCount = CVtImgToolkit::BitCount(format);
+  dib.header.bV4V4Compression = BI_RGB;
+  HBITMAP handle = *bitmap;
+  return GetDIBits(dc->GetSafeHdc(), handle, 0, 1, nullptr, dib.Info(), DIB_RGB_COLORS) != 0;
+}
 
 long CImgFile::OutputDirect(CString path, CDC* dc, CBitmap* bitmap, ImgPixelFormat format,
                             CRect2D /*bounds*/) {
@@ -90,28 +98,16 @@ long CImgFile::OutputDirect(CString path, CDC* dc, CBitmap* bitmap, ImgPixelForm
   // other exit; the exception goes on to the caller.
   try {
     BITMAP info{};
-    if (!bitmap || !dc || ::GetObject(bitmap->GetSafeHandle(), sizeof(info), &info) == 0) {
+    DeviceBitmapInfo dib;
+    if (!DescribeDeviceBitmap(dc, bitmap, format, info, dib)) {
       Close();
       return -1;
     }
     SetWidth(static_cast<unsigned long>(info.bmWidth));
     SetHeight(static_cast<unsigned long>(info.bmHeight));
     SetPixelFormat(format);
-
-    DibInfo dib;
-    std::memset(&dib, 0, sizeof(dib));
-    dib.header.bV4Size = sizeof(BITMAPV4HEADER);
-    dib.header.bV4Width = info.bmWidth;
-    dib.header.bV4Height = info.bmHeight;
-    dib.header.bV4Planes = 1;
-    dib.header.bV4BitCount = CVtImgToolkit::BitCount(format);
-    dib.header.bV4V4Compression = BI_RGB;
-    BITMAPINFO* bmi = reinterpret_cast<BITMAPINFO*>(&dib);
+    BITMAPINFO* bmi = dib.Info();
     HBITMAP handle = *bitmap;
-    if (GetDIBits(dc->GetSafeHdc(), handle, 0, 1, nullptr, bmi, DIB_RGB_COLORS) == 0) {
-      Close();
-      return -1;
-    }
 
     // Colour-table entries are copied unchanged (blue, green, red, 0).
     const int entries = CVtImgToolkit::PaletteSize(format);

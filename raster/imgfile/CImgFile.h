@@ -100,6 +100,20 @@ class CImgFile : public CFile {
   static long Copy(CBitmap* bitmap);
 
  protected:
+  // The bitmap-information block GetDIBits fills: a version-4 header and
+  // room for a 256-entry colour table.
+  struct DeviceBitmapInfo {
+    BITMAPV4HEADER header;
+    RGBQUAD colors[256];
+    BITMAPINFO* Info() { return reinterpret_cast<BITMAPINFO*>(this); }
+  };
+  // Fills `info` with the size of `bitmap`, sets up `dib` to ask for its
+  // rows in `format`, and has `dc` fill in its colour table. False when
+  // either is missing, the bitmap has no pixels or the device cannot
+  // describe it.
+  static bool DescribeDeviceBitmap(CDC* dc, CBitmap* bitmap, ImgPixelFormat format, BITMAP& info,
+                                   DeviceBitmapInfo& dib);
+
   unsigned long SetOffBits(unsigned long offset) { return m_dwOffBits = static_cast<uint32_t>(offset); }
   unsigned long GetOffBits() const { return m_dwOffBits; }
 };
