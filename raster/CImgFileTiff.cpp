@@ -206,8 +206,10 @@ long CImgFileTiff::UnitFactor(int code, double metres) {
 void CImgFileTiff::ReleaseTileBand() {
   std::vector<unsigned char>().swap(m_TileBand);
   m_nBandRow = -1;
-  std::vector<unsigned char>().swap(m_StripCache);
-  m_nCachedStrip = -1;
+  for (StripCache& cache : m_StripCaches) {
+    std::vector<unsigned char>().swap(cache.bytes);
+    cache.strip = -1;
+  }
   m_nLastRow = -1;
 }
 
@@ -471,39 +473,39 @@ long CImgFileTiff::ReadScanLine(long row, CImgScanLine& line, int sample) {
 
 bool CImgFileTiff::ReadStrippedRow(uint32_t row, uint16_t sample, unsigned char* out) {
   // Rows in order go straight through libtiff's scan-line reader. Inside a
-  // compressed strip that reader moves only to the next row (or to a strip's
-  // first row): any other row, as bottom-up writers ask for them, comes from
-  // the whole strip, decoded once into a cache.
+  // compressed strip that reader moves only to the next row of the same
+  // plane (or to a strip's first row): any other row, as bottom-up writers
+  // ask for them, and the rows of planes read in turn, come from the whole
+  // strip, decoded once into a cache of its plane.
   const uint32_t perStrip = std::max<uint32_t>(1, Field32(m_pTiff, TIFFTAG_ROWSPERSTRIP, UINT32_MAX));
-  const bool outOfOrder = row % perStrip != 0 && static_cast<int64_t>(row) != m_nLastRow + 1;
-  if (sample == m_nCachedSample && m_nCachedStrip >= 0 &&
-      TIFFComputeStrip(m_pTiff, row, sample) == static_cast<uint32_t>(m_nCachedStrip)) {
+  StripCache& cache = m_StripCaches[sample % kStripCaches];
+  const uint32_t strip = TIFFComputeStrip(m_pTiff, row, sample);
+  if (cache.strip >= 0 && strip == static_cast<uint32_t>(cache.strip)) {
     const size_t offset = static_cast<size_t>(row % perStrip) * static_cast<size_t>(m_nScanLineSize);
-    if (offset + static_cast<size_t>(m_nScanLineSize) > m_StripCache.size()) return false;
-    std::memcpy(out, m_StripCache.data() + offset, static_cast<size_t>(m_nScanLineSize));
+    if (offset + static_cast<size_t>(m_nScanLineSize) > cache.bytes.size()) return false;
+    std::memcpy(out, cache.bytes.data() + offset, static_cast<size_t>(m_nScanLineSize));
     return true;  // libtiff's own place stays where its reader left it
   }
-  if (outOfOrder && perStrip > 1 && GetCompression() != COMPRESSION_NONE) {
-    const uint32_t strip = TIFFComputeStrip(m_pTiff, row, sample);
+  const bool next = sample == m_nLastSample && static_cast<int64_t>(row) == m_nLastRow + 1;
+  const bool reachable = row % perStrip == 0 || next;
+  if (perStrip > 1 && GetCompression() != COMPRESSION_NONE && (!reachable || m_nPlanes > 1)) {
     const uint64_t bytes = TIFFStripSize64(m_pTiff);
     if (!PlausibleUnitSize(bytes)) return false;
+    cache.strip = -1;
     try {
-      m_StripCache.resize(static_cast<size_t>(bytes));
+      cache.bytes.resize(static_cast<size_t>(bytes));
     } catch (const std::bad_alloc&) {
       return false;
     }
-    const tmsize_t got = TIFFReadEncodedStrip(m_pTiff, strip, m_StripCache.data(), static_cast<tmsize_t>(bytes));
-    if (got < 0) {
-      m_nCachedStrip = -1;
-      return false;
-    }
-    m_StripCache.resize(static_cast<size_t>(got));
-    m_nCachedStrip = strip;
-    m_nCachedSample = sample;
+    const tmsize_t got = TIFFReadEncodedStrip(m_pTiff, strip, cache.bytes.data(), static_cast<tmsize_t>(bytes));
+    if (got < 0) return false;
+    cache.bytes.resize(static_cast<size_t>(got));
+    cache.strip = strip;
     return ReadStrippedRow(row, sample, out);
   }
   if (TIFFReadScanline(m_pTiff, out, row, sample) != 1) return false;
   m_nLastRow = static_cast<int64_t>(row);
+  m_nLastSample = sample;
   return true;
 }
 

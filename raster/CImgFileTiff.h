@@ -139,9 +139,14 @@ class CImgFileTiff : public CImgFile {
   std::vector<unsigned char> m_TileBand;
   int64_t m_nBandRow = -1;  // tile row held in m_TileBand, -1 for none
   uint16_t m_nBandSample = 0;
-  // One compressed strip, decoded whole for rows read out of order.
-  std::vector<unsigned char> m_StripCache;
-  int64_t m_nCachedStrip = -1;
-  uint16_t m_nCachedSample = 0;
+  // Compressed strips decoded whole for rows read out of order, one for
+  // each of the first planes (planes read in turn keep their own).
+  struct StripCache {
+    std::vector<unsigned char> bytes;
+    int64_t strip = -1;
+  };
+  static constexpr int kStripCaches = 4;
+  StripCache m_StripCaches[kStripCaches];
   int64_t m_nLastRow = -1;  // the last row libtiff's scan-line reader gave
+  uint16_t m_nLastSample = 0;
 };

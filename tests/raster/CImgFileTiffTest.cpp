@@ -84,6 +84,7 @@ TEST(CImgFileTiffPeer, RowsEqualGdalsPixelsInEveryLayout) {
       {"lzw-tiled", 1, GDT_UInt16, {"COMPRESS=LZW", "TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16"}, PF_BIT16,
        false},
       {"packbits", 1, GDT_Byte, {"COMPRESS=PACKBITS"}, PF_BIT8, false},
+      {"planar-deflate", 3, GDT_Byte, {"INTERLEAVE=BAND", "COMPRESS=DEFLATE", "BLOCKYSIZE=16"}, PF_BIT8, false},
       {"jpeg-rgb", 3, GDT_Byte, {"COMPRESS=JPEG"}, PF_BIT24, false},
       {"jpeg-ycbcr-tiled", 3, GDT_Byte, {"COMPRESS=JPEG", "PHOTOMETRIC=YCBCR", "TILED=YES"}, PF_BIT24, false},
   };

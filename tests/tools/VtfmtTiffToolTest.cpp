@@ -61,6 +61,7 @@ TEST_F(VtfmtTiffTest, EveryLayoutDumpsAsGdalsPixels) {
       {"INTERLEAVE=BAND"},
       {"INTERLEAVE=BAND", "TILED=YES", "BLOCKXSIZE=48", "BLOCKYSIZE=16"},
       {"COMPRESS=LZW", "PREDICTOR=2"},
+      {"INTERLEAVE=BAND", "COMPRESS=DEFLATE", "BLOCKYSIZE=16"},
   };
   std::string first;
   for (size_t i = 0; i < layouts.size(); ++i) {
