@@ -68,6 +68,26 @@ void ReportOverlong(DecodeBuffer& b, LineSource& src) {
   b.bEnd = 1;
 }
 
+// Ends a number token whose digits fill out[start, n): drops the pad digit
+// of an odd count and puts "E+" or "E-" in front of the last two characters
+// for an exponent. The new end.
+int FinishNumber(char* out, int start, int n, bool odd, int exponent) {
+  if (odd && n > start) --n;
+  if (!exponent) return n;
+  const char sign = exponent == 1 ? '+' : '-';
+  if (n - start >= 2) {
+    out[n + 1] = out[n - 1];
+    out[n] = out[n - 2];
+    out[n - 2] = 'E';
+    out[n - 1] = sign;
+  } else {
+    for (int j = n + 1; j >= start + 2; --j) out[j] = out[j - 2];
+    out[start] = 'E';
+    out[start + 1] = sign;
+  }
+  return n + 2;
+}
+
 }  // namespace
 
 int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
@@ -183,21 +203,7 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
           n = static_cast<int>(w - out);
           i += used;  // the space or "~" stays for the next token
           previousWasNumber = true;
-          if (odd && n > start) --n;
-          if (exponent) {
-            const char sign = exponent == 1 ? '+' : '-';
-            if (n - start >= 2) {
-              out[n + 1] = out[n - 1];
-              out[n] = out[n - 2];
-              out[n - 2] = 'E';
-              out[n - 1] = sign;
-            } else {
-              for (int j = n + 1; j >= start + 2; --j) out[j] = out[j - 2];
-              out[start] = 'E';
-              out[start + 1] = sign;
-            }
-            n += 2;
-          }
+          n = FinishNumber(out, start, n, odd, exponent);
           if (n > kMaxLineLength) {
             b.nSrcIndex = i;
             ReportOverlong(b, src);
@@ -259,22 +265,7 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
           ReportOverlong(b, src);
           break;
         }
-        if (odd && n > start) --n;
-        if (exponent) {
-          // "E+" or "E-" in front of the last two characters written.
-          const char sign = exponent == 1 ? '+' : '-';
-          if (n - start >= 2) {
-            out[n + 1] = out[n - 1];
-            out[n] = out[n - 2];
-            out[n - 2] = 'E';
-            out[n - 1] = sign;
-          } else {
-            for (int j = n + 1; j >= start + 2; --j) out[j] = out[j - 2];
-            out[start] = 'E';
-            out[start + 1] = sign;
-          }
-          n += 2;
-        }
+        n = FinishNumber(out, start, n, odd, exponent);
       } else if (t == ' ') {
         const int count = static_cast<signed char>(next()) - ' ';
         if (count > 0) {
