@@ -116,6 +116,13 @@ uint32_t Field32(TIFF* tif, ttag_t tag, uint32_t fallback) {
   return TIFFGetField(tif, tag, &v) == 1 ? v : fallback;
 }
 
+// JPEG-compressed YCbCr is delivered as RGB, as every reader shows it.
+void DeliverJpegAsRgb(TIFF* tif) {
+  if (Field16(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE) == COMPRESSION_JPEG &&
+      Field16(tif, TIFFTAG_PHOTOMETRIC, 0) == PHOTOMETRIC_YCBCR)
+    TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+}
+
 // Tie point and pixel scale of an open file: the first six and three
 // values, or false when either is missing or short.
 bool TiePointAndScale(TIFF* tif, double tie[6], double scale[3]) {
@@ -263,8 +270,7 @@ int CImgFileTiff::OpenForWrite(CString path) {
 
 bool CImgFileTiff::PlausibleUnitSize(uint64_t bytes) const {
   if (bytes == 0 || bytes > kMaxUnitBytes) return false;
-  const uint16_t compression = Field16(m_pTiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-  const uint64_t expansion = compression == COMPRESSION_NONE ? 1 : kMaxExpansion;
+  const uint64_t expansion = m_nCompression == COMPRESSION_NONE ? 1 : kMaxExpansion;
   return bytes <= m_nFileSize * expansion;
 }
 
@@ -278,10 +284,9 @@ long CImgFileTiff::LoadImage() {
   const uint16_t bits = Field16(m_pTiff, TIFFTAG_BITSPERSAMPLE, 1);
   const uint16_t samples = Field16(m_pTiff, TIFFTAG_SAMPLESPERPIXEL, 1);
   const uint16_t photometric = Field16(m_pTiff, TIFFTAG_PHOTOMETRIC, 0xFFFF);
-  // JPEG-compressed YCbCr is delivered as RGB, as every reader shows it.
-  if (Field16(m_pTiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) == COMPRESSION_JPEG &&
-      photometric == PHOTOMETRIC_YCBCR)
-    TIFFSetField(m_pTiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+  DeliverJpegAsRgb(m_pTiff);
+  m_nCompression = Field16(m_pTiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+  m_nRowsPerStrip = std::max<uint32_t>(1, Field32(m_pTiff, TIFFTAG_ROWSPERSTRIP, UINT32_MAX));
 
   const uint64_t lineSize = TIFFScanlineSize64(m_pTiff);
   if (lineSize == 0 || lineSize > INT32_MAX - 4) return Refuse(m_strPath, "the rows are too long");
@@ -477,7 +482,7 @@ bool CImgFileTiff::ReadStrippedRow(uint32_t row, uint16_t sample, unsigned char*
   // plane (or to a strip's first row): any other row, as bottom-up writers
   // ask for them, and the rows of planes read in turn, come from the whole
   // strip, decoded once into a cache of its plane.
-  const uint32_t perStrip = std::max<uint32_t>(1, Field32(m_pTiff, TIFFTAG_ROWSPERSTRIP, UINT32_MAX));
+  const uint32_t perStrip = m_nRowsPerStrip;
   StripCache& cache = m_StripCaches[sample % kStripCaches];
   const uint32_t strip = TIFFComputeStrip(m_pTiff, row, sample);
   if (cache.strip >= 0 && strip == static_cast<uint32_t>(cache.strip)) {
@@ -488,7 +493,7 @@ bool CImgFileTiff::ReadStrippedRow(uint32_t row, uint16_t sample, unsigned char*
   }
   const bool next = sample == m_nLastSample && static_cast<int64_t>(row) == m_nLastRow + 1;
   const bool reachable = row % perStrip == 0 || next;
-  if (perStrip > 1 && GetCompression() != COMPRESSION_NONE && (!reachable || m_nPlanes > 1)) {
+  if (perStrip > 1 && m_nCompression != COMPRESSION_NONE && (!reachable || m_nPlanes > 1)) {
     const uint64_t bytes = TIFFStripSize64(m_pTiff);
     if (!PlausibleUnitSize(bytes)) return false;
     cache.strip = -1;
@@ -754,9 +759,8 @@ bool CImgFileTiff::TiledToStript(const CString& source, const CString& target) {
     Close();
     return false;
   }
-  if (Field16(m_pTiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) == COMPRESSION_JPEG &&
-      Field16(m_pTiff, TIFFTAG_PHOTOMETRIC, 0) == PHOTOMETRIC_YCBCR)
-    TIFFSetField(m_pTiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+  DeliverJpegAsRgb(m_pTiff);
+  m_nCompression = Field16(m_pTiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
   m_nFileSize = FileSize(source);
   const uint64_t rowBytes = uint64_t(width) * 3, tileBytes = uint64_t(tw) * tl * 3;
   if (rowBytes * tl > kMaxUnitBytes || !PlausibleUnitSize(tileBytes)) {

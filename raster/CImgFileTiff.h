@@ -134,6 +134,8 @@ class CImgFileTiff : public CImgFile {
 
   bool m_bGeoTags = false;
   uint16_t m_nPlanes = 1;  // sample planes (SamplesPerPixel when separate)
+  uint16_t m_nCompression = 1;      // of the open file, read once by LoadImage
+  uint32_t m_nRowsPerStrip = 1;
   uint64_t m_nFileSize = 0;
   // The tiles of one band of tile rows, decoded, each tile byte size long.
   std::vector<unsigned char> m_TileBand;
