@@ -585,9 +585,6 @@ long CImgFilePng::OutputDirect(CString path, CDC* dc, CBitmap* bitmap, ImgPixelF
     Abort();
     return -1;
   }
-  SetWidth(static_cast<unsigned long>(info.bmWidth));
-  SetHeight(static_cast<unsigned long>(info.bmHeight));
-  SetPixelFormat(format);
   BITMAPINFO* bmi = dib.Info();
   HBITMAP handle = *bitmap;
   // The device's colour table (blue, green, red) becomes the palette (red, green, blue).

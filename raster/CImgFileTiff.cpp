@@ -862,9 +862,6 @@ long CImgFileTiff::OutputDirect(CString path, CDC* dc, CBitmap* bitmap, ImgPixel
     Close();
     return -1;
   }
-  SetWidth(static_cast<unsigned long>(info.bmWidth));
-  SetHeight(static_cast<unsigned long>(info.bmHeight));
-  SetPixelFormat(format);
   BITMAPINFO* bmi = dib.Info();
   HBITMAP handle = *bitmap;
   if (!bounds.IsRectEmpty()) SaveGeoImage(bounds);

@@ -85,7 +85,11 @@ bool CImgFile::DescribeDeviceBitmap(CDC* dc, CBitmap* bitmap, ImgPixelFormat for
   dib.header.bV4BitCount = CVtImgToolkit::BitCount(format);
   dib.header.bV4V4Compression = BI_RGB;
   HBITMAP handle = *bitmap;
-  return GetDIBits(dc->GetSafeHdc(), handle, 0, 1, nullptr, dib.Info(), DIB_RGB_COLORS) != 0;
+  if (GetDIBits(dc->GetSafeHdc(), handle, 0, 1, nullptr, dib.Info(), DIB_RGB_COLORS) == 0) return false;
+  SetWidth(static_cast<unsigned long>(info.bmWidth));
+  SetHeight(static_cast<unsigned long>(info.bmHeight));
+  SetPixelFormat(format);
+  return true;
 }
 
 long CImgFile::OutputDirect(CString path, CDC* dc, CBitmap* bitmap, ImgPixelFormat format,
@@ -103,9 +107,6 @@ long CImgFile::OutputDirect(CString path, CDC* dc, CBitmap* bitmap, ImgPixelForm
       Close();
       return -1;
     }
-    SetWidth(static_cast<unsigned long>(info.bmWidth));
-    SetHeight(static_cast<unsigned long>(info.bmHeight));
-    SetPixelFormat(format);
     BITMAPINFO* bmi = dib.Info();
     HBITMAP handle = *bitmap;
 

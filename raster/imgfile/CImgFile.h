@@ -108,11 +108,12 @@ class CImgFile : public CFile {
     BITMAPINFO* Info() { return reinterpret_cast<BITMAPINFO*>(this); }
   };
   // Fills `info` with the size of `bitmap`, sets up `dib` to ask for its
-  // rows in `format`, and has `dc` fill in its colour table. False when
+  // rows in `format`, has `dc` fill in its colour table, and takes the
+  // bitmap's width and height and `format` as the image's. False when
   // either is missing, the bitmap has no pixels or the device cannot
   // describe it.
-  static bool DescribeDeviceBitmap(CDC* dc, CBitmap* bitmap, ImgPixelFormat format, BITMAP& info,
-                                   DeviceBitmapInfo& dib);
+  bool DescribeDeviceBitmap(CDC* dc, CBitmap* bitmap, ImgPixelFormat format, BITMAP& info,
+                            DeviceBitmapInfo& dib);
 
   unsigned long SetOffBits(unsigned long offset) { return m_dwOffBits = static_cast<uint32_t>(offset); }
   unsigned long GetOffBits() const { return m_dwOffBits; }
