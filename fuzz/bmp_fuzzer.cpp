@@ -9,26 +9,17 @@
 #include <cstdio>
 #include <string>
 
+#include "FuzzInput.h"
 #include "raster/CImgFileBmp.h"
 
 namespace {
-std::string Path() {
-  static std::string path = [] {
-    char templ[] = "/tmp/vtfmt-fuzz-bmp-XXXXXX";
-    std::string d = mkdtemp(templ) ? templ : "/tmp";
-    return d + "/f.bmp";
-  }();
-  return path;
-}
+std::string Path() { return FuzzPath("bmp", "f.bmp"); }
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4) return 0;
   const std::string path = Path();
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return 0;
-  std::fwrite(data + 4, 1, size - 4, f);
-  std::fclose(f);
+  if (!WriteFuzzFile(path, data + 4, size - 4)) return 0;
 
   CImgFileBmp bmp;
   bmp.m_bSixteenAsRgb = (data[0] & 0x80) != 0;

@@ -8,26 +8,17 @@
 #include <cstdio>
 #include <string>
 
+#include "FuzzInput.h"
 #include "raster/CVtImgFileGIF.h"
 
 namespace {
-std::string Path() {
-  static std::string path = [] {
-    char templ[] = "/tmp/vtfmt-fuzz-gif-XXXXXX";
-    std::string d = mkdtemp(templ) ? templ : "/tmp";
-    return d + "/f.gif";
-  }();
-  return path;
-}
+std::string Path() { return FuzzPath("gif", "f.gif"); }
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   const std::string path = Path();
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return 0;
-  std::fwrite(data + 2, 1, size - 2, f);
-  std::fclose(f);
+  if (!WriteFuzzFile(path, data + 2, size - 2)) return 0;
 
   CVtImgFileGIF gif;
   if (gif.OpenForRead(path.c_str()) && gif.LoadImage() == 1) {

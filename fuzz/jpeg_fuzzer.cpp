@@ -9,26 +9,17 @@
 #include <cstdio>
 #include <string>
 
+#include "FuzzInput.h"
 #include "raster/CImgFileJPEG.h"
 
 namespace {
-std::string Path() {
-  static std::string path = [] {
-    char templ[] = "/tmp/vtfmt-fuzz-jpeg-XXXXXX";
-    std::string d = mkdtemp(templ) ? templ : "/tmp";
-    return d + "/f.jpg";
-  }();
-  return path;
-}
+std::string Path() { return FuzzPath("jpeg", "f.jpg"); }
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const std::string path = Path();
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return 0;
-  std::fwrite(data + 1, 1, size - 1, f);
-  std::fclose(f);
+  if (!WriteFuzzFile(path, data + 1, size - 1)) return 0;
 
   const unsigned steer = data[0];
   CImgFileJPEG jpeg;

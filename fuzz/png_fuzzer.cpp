@@ -12,26 +12,17 @@
 #include <vector>
 
 #include "platform/vtelem/CGeoImgBlock.h"
+#include "FuzzInput.h"
 #include "raster/CImgFilePng.h"
 
 namespace {
-std::string Path() {
-  static std::string path = [] {
-    char templ[] = "/tmp/vtfmt-fuzz-png-XXXXXX";
-    std::string d = mkdtemp(templ) ? templ : "/tmp";
-    return d + "/f.png";
-  }();
-  return path;
-}
+std::string Path() { return FuzzPath("png", "f.png"); }
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const std::string path = Path();
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return 0;
-  std::fwrite(data + 1, 1, size - 1, f);
-  std::fclose(f);
+  if (!WriteFuzzFile(path, data + 1, size - 1)) return 0;
 
   CImgFilePng png;
   if (!png.OpenForRead(path.c_str()) || png.LoadImage() != 1) return 0;

@@ -9,17 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "FuzzInput.h"
 #include "raster/CImgFileTiff.h"
 
 namespace {
-std::string Path() {
-  static std::string path = [] {
-    char templ[] = "/tmp/vtfmt-fuzz-tiff-XXXXXX";
-    std::string d = mkdtemp(templ) ? templ : "/tmp";
-    return d + "/f.tif";
-  }();
-  return path;
-}
+std::string Path() { return FuzzPath("tiff", "f.tif"); }
 
 class Probe : public CImgFileTiff {
  public:
@@ -31,10 +25,7 @@ class Probe : public CImgFileTiff {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const std::string path = Path();
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return 0;
-  std::fwrite(data + 1, 1, size - 1, f);
-  std::fclose(f);
+  if (!WriteFuzzFile(path, data + 1, size - 1)) return 0;
 
   Probe tiff;
   tiff.m_bGrid = data[0] & 1;

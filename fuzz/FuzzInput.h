@@ -1,0 +1,26 @@
+// The file a fuzz target hands to a driver: one path per process, in a
+// fresh directory under /tmp, rewritten with every input.
+#pragma once
+
+#include <stdlib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// `name` inside the process's own directory (made on first use).
+inline std::string FuzzPath(const char* prefix, const char* name) {
+  static const std::string dir = [prefix] {
+    std::string templ = std::string("/tmp/vtfmt-fuzz-") + prefix + "-XXXXXX";
+    return mkdtemp(&templ[0]) ? templ : std::string("/tmp");
+  }();
+  return dir + "/" + name;
+}
+
+// Writes `size` bytes to `path`; false when the file cannot be written.
+inline bool WriteFuzzFile(const std::string& path, const uint8_t* data, size_t size) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const bool written = std::fwrite(data, 1, size, f) == size;
+  return std::fclose(f) == 0 && written;
+}
