@@ -78,20 +78,17 @@ TEST(CImgFileTiffHostile, ForgedSizesFailWithACodeBeforeAnythingIsAllocated) {
     EXPECT_EQ(console, "") << c.name;
   }
 
-  // 2^31 - 1 rows in strips of 8 rows, one strip given: the header loads,
-  // the rows the file does not hold fail.
+  // 2^31 - 1 rows in strips of 8 rows, one strip given.
   std::vector<Entry> tall = Stripped(8, 0x7FFFFFFF, 8, 64);
   tall[6].value = 8;
   dir.Put("tall", ForgedTiff(tall, 64));
+  // libtiff refuses the strip table that cannot cover the rows: the open
+  // fails, quietly.
   CImgFileTiff t;
   testing::internal::CaptureStderr();
-  if (t.OpenForRead((dir / "tall").c_str()) == 1 && t.LoadImage() == 1) {
-    CImgScanLine line(PF_BIT8, static_cast<long>(t.GetWidthBytes()));
-    EXPECT_GE(t.ReadScanLine(0, line), 0) << VtGetErrorMsgObj()->GetMessage().str();
-    EXPECT_EQ(line[0], 0x5a);
-    EXPECT_EQ(t.ReadScanLine(100000, line), -1);
-  }
+  EXPECT_EQ(t.OpenForRead((dir / "tall").c_str()), 0);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_NE(VtGetErrorMsgObj()->GetMessage().Find("StripOffsets"), -1);
 }
 
 TEST(CImgFileTiffHostile, TruncatedAndMisusedFilesFailRowByRow) {

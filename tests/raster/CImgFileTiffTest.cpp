@@ -408,7 +408,7 @@ TEST(CImgFileTiff, NoDataSentinelsByDataType) {
     ASSERT_TRUE(GdalWriteTiff(path, fixture));
     GDALDatasetH ds = GDALOpen(path.c_str(), GA_Update);
     double v = c.sentinel;
-    GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Write, 3, 0, 1, 1, &v, 1, 1, GDT_Float64, 0, 0);
+    ASSERT_EQ(GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Write, 3, 0, 1, 1, &v, 1, 1, GDT_Float64, 0, 0), CE_None);
     GDALClose(ds);
     TiffProbe t;
     ASSERT_TRUE(Load(t, path, c.grid));

@@ -1,6 +1,7 @@
 // Runs the vtfmt tool from a test and splits its `key: value` output.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -46,3 +47,17 @@ inline std::map<std::string, std::string> KeyValues(const std::string& text) {
   }
   return keys;
 }
+
+// A test of the tool in a scratch directory: Run gives the exit status and
+// keeps standard error in `err` (standard output in `out` when asked).
+class ToolTest : public ::testing::Test {
+ protected:
+  int Run(const std::string& args, std::string* out = nullptr) {
+    const ToolResult r = RunTool(dir, args);
+    if (out) *out = r.out;
+    err = r.err;
+    return r.status;
+  }
+  ScratchDir dir;
+  std::string err;
+};

@@ -31,17 +31,9 @@ Picture Pattern(int width, int height, int bands) {
   return p;
 }
 
-class VtfmtBmpTest : public ::testing::Test {
+class VtfmtBmpTest : public ToolTest {
  protected:
-  int Run(const std::string& args, std::string* out = nullptr) {
-    const ToolResult r = RunTool(dir, args);
-    if (out) *out = r.out;
-    err = r.err;
-    return r.status;
-  }
   static std::map<std::string, std::string> Keys(const std::string& text) { return KeyValues(text); }
-  ScratchDir dir;
-  std::string err;
 };
 
 TEST_F(VtfmtBmpTest, InfoOfGdalBitmaps) {

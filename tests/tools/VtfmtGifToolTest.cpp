@@ -36,17 +36,7 @@ Picture Pattern(int width, int height, int colors) {
   return p;
 }
 
-class VtfmtGifTest : public ::testing::Test {
- protected:
-  int Run(const std::string& args, std::string* out = nullptr) {
-    const ToolResult r = RunTool(dir, args);
-    if (out) *out = r.out;
-    err = r.err;
-    return r.status;
-  }
-  ScratchDir dir;
-  std::string err;
-};
+class VtfmtGifTest : public ToolTest {};
 
 TEST_F(VtfmtGifTest, InfoDescribesTheScreenAndFirstImage) {
   ASSERT_TRUE(GdalWriteGif(dir / "g.gif", Pattern(37, 5, 256), true));

@@ -8,17 +8,7 @@
 
 namespace {
 
-class VtfmtJpegTest : public ::testing::Test {
- protected:
-  int Run(const std::string& args, std::string* out = nullptr) {
-    const ToolResult r = RunTool(dir, args);
-    if (out) *out = r.out;
-    err = r.err;
-    return r.status;
-  }
-  ScratchDir dir;
-  std::string err;
-};
+class VtfmtJpegTest : public ToolTest {};
 
 TEST_F(VtfmtJpegTest, InfoFindsJpegsByContent) {
   ASSERT_TRUE(GdalWriteJpeg(dir / "p.jpg", TestPicture(37, 5, 3, 1), {"PROGRESSIVE=ON"}));

@@ -11,17 +11,9 @@
 
 namespace {
 
-class VtfmtPngTest : public ::testing::Test {
+class VtfmtPngTest : public ToolTest {
  protected:
-  int Run(const std::string& args, std::string* out = nullptr) {
-    const ToolResult r = RunTool(dir, args);
-    if (out) *out = r.out;
-    err = r.err;
-    return r.status;
-  }
   static int Shell(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()); }
-  ScratchDir dir;
-  std::string err;
 };
 
 TEST_F(VtfmtPngTest, InfoAndDumpOfTheSample) {
