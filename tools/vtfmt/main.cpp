@@ -333,6 +333,16 @@ void ScaleRow(const CImgScanLine& cells, CImgScanLine& grey, unsigned long width
   }
 }
 
+// Unsigned 16-bit cells to 32-bit ones.
+void WidenRow(const CImgScanLine& cells, CImgScanLine& wide, unsigned long width) {
+  for (unsigned long x = 0; x < width; ++x) {
+    uint16_t u;
+    std::memcpy(&u, cells.GetData() + 2 * x, 2);
+    const int32_t v = u;
+    std::memcpy(wide.GetData() + 4 * x, &v, 4);
+  }
+}
+
 int Convert(const Arguments& args) {
   if (args.files.size() != 2) throw UsageError{"convert takes IN and OUT"};
   const std::string& in = args.files[0];
@@ -411,6 +421,7 @@ int Convert(const Arguments& args) {
     if (!writer->SaveHeader(*dst, reason)) throw DriverFailure(out, writerName + reason);
     CImgScanLine line(src.GetPixelFormat(),
                       std::max<long>(LineBytes(src), static_cast<long>(dst->GetWidthBytes())));
+    // The row handed to the writer when it differs from the row read.
     CImgScanLine grey(outFormat, std::max<long>(static_cast<long>(dst->GetWidthBytes()),
                                                 CVtImgToolkit::AlignWidth(outFormat, static_cast<long>(src.GetWidth()))));
     RowSource rows(*r.driver, src, in, r.driver->BottomUp(src) != writer->BottomUp(*dst));
@@ -419,13 +430,7 @@ int Convert(const Arguments& args) {
       rows.Read(k, line);
       if (swapColours && !scaling) SwapColourOrder(line, src.GetPixelFormat(), src.GetWidth());
       if (scaling) ScaleRow(line, grey, src.GetWidth(), lo, hi, hasNoData, noData);
-      if (widen)
-        for (unsigned long x = 0; x < src.GetWidth(); ++x) {
-          uint16_t u;
-          std::memcpy(&u, line.GetData() + 2 * x, 2);
-          const int32_t v = u;
-          std::memcpy(grey.GetData() + 4 * x, &v, 4);
-        }
+      if (widen) WidenRow(line, grey, src.GetWidth());
       if (writer->WriteRow(*dst, static_cast<long>(k), scaling || widen ? grey : line) < 0)
         throw DriverFailure(out, writerName + "cannot write row " + std::to_string(k));
       progress.Update(k + 1);
