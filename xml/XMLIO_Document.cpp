@@ -165,33 +165,47 @@ void XMLIO_Document::stopParser(const std::string& why) {
 
 void XMLIO_Document::push(XMLIO_Element* handler) {
   handlerStack.push_back(handler);
-  ++stackCount[handler];
+  ++handler->stackUses;
 }
 
 XMLIO_Element* XMLIO_Document::pop() {
   XMLIO_Element* top = handlerStack.back();
   handlerStack.pop_back();
-  auto it = stackCount.find(top);
-  if (--it->second == 0) stackCount.erase(it);
+  --top->stackUses;
   return top;
 }
 
 void XMLIO_Document::deliverPendingText() {
   if (pendingText.empty()) return;
-  std::string text = transcoder.convert(pendingText);
-  pendingText.clear();
-  currentHandler->XMLIO_getCharacters(text);
+  if (transcoder.isOpen()) {
+    std::string text = transcoder.convert(pendingText);
+    pendingText.clear();
+    currentHandler->XMLIO_getCharacters(text);
+    return;
+  }
+  // The handler may read the text only during the call; the buffer keeps its
+  // capacity for the next run.
+  struct Clear {
+    std::string& text;
+    ~Clear() { text.clear(); }
+  } clear{pendingText};
+  currentHandler->XMLIO_getCharacters(pendingText);
+}
+
+void XMLIO_Document::decode(const char* text, std::string& out) {
+  if (transcoder.isOpen()) out = transcoder.convert(text, std::strlen(text));
+  else out.assign(text);
 }
 
 void XMLIO_Document::startElement(const XML_Char* tag, const XML_Char** pairs) {
   deliverPendingText();
   XMLIO_Attributes map;
   for (const XML_Char** p = pairs; p[0]; p += 2) {
-    std::string attributeName = transcoder.convert(p[0], std::strlen(p[0]));
-    map[attributeName] = transcoder.convert(p[1], std::strlen(p[1]));
+    decode(p[0], nameBuffer);
+    decode(p[1], map[nameBuffer]);
   }
-  std::string tagName = transcoder.convert(tag, std::strlen(tag));
-  XMLIO_Element* next = currentHandler->XMLIO_startTag(tagName, map);
+  decode(tag, nameBuffer);
+  XMLIO_Element* next = currentHandler->XMLIO_startTag(nameBuffer, map);
   std::unique_ptr<XMLIO_Element> ignore;
   if (!next) {
     ignore.reset(new XMLIO_IgnoreElement);
@@ -213,10 +227,9 @@ void XMLIO_Document::endElement(const XML_Char* tag) {
   currentHandler = parent;
   // A handler that claimed its own child stays current; one made for this
   // element goes unless an enclosing element still has it on the stack.
-  if (ownElement && ended != this && stackCount.find(ended) == stackCount.end() && ended->XMLIO_remove())
-    delete ended;
-  std::string tagName = transcoder.convert(tag, std::strlen(tag));
-  parent->XMLIO_endTag(tagName);
+  if (ownElement && ended != this && ended->stackUses == 0 && ended->XMLIO_remove()) delete ended;
+  decode(tag, nameBuffer);
+  parent->XMLIO_endTag(nameBuffer);
 }
 
 void XMLIO_Document::releaseHandlers() {
@@ -225,13 +238,13 @@ void XMLIO_Document::releaseHandlers() {
     if (!handler || handler == this || !seen.insert(handler).second) return;
     if (handler->XMLIO_remove()) delete handler;
   };
+  for (XMLIO_Element* handler : handlerStack) handler->stackUses = 0;
   drop(currentHandler);
   currentHandler = nullptr;
   while (!handlerStack.empty()) {
     drop(handlerStack.back());
     handlerStack.pop_back();
   }
-  stackCount.clear();
 }
 
 // Handlers may throw; an exception must not cross expat's C frames, so it

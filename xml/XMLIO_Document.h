@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "xml/XMLIO_Element.h"
@@ -90,6 +89,8 @@ class XMLIO_Document : public XMLIO_Element {
 
   int openMode(const std::string& modeText, bool onStream, const std::string& path);
   void deliverPendingText();
+  // A name or value from expat, through the transcoder when one is open.
+  void decode(const char* text, std::string& out);
   void startElement(const XML_Char* tag, const XML_Char** pairs);
   void endElement(const XML_Char* tag);
   void push(XMLIO_Element* handler);
@@ -105,9 +106,6 @@ class XMLIO_Document : public XMLIO_Element {
   std::string pendingText;
   XMLIO_Element* currentHandler = nullptr;
   std::vector<XMLIO_Element*> handlerStack;
-  // How often each handler is on the stack, so a handler that claims its own
-  // children is not deleted while an enclosing element still needs it.
-  std::unordered_map<XMLIO_Element*, int> stackCount;
   const char* indentText;
   std::string fileName;
   XML_Parser parser = nullptr;
@@ -119,6 +117,7 @@ class XMLIO_Document : public XMLIO_Element {
   size_t readStep = kReadStep;
   XMLIO_Transcoder transcoder;
   std::string lastError;
+  std::string nameBuffer;  // the element name handed to a handler, reused
   bool parsing = false;         // inside XML_ParseBuffer
   bool closeRequested = false;  // close() called by a handler
   bool aborted = false;         // a handler threw; events are ignored

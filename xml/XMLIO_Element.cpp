@@ -7,6 +7,16 @@ XMLIO_Element::XMLIO_Element() : name("XMLIO_Element") {}
 XMLIO_Element::XMLIO_Element(const std::string& elementName, const XMLIO_Attributes& elementAttributes)
     : name(elementName), attributes(elementAttributes) {}
 
+XMLIO_Element::XMLIO_Element(const XMLIO_Element& other)
+    : layoutMode(other.layoutMode), name(other.name), attributes(other.attributes) {}
+
+XMLIO_Element& XMLIO_Element::operator=(const XMLIO_Element& other) {
+  layoutMode = other.layoutMode;
+  name = other.name;
+  attributes = other.attributes;
+  return *this;
+}
+
 XMLIO_Element::~XMLIO_Element() = default;
 
 XMLIO_Element* XMLIO_Element::XMLIO_startTag(const std::string&, const XMLIO_Attributes&) { return nullptr; }

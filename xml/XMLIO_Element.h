@@ -14,8 +14,9 @@ class XMLIO_Element {
  public:
   XMLIO_Element();
   XMLIO_Element(const std::string& name, const XMLIO_Attributes& attributes);
-  XMLIO_Element(const XMLIO_Element&) = default;
-  XMLIO_Element& operator=(const XMLIO_Element&) = default;
+  // Copies name, attributes and layout; a copy is on no document's stack.
+  XMLIO_Element(const XMLIO_Element& other);
+  XMLIO_Element& operator=(const XMLIO_Element& other);
   virtual ~XMLIO_Element();
 
   // The handler for a child element that starts inside this one; null lets
@@ -48,4 +49,10 @@ class XMLIO_Element {
  protected:
   std::string name;
   XMLIO_Attributes attributes;
+
+ private:
+  friend class XMLIO_Document;
+  // How often the reading document has this handler on its stack, so that a
+  // handler still needed by an enclosing element is not deleted.
+  int stackUses = 0;
 };

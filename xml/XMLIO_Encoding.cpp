@@ -141,8 +141,6 @@ void XMLIO_Transcoder::close() {
   handle_ = nullptr;
 }
 
-bool XMLIO_Transcoder::isOpen() const { return handle_ != nullptr; }
-
 const std::string& XMLIO_Transcoder::convert(const char* text, size_t length) {
   if (!handle_) {
     passThrough_.assign(text, length);

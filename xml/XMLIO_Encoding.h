@@ -19,7 +19,7 @@ class XMLIO_Transcoder {
   // it); false when iconv does not know it.
   bool open(const std::string& encoding);
   void close();
-  bool isOpen() const;
+  bool isOpen() const { return handle_ != nullptr; }
 
   // `text` converted; unchanged when no conversion is open. A character the
   // target cannot hold becomes "?" and the rest is still converted, so
