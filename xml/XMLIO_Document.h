@@ -76,6 +76,8 @@ class XMLIO_Document : public XMLIO_Element {
   const std::string& getFileName() const { return fileName; }
   int getIndentLevel() const { return indentLevel; }
   const char* getIndentText() const { return indentText; }
+  // Bytes of the stream read so far; -1 when closed.
+  long long getPosition() const { return file ? static_cast<long long>(ftello(file)) : -1; }
   // Handlers of the enclosing elements (not counting the current one).
   size_t getDepth() const { return handlerStack.size(); }
 

@@ -126,4 +126,9 @@ void VSIRewind(FILE* file) {
 
 bool GeodataLoaded() { return Get(false).loaded; }
 
+void* GeodataLibrary() {
+  static void* library = dlopen(VTFMT_GEODATA_LIBRARY, RTLD_NOW | RTLD_GLOBAL);
+  return library;
+}
+
 }  // namespace vtgeo

@@ -43,4 +43,8 @@ void VSIRewind(FILE* file);
 // True once the geodata library is in the process and bound.
 bool GeodataLoaded();
 
+// The geodata library's handle for dlsym, loading it on first use; null when
+// it cannot be loaded.
+void* GeodataLibrary();
+
 }  // namespace vtgeo

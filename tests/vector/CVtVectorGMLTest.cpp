@@ -1,0 +1,223 @@
+// GML written in the platform schema and read back: layer table, field
+// texts, geometry through the geometry library, the faults of hand-written
+// XML (names, open members, truncation), and files other readers accept.
+#include "vector/gml/CVtVectorGML.h"
+
+#include <gtest/gtest.h>
+#include <ogrsf_frmts.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/vtelem/CElemGeometry.h"
+#include "support/ScratchDir.h"
+
+namespace {
+
+struct Feature {
+  const char* layer;
+  const char* wkt;  // null: no geometry
+  std::vector<COleVariant> values;
+};
+
+// Two layers, three features: points with a text and an integer field,
+// polygons (one with a hole, one multi) with a real field.
+void WriteSample(const std::string& path, const std::vector<Feature>& features, int charset = 65536) {
+  CVtVectorGML gml;
+  gml.SetCharSet(charset);
+  ASSERT_TRUE(gml.OpenForWrite(CString(path)));
+  gml.SetLayerCount(2);
+  ASSERT_TRUE(gml.SetLayerInfo(0, "Wells", 1, CRect2D(0, 10, 10, 0), "sub \"one\" & more"));
+  gml.SetFieldCount(0, 2);
+  ASSERT_TRUE(gml.SetFieldInfo(0, 0, "Name", 10, 30));
+  ASSERT_TRUE(gml.SetFieldInfo(0, 1, "Depth", 4, 0));
+  ASSERT_TRUE(gml.SetLayerInfo(1, "Parcels", 5, CRect2D(0, 10, 10, 0), ""));
+  gml.SetFieldCount(1, 1);
+  ASSERT_TRUE(gml.SetFieldInfo(1, 0, "Area", 7, 0));
+  gml.BeginWriteRecord();
+  for (const Feature& f : features) {
+    gml.BeginWriteOneRecord();
+    CElemGeometry geometry;
+    if (f.wkt) ASSERT_TRUE(geometry.SetWkt(f.wkt)) << f.wkt;
+    gml.WriteOneGeometry(f.wkt ? &geometry : nullptr, f.layer);
+    for (size_t i = 0; i < f.values.size(); ++i) gml.SetFieldValue(static_cast<int>(i), f.values[i]);
+    gml.EndWriteOneRecord();
+  }
+  gml.EndWriteRecord();
+  gml.Close();
+}
+
+const std::vector<Feature> kSample = {
+    {"Wells", "POINT (0.1 -2.5e-7)", {COleVariant("a & <b> \"q\" 'x' \xC3\xA4"), COleVariant(int32_t{42})}},
+    {"parcels", "POLYGON ((0 0,10 0,10 10,0 10,0 0),(2 2,2 3,3 3,2 2))", {COleVariant(123.456)}},
+    {"Parcels", "MULTIPOLYGON (((0 0,1 0,1 1,0 0)),((5 5,6 5,6 6,5 5)))", {COleVariant(0.30000000000000004)}},
+    {"Wells", "LINESTRING (1 2,3 4)", {COleVariant("  padded  ")}},  // Depth keeps 42
+    {"Wells", nullptr, {COleVariant("   ")}},
+};
+
+TEST(CVtVectorGML, WrittenFilesReadBackFieldForFieldAndGeometryForGeometry) {
+  ScratchDir dir;
+  const std::string saved = std::setlocale(LC_ALL, nullptr);
+  std::setlocale(LC_ALL, "de_DE.UTF-8");  // numbers must not follow the host's locale
+  WriteSample(dir / "a.gml", kSample);
+  CVtVectorGML gml;
+  ASSERT_TRUE(gml.OpenForRead(CString(dir / "a.gml")));
+  std::setlocale(LC_ALL, saved.c_str());
+  ASSERT_EQ(gml.GetLayerCount(), 2);
+  CString name, sub;
+  int type = 0, size = 0;
+  ASSERT_TRUE(gml.GetLayerInfo(0, name, type, sub));
+  EXPECT_EQ(name.str(), "Wells");
+  EXPECT_EQ(type, 1);
+  EXPECT_EQ(sub.str(), "sub \"one\" & more");
+  ASSERT_TRUE(gml.GetLayerInfo(1, name, type, sub));
+  EXPECT_EQ(name.str() + "/" + std::to_string(type), "Parcels/5");
+  ASSERT_EQ(gml.GetFieldCount(0), 2);
+  ASSERT_TRUE(gml.GetFieldInfo(0, 0, name, type, size));
+  EXPECT_EQ(name.str() + ":" + std::to_string(type) + ":" + std::to_string(size), "Name:10:30");
+  ASSERT_TRUE(gml.GetFieldInfo(0, 1, name, type, size));
+  EXPECT_EQ(name.str() + ":" + std::to_string(type) + ":" + std::to_string(size), "Depth:4:0");
+  EXPECT_FALSE(gml.GetFieldInfo(0, 2, name, type, size));
+
+  struct Expected {
+    const char* layer;
+    std::vector<const char*> values;  // null: not found
+  } expected[] = {
+      {"Wells", {"a & <b> \"q\" 'x' \xC3\xA4", "42"}},
+      {"parcels", {"123.456"}},
+      {"Parcels", {"0.30000000000000004"}},
+      {"Wells", {"padded", "42"}},
+      {"Wells", {nullptr, "42"}},
+  };
+  for (size_t i = 0; i < kSample.size(); ++i) {
+    ASSERT_FALSE(gml.IsEOF()) << i;
+    gml.BeginReadOneRecord();
+    CVtElement* element = reinterpret_cast<CVtElement*>(1);  // left alone without geometry
+    CString layer;
+    ASSERT_TRUE(gml.ReadOneGeometry(element, layer));
+    EXPECT_EQ(layer.str(), expected[i].layer);
+    if (kSample[i].wkt) {
+      ASSERT_NE(element, nullptr);
+      std::unique_ptr<CVtElement> owned(element);
+      CElemGeometry want;
+      want.SetWkt(kSample[i].wkt);
+      auto* got = dynamic_cast<CElemGeometry*>(element);
+      ASSERT_NE(got, nullptr);
+      EXPECT_TRUE(got->Equals(want)) << got->GetWkt().str() << " vs " << kSample[i].wkt;
+      EXPECT_EQ(got->GetType(), want.GetType());
+    } else {
+      EXPECT_EQ(element, reinterpret_cast<CVtElement*>(1));
+    }
+    for (size_t f = 0; f < expected[i].values.size(); ++f) {
+      CString value("unchanged");
+      bool found = gml.GetFieldValue(static_cast<int>(f), value);
+      EXPECT_EQ(found, expected[i].values[f] != nullptr) << i << "/" << f;
+      EXPECT_EQ(value.str(), expected[i].values[f] ? expected[i].values[f] : "unchanged");
+    }
+    gml.EndReadOneRecord();
+  }
+  EXPECT_TRUE(gml.IsEOF());
+  EXPECT_EQ(gml.GetCurrentPercent(), 100);
+}
+
+TEST(CVtVectorGML, NamesThatCannotBeElementNamesAreRefused) {
+  CVtVectorGML gml;
+  gml.SetLayerCount(1);
+  gml.SetFieldCount(0, 1);
+  for (const char* bad : {"", "two words", "1st", "-x", "a<b", "a\"b", "a&b", "xmlThing", "gml:Point", ".x"})
+    EXPECT_FALSE(gml.SetLayerInfo(0, bad, 1, CRect2D(), "")) << bad;
+  for (const char* good : {"Roads", "_x", "r-1.b", "\xE9\x81\x93\xE8\xB7\xAF"})
+    EXPECT_TRUE(gml.SetLayerInfo(0, good, 1, CRect2D(), "")) << good;
+  EXPECT_FALSE(gml.SetFieldInfo(0, 0, "field name", 10, 5));
+  EXPECT_FALSE(gml.SetFieldInfo(0, 1, "ok", 10, 5));
+  EXPECT_FALSE(gml.SetLayerInfo(1, "ok", 1, CRect2D(), ""));
+}
+
+// A record whose layer is not found writes nothing and says so; the file
+// stays well-formed, which xmllint confirms for the file and its schema.
+TEST(CVtVectorGML, ARecordOfNoLayerLeavesTheFileWellFormed) {
+  ScratchDir dir;
+  {
+    CVtVectorGML gml;
+    ASSERT_TRUE(gml.OpenForWrite(CString(dir / "b.gml")));
+    gml.SetLayerCount(1);
+    gml.SetLayerInfo(0, "L", 0, CRect2D(), "");
+    gml.BeginWriteRecord();
+    gml.BeginWriteOneRecord();
+    EXPECT_FALSE(gml.WriteOneGeometry(nullptr, "Missing"));
+    EXPECT_FALSE(gml.EndWriteOneRecord());
+    gml.BeginWriteOneRecord();
+    EXPECT_TRUE(gml.WriteOneGeometry(nullptr, "l"));
+    EXPECT_TRUE(gml.EndWriteOneRecord());
+    gml.EndWriteRecord();
+    gml.Close();
+  }
+  for (const char* file : {"b.gml", "b.xsd"}) {
+    std::string command = "xmllint --noout '" + (dir / file) + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  }
+  const std::string text = dir.Get("b.gml");
+  EXPECT_NE(text.find("xsi:noNamespaceSchemaLocation=\"./b.xsd\""), std::string::npos);
+  EXPECT_NE(text.find("<gml:featureMember>\n   <l>\n   </l>\n</gml:featureMember>\n"), std::string::npos) << text;
+  CVtVectorGML reader;
+  ASSERT_TRUE(reader.OpenForRead(CString(dir / "b.gml")));
+  int records = 0;
+  for (; !reader.IsEOF(); reader.EndReadOneRecord()) ++records;
+  EXPECT_EQ(records, 1);
+}
+
+// A file cut anywhere: the features completed before the cut are read, then
+// the end; nothing hangs.
+TEST(CVtVectorGML, ATruncatedFileGivesTheFeaturesBeforeTheCut) {
+  ScratchDir dir;
+  WriteSample(dir / "full.gml", kSample);
+  const std::string full = dir.Get("full.gml");
+  size_t completeAt[6];
+  size_t pos = 0;
+  completeAt[0] = 0;
+  for (int i = 1; i <= 5; ++i) completeAt[i] = pos = full.find("</gml:featureMember>", pos) + 20;
+  for (size_t cut = 0; cut < full.size(); cut += 37) {
+    dir.Put("cut.gml", full.substr(0, cut));
+    int whole = 0;
+    while (whole < 5 && completeAt[whole + 1] <= cut) ++whole;
+    CVtVectorGML gml;
+    gml.OpenForRead(CString(dir / "cut.gml"));
+    int read = 0;
+    while (!gml.IsEOF() && read < 10) {
+      CVtElement* element = nullptr;
+      CString layer;
+      EXPECT_TRUE(gml.ReadOneGeometry(element, layer));
+      delete element;
+      gml.EndReadOneRecord();
+      ++read;
+    }
+    // Expat reports an element's end only once it sees what follows it.
+    EXPECT_TRUE(read == whole || (read == whole - 1 && cut - completeAt[whole] < 2)) << cut << ": " << read;
+  }
+}
+
+// OGR's own GML reader opens what we write and finds the same features.
+TEST(CVtVectorGML, OgrReadsTheFeaturesWeWrite) {
+  ScratchDir dir;
+  WriteSample(dir / "c.gml", kSample);
+  GDALAllRegister();
+  std::unique_ptr<GDALDataset> ds(
+      static_cast<GDALDataset*>(GDALOpenEx((dir / "c.gml").c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr)));
+  ASSERT_NE(ds, nullptr);
+  long total = 0;
+  for (OGRLayer* layer : ds->GetLayers()) total += layer->GetFeatureCount();
+  EXPECT_EQ(total, 5);
+  OGRLayer* wells = ds->GetLayerByName("Wells");
+  ASSERT_NE(wells, nullptr);
+  std::unique_ptr<OGRFeature> first(wells->GetNextFeature());
+  ASSERT_NE(first, nullptr);
+  EXPECT_STREQ(first->GetFieldAsString("Name"), "a & <b> \"q\" 'x' \xC3\xA4");
+  OGRGeometry* want = nullptr;
+  OGRGeometryFactory::createFromWkt("POINT (0.1 -2.5e-7)", nullptr, &want);
+  ASSERT_NE(first->GetGeometryRef(), nullptr);
+  EXPECT_TRUE(first->GetGeometryRef()->Equals(want));
+  OGRGeometryFactory::destroyGeometry(want);
+}
+
+}  // namespace
