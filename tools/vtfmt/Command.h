@@ -27,4 +27,7 @@ bool SameFile(const std::string& a, const std::string& b);
 // `vtfmt e00 ...`: argv[first] is the e00 subcommand.
 int E00Command(int argc, char** argv, int first);
 
+// `vtfmt gml ...`: runs vtfmt-gml with argv[first...]; returns only on failure.
+int GmlCommand(int argc, char** argv, int first);
+
 }  // namespace vtfmt

@@ -5,6 +5,7 @@
 //   vtfmt dump    [-f DRIVER] [-oo KEY=VALUE]... FILE
 //   vtfmt convert [-f DRIVER] [-F DRIVER] [-oo KEY=VALUE]... [-scale [MIN MAX]] IN OUT
 //   vtfmt e00 info FILE | cat FILE | write [--level none|partial|full] IN OUT
+//   vtfmt gml export|import|info ...  (runs vtfmt-gml)
 //
 // Exit status: 0 success, 1 a file cannot be opened or is not of the format
 // (one line on standard error), 2 a usage error.
@@ -35,7 +36,10 @@ const char kUsageText[] =
     "       vtfmt convert [-f DRIVER] [-F DRIVER] [-oo KEY=VALUE]... [-scale [MIN MAX]] IN OUT\n"
     "       vtfmt e00 info FILE\n"
     "       vtfmt e00 cat FILE\n"
-    "       vtfmt e00 write [--level none|partial|full] IN OUT\n";
+    "       vtfmt e00 write [--level none|partial|full] IN OUT\n"
+    "       vtfmt gml export [--charset CODE] [--progress] SRC OUT.gml\n"
+    "       vtfmt gml import [-F OGR_DRIVER] [--progress] IN.gml OUT\n"
+    "       vtfmt gml info IN.gml\n";
 
 struct Arguments {
   std::string reader;  // -f
@@ -460,6 +464,7 @@ int Run(int argc, char** argv) {
   if (command == "dump") return Dump(Parse(argc, argv, 2, false));
   if (command == "convert") return Convert(Parse(argc, argv, 2, true));
   if (command == "e00") return E00Command(argc, argv, 2);
+  if (command == "gml") return GmlCommand(argc, argv, 2);
   throw UsageError{"unknown command " + command};
 }
 }  // namespace
