@@ -2,9 +2,13 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
+#include <cctype>
 #include <string>
+#include <vector>
 
 #include "platform/geodata/GeodataCpl.h"
+#include "platform/vtcore/VtNumber.h"
 
 namespace vtgeo {
 namespace {
@@ -28,6 +32,13 @@ struct OgrEntries {
   void (*quietHandler)(int, int, const char*) = nullptr;
   void (*errorReset)() = nullptr;
   const char* (*lastMessage)() = nullptr;
+  int (*geometryCount)(OGRGeometryH) = nullptr;
+  OGRGeometryH (*geometryRef)(OGRGeometryH, int) = nullptr;
+  int (*pointCount)(OGRGeometryH) = nullptr;
+  double (*getX)(OGRGeometryH, int) = nullptr;
+  double (*getY)(OGRGeometryH, int) = nullptr;
+  double (*getZ)(OGRGeometryH, int) = nullptr;
+  int (*is3D)(OGRGeometryH) = nullptr;
   bool bound = false;
 };
 
@@ -51,7 +62,10 @@ const OgrEntries& Entries() {
               Bind(lib, "CPLGetThreadLocalConfigOption", e.getLocalOption) &&
               Bind(lib, "CPLPushErrorHandler", e.pushHandler) && Bind(lib, "CPLPopErrorHandler", e.popHandler) &&
               Bind(lib, "CPLQuietErrorHandler", e.quietHandler) && Bind(lib, "CPLErrorReset", e.errorReset) &&
-              Bind(lib, "CPLGetLastErrorMsg", e.lastMessage);
+              Bind(lib, "CPLGetLastErrorMsg", e.lastMessage) && Bind(lib, "OGR_G_GetGeometryCount", e.geometryCount) &&
+              Bind(lib, "OGR_G_GetGeometryRef", e.geometryRef) && Bind(lib, "OGR_G_GetPointCount", e.pointCount) &&
+              Bind(lib, "OGR_G_GetX", e.getX) && Bind(lib, "OGR_G_GetY", e.getY) && Bind(lib, "OGR_G_GetZ", e.getZ) &&
+              Bind(lib, "OGR_G_Is3D", e.is3D);
     return e;
   }();
   return entries;
@@ -82,6 +96,62 @@ struct LocalOption {
   ~LocalOption() { e.setLocalOption(key, had ? old.c_str() : nullptr); }
 };
 
+// Every coordinate of the geometry in the order its GML lists them: parts,
+// rings and points in order, x y and z when the geometry has z.
+void CollectCoordinates(const OgrEntries& e, OGRGeometryH g, bool z, std::vector<double>& out) {
+  int parts = e.geometryCount(g);
+  if (parts > 0) {
+    for (int i = 0; i < parts; ++i) CollectCoordinates(e, e.geometryRef(g, i), z, out);
+    return;
+  }
+  int points = e.pointCount(g);
+  for (int i = 0; i < points; ++i) {
+    out.push_back(e.getX(g, i));
+    out.push_back(e.getY(g, i));
+    if (z) out.push_back(e.getZ(g, i));
+  }
+}
+
+// The library prints coordinates in fixed notation with 17 digits, which
+// turns 1e-300 into 0 and 0.1 into 0.10000000000000001. The numbers in the
+// coordinate elements are replaced, in order, by the shortest text that
+// reads back as the same double. When the count differs from the
+// geometry's, the library's text is kept.
+std::string ExactCoordinates(const OgrEntries& e, OGRGeometryH geometry, const std::string& gml) {
+  std::vector<double> coords;
+  CollectCoordinates(e, geometry, e.is3D(geometry) != 0, coords);
+  std::string out;
+  out.reserve(gml.size());
+  size_t next = 0, at = 0;
+  static const char* const kOpen[] = {"<gml:pos>", "<gml:pos ", "<gml:posList>", "<gml:posList "};
+  while (at < gml.size()) {
+    size_t start = std::string::npos;
+    for (const char* open : kOpen) start = std::min(start, gml.find(open, at));
+    if (start == std::string::npos) break;
+    size_t contentStart = gml.find('>', start);
+    size_t contentEnd = contentStart == std::string::npos ? contentStart : gml.find('<', contentStart);
+    if (contentEnd == std::string::npos) return gml;
+    out.append(gml, at, contentStart + 1 - at);
+    size_t p = contentStart + 1;
+    bool first = true;
+    while (p < contentEnd) {
+      while (p < contentEnd && std::isspace(static_cast<unsigned char>(gml[p]))) ++p;
+      size_t q = p;
+      while (q < contentEnd && !std::isspace(static_cast<unsigned char>(gml[q]))) ++q;
+      if (q == p) break;
+      if (next >= coords.size()) return gml;
+      if (!first) out += ' ';
+      out += vtnum::Shortest(coords[next++]);
+      first = false;
+      p = q;
+    }
+    at = contentEnd;
+  }
+  if (next != coords.size()) return gml;
+  out.append(gml, at, std::string::npos);
+  return out;
+}
+
 }  // namespace
 
 bool OgrAvailable() { return Entries().bound; }
@@ -96,7 +166,6 @@ OGRGeometryH OgrFromGML(const char* text) {
 std::string OgrToGML3(OGRGeometryH geometry) {
   const OgrEntries& e = Entries();
   if (!e.bound || !geometry) return std::string();
-  // Seventeen significant digits, unrounded: every double reads back as itself.
   LocalOption precision(e, "OGR_WKT_PRECISION", "17");
   LocalOption round(e, "OGR_WKT_ROUND", "NO");
   char format[] = "FORMAT=GML3";
@@ -105,7 +174,7 @@ std::string OgrToGML3(OGRGeometryH geometry) {
   char* text = e.toGML(geometry, options);
   std::string gml = text ? text : "";
   e.free(text);
-  return gml;
+  return gml.empty() ? gml : ExactCoordinates(e, geometry, gml);
 }
 
 OGRGeometryH OgrFromWkt(const char* wkt) {
