@@ -141,7 +141,7 @@ std::string ExactCoordinates(const OgrEntries& e, OGRGeometryH geometry, const s
       if (q == p) break;
       if (next >= coords.size()) return gml;
       if (!first) out += ' ';
-      out += vtnum::Shortest(coords[next++]);
+      out += vtnum::Coordinate(coords[next++]);
       first = false;
       p = q;
     }

@@ -75,9 +75,9 @@ CString CVtXmlToolkit::GetXmlHeader(int charset) {
 
 CString CVtXmlToolkit::BoundsToGML3(const CRect2D& bounds, int depth) {
   std::string pad(depth > 0 ? static_cast<size_t>(depth) * 3 : 0, ' ');
-  std::string text = pad + "<gml:boundedBy><gml:Envelope><gml:lowerCorner>" + vtnum::Shortest(bounds.left) + " " +
-                     vtnum::Shortest(bounds.bottom) + "</gml:lowerCorner><gml:upperCorner>" +
-                     vtnum::Shortest(bounds.right) + " " + vtnum::Shortest(bounds.top) +
+  std::string text = pad + "<gml:boundedBy><gml:Envelope><gml:lowerCorner>" + vtnum::Coordinate(bounds.left) + " " +
+                     vtnum::Coordinate(bounds.bottom) + "</gml:lowerCorner><gml:upperCorner>" +
+                     vtnum::Coordinate(bounds.right) + " " + vtnum::Coordinate(bounds.top) +
                      "</gml:upperCorner></gml:Envelope></gml:boundedBy>\n";
   return CString(text);
 }

@@ -92,6 +92,15 @@ std::string Shortest(float value) {
   return std::string(buffer, r.ptr);
 }
 
+std::string Coordinate(double value) {
+  const double magnitude = std::fabs(value);
+  if (!std::isfinite(value) || (magnitude != 0 && (magnitude < 1e-4 || magnitude >= 1e15))) return Shortest(value);
+  char buffer[64];
+  const auto r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+  if (r.ec != std::errc()) return Shortest(value);
+  return std::string(buffer, r.ptr);
+}
+
 std::string Fixed(double value, int decimals) {
   if (!std::isfinite(value)) return Shortest(value);
   char buffer[400];

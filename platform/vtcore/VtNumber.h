@@ -20,6 +20,9 @@ bool ParseWhole(const char* text, size_t length, double& value);
 // Shortest text that reads back as the same value ("0.1", "1e-07", "-9999").
 std::string Shortest(double value);
 std::string Shortest(float value);
+// The shortest text that reads back as the same value, in plain decimals
+// for magnitudes from 1e-4 to 1e15 ("500000", "0.0001"), else as Shortest.
+std::string Coordinate(double value);
 // Fixed notation with `decimals` places ("%.*f" in the C locale).
 std::string Fixed(double value, int decimals);
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/vtcore/VtNumber.h"
 #include "support/XmlTrace.h"
 
 namespace {
@@ -87,6 +88,15 @@ TEST(CVtXmlToolkit, ToStringGivesEveryFieldTypeItsTextUnderAnyLocale) {
   };
   for (const auto& c : cases) EXPECT_EQ(CVtXmlToolkit::ToString(c.value).str(), c.text) << c.text;
   std::setlocale(LC_ALL, saved.c_str());
+}
+
+TEST(CVtXmlToolkit, CoordinatesArePlainDecimalsThatReadBackExactly) {
+  struct {
+    double value;
+    const char* text;
+  } cases[] = {{500000, "500000"}, {0.1, "0.1"}, {-4649776.0625, "-4649776.0625"}, {0.0001, "0.0001"},
+               {2.5e-7, "2.5e-07"}, {1e-300, "1e-300"}, {1e15, "1e+15"}, {0, "0"}, {0.30000000000000004, "0.30000000000000004"}};
+  for (const auto& c : cases) EXPECT_EQ(vtnum::Coordinate(c.value), c.text) << c.text;
 }
 
 // Every character-set code gets a declaration that a reader can decode, and

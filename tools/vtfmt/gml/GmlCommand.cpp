@@ -296,7 +296,14 @@ int Import(const std::string& source, const std::string& target, std::string dri
     gml.GetLayerInfo(l, name, type, sub);
     // The source's own layer name travels as the sub name.
     std::string layerName = sub.IsEmpty() ? name.str() : sub.str();
-    OGRLayer* layer = out->CreateLayer(layerName.c_str(), nullptr, type == 0 ? wkbNone : wkbUnknown, nullptr);
+    // Point, Line and Region layers are made of that geometry, so that they
+    // export again as the same type; other types take any geometry.
+    const OGRwkbGeometryType geometryType = type == 0   ? wkbNone
+                                            : type == 1 ? wkbPoint
+                                            : type == 3 ? wkbLineString
+                                            : type == 5 ? wkbPolygon
+                                                        : wkbUnknown;
+    OGRLayer* layer = out->CreateLayer(layerName.c_str(), nullptr, geometryType, nullptr);
     if (!layer) Fail(target, "cannot create layer " + layerName);
     types.emplace_back();
     for (int f = 0; f < gml.GetFieldCount(l); ++f) {
@@ -362,8 +369,8 @@ int Info(const std::string& source) {
     std::printf("layer: %s\ntype: %s\n", name.GetString(), CVtVectorGML::LayerTypeToString(type).GetString());
     const CRect2D& b = bounds[static_cast<size_t>(l)];
     if (hasBounds[static_cast<size_t>(l)]) {
-      std::string text = vtnum::Shortest(b.left) + " " + vtnum::Shortest(b.top) + " " + vtnum::Shortest(b.right) +
-                         " " + vtnum::Shortest(b.bottom);
+      std::string text = vtnum::Coordinate(b.left) + " " + vtnum::Coordinate(b.top) + " " +
+                         vtnum::Coordinate(b.right) + " " + vtnum::Coordinate(b.bottom);
       std::printf("bounds: %s\n", text.c_str());
     } else {
       std::printf("bounds: none\n");
