@@ -39,7 +39,9 @@ void WriteSample(const std::string& path, const std::vector<Feature>& features, 
   for (const Feature& f : features) {
     gml.BeginWriteOneRecord();
     CElemGeometry geometry;
-    if (f.wkt) ASSERT_TRUE(geometry.SetWkt(f.wkt)) << f.wkt;
+    if (f.wkt) {
+      ASSERT_TRUE(geometry.SetWkt(f.wkt)) << f.wkt;
+    }
     gml.WriteOneGeometry(f.wkt ? &geometry : nullptr, f.layer);
     for (size_t i = 0; i < f.values.size(); ++i) gml.SetFieldValue(static_cast<int>(i), f.values[i]);
     gml.EndWriteOneRecord();
@@ -195,6 +197,77 @@ TEST(CVtVectorGML, ATruncatedFileGivesTheFeaturesBeforeTheCut) {
     // Expat reports an element's end only once it sees what follows it.
     EXPECT_TRUE(read == whole || (read == whole - 1 && cut - completeAt[whole] < 2)) << cut << ": " << read;
   }
+}
+
+// Hand-written files: what the reader makes of headers, versions, members
+// without a feature or layer, unknown geometry, case and white space.
+TEST(CVtVectorGML, ReaderHandlesTheFilesOthersWrite) {
+  const std::string head =
+      "<vtl:Veltram gml:version=\"3.0.0\"><vtl:FeatureCollectionInfo Name=\"L\" Type=\"region\">"
+      "<gml:boundedBy/><vtl:UserPorpertyDefines><vtl:UserPorpertyDefine Name=\"a\" Type=\"XS:INT\"/>"
+      "<vtl:UserPorpertyDefine Name=\"B\" Type=\"xs:string\" Size=\"12\"/></vtl:UserPorpertyDefines>"
+      "</vtl:FeatureCollectionInfo><vtl:FeatureCollection>";
+  struct Case {
+    std::string xml;
+    bool version;
+    int layers;
+    // Per record: layer name, geometry type (0 none, -1 null), values of a and B ("-" not found).
+    std::vector<std::string> records;
+  } cases[] = {
+      {head + "<gml:featureMember><l><a> 7 </a><b>lower</b><B>x &amp;lt; y</B></l></gml:featureMember>"
+              "<gml:featureMember><L><vtl:geometryProperty><gml:Point><gml:pos>1 2</gml:pos></gml:Point>"
+              "</vtl:geometryProperty></L></gml:featureMember></vtl:FeatureCollection></vtl:Veltram>",
+       true, 1, {"l 0 7 x &lt; y", "L 1 - -"}},
+      // A member without a feature, a layer without a header, a geometry of unknown elements.
+      {head + "<gml:featureMember/><gml:featureMember><Other><a>1</a></Other></gml:featureMember>"
+              "<gml:featureMember><L><vtl:geometryProperty><gml:Blob>1 2</gml:Blob></vtl:geometryProperty></L>"
+              "</gml:featureMember></vtl:FeatureCollection></vtl:Veltram>",
+       true, 1, {" 0 - -", "Other 0 - -", "L -1 - -"}},
+      {"<vtl:Veltram gml:version=\"2.1.2\">" + head.substr(head.find('>') + 1) +
+           "</vtl:FeatureCollection></vtl:Veltram>",
+       false, 1, {}},
+      {"<vtl:Veltram gml:version=\"3.0.0\"><vtl:FeatureCollectionInfo Name=\"L\"/></vtl:Veltram>", true, 0, {}},
+      {"<other gml:version=\"3.0.0\"><vtl:FeatureCollection/></other>", false, 0, {}},
+  };
+  ScratchDir dir;
+  for (const auto& c : cases) {
+    dir.Put("h.gml", c.xml);
+    CVtVectorGML gml;
+    EXPECT_EQ(gml.OpenForRead(CString(dir / "h.gml")), c.version) << c.xml;
+    EXPECT_EQ(gml.GetLayerCount(), c.layers) << c.xml;
+    std::vector<std::string> records;
+    while (!gml.IsEOF()) {
+      CVtElement* element = reinterpret_cast<CVtElement*>(8);
+      CString layer, a, b;
+      gml.ReadOneGeometry(element, layer);
+      int type = element == reinterpret_cast<CVtElement*>(8) ? 0 : element ? element->GetType() : -1;
+      if (type != 0) delete element;
+      std::string r = layer.str() + " " + std::to_string(type);
+      r += " " + (gml.GetFieldValue(0, a) ? a.str() : "-");
+      r += " " + (gml.GetFieldValue(1, b) ? b.str() : "-");
+      records.push_back(r);
+      gml.EndReadOneRecord();
+    }
+    EXPECT_EQ(records, c.records) << c.xml;
+  }
+}
+
+// A file declared GB2312 reads back its field texts in GB18030 bytes, the
+// same bytes that were written.
+TEST(CVtVectorGML, ForeignCharacterSetsComeBackInTheirOwnBytes) {
+  ScratchDir dir;
+  const std::string gb = "\xB5\xD8\xCD\xBC";  // "map" in GB2312
+  WriteSample(dir / "gb.gml", {{"Wells", "POINT (1 2)", {COleVariant(gb.c_str()), COleVariant(int32_t{1})}}}, 134);
+  EXPECT_EQ(dir.Get("gb.gml").compare(0, 39, "<?xml version=\"1.0\" encoding=\"GB2312\"?>"), 0);
+  CVtVectorGML gml;
+  ASSERT_TRUE(gml.OpenForRead(CString(dir / "gb.gml")));
+  ASSERT_FALSE(gml.IsEOF());
+  CVtElement* element = nullptr;
+  CString layer, value;
+  ASSERT_TRUE(gml.ReadOneGeometry(element, layer));
+  delete element;
+  ASSERT_TRUE(gml.GetFieldValue(0, value));
+  EXPECT_EQ(value.str(), gb);
 }
 
 // OGR's own GML reader opens what we write and finds the same features.
