@@ -339,24 +339,21 @@ void XMLIO_Document::setIndent(int level) {
 int XMLIO_Document::writeStartTag(const std::string& tagName) { return write("<" + tagName + ">"); }
 
 int XMLIO_Document::writeStartTag(const std::string& tagName, const XMLIO_Attributes& tagAttributes) {
-  if (tagAttributes.empty()) return writeStartTag(tagName);
-  int a = write("<" + tagName + " ");
-  if (a < 0) return a;
-  int b = writeAttributes(tagAttributes);
-  if (b < 0) return b;
-  int c = write(">");
-  return c < 0 ? c : a + b + c;
+  return tagAttributes.empty() ? writeStartTag(tagName) : writeTagWith(tagName, tagAttributes, ">");
 }
 
 int XMLIO_Document::writeEmptyElement(const std::string& tagName) { return write("<" + tagName + "/>"); }
 
 int XMLIO_Document::writeEmptyElement(const std::string& tagName, const XMLIO_Attributes& tagAttributes) {
-  if (tagAttributes.empty()) return writeEmptyElement(tagName);
+  return tagAttributes.empty() ? writeEmptyElement(tagName) : writeTagWith(tagName, tagAttributes, "/>");
+}
+
+int XMLIO_Document::writeTagWith(const std::string& tagName, const XMLIO_Attributes& tagAttributes, const char* end) {
   int a = write("<" + tagName + " ");
   if (a < 0) return a;
   int b = writeAttributes(tagAttributes);
   if (b < 0) return b;
-  int c = write("/>");
+  int c = write(end);
   return c < 0 ? c : a + b + c;
 }
 

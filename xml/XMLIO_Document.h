@@ -101,6 +101,8 @@ class XMLIO_Document : public XMLIO_Element {
   void release(XMLIO_Element* handler);
   void stopParser(const std::string& why);
   void releaseHandlers();
+  // "<name ", the attributes, then `end`.
+  int writeTagWith(const std::string& tagName, const XMLIO_Attributes& tagAttributes, const char* end);
   int writeAttributes(const XMLIO_Attributes& tagAttributes);
   int writeAttribute(const std::string& attributeName, const std::string& value);
   int writeBytes(const char* bytes, size_t length);

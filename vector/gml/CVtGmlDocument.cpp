@@ -18,8 +18,9 @@ std::string Attribute(const XMLIO_Attributes& attributes, const char* key) {
 
 int DeclareCharset(int charSet) { return charSet ? charSet : CVtToolkit::GetCharset(); }
 
-// Text as it stands in XML content or a quoted attribute value.
-void AppendEscaped(std::string& out, const std::string& text, bool attribute) {
+}  // namespace
+
+void GmlAppendEscaped(std::string& out, const std::string& text, bool attribute) {
   for (char c : text) {
     switch (c) {
       case '&':
@@ -43,8 +44,6 @@ void AppendEscaped(std::string& out, const std::string& text, bool attribute) {
     }
   }
 }
-
-}  // namespace
 
 // ------------------------------------------------------------- documents
 
@@ -176,7 +175,7 @@ XMLIO_Element* CVtGmlGeometryProperty::XMLIO_startTag(const std::string& tag, co
     text += "=\"";
     // The parser delivered the value unescaped; escaped again, the rebuilt
     // text stays XML whatever the value holds.
-    AppendEscaped(text, entry.second, true);
+    GmlAppendEscaped(text, entry.second, true);
     text += '"';
   }
   text += '>';
@@ -184,7 +183,7 @@ XMLIO_Element* CVtGmlGeometryProperty::XMLIO_startTag(const std::string& tag, co
   return this;
 }
 
-void CVtGmlGeometryProperty::XMLIO_getCharacters(const std::string& chars) { AppendEscaped(text, chars, false); }
+void CVtGmlGeometryProperty::XMLIO_getCharacters(const std::string& chars) { GmlAppendEscaped(text, chars, false); }
 
 void CVtGmlGeometryProperty::XMLIO_endTag(const std::string& tag) {
   text += "</";

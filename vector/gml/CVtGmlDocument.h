@@ -15,6 +15,8 @@ class CVtGmlRoot;
 
 // Element names are compared without regard to case.
 bool GmlNameIs(const std::string& name, const char* expected);
+// Appends `text` escaped for XML content, or for a quoted attribute value.
+void GmlAppendEscaped(std::string& out, const std::string& text, bool attribute);
 
 class CVtGmlDocument : public XMLIO_Document {
  public:

@@ -18,34 +18,17 @@ const char kXsiNamespace[] = "http://www.w3.org/2001/XMLSchema-instance";
 const char kXsNamespace[] = "http://www.w3.org/2001/XMLSchema";
 const char kOgcSchemas[] = "http://schemas.opengis.net";
 
-// Attribute values of the header tags are escaped so that a sub name with a
-// quote or an ampersand cannot break the file; names are valid XML names.
-std::string EscapeAttribute(const std::string& value) {
-  std::string out;
-  out.reserve(value.size());
-  for (char c : value) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 // "<name a="1" b="2">\n", or ending "/>\n" for an empty-element tag; the
 // attributes in ascending byte order of their names.
 std::string TagText(const std::string& name, const XMLIO_Attributes& attributes, bool empty) {
   std::string text = "<" + name;
-  for (const auto& entry : attributes) text += " " + entry.first + "=\"" + EscapeAttribute(entry.second) + "\"";
+  // Values are escaped so that a sub name with a quote or an ampersand
+  // cannot break the file; names are valid XML names.
+  for (const auto& entry : attributes) {
+    text += " " + entry.first + "=\"";
+    GmlAppendEscaped(text, entry.second, true);
+    text += "\"";
+  }
   text += empty ? "/>\n" : ">\n";
   return text;
 }
