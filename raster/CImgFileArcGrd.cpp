@@ -485,7 +485,7 @@ bool CImgFileArcGrd::ReadRowInTileInteger(int tile, int slot) {
 
 bool CImgFileArcGrd::DecodeBitPlane(const unsigned char* data, size_t size, std::vector<unsigned char>& bits) const {
   // A little-endian TIFF of one strip: the tile's bits, CCITT run-length
-  // coded with the least significant bit of each byte first, as grids keep them.
+  // coded, the most significant bit of each byte first.
   const uint32_t width = static_cast<uint32_t>(m_nTileWidth), height = static_cast<uint32_t>(m_nTileHeight);
   const uint16_t entries = 9;
   const uint32_t dataOffset = 8 + 2 + 12u * entries + 4;
@@ -509,7 +509,7 @@ bool CImgFileArcGrd::DecodeBitPlane(const unsigned char* data, size_t size, std:
   entry(TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, 1);
   entry(TIFFTAG_COMPRESSION, TIFF_SHORT, COMPRESSION_CCITTRLE);
   entry(TIFFTAG_PHOTOMETRIC, TIFF_SHORT, PHOTOMETRIC_MINISWHITE);
-  entry(TIFFTAG_FILLORDER, TIFF_SHORT, FILLORDER_LSB2MSB);
+  entry(TIFFTAG_FILLORDER, TIFF_SHORT, FILLORDER_MSB2LSB);
   entry(TIFFTAG_STRIPOFFSETS, TIFF_LONG, dataOffset);
   entry(TIFFTAG_ROWSPERSTRIP, TIFF_LONG, height);
   entry(TIFFTAG_STRIPBYTECOUNTS, TIFF_LONG, static_cast<uint32_t>(size));
