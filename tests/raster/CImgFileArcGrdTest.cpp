@@ -6,7 +6,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -81,6 +83,7 @@ struct TypeCase {
   int width, height, tileWidth, tileHeight;
   std::function<double(int, int)> value;
   int expectFormat;
+  int minSize = -1;  // bytes of each tile's minimum; -1 the fewest
 };
 
 // Values that repeat along rows, so runs and blocks pass from row to row.
@@ -88,7 +91,8 @@ double Wave(int x, int y, int range, int base) { return base + ((x / 3 + y * 5) 
 
 const TypeCase kTypes[] = {
     {"const 00", 0x00, 13, 9, 8, 4, [](int, int) { return 42.0; }, 16},
-    {"bits 01", 0x01, 21, 7, 16, 4, [](int x, int y) { return 5.0 + ((x * 3 + y) % 5 < 2); }, 16},
+    {"bits 01 one-byte minimum FF", 0x01, 21, 7, 16, 4, [](int x, int y) { return -1.0 + ((x * 3 + y) % 5 < 2); }, 16},
+    {"bytes 08 two-byte minimum 00 64", 0x08, 12, 5, 8, 4, [](int x, int y) { return 100 + Wave(x, y, 256, 0); }, 16, 2},
     {"nibbles 04", 0x04, 19, 6, 8, 3, [](int x, int y) { return Wave(x, y, 16, -7); }, 16},
     {"bytes 08", 0x08, 37, 11, 16, 4, [](int x, int y) { return Wave(x, y, 256, 1000); }, 16},
     {"words 10 past 16 bits", 0x10, 23, 9, 8, 4, [](int x, int y) { return Wave(x, y, 45000, 0); }, 320},
@@ -121,6 +125,7 @@ TEST_P(ArcGrdTypes, GdalReadsTheWrittenCellsAndWeReadGdalsRows) {
   g.left = 440000, g.bottom = 3750000, g.cellWidth = 30, g.cellHeight = 25;
   g.cells = Cells(c.width, c.height, c.value);
   g.typeOf = [&c](int, int) { return c.type < 0 ? 0 : c.type; };
+  g.minSize = c.minSize;
   const std::string path = dir / "grid";
   ASSERT_TRUE(WriteAig(path, g)) << c.name;
 
@@ -147,12 +152,19 @@ TEST_P(ArcGrdTypes, GdalReadsTheWrittenCellsAndWeReadGdalsRows) {
     const bool none = gdal.hasNoData && gdal.values[i] == gdal.noData;
     // No-data blocks keep the background; float and raw no-data cells are
     // written as the no-value.
-    if (none && c.type < 0)
+    if (none && c.type < 0) {
       ASSERT_EQ(ours.values[i], -9999) << c.name << " cell " << i;
-    else if (none)
+    } else if (none) {
       ASSERT_TRUE(std::isnan(ours.values[i])) << c.name << " cell " << i << " " << ours.values[i];
-    else
+    } else {
       ASSERT_EQ(ours.values[i], gdal.values[i]) << c.name << " cell " << i;
+    }
+  }
+  // The no-value given to SetNoValue is the one written.
+  if (c.type < 0) {
+    const OurGrid other = ReadOurs(path, -32768);
+    for (size_t i = 0; i < other.values.size(); ++i)
+      if (std::isnan(g.cells[i])) ASSERT_EQ(other.values[i], -32768) << c.name << " cell " << i;
   }
 }
 
@@ -163,5 +175,171 @@ INSTANTIATE_TEST_SUITE_P(EveryTileType, ArcGrdTypes, ::testing::ValuesIn(kTypes)
                              if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
                            return n;
                          });
+
+}  // namespace
+
+namespace {
+
+// Bytes of a file, to damage it.
+std::vector<unsigned char> Load(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+void Store(const std::string& path, const std::vector<unsigned char>& b) { ASSERT_TRUE(aigw::Save(path, b)); }
+void Patch32(std::vector<unsigned char>& b, size_t at, uint32_t v) { aigw::Set32(b, at, v); }
+uint32_t Get32(const std::vector<unsigned char>& b, size_t at) {
+  return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
+}
+
+// A 20 x 10 grid of 8 x 4 tiles, 3 x 3 tiles, every cell valued.
+AigGrid Base(int type) {
+  AigGrid g;
+  g.width = 20, g.height = 10, g.tileWidth = 8, g.tileHeight = 4;
+  g.tilesPerRow = 3, g.tilesPerColumn = 3;
+  g.left = 0, g.bottom = 0, g.cellWidth = 10, g.cellHeight = 10;
+  g.cells = Cells(20, 10, [](int x, int y) { return double((x / 2 + y) % 7); });
+  g.typeOf = [type](int, int) { return type; };
+  return g;
+}
+
+struct Damage {
+  const char* name;
+  int type;  // encoding of every tile
+  std::function<void(const std::string& dir)> apply;
+  long load;     // LoadImage's result
+  int lostTile;  // the tile whose cells stay the background, or -1
+};
+
+// Tile `k`'s byte offset in the data file.
+size_t TileAt(const std::string& dir, int k) { return 2 * size_t(Get32(Load(dir + "/w001001x.adf"), 100 + 8 * k)); }
+
+void EditFile(const std::string& path, const std::function<void(std::vector<unsigned char>&)>& edit) {
+  std::vector<unsigned char> b = Load(path);
+  edit(b);
+  Store(path, b);
+}
+
+const Damage kDamages[] = {
+    {"lower-case magic", 0xD7, [](const std::string& d) { EditFile(d + "/hdr.adf", [](auto& b) { std::memcpy(b.data(), "grid1.2", 7); }); }, 1, -1},
+    {"header of 307 bytes", 0xD7, [](const std::string& d) { EditFile(d + "/hdr.adf", [](auto& b) { b.pop_back(); }); }, -1, -1},
+    {"cell type 3", 0xD7, [](const std::string& d) { EditFile(d + "/hdr.adf", [](auto& b) { Patch32(b, 16, 3); }); }, -1, -1},
+    {"tile width 0", 0xD7, [](const std::string& d) { EditFile(d + "/hdr.adf", [](auto& b) { Patch32(b, 296, 0); }); }, -1, -1},
+    {"huge tiles", 0xD7,
+     [](const std::string& d) { EditFile(d + "/hdr.adf", [](auto& b) { Patch32(b, 296, 1 << 16), Patch32(b, 304, 1 << 16); }); }, -1, -1},
+    {"more tiles across than a tile file holds", 0xD7,
+     [](const std::string& d) { EditFile(d + "/hdr.adf", [](auto& b) { Patch32(b, 288, 2); }); }, -1, -1},
+    {"zero cell size", 0xD7, [](const std::string& d) { EditFile(d + "/hdr.adf", [](auto& b) { std::fill(b.begin() + 256, b.begin() + 264, 0); }); }, -1, -1},
+    {"bounds file of 31 bytes", 0xD7, [](const std::string& d) { EditFile(d + "/dblbnd.adf", [](auto& b) { b.pop_back(); }); }, -1, -1},
+    {"index length word wrong", 0xD7, [](const std::string& d) { EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 24, Get32(b, 24) + 1); }); }, -1, -1},
+    {"index magic wrong", 0xD7, [](const std::string& d) { EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 0, 9995); }); }, -1, -1},
+    {"tile offset past the data file", 0xD7,
+     [](const std::string& d) { EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 100 + 8 * 4, 0x7FFFFFF0); }); }, 1, 4},
+    {"index size disagrees with the tile", 0xFC,
+     [](const std::string& d) { EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 104 + 8 * 4, Get32(b, 104 + 8 * 4) + 1); }); }, 1, 4},
+    {"empty tile in the index", 0xFC,
+     [](const std::string& d) { EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 104 + 8 * 4, 0); }); }, 1, 4},
+    {"run past the tile's end", 0xFC,
+     [](const std::string& d) { const size_t at = TileAt(d, 4) + 4; EditFile(d + "/w001001.adf", [at](auto& b) { b[at] = 255; }); }, 1, 4},
+    {"literal block past the tile's end", 0xD7,
+     [](const std::string& d) { const size_t at = TileAt(d, 4) + 4; EditFile(d + "/w001001.adf", [at](auto& b) { b[at] = 127; }); }, 1, 4},
+    {"unknown tile type", 0xD7,
+     [](const std::string& d) { const size_t at = TileAt(d, 4) + 2; EditFile(d + "/w001001.adf", [at](auto& b) { b[at] = 0x33; }); }, 1, 4},
+    {"minimum longer than the tile", 0xD7,
+     [](const std::string& d) { const size_t at = TileAt(d, 4) + 3; EditFile(d + "/w001001.adf", [at](auto& b) { b[at] = 200; }); }, 1, 4},
+    {"raw tile short of its cells", 0x08,
+     [](const std::string& d) {
+       const size_t at = TileAt(d, 4);
+       EditFile(d + "/w001001.adf", [at](auto& b) { b[at + 1] -= 2; });
+       EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 104 + 8 * 4, Get32(b, 104 + 8 * 4) - 2); });
+     }, 1, 4},
+    {"data file cut in the last tile", 0xD7,
+     [](const std::string& d) { EditFile(d + "/w001001.adf", [](auto& b) { b.resize(b.size() - 3); }); }, 1, 8},
+};
+
+class ArcGrdDamage : public ::testing::TestWithParam<Damage> {};
+
+TEST_P(ArcGrdDamage, LeavesTheTilesCellsAloneOrFailsTheLoad) {
+  const Damage& c = GetParam();
+  ScratchDir dir;
+  const AigGrid g = Base(c.type);
+  ASSERT_TRUE(WriteAig(dir / "g", g));
+  c.apply(dir / "g");
+  const OurGrid ours = ReadOurs(dir / "g");
+  ASSERT_EQ(ours.load, c.load) << c.name;
+  if (c.load < 0) return;
+  ASSERT_EQ(ours.values.size(), g.cells.size());
+  for (int y = 0; y < g.height; ++y)
+    for (int x = 0; x < g.width; ++x) {
+      const size_t i = size_t(y) * g.width + x;
+      const bool lost = (y / 4) * 3 + x / 8 == c.lostTile;
+      if (lost) {
+        ASSERT_TRUE(std::isnan(ours.values[i])) << c.name << " " << x << "," << y;
+      } else {
+        ASSERT_EQ(ours.values[i], g.cells[i]) << c.name << " " << x << "," << y;
+      }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(DamagedGrids, ArcGrdDamage, ::testing::ValuesIn(kDamages),
+                         [](const ::testing::TestParamInfo<Damage>& info) {
+                           std::string n = info.param.name;
+                           for (char& ch : n)
+                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                           return n;
+                         });
+
+// Bounds 0, 0, 1000, 500 with cells of 10 give 100 x 50; tiles missing
+// from the index leave their cells alone.
+TEST(ArcGrdTest, SizeComesFromTheBoundsAndTheCellSize) {
+  ScratchDir dir;
+  AigGrid g = Base(0xD7);
+  g.tilesPerRow = g.tilesPerColumn = 16;
+  ASSERT_TRUE(WriteAig(dir / "g", g));
+  EditFile(dir / "g/dblbnd.adf", [](auto& b) {
+    b.clear();
+    for (double v : {0.0, 0.0, 1000.0, 500.0}) aigw::PutDouble(b, v);
+  });
+  const OurGrid ours = ReadOurs(dir / "g");
+  ASSERT_EQ(ours.load, 1);
+  EXPECT_EQ(ours.width, 100);
+  EXPECT_EQ(ours.height, 50);
+  EXPECT_EQ(ours.values[0], g.cells[0]);
+  EXPECT_TRUE(std::isnan(ours.values[size_t(49) * 100 + 99]));
+}
+
+// Grids copied from Windows have upper-case names; the grid may be named by
+// its directory, with or without the separator, or by any file in it.
+TEST(ArcGrdTest, UpperCaseNamesAndEveryWayOfNamingTheGrid) {
+  ScratchDir dir;
+  AigGrid g = Base(0xF8);
+  g.upperCase = true;
+  ASSERT_TRUE(WriteAig(dir / "dem", g));
+  for (const std::string& name : {dir / "dem", dir / "dem/", dir / "dem/HDR.ADF", dir / "dem/w001001.adf"}) {
+    const OurGrid ours = ReadOurs(name);
+    ASSERT_EQ(ours.load, 1) << name;
+    for (size_t i = 0; i < g.cells.size(); ++i) ASSERT_EQ(ours.values[i], g.cells[i]) << name << " cell " << i;
+  }
+  CImgFileArcGrd missing;
+  EXPECT_EQ(missing.OpenForRead((dir / "nothing/").c_str()), 0);
+}
+
+// A constant tile whose four-byte minimum starts 80 00 holds no data: GDAL
+// reads 80 00 00 01 as its no-data value, we write the no-value.
+TEST(ArcGrdTest, ConstantTileOfTheNoDataMinimum) {
+  ScratchDir dir;
+  AigGrid g = Base(0x00);
+  g.cells = Cells(20, 10, [](int x, int y) { return x < 8 && y < 4 ? -2147483647.0 : double(x / 8 + 3 * (y / 4)); });
+  ASSERT_TRUE(WriteAig(dir / "g", g));
+  GdalGrid gdal;
+  ASSERT_TRUE(GdalReadGrid(dir / "g", gdal));
+  const OurGrid ours = ReadOurs(dir / "g", -77);
+  ASSERT_EQ(ours.load, 1);
+  EXPECT_EQ(ours.format, 320);  // a four-byte minimum asks for 32-bit cells
+  for (size_t i = 0; i < g.cells.size(); ++i) {
+    const bool none = g.cells[i] < -1e9;
+    EXPECT_EQ(gdal.hasNoData && gdal.values[i] == gdal.noData, none) << i;
+    EXPECT_EQ(ours.values[i], none ? -77 : g.cells[i]) << i;
+  }
+}
 
 }  // namespace
