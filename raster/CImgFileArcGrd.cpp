@@ -29,8 +29,8 @@ const double kMaxSide = double(1 << 28);
 const uint32_t kFloatNoData = 0xFF7FFFFFu;
 // The integer cell without data in grids whose tiles hold raw 32-bit cells.
 const int32_t kIntNoData = INT32_MIN + 1;
-// Header bytes of the data file read at once while the tile headers are read.
-const size_t kWindowBytes = 1 << 16;
+// Bytes of the data file read at once: tiles are mostly read in file order.
+const size_t kWindowBytes = 1 << 18;
 
 int32_t ReadInt32(const unsigned char* p) {
   return static_cast<int32_t>(uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]);
@@ -136,6 +136,7 @@ int CImgFileArcGrd::OpenForRead(CString path) {
 long CImgFileArcGrd::LoadImage() {
   m_nDecodedTileRow = -1;
   m_nTileCount = 0;
+  m_Window.clear();  // bytes of a file opened before
   if (m_hFile == hFileNull) return -1;
   if (!LoadBndFile() || !LoadHeadFile() || !LoadIndexFile()) {
     m_nTileCount = 0;
@@ -232,7 +233,6 @@ int CImgFileArcGrd::LoadIndexFile() {
     m_MinSizes.SetSize(count);
     m_Minimums.SetSize(count);
     m_TileState.SetSize(count);
-    m_Window.clear();
     int largestMinSize = 0;
     bool wide = false;  // some tile may hold values beyond 16 bits
     for (int i = 0; i < count; ++i) {
@@ -244,8 +244,6 @@ int CImgFileArcGrd::LoadIndexFile() {
       const long long lo = static_cast<int32_t>(m_Minimums[i]);
       if (!HasNoValue(i) && (lo < INT16_MIN || lo + LargestCode(type) > INT16_MAX)) wide = true;
     }
-    m_Window.clear();
-    m_Window.shrink_to_fit();
     const long long byMinimum =
         largestMinSize == 0 ? PF_BIT1 : largestMinSize == 1 ? PF_BIT8 : largestMinSize == 2 ? PF_BIT16 : PF_INT32;
     format = std::max<long long>({format, byMinimum, PF_BIT16});
@@ -329,27 +327,29 @@ uint32_t CImgFileArcGrd::GetVal(const unsigned char* data, int bytes) {
   return v;
 }
 
-bool CImgFileArcGrd::ReadTileBytes(int tile, std::vector<unsigned char>& bytes) {
+const unsigned char* CImgFileArcGrd::ReadTileBytes(int tile, size_t& size) {
   const uint64_t offset = 2 * uint64_t(m_TileOffsets[tile]);
-  const uint64_t size = 2 * uint64_t(m_IndexSizes[tile]);
+  const uint64_t bytes = 2 * uint64_t(m_IndexSizes[tile]);
   // The tile's own size word repeats the index's; a tile is at most 65535 words.
-  if (size > 2 * 0xFFFFu || offset > m_nDataLength || size + 2 > m_nDataLength - offset) return false;
-  bytes.resize(static_cast<size_t>(size) + 2);
-  Seek(static_cast<LONGLONG>(offset), CFile::begin);
-  if (Read(bytes.data(), static_cast<UINT>(bytes.size())) != bytes.size()) return false;
-  return 2 * uint64_t(GetVal(bytes.data(), 2)) == size;
+  if (bytes > 2 * 0xFFFFu) return nullptr;
+  const unsigned char* p = DataAt(offset, static_cast<size_t>(bytes) + 2);
+  if (!p || 2 * uint64_t(GetVal(p, 2)) != bytes) return nullptr;
+  size = static_cast<size_t>(bytes);
+  return p + 2;
 }
 
 bool CImgFileArcGrd::ReadRowInTileFloat(int tile, int slot) {
   const size_t cells = size_t(m_nTileWidth) * m_nTileHeight;
   if (m_IndexSizes[tile] == 0) return true;  // an empty tile: no cells
-  std::vector<unsigned char>& bytes = m_TileBytes;
-  if (!ReadTileBytes(tile, bytes) || bytes.size() != 2 + 4 * cells) return false;
+  size_t size = 0;
+  const unsigned char* p = ReadTileBytes(tile, size);
+  if (!p || size != 4 * cells) return false;
   int32_t* out = m_Cells.data() + size_t(slot) * cells;
   unsigned char* kinds = m_Kinds.data() + size_t(slot) * cells;
-  const unsigned char* p = bytes.data() + 2;
   for (size_t i = 0; i < cells; ++i, p += 4) {
-    const uint32_t v = GetVal(p, 4);
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    v = __builtin_bswap32(v);
     out[i] = static_cast<int32_t>(v);
     const bool none = m_bFloat ? v == kFloatNoData : static_cast<int32_t>(v) == kIntNoData;
     kinds[i] = none ? kNoValue : kValue;
@@ -441,12 +441,13 @@ struct TileStream {
 bool CImgFileArcGrd::ReadRowInTileInteger(int tile, int slot) {
   if (m_IndexSizes[tile] == 0) return true;  // an empty tile: no cells
   if (m_TileState[tile] == kTileUnreadable) return false;
-  std::vector<unsigned char>& bytes = m_TileBytes;
-  if (!ReadTileBytes(tile, bytes)) return false;
+  size_t size = 0;
+  const unsigned char* bytes = ReadTileBytes(tile, size);
+  if (!bytes) return false;
   const size_t cells = size_t(m_nTileWidth) * m_nTileHeight;
-  const size_t skip = 4 + m_MinSizes[tile];  // size word, type, minimum size and minimum
-  if (bytes.size() < skip) return false;
-  TileStream s{bytes.data() + skip, bytes.size() - skip, m_Minimums[tile],
+  const size_t skip = 2 + m_MinSizes[tile];  // type, minimum size and minimum
+  if (size < skip) return false;
+  TileStream s{bytes + skip, size - skip, m_Minimums[tile],
                m_Cells.data() + size_t(slot) * cells, m_Kinds.data() + size_t(slot) * cells, cells};
   switch (m_TileTypes[tile]) {
     case 0x00:
@@ -556,19 +557,26 @@ bool CImgFileArcGrd::ReadRowInTile(int slot, int rowInTile, unsigned char* buffe
   const size_t at = (size_t(slot) * m_nTileHeight + size_t(rowInTile)) * size_t(m_nTileWidth);
   const int32_t* cells = m_Cells.data() + at;
   const unsigned char* kinds = m_Kinds.data() + at;
-  const ImgPixelFormat format = GetPixelFormat();
-  for (long x = 0; x < cellsWanted; ++x) {
-    if (kinds[x] == kEmpty) continue;
-    const int32_t v = kinds[x] == kNoValue ? m_nNoValue : cells[x];
-    if (format == PF_BIT16) {
-      const int16_t c = static_cast<int16_t>(v);
-      std::memcpy(buffer + 2 * x, &c, 2);
-    } else if (format == PF_FLOAT32 && kinds[x] == kNoValue) {
-      const float f = static_cast<float>(m_nNoValue);
-      std::memcpy(buffer + 4 * x, &f, 4);
-    } else {
-      std::memcpy(buffer + 4 * x, &v, 4);  // 32-bit integers, or the single's bits
+  // Cells that have no value keep the buffer's bytes.
+  auto put = [&](auto noValue, auto cast) {
+    using Cell = decltype(noValue);
+    for (long x = 0; x < cellsWanted; ++x) {
+      if (kinds[x] == kEmpty) continue;
+      const Cell c = kinds[x] == kNoValue ? noValue : cast(cells[x]);
+      std::memcpy(buffer + sizeof(Cell) * size_t(x), &c, sizeof(Cell));
     }
+  };
+  switch (GetPixelFormat()) {
+    case PF_BIT16: put(static_cast<int16_t>(m_nNoValue), [](int32_t v) { return static_cast<int16_t>(v); }); break;
+    case PF_FLOAT32: {
+      // Float cells are kept as their bits.
+      const float none = static_cast<float>(m_nNoValue);
+      uint32_t noneBits;
+      std::memcpy(&noneBits, &none, 4);
+      put(noneBits, [](int32_t v) { return static_cast<uint32_t>(v); });
+      break;
+    }
+    default: put(m_nNoValue, [](int32_t v) { return v; }); break;
   }
   return true;
 }

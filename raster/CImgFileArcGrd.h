@@ -91,13 +91,14 @@ class CImgFileArcGrd : public CImgFile {
   // first; the encoded integer tiles the second.
   bool ReadRowInTileFloat(int tile, int slot);
   bool ReadRowInTileInteger(int tile, int slot);
-  // The bytes of tile `tile` from its size word on; false when the tile
-  // passes the end of the data file or its size word and the index differ.
-  bool ReadTileBytes(int tile, std::vector<unsigned char>& bytes);
+  // The bytes of tile `tile` after its size word, `size` of them, valid
+  // until the next read; null when the tile passes the end of the data file
+  // or its size word and the index differ.
+  const unsigned char* ReadTileBytes(int tile, size_t& size);
   // Decodes the tiles of tile row `tileRow` once, for all of its rows.
   void DecodeTileRow(int tileRow);
-  // `count` bytes of the data file at `offset`, read through a window while
-  // the tile headers are read one after another; null past the end.
+  // `count` bytes of the data file at `offset`, read through a window of
+  // the file (tiles are mostly read in file order); null past the end.
   const unsigned char* DataAt(uint64_t offset, size_t count);
   // Bit `index` of `data`, the most significant bit of each byte first.
   static int GetBitFlag(const unsigned char* data, long index);
@@ -112,7 +113,6 @@ class CImgFileArcGrd : public CImgFile {
   uint64_t m_nDataLength = 0;
   std::vector<unsigned char> m_Window;
   uint64_t m_nWindowStart = 0;
-  std::vector<unsigned char> m_TileBytes;
   // The decoded tile row: for each slot (tile across) tile width x tile
   // height cells and what each holds (empty, a value, no data).
   int m_nDecodedTileRow = -1;
