@@ -136,7 +136,9 @@ TEST_P(ArcGrdTypes, GdalReadsTheWrittenCellsAndWeReadGdalsRows) {
   for (size_t i = 0; i < g.cells.size(); ++i) {
     const bool none = gdal.hasNoData && gdal.values[i] == gdal.noData;
     ASSERT_EQ(none, std::isnan(g.cells[i])) << c.name << " cell " << i;
-    if (!none) ASSERT_EQ(gdal.values[i], float(g.cells[i])) << c.name << " GDAL cell " << i;
+    if (!none) {
+      ASSERT_EQ(gdal.values[i], float(g.cells[i])) << c.name << " GDAL cell " << i;
+    }
   }
 
   const OurGrid ours = ReadOurs(path);
@@ -164,7 +166,9 @@ TEST_P(ArcGrdTypes, GdalReadsTheWrittenCellsAndWeReadGdalsRows) {
   if (c.type < 0) {
     const OurGrid other = ReadOurs(path, -32768);
     for (size_t i = 0; i < other.values.size(); ++i)
-      if (std::isnan(g.cells[i])) ASSERT_EQ(other.values[i], -32768) << c.name << " cell " << i;
+      if (std::isnan(g.cells[i])) {
+        ASSERT_EQ(other.values[i], -32768) << c.name << " cell " << i;
+      }
   }
 }
 
