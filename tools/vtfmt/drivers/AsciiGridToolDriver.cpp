@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string>
 
+#include "CellFormat.h"
 #include "ToolDriver.h"
 #include "platform/vtcore/CVtErrorMsg.h"
 #include "platform/vtcore/CVtImgToolkit.h"
@@ -24,74 +25,12 @@
 namespace vtfmt {
 namespace {
 
-const int kPixelFormats[] = {1, 4, 8, 16, 24, 32, 64, 320, 3200, 6400};
-
 // The grid with a row of doubles, read before each row is delivered.
 class AsciiGridFile : public CImgFileGrid {
  public:
   CImgScanLine m_Cells;
   int m_nDeliver = -1;  // the cell format chosen with -oo pixel_format, or -1
 };
-
-// True when `v` is stored unchanged in cells of `format`: the range of the
-// integer formats (1 and 4 bits: 0 and 1, 0 to 15), or a float whose
-// shortest text reads back as `v`.
-bool Fits(double v, int format) {
-  if (std::isnan(v)) return format == PF_FLOAT32 || format == PF_FLOAT64;
-  const bool whole = v == std::floor(v);
-  switch (format) {
-    case PF_BIT1: return v == 0 || v == 1;
-    case PF_BIT4: return whole && v >= 0 && v <= 15;
-    case PF_BIT8: return whole && v >= 0 && v <= 255;
-    case PF_BIT16: return whole && v >= INT16_MIN && v <= INT16_MAX;
-    case PF_BIT24: return whole && v >= 0 && v <= 16777215;
-    case PF_BIT32:
-    case PF_INT32: return whole && v >= INT32_MIN && v <= INT32_MAX;
-    case PF_BIT64: return whole && std::fabs(v) <= 9007199254740992.0;
-    case PF_FLOAT32: {
-      if (std::isinf(v)) return true;
-      if (std::fabs(v) > 3.4028234663852886e38) return false;
-      char text[32];
-      const auto r = std::to_chars(text, text + sizeof text, static_cast<float>(v));
-      double back = 0;
-      return vtnum::ParseWhole(text, static_cast<size_t>(r.ptr - text), back) && back == v;
-    }
-    case PF_FLOAT64: return true;
-    default: return false;
-  }
-}
-
-// Stores `v` (which fits) as cell `i` of a row of `format`.
-void Put(unsigned char* data, long i, double v, int format) {
-  auto store = [&](auto cell) { std::memcpy(data + i * sizeof cell, &cell, sizeof cell); };
-  switch (format) {
-    case PF_BIT1: {
-      unsigned char& byte = data[i / 8];
-      const unsigned char bit = static_cast<unsigned char>(0x80 >> (i % 8));
-      byte = static_cast<unsigned char>(v != 0 ? byte | bit : byte & ~bit);
-      break;
-    }
-    case PF_BIT4: {
-      unsigned char& byte = data[i / 2];
-      const unsigned nibble = static_cast<unsigned>(v) & 0x0F;
-      byte = static_cast<unsigned char>(i % 2 == 0 ? (byte & 0x0F) | (nibble << 4) : (byte & 0xF0) | nibble);
-      break;
-    }
-    case PF_BIT8: data[i] = static_cast<unsigned char>(v); break;
-    case PF_BIT16: store(static_cast<int16_t>(v)); break;
-    case PF_BIT24: {
-      const int32_t c = static_cast<int32_t>(v);
-      std::memcpy(data + 3 * i, &c, 3);  // the low three bytes, as 24-bit pixels hold them
-      break;
-    }
-    case PF_BIT32:
-    case PF_INT32: store(static_cast<int32_t>(v)); break;
-    case PF_BIT64: store(static_cast<int64_t>(v)); break;
-    case PF_FLOAT32: store(static_cast<float>(v)); break;
-    case PF_FLOAT64: store(v); break;
-    default: break;
-  }
-}
 
 class AsciiGridDriver final : public ToolDriver {
  public:
@@ -101,7 +40,7 @@ class AsciiGridDriver final : public ToolDriver {
   std::vector<std::string> Extensions() const override { return {".asc"}; }
   std::vector<std::pair<std::string, std::string>> OptionKeys() const override {
     return {{"pixel_format",
-             "cell format of the rows read: 1 4 8 16 24 32 64 320 3200 6400 (default: the smallest that holds "
+             "cell format of the rows read: " + std::string(kCellFormatList) + " (default: the smallest that holds "
              "every value)"}};
   }
 
@@ -125,18 +64,9 @@ class AsciiGridDriver final : public ToolDriver {
         reason = "driver aaigrid takes no option " + option.first;
         return false;
       }
-      char* end = nullptr;
-      const long value = std::strtol(option.second.c_str(), &end, 10);
-      bool known = !option.second.empty() && *end == '\0';
-      if (known) {
-        known = false;
-        for (int format : kPixelFormats) known = known || value == format;
-      }
-      if (!known) {
-        reason = "pixel_format must be one of 1 4 8 16 24 32 64 320 3200 6400, not " + option.second;
-        return false;
-      }
-      static_cast<CImgFileGrid&>(file).m_RequestedPixelFormat = static_cast<int>(value);
+      int value = 0;
+      if (!ParseCellFormat(option.second, value, reason)) return false;
+      static_cast<CImgFileGrid&>(file).m_RequestedPixelFormat = value;
     }
     return true;
   }

@@ -1,0 +1,86 @@
+// The vtfmt tool on Arc/Info binary grids: info, dump beside GDAL's cells,
+// and conversions to the writable grid formats that GDAL reads back with
+// the same cells and place.
+#include <gdal.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "support/AigWriter.h"
+#include "support/GdalRaster.h"
+#include "support/ToolRun.h"
+
+namespace {
+
+class VtfmtAigTest : public ToolTest {
+ protected:
+  // A 21 x 9 float grid with no-data cells, or an integer grid of
+  // literal-byte tiles; tiles of 8 x 4, the last across holding 5 cells.
+  std::string Make(bool isFloat) {
+    AigGrid g;
+    g.width = 21, g.height = 9, g.tileWidth = 8, g.tileHeight = 4;
+    g.isFloat = isFloat;
+    g.left = -75.5, g.bottom = 39.25, g.cellWidth = g.cellHeight = 0.25;
+    for (int y = 0; y < g.height; ++y)
+      for (int x = 0; x < g.width; ++x)
+        g.cells.push_back((x + 2 * y) % 11 == 4 ? std::nan("") : ((x * 7 + y * 3) % 90) * (isFloat ? 0.5 : 1.0) - 20);
+    const std::string path = dir / (isFloat ? "float" : "int");
+    EXPECT_TRUE(WriteAig(path, g));
+    return path;
+  }
+};
+
+TEST_F(VtfmtAigTest, InfoAndDumpOfBothCellTypes) {
+  for (bool isFloat : {false, true}) {
+    const std::string grid = Make(isFloat);
+    std::string out;
+    ASSERT_EQ(Run("info " + Quote(grid + "/w001001x.adf"), &out), 0) << err;
+    auto keys = KeyValues(out);
+    EXPECT_EQ(keys["driver"], "aig");
+    EXPECT_EQ(keys["width"], "21");
+    EXPECT_EQ(keys["pixel_format"], isFloat ? "3200" : "16");
+    EXPECT_EQ(keys["bounds"], "-75.5 41.5 -70.25 39.25");
+    EXPECT_EQ(keys["tile_width"], "8");
+    EXPECT_EQ(keys["tile_height"], "4");
+    EXPECT_EQ(keys["cell_type"], isFloat ? "float" : "integer");
+    EXPECT_EQ(keys["nodata"], "-9999");
+
+    // Rows of doubles, GDAL's cells with its no-data value as -9999.
+    GdalGrid gdal;
+    ASSERT_TRUE(GdalReadGrid(grid, gdal));
+    ASSERT_EQ(Run("dump -oo pixel_format=6400 " + Quote(grid), &out), 0) << err;
+    ASSERT_EQ(out.size(), gdal.values.size() * 8);
+    for (size_t i = 0; i < gdal.values.size(); ++i) {
+      double v;
+      std::memcpy(&v, out.data() + 8 * i, 8);
+      ASSERT_EQ(v, gdal.values[i] == gdal.noData ? -9999 : gdal.values[i]) << i;
+    }
+  }
+  // Half values do not fit integer rows; the first is named.
+  EXPECT_EQ(Run("dump -oo pixel_format=320 " + Quote(dir / "float")), 1);
+  EXPECT_NE(err.find("does not fit pixel format 320"), std::string::npos) << err;
+  EXPECT_EQ(Run("info " + Quote(dir / "nothing")), 1);
+}
+
+// Each writable grid format gets GDAL's cells and place, no-data included.
+TEST_F(VtfmtAigTest, ConvertToTheGridWriters) {
+  const std::string grid = Make(true);
+  GdalGrid source;
+  ASSERT_TRUE(GdalReadGrid(grid, source));
+  for (const char* name : {"out.asc", "out.tif"}) {
+    ASSERT_EQ(Run("convert " + Quote(grid) + " " + Quote(dir / name)), 0) << name << err;
+    GdalGrid back;
+    ASSERT_TRUE(GdalReadGrid(dir / name, back)) << name;
+    ASSERT_EQ(back.width, source.width);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(back.gt[i], source.gt[i]) << name << " geotransform " << i;
+    for (size_t i = 0; i < source.values.size(); ++i)
+      ASSERT_EQ(back.values[i], source.values[i] == source.noData ? -9999 : source.values[i]) << name << " " << i;
+  }
+  // Cells become pictures only scaled.
+  EXPECT_EQ(Run("convert " + Quote(grid) + " " + Quote(dir / "out.png")), 1);
+  EXPECT_EQ(Run("convert -scale " + Quote(grid) + " " + Quote(dir / "out.png")), 0) << err;
+}
+
+}  // namespace
