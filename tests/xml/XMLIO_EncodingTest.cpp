@@ -91,6 +91,9 @@ TEST(XMLIOEncoding, EncodingsThatCannotBeDecodedFailTheParse) {
       {"<?xml version=\"1.0\" encoding=\"IBM037\"?><r/>", "unknown encoding"},
       // Bytes that are not a character of the declared encoding.
       {"<?xml version=\"1.0\" encoding=\"GB2312\"?><r>\xB5</r>", "not well-formed"},
+      // Four-byte GB18030 characters are beyond what expat can be told:
+      // refused, not misread.
+      {"<?xml version=\"1.0\" encoding=\"GB18030\"?><r>\x81\x30\x81\x30</r>", "not well-formed"},
   };
   for (const auto& c : cases) {
     XmlTrace trace;
