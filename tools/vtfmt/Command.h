@@ -27,7 +27,8 @@ bool SameFile(const std::string& a, const std::string& b);
 // `vtfmt e00 ...`: argv[first] is the e00 subcommand.
 int E00Command(int argc, char** argv, int first);
 
-// `vtfmt gml ...`: runs vtfmt-gml with argv[first...]; returns only on failure.
-int GmlCommand(int argc, char** argv, int first);
+// `vtfmt gml ...`, `vtfmt mapinfo ...`: runs the program `name` beside vtfmt
+// with argv[first...]; returns only on failure.
+int CompanionCommand(const char* name, int argc, char** argv, int first);
 
 }  // namespace vtfmt

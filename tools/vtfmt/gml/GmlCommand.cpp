@@ -26,6 +26,7 @@
 #include "platform/vtcore/CVtXmlToolkit.h"
 #include "platform/vtcore/VtNumber.h"
 #include "platform/vtelem/CElemGeometry.h"
+#include "ogr/OgrOutput.h"
 #include "vector/gml/CVtVectorGML.h"
 
 namespace {
@@ -202,18 +203,6 @@ int Export(const std::string& source, const std::string& target, int charset, bo
   return 0;
 }
 
-std::string DriverFor(const std::string& path) {
-  size_t dot = path.rfind('.');
-  std::string ext = dot == std::string::npos ? "" : path.substr(dot + 1);
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  static const std::map<std::string, std::string> kDrivers = {
-      {"shp", "ESRI Shapefile"}, {"gpkg", "GPKG"},        {"geojson", "GeoJSON"}, {"json", "GeoJSON"},
-      {"csv", "CSV"},            {"gml", "GML"},          {"kml", "KML"},         {"tab", "MapInfo File"},
-      {"mif", "MapInfo File"},   {"sqlite", "SQLite"},    {"fgb", "FlatGeobuf"},  {"gpx", "GPX"}};
-  auto it = kDrivers.find(ext);
-  return it == kDrivers.end() ? "" : it->second;
-}
-
 void CreateField(OGRLayer* layer, const CString& name, int type, int size) {
   OGRFieldType t = OFTString;
   OGRFieldSubType sub = OFSTNone;
@@ -282,7 +271,7 @@ void CheckComplete(const CVtVectorGML& gml, const std::string& path) {
 int Import(const std::string& source, const std::string& target, std::string driverName, bool showProgress) {
   CVtVectorGML gml;
   OpenGml(gml, source);
-  if (driverName.empty()) driverName = DriverFor(target);
+  if (driverName.empty()) driverName = OgrDriverFor(target);
   if (driverName.empty()) Usage("cannot tell the output format from " + target + "; name it with -F");
   GDALDriver* driver = GetGDALDriverManager()->GetDriverByName(driverName.c_str());
   if (!driver) Usage("no OGR driver " + driverName);
