@@ -57,6 +57,17 @@ TABFieldType TypeOfDefinition(const OGRFieldDefn& field) {
   }
 }
 
+// The geodata library's MapInfo driver, registering the drivers the first
+// time when the host has not.
+GDALDriver* MapInfoDriver() {
+  GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("MapInfo File");
+  if (!driver) {
+    GDALAllRegister();
+    driver = GetGDALDriverManager()->GetDriverByName("MapInfo File");
+  }
+  return driver;
+}
+
 }  // namespace
 
 IMapInfoFile::~IMapInfoFile() { Close(); }
@@ -75,6 +86,7 @@ IMapInfoFile* IMapInfoFile::SmartOpen(const char* path, int testOnly) {
     return nullptr;
   }
   name = VtResolvePathCase(name);
+  if (!MapInfoDriver()) return nullptr;
   const char* drivers[] = {"MapInfo File", nullptr};
   auto* dataset = static_cast<GDALDataset*>(
       GDALOpenEx(name.c_str(), GDAL_OF_VECTOR | (testOnly ? 0 : GDAL_OF_VERBOSE_ERROR), drivers, nullptr, nullptr));
@@ -93,7 +105,7 @@ IMapInfoFile* IMapInfoFile::SmartOpen(const char* path, int testOnly) {
 }
 
 IMapInfoFile* IMapInfoFile::Create(const char* path) {
-  GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("MapInfo File");
+  GDALDriver* driver = MapInfoDriver();
   if (!driver || !path) return nullptr;
   CPLStringList options;
   if (Extension(path) == "mif") options.SetNameValue("FORMAT", "MIF");
