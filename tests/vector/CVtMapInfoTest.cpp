@@ -74,7 +74,7 @@ TEST(CVtMapInfo, AClosedObjectAnswersWithoutAFile) {
   EXPECT_EQ(table.GetTableName(), nullptr);
   EXPECT_EQ(table.GetNextFeatureId(-1), -1);
   EXPECT_EQ(table.GetFeatureRef(1), nullptr);
-  EXPECT_EQ(table.GetNativeFieldType(0), -1);
+  EXPECT_EQ(table.GetNativeFieldType(0), TABFNoField);
   EXPECT_EQ(table.GetBounds(a, b, c, d, 1), 0);
   EXPECT_EQ(table.GetFeatureCountByType(p, l, r, t, 1), 0);
   EXPECT_EQ(table.SetBounds(0, 0, 1, 1), 0);
@@ -120,14 +120,14 @@ TEST(CVtMapInfo, TablesReadAsOgrReadsThem) {
         << c.file;
     double x0, y0, x1, y1;
     OGREnvelope e;
-    layer->GetExtent(&e);
+    ASSERT_EQ(layer->GetExtent(&e), OGRERR_NONE);
     ASSERT_EQ(table.GetBounds(x0, y0, x1, y1, 1), 0);
     EXPECT_EQ(x0, e.MinX);
     EXPECT_EQ(y1, e.MaxY);
     EXPECT_EQ(table.GetMapInfoProjID(), c.projection) << c.file;
     EXPECT_EQ(table.GetLinearUnits(), c.units) << c.file;
     EXPECT_EQ(table.GetVtUnitsFromMapInfoLinearUnits(), c.size) << c.file;
-    EXPECT_EQ(table.GetNativeFieldType(-1), -1);
+    EXPECT_EQ(table.GetNativeFieldType(-1), TABFNoField);
     EXPECT_EQ(table.GetNativeFieldType(0), TABFChar);
     EXPECT_EQ(table.GetNativeFieldType(1), TABFInteger);
     EXPECT_EQ(table.GetNativeFieldType(2), TABFDecimal);
@@ -161,7 +161,7 @@ TEST(CVtMapInfo, NativeTypesComeFromTheTablesOwnHeader) {
   const TABFieldType want[] = {TABFChar,  TABFInteger, TABFSmallInt, TABFDecimal, TABFFloat,
                                TABFDate,  TABFLogical, TABFTime,     TABFDateTime};
   for (int i = 0; i < 9; ++i) EXPECT_EQ(table.GetNativeFieldType(i), want[i]) << i;
-  EXPECT_EQ(table.GetNativeFieldType(9), -1);
+  EXPECT_EQ(table.GetNativeFieldType(9), TABFNoField);
   // A failed open closes what was open.
   EXPECT_EQ(table.Open((dir / "none.tab").c_str(), "rb"), -1);
   EXPECT_EQ(table.GetLayerDefn(), nullptr);

@@ -48,7 +48,7 @@ int CVtMapInfo::GetNextFeatureId(int previous) { return file ? file->GetNextFeat
 TABFeature* CVtMapInfo::GetFeatureRef(int id) { return file ? file->GetFeatureRef(id) : nullptr; }
 
 TABFieldType CVtMapInfo::GetNativeFieldType(int field) {
-  if (!file || field < 0) return static_cast<TABFieldType>(-1);
+  if (!file || field < 0) return TABFNoField;
   return file->GetNativeFieldType(field);
 }
 

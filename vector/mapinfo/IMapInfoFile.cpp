@@ -205,7 +205,7 @@ TABFeature* IMapInfoFile::GetFeatureRef(int id) {
 
 TABFieldType IMapInfoFile::GetNativeFieldType(int field) {
   OGRFeatureDefn* defn = layer_ ? layer_->GetLayerDefn() : nullptr;
-  if (field < 0 || !defn || field >= defn->GetFieldCount()) return static_cast<TABFieldType>(-1);
+  if (field < 0 || !defn || field >= defn->GetFieldCount()) return TABFNoField;
   if (native_.size() == static_cast<size_t>(defn->GetFieldCount()) && native_[static_cast<size_t>(field)] != TABFUnknown)
     return native_[static_cast<size_t>(field)];
   return TypeOfDefinition(*defn->GetFieldDefn(field));

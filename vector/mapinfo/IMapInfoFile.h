@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-// MapInfo's native field types.
-enum TABFieldType {
+// MapInfo's native field types; -1 answers for a field that is not there.
+enum TABFieldType : int {
+  TABFNoField = -1,
   TABFUnknown = 0,
   TABFChar = 1,
   TABFInteger = 2,
