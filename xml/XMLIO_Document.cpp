@@ -199,13 +199,28 @@ void XMLIO_Document::decode(const char* text, std::string& out) {
 
 void XMLIO_Document::startElement(const XML_Char* tag, const XML_Char** pairs) {
   deliverPendingText();
-  XMLIO_Attributes map;
+  // The map lives for this call only: its nodes, and their strings'
+  // storage, are kept for the next element instead of freed.
+  while (!attributeMap.empty()) spareNodes.push_back(attributeMap.extract(attributeMap.begin()));
   for (const XML_Char** p = pairs; p[0]; p += 2) {
-    decode(p[0], nameBuffer);
-    decode(p[1], map[nameBuffer]);
+    if (spareNodes.empty()) {
+      decode(p[0], nameBuffer);
+      decode(p[1], attributeMap[nameBuffer]);
+      continue;
+    }
+    XMLIO_Attributes::node_type node = std::move(spareNodes.back());
+    spareNodes.pop_back();
+    decode(p[0], node.key());
+    decode(p[1], node.mapped());
+    auto placed = attributeMap.insert(std::move(node));
+    if (!placed.inserted) {
+      // A repeated name keeps the last value.
+      placed.position->second.swap(placed.node.mapped());
+      spareNodes.push_back(std::move(placed.node));
+    }
   }
   decode(tag, nameBuffer);
-  XMLIO_Element* next = currentHandler->XMLIO_startTag(nameBuffer, map);
+  XMLIO_Element* next = currentHandler->XMLIO_startTag(nameBuffer, attributeMap);
   std::unique_ptr<XMLIO_Element> ignore;
   if (!next) {
     ignore.reset(new XMLIO_IgnoreElement);

@@ -122,6 +122,8 @@ class XMLIO_Document : public XMLIO_Element {
   XMLIO_Transcoder transcoder;
   std::string lastError;
   std::string nameBuffer;  // the element name handed to a handler, reused
+  XMLIO_Attributes attributeMap;  // the attributes handed to a handler, reused
+  std::vector<XMLIO_Attributes::node_type> spareNodes;
   bool parsing = false;         // inside XML_ParseBuffer
   bool closeRequested = false;  // close() called by a handler
   bool aborted = false;         // a handler threw; events are ignored
