@@ -39,6 +39,7 @@ struct OgrEntries {
   double (*getY)(OGRGeometryH, int) = nullptr;
   double (*getZ)(OGRGeometryH, int) = nullptr;
   int (*is3D)(OGRGeometryH) = nullptr;
+  int (*getPoints)(OGRGeometryH, void*, int, void*, int, void*, int) = nullptr;
   bool bound = false;
 };
 
@@ -65,7 +66,7 @@ const OgrEntries& Entries() {
               Bind(lib, "CPLGetLastErrorMsg", e.lastMessage) && Bind(lib, "OGR_G_GetGeometryCount", e.geometryCount) &&
               Bind(lib, "OGR_G_GetGeometryRef", e.geometryRef) && Bind(lib, "OGR_G_GetPointCount", e.pointCount) &&
               Bind(lib, "OGR_G_GetX", e.getX) && Bind(lib, "OGR_G_GetY", e.getY) && Bind(lib, "OGR_G_GetZ", e.getZ) &&
-              Bind(lib, "OGR_G_Is3D", e.is3D);
+              Bind(lib, "OGR_G_Is3D", e.is3D) && Bind(lib, "OGR_G_GetPoints", e.getPoints);
     return e;
   }();
   return entries;
@@ -152,6 +153,79 @@ std::string ExactCoordinates(const OgrEntries& e, OGRGeometryH geometry, const s
   return out;
 }
 
+// The coordinates of a point string as one run of "x y[ z]" numbers.
+void AppendPositions(const OgrEntries& e, OGRGeometryH g, bool z, std::string& out) {
+  const int n = e.pointCount(g);
+  std::vector<double> xyz(static_cast<size_t>(n) * 3, 0.0);
+  if (n > 0) e.getPoints(g, xyz.data(), 24, xyz.data() + 1, 24, z ? xyz.data() + 2 : nullptr, 24);
+  for (int i = 0; i < n; ++i) {
+    if (i) out += ' ';
+    out += vtnum::Coordinate(xyz[3 * i]);
+    out += ' ';
+    out += vtnum::Coordinate(xyz[3 * i + 1]);
+    if (z) {
+      out += ' ';
+      out += vtnum::Coordinate(xyz[3 * i + 2]);
+    }
+  }
+}
+
+void AppendPosList(const OgrEntries& e, OGRGeometryH g, bool z, std::string& out) {
+  out += z ? "<gml:posList srsDimension=\"3\">" : "<gml:posList>";
+  AppendPositions(e, g, z, out);
+  out += "</gml:posList>";
+}
+
+// GML 3 of the simple geometries in the same elements as the library's own
+// writer, coordinates exact (measures are not carried by GML). False for
+// empty and curved geometries, which go through the library's writer.
+bool AppendGml3(const OgrEntries& e, OGRGeometryH g, bool z, std::string& out) {
+  if (!g || e.isEmpty(g)) return false;
+  const int flat = (e.type(g) & 0x7fffffff) % 1000;
+  auto members = [&](const char* outer, const char* member) {
+    out += std::string("<gml:") + outer + ">";
+    for (int i = 0; i < e.geometryCount(g); ++i) {
+      out += std::string("<gml:") + member + ">";
+      if (!AppendGml3(e, e.geometryRef(g, i), z, out)) return false;
+      out += std::string("</gml:") + member + ">";
+    }
+    out += std::string("</gml:") + outer + ">";
+    return true;
+  };
+  switch (flat) {
+    case 1:  // point
+      out += "<gml:Point><gml:pos>";
+      AppendPositions(e, g, z, out);
+      out += "</gml:pos></gml:Point>";
+      return true;
+    case 2:  // line string
+      out += "<gml:LineString>";
+      AppendPosList(e, g, z, out);
+      out += "</gml:LineString>";
+      return true;
+    case 3: {  // polygon: exterior ring, then the holes
+      out += "<gml:Polygon>";
+      for (int i = 0; i < e.geometryCount(g); ++i) {
+        out += i ? "<gml:interior><gml:LinearRing>" : "<gml:exterior><gml:LinearRing>";
+        AppendPosList(e, e.geometryRef(g, i), z, out);
+        out += i ? "</gml:LinearRing></gml:interior>" : "</gml:LinearRing></gml:exterior>";
+      }
+      out += "</gml:Polygon>";
+      return true;
+    }
+    case 4:
+      return members("MultiPoint", "pointMember");
+    case 5:
+      return members("MultiCurve", "curveMember");
+    case 6:
+      return members("MultiSurface", "surfaceMember");
+    case 7:
+      return members("MultiGeometry", "geometryMember");
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 bool OgrAvailable() { return Entries().bound; }
@@ -165,7 +239,9 @@ OGRGeometryH OgrFromGML(const char* text) {
 
 std::string OgrToGML3(OGRGeometryH geometry) {
   const OgrEntries& e = Entries();
-  if (!e.bound || !geometry) return std::string();
+  if (!e.bound || !geometry || e.isEmpty(geometry)) return std::string();
+  std::string direct;
+  if (AppendGml3(e, geometry, e.is3D(geometry) != 0, direct)) return direct;
   LocalOption precision(e, "OGR_WKT_PRECISION", "17");
   LocalOption round(e, "OGR_WKT_ROUND", "NO");
   char format[] = "FORMAT=GML3";

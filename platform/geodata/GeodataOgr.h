@@ -20,7 +20,7 @@ bool OgrAvailable();
 // library's complaint about bad text is kept, not printed: OgrLastError.
 OGRGeometryH OgrFromGML(const char* text);
 // GML 3 text of the geometry on one line, coordinates written so that they
-// read back to the same doubles; empty on failure.
+// read back to the same doubles; empty for an empty geometry or on failure.
 std::string OgrToGML3(OGRGeometryH geometry);
 OGRGeometryH OgrFromWkt(const char* wkt);
 std::string OgrToWkt(OGRGeometryH geometry);

@@ -222,12 +222,14 @@ bool CVtVectorGML::EndWriteOneRecord() {
     text += indent + indent + "<" + field + ">" +
             DealContentChars(CVtXmlToolkit::ToString(values[static_cast<int>(i)])).str() + "</" + field + ">\n";
   }
-  if (geometry) {
+  // An empty geometry has no GML: the feature is written without one.
+  const CString gml = geometry ? geometry->GetGML(3) : CString();
+  if (!gml.IsEmpty()) {
     text += indent + indent + "<vtl:geometryProperty>\n";
-    text += geometry->GetGML(3).str();
+    text += gml.str();
     text += indent + indent + "</vtl:geometryProperty>\n";
-    geometry = nullptr;
   }
+  geometry = nullptr;
   text += indent + "</" + name + ">\n</gml:featureMember>\n";
   return document.write(text) >= 0;
 }
