@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,9 @@ struct OgrEntries {
   double (*getZ)(OGRGeometryH, int) = nullptr;
   int (*is3D)(OGRGeometryH) = nullptr;
   int (*getPoints)(OGRGeometryH, void*, int, void*, int, void*, int) = nullptr;
+  OGRGeometryH (*create)(int) = nullptr;
+  void (*setPoints)(OGRGeometryH, int, const void*, int, const void*, int, const void*, int) = nullptr;
+  int (*addGeometryDirectly)(OGRGeometryH, OGRGeometryH) = nullptr;
   bool bound = false;
 };
 
@@ -66,7 +70,9 @@ const OgrEntries& Entries() {
               Bind(lib, "CPLGetLastErrorMsg", e.lastMessage) && Bind(lib, "OGR_G_GetGeometryCount", e.geometryCount) &&
               Bind(lib, "OGR_G_GetGeometryRef", e.geometryRef) && Bind(lib, "OGR_G_GetPointCount", e.pointCount) &&
               Bind(lib, "OGR_G_GetX", e.getX) && Bind(lib, "OGR_G_GetY", e.getY) && Bind(lib, "OGR_G_GetZ", e.getZ) &&
-              Bind(lib, "OGR_G_Is3D", e.is3D) && Bind(lib, "OGR_G_GetPoints", e.getPoints);
+              Bind(lib, "OGR_G_Is3D", e.is3D) && Bind(lib, "OGR_G_GetPoints", e.getPoints) &&
+              Bind(lib, "OGR_G_CreateGeometry", e.create) && Bind(lib, "OGR_G_SetPoints", e.setPoints) &&
+              Bind(lib, "OGR_G_AddGeometryDirectly", e.addGeometryDirectly);
     return e;
   }();
   return entries;
@@ -226,6 +232,162 @@ bool AppendGml3(const OgrEntries& e, OGRGeometryH g, bool z, std::string& out) {
   }
 }
 
+// Reads the GML that the writer above produces (and the library's own writer
+// for these kinds) straight into geometries: one pass, numbers read exactly.
+// Anything else (other elements, attributes such as srsName, gml:coordinates)
+// makes it give up, and the library's general reader takes the text.
+class SimpleGmlReader {
+ public:
+  SimpleGmlReader(const OgrEntries& e, const char* text, size_t length) : e_(e), p_(text), end_(text + length) {}
+
+  OGRGeometryH Read() {
+    OGRGeometryH g = Geometry();
+    Space();
+    if (g && p_ != end_) {
+      e_.destroy(g);
+      return nullptr;
+    }
+    return g;
+  }
+
+ private:
+  void Space() {
+    while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r')) ++p_;
+  }
+  // Consumes "<gml:name" and the attributes this reader understands, then ">".
+  bool Open(const char* name, int* dimension = nullptr) {
+    Space();
+    const size_t n = std::strlen(name);
+    if (end_ - p_ < static_cast<long>(n) + 6 || std::strncmp(p_, "<gml:", 5) != 0 ||
+        std::strncmp(p_ + 5, name, n) != 0)
+      return false;
+    const char* q = p_ + 5 + n;
+    if (q < end_ && *q == ' ' && dimension) {
+      static const char kDim2[] = " srsDimension=\"2\"", kDim3[] = " srsDimension=\"3\"";
+      if (end_ - q >= 18 && std::strncmp(q, kDim2, 18) == 0) *dimension = 2, q += 18;
+      else if (end_ - q >= 18 && std::strncmp(q, kDim3, 18) == 0) *dimension = 3, q += 18;
+    }
+    if (q >= end_ || *q != '>') return false;
+    p_ = q + 1;
+    return true;
+  }
+  bool Close(const char* name) {
+    Space();
+    const size_t n = std::strlen(name);
+    if (end_ - p_ < static_cast<long>(n) + 7 || std::strncmp(p_, "</gml:", 6) != 0 ||
+        std::strncmp(p_ + 6, name, n) != 0 || p_[6 + n] != '>')
+      return false;
+    p_ += 7 + n;
+    return true;
+  }
+  bool Peek(const char* name) {
+    Space();
+    const size_t n = std::strlen(name);
+    return end_ - p_ > static_cast<long>(n) + 5 && std::strncmp(p_, "<gml:", 5) == 0 &&
+           std::strncmp(p_ + 5, name, n) == 0 && (p_[5 + n] == '>' || p_[5 + n] == ' ');
+  }
+  // The numbers up to the next tag.
+  bool Numbers(std::vector<double>& out) {
+    out.clear();
+    for (;;) {
+      Space();
+      if (p_ >= end_ || *p_ == '<') return true;
+      double v;
+      size_t used = vtnum::ParseDouble(p_, static_cast<size_t>(end_ - p_), v);
+      if (used == 0) return false;
+      p_ += used;
+      if (p_ < end_ && !(*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r' || *p_ == '<')) return false;
+      out.push_back(v);
+    }
+  }
+  OGRGeometryH Points(int type, const char* element, bool single) {
+    int dimension = 0;
+    if (!Open(element, &dimension) || !Numbers(numbers_) || !Close(element)) return nullptr;
+    if (dimension == 0) dimension = single && numbers_.size() == 3 ? 3 : 2;
+    const size_t count = numbers_.size() / static_cast<size_t>(dimension);
+    if (count == 0 || numbers_.size() % static_cast<size_t>(dimension) != 0 || (single && count != 1)) return nullptr;
+    OGRGeometryH g = e_.create(type);
+    const int stride = dimension * static_cast<int>(sizeof(double));
+    e_.setPoints(g, static_cast<int>(count), numbers_.data(), stride, numbers_.data() + 1, stride,
+                 dimension == 3 ? numbers_.data() + 2 : nullptr, stride);
+    return g;
+  }
+  // Children of `outer`: each in its `member` element, read by `read`.
+  template <class Read>
+  OGRGeometryH Members(int type, const char* outer, const char* member, Read read) {
+    if (!Open(outer)) return nullptr;
+    OGRGeometryH g = e_.create(type);
+    while (Peek(member)) {
+      Open(member);
+      OGRGeometryH child = read();
+      if (!child || !Close(member) || e_.addGeometryDirectly(g, child) != 0) {
+        if (child) e_.destroy(child);
+        e_.destroy(g);
+        return nullptr;
+      }
+    }
+    if (!Close(outer)) {
+      e_.destroy(g);
+      return nullptr;
+    }
+    return g;
+  }
+  OGRGeometryH Point() {
+    if (!Open("Point")) return nullptr;
+    OGRGeometryH g = Points(1, "pos", true);
+    return Closed(g, "Point");
+  }
+  OGRGeometryH Line() {
+    if (!Open("LineString")) return nullptr;
+    return Closed(Points(2, "posList", false), "LineString");
+  }
+  OGRGeometryH Ring(const char* side) {
+    if (!Open(side) || !Open("LinearRing")) return nullptr;
+    OGRGeometryH ring = Points(101, "posList", false);
+    ring = Closed(ring, "LinearRing");
+    return Closed(ring, side);
+  }
+  OGRGeometryH Polygon() {
+    if (!Open("Polygon")) return nullptr;
+    OGRGeometryH g = e_.create(3);
+    for (const char* side = "exterior"; Peek(side); side = "interior") {
+      OGRGeometryH ring = Ring(side);
+      if (!ring || e_.addGeometryDirectly(g, ring) != 0) {
+        if (ring) e_.destroy(ring);
+        e_.destroy(g);
+        return nullptr;
+      }
+    }
+    return Closed(g, "Polygon");
+  }
+  OGRGeometryH Closed(OGRGeometryH g, const char* name) {
+    if (g && !Close(name)) {
+      e_.destroy(g);
+      return nullptr;
+    }
+    return g;
+  }
+  OGRGeometryH Geometry() {
+    if (++depth_ > 8) return nullptr;
+    OGRGeometryH g = nullptr;
+    if (Peek("Point")) g = Point();
+    else if (Peek("LineString")) g = Line();
+    else if (Peek("Polygon")) g = Polygon();
+    else if (Peek("MultiPoint")) g = Members(4, "MultiPoint", "pointMember", [this] { return Point(); });
+    else if (Peek("MultiCurve")) g = Members(5, "MultiCurve", "curveMember", [this] { return Line(); });
+    else if (Peek("MultiSurface")) g = Members(6, "MultiSurface", "surfaceMember", [this] { return Polygon(); });
+    else if (Peek("MultiGeometry")) g = Members(7, "MultiGeometry", "geometryMember", [this] { return Geometry(); });
+    --depth_;
+    return g;
+  }
+
+  const OgrEntries& e_;
+  const char* p_;
+  const char* end_;
+  int depth_ = 0;
+  std::vector<double> numbers_;
+};
+
 }  // namespace
 
 bool OgrAvailable() { return Entries().bound; }
@@ -233,6 +395,7 @@ bool OgrAvailable() { return Entries().bound; }
 OGRGeometryH OgrFromGML(const char* text) {
   const OgrEntries& e = Entries();
   if (!e.bound || !text) return nullptr;
+  if (OGRGeometryH simple = SimpleGmlReader(e, text, std::strlen(text)).Read()) return simple;
   Quiet quiet(e);
   return e.fromGML(text);
 }

@@ -3,6 +3,9 @@
 #include "platform/vtelem/CElemGeometry.h"
 
 #include <gtest/gtest.h>
+#include <ogr_geometry.h>
+
+#include <memory>
 
 #include "platform/vtelem/CElementManager.h"
 
@@ -44,6 +47,43 @@ TEST(CElemGeometry, EveryKindComesBackFromItsGml) {
   ASSERT_TRUE(empty.SetWkt("POINT EMPTY"));
   EXPECT_TRUE(empty.GetGML(3).IsEmpty());
   EXPECT_TRUE(CElemGeometry().GetGML(3).IsEmpty());
+}
+
+// Texts from other writers, with white space, dimensions, attributes and
+// faults: our reading gives what the library's own GML reader gives.
+TEST(CElemGeometry, GmlReadsAsTheLibrarysOwnReader) {
+  const char* texts[] = {
+      "<gml:Point><gml:pos>1 2</gml:pos></gml:Point>",
+      "<gml:Point>\n  <gml:pos> 1.5e3\t-2 </gml:pos>\n</gml:Point>",
+      "<gml:Point><gml:pos>1 2 3</gml:pos></gml:Point>",
+      "<gml:LineString><gml:posList srsDimension=\"3\">1 2 3 4 5 6</gml:posList></gml:LineString>",
+      "<gml:LineString><gml:posList srsDimension=\"2\">1 2 3 4</gml:posList></gml:LineString>",
+      "<gml:LineString><gml:posList>1 2 3</gml:posList></gml:LineString>",
+      "<gml:Point srsName=\"EPSG:4326\"><gml:pos>1 2</gml:pos></gml:Point>",
+      "<gml:Point><gml:coordinates>1,2</gml:coordinates></gml:Point>",
+      "<gml:Polygon><gml:exterior><gml:LinearRing><gml:posList>0 0 1 0 1 1 0 0</gml:posList></gml:LinearRing>"
+      "</gml:exterior><gml:interior><gml:LinearRing><gml:posList>0.1 0.1 0.2 0.1 0.2 0.2 0.1 0.1</gml:posList>"
+      "</gml:LinearRing></gml:interior></gml:Polygon>",
+      "<gml:MultiSurface><gml:surfaceMember><gml:Polygon><gml:exterior><gml:LinearRing><gml:posList>0 0 1 0 1 1 0 0"
+      "</gml:posList></gml:LinearRing></gml:exterior></gml:Polygon></gml:surfaceMember></gml:MultiSurface>",
+      "<gml:MultiPoint><gml:pointMember><gml:Point><gml:pos>1 2</gml:pos></gml:Point></gml:pointMember></gml:MultiPoint>",
+      "<gml:MultiGeometry><gml:geometryMember><gml:LineString><gml:posList>0 0 1 1</gml:posList></gml:LineString>"
+      "</gml:geometryMember></gml:MultiGeometry>",
+      "<gml:Point><gml:pos>1 x</gml:pos></gml:Point>",
+      "<gml:Point><gml:pos>1 2</gml:pos>",
+      "<gml:Polygon><gml:exterior><gml:LinearRing><gml:posList>0 0 1</gml:posList></gml:LinearRing></gml:exterior>",
+      "<gml:MultiCurve><gml:curveMember><gml:Point><gml:pos>1 2</gml:pos></gml:Point></gml:curveMember></gml:MultiCurve>",
+  };
+  for (const char* text : texts) {
+    CElemGeometry ours;
+    const bool read = ours.ParseGML(text);
+    std::unique_ptr<OGRGeometry> theirs(OGRGeometryFactory::createFromGML(text));
+    ASSERT_EQ(read, theirs != nullptr) << text;
+    if (!read) continue;
+    auto* handle = static_cast<OGRGeometry*>(ours.Handle());
+    EXPECT_TRUE(handle->Equals(theirs.get())) << text;
+    EXPECT_EQ(handle->Is3D(), theirs->Is3D()) << text;
+  }
 }
 
 TEST(CElementManager, GeometryNamesAndElementCreation) {
