@@ -193,8 +193,14 @@ void XMLIO_Document::deliverPendingText() {
 }
 
 void XMLIO_Document::decode(const char* text, std::string& out) {
-  if (transcoder.isOpen()) out = transcoder.convert(text, std::strlen(text));
-  else out.assign(text);
+  const size_t length = std::strlen(text);
+  if (transcoder.isOpen()) {
+    out = transcoder.convert(text, length);
+    return;
+  }
+  // Within the string's capacity this is a plain copy.
+  out.resize(length);
+  if (length) std::memcpy(&out[0], text, length);
 }
 
 void XMLIO_Document::startElement(const XML_Char* tag, const XML_Char** pairs) {
