@@ -103,4 +103,40 @@ TEST_F(VtfmtHeaderRasterTest, BilAndUsGridConvertToAsciiGridsGdalReads) {
   EXPECT_EQ(usAsc.values[7], 12);
 }
 
+// IDRISI: the sample's rows equal GDAL's read of the same image, and an
+// ASCII grid converted to a real image reads back in GDAL unchanged.
+TEST_F(VtfmtHeaderRasterTest, IdrisiInfoDumpAndConvert) {
+  const std::string samples = std::string(VTFMT_SOURCE_DIR) + "/samples/";
+  auto keys = Info(Quote(samples + "hill.img"));
+  EXPECT_EQ(keys["driver"], "idrisi");
+  EXPECT_EQ(keys["title"], "hill");
+  EXPECT_EQ(keys["data_type"], "integer");
+  EXPECT_EQ(keys["pixel_format"], "16");
+  const std::string rows = Dump(Quote(samples + "hill.img"));
+  WriteBytes(dir / "hill.rst", ReadBytes(samples + "hill.img"));
+  WriteBytes(dir / "hill.rdc", "file format : IDRISI Raster A.1\r\n" + ReadBytes(samples + "hill.doc"));
+  GdalBands g;
+  ASSERT_TRUE(GdalReadBands(dir / "hill.rst", g));
+  ASSERT_EQ(rows.size(), 20u * 12 * 2);
+  for (int i = 0; i < 240; ++i) {
+    int16_t v;
+    std::memcpy(&v, rows.data() + 2 * i, 2);
+    ASSERT_EQ(v, g.At(0, i / 20, i % 20)) << i;
+  }
+
+  ASSERT_EQ(Run("convert -oo pixel_format=3200 " + Quote(samples + "hill.asc") + " " + Quote(dir / "f.img")), 0) << err;
+  EXPECT_EQ(Info(Quote(dir / "f.img"))["data_type"], "real");
+  WriteBytes(dir / "f.rst", ReadBytes(dir / "f.img"));
+  WriteBytes(dir / "f.rdc", "file format : IDRISI Raster A.1\r\n" + ReadBytes(dir / "f.doc"));
+  GdalBands back;
+  GdalGrid asc;
+  ASSERT_TRUE(GdalReadBands(dir / "f.rst", back));
+  ASSERT_TRUE(GdalReadGrid(samples + "hill.asc", asc));
+  ASSERT_EQ(back.values.size(), asc.values.size());
+  for (size_t i = 0; i < asc.values.size(); ++i) ASSERT_EQ(back.values[i], static_cast<float>(asc.values[i])) << i;
+  // A picture has no IDRISI data type.
+  EXPECT_EQ(Run("convert " + Quote(samples + "dem.raw") + " " + Quote(dir / "dem.img")), 1);
+  EXPECT_NE(err.find("pixel format 24"), std::string::npos) << err;
+}
+
 }  // namespace
