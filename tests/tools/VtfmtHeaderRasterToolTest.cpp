@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/FastScene.h"
 #include "support/GdalEhdr.h"
 #include "support/GdalRaster.h"
 #include "support/ToolRun.h"
@@ -137,6 +138,34 @@ TEST_F(VtfmtHeaderRasterTest, IdrisiInfoDumpAndConvert) {
   // A picture has no IDRISI data type.
   EXPECT_EQ(Run("convert " + Quote(samples + "dem.raw") + " " + Quote(dir / "dem.img")), 1);
   EXPECT_NE(err.find("pixel format 24"), std::string::npos) << err;
+}
+
+// FAST: a band file named on the command line is read through its scene
+// header, as GDAL reads the scene; the header itself is refused with a reason.
+TEST_F(VtfmtHeaderRasterTest, FastBandThroughItsHeader) {
+  FastScene scene;
+  scene.width = 9, scene.height = 4, scene.bits = 16, scene.bands = {"B61", "B62"};
+  scene.Write(dir.path(), scene.Name("HTM"));
+  GdalBands g;
+  ASSERT_TRUE(GdalReadBands(dir / scene.Name("HTM"), g));
+  auto keys = Info(Quote(dir / scene.Name("B62")));
+  EXPECT_EQ(keys["driver"], "fast");
+  EXPECT_EQ(keys["pixel_format"], "16");
+  EXPECT_EQ(keys["header_file"], dir / scene.Name("HTM"));
+  const std::string rows = Dump(Quote(dir / scene.Name("B62")));
+  ASSERT_EQ(rows.size(), 9u * 4 * 2);
+  for (int i = 0; i < 36; ++i) {
+    uint16_t v;
+    std::memcpy(&v, rows.data() + 2 * i, 2);
+    ASSERT_EQ(v, g.At(1, i / 9, i % 9)) << i;
+  }
+  EXPECT_EQ(Run("info " + Quote(dir / scene.Name("HTM"))), 1);
+  EXPECT_NE(err.find("scene header"), std::string::npos) << err;
+  // A band file cut inside its last row.
+  const std::string band = ReadBytes(dir / scene.Name("B61"));
+  WriteBytes(dir / scene.Name("B61"), band.substr(0, band.size() - 1));
+  EXPECT_EQ(Run("dump " + Quote(dir / scene.Name("B61"))), 1);
+  EXPECT_NE(err.find("row 3"), std::string::npos) << err;
 }
 
 }  // namespace
