@@ -46,24 +46,48 @@ bool SplitItem(const CString& item, CString& key, CString& value) {
   return true;
 }
 
-uint16_t ByteSwap(uint16_t v) { return __builtin_bswap16(v); }
-int16_t ByteSwap(int16_t v) { return static_cast<int16_t>(__builtin_bswap16(static_cast<uint16_t>(v))); }
-int32_t ByteSwap(int32_t v) { return static_cast<int32_t>(__builtin_bswap32(static_cast<uint32_t>(v))); }
+// Byte swaps written as shifts, which compilers turn into vector code.
+uint16_t ByteSwap(uint16_t v) { return static_cast<uint16_t>(v << 8 | v >> 8); }
+int16_t ByteSwap(int16_t v) { return static_cast<int16_t>(ByteSwap(static_cast<uint16_t>(v))); }
+int32_t ByteSwap(int32_t v) {
+  const uint32_t u = static_cast<uint32_t>(v);
+  return static_cast<int32_t>(u << 24 | (u & 0xFF00u) << 8 | (u >> 8 & 0xFF00u) | u >> 24);
+}
 uint8_t ByteSwap(uint8_t v) { return v; }
+
+// One cell: machine order, no-data replaced, bounds widened.
+template <class T, bool kSwap>
+inline T FinishCell(T v, bool replace, T noData, T substitute, T& low, T& high) {
+  if (kSwap) v = ByteSwap(v);
+  v = replace && v == noData ? substitute : v;
+  low = v < low ? v : low;
+  high = v > high ? v : high;
+  return v;
+}
 
 // Puts `count` cells of type T in machine order, replaces those equal to
 // `noData` (when `replace`) by `substitute`, and widens [lo, hi] to hold
-// every cell. One pass, so a row is touched once.
+// every cell. The cells go through a local block of fixed size, so that
+// the loop over it is turned into vector code; a row is touched once.
 template <class T, bool kSwap>
 void FinishCells(unsigned char* data, size_t count, bool replace, T noData, T substitute, T& lo, T& hi) {
+  constexpr size_t kBlock = 1024 / sizeof(T);
+  T block[kBlock];
   T low = lo, high = hi;
-  for (size_t i = 0; i < count; ++i) {
+  size_t i = 0;
+  for (; i + kBlock <= count; i += kBlock) {
+    unsigned char* at = data + i * sizeof(T);
+    std::memcpy(block, at, sizeof block);
+    T blockLow = low, blockHigh = high;
+    for (size_t k = 0; k < kBlock; ++k)
+      block[k] = FinishCell<T, kSwap>(block[k], replace, noData, substitute, blockLow, blockHigh);
+    low = blockLow, high = blockHigh;
+    std::memcpy(at, block, sizeof block);
+  }
+  for (; i < count; ++i) {
     T v;
     std::memcpy(&v, data + i * sizeof(T), sizeof(T));
-    if (kSwap) v = ByteSwap(v);
-    if (replace && v == noData) v = substitute;
-    low = v < low ? v : low;
-    high = v > high ? v : high;
+    v = FinishCell<T, kSwap>(v, replace, noData, substitute, low, high);
     std::memcpy(data + i * sizeof(T), &v, sizeof(T));
   }
   lo = low, hi = high;
