@@ -64,7 +64,7 @@ TEST(BilGrid, GdalWrittenFilesReadAsGdalReadsThem) {
       {"int32 big-endian", GDT_Int32, 1, true, false}, {"int32 two bands", GDT_Int32, 2, false, false},
       {"byte four bands big-endian", GDT_Byte, 4, true, false},
   };
-  const int width = 37, height = 9;  // rows not a multiple of 4 bytes
+  const int width = 1101, height = 9;  // rows of several blocks of cells, not a multiple of 4 bytes
   for (const BilCase& c : cases) {
     SCOPED_TRACE(c.name);
     ScratchDir dir;
@@ -93,7 +93,7 @@ TEST(BilGrid, GdalWrittenFilesReadAsGdalReadsThem) {
     CRect2D bounds;
     bil.GetGeoReference(bounds);
     EXPECT_EQ(bounds, CRect2D(g.gt[0], g.gt[3], g.gt[0] + width * g.gt[1], g.gt[3] + height * g.gt[5]));
-    EXPECT_EQ(bounds, CRect2D(500000, 4000000, 500000 + 30 * width, 4000000 - 30 * height));
+    EXPECT_EQ(bounds, CRect2D(500000, 4000000, 500000 + 30.0 * width, 4000000 - 30.0 * height));
 
     double lo = 0, hi = 0;
     CImgScanLine line(format, static_cast<long>(bil.GetWidthBytes()));
