@@ -1,0 +1,171 @@
+// The vtfmt tool on rasters described by header files: BIL and USGS grids
+// written by GDAL, dumped and converted as GDAL reads them.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/FastScene.h"
+#include "support/GdalEhdr.h"
+#include "support/GdalRaster.h"
+#include "support/ToolRun.h"
+
+namespace {
+
+class VtfmtHeaderRasterTest : public ToolTest {
+ protected:
+  std::map<std::string, std::string> Info(const std::string& args) {
+    std::string out;
+    EXPECT_EQ(Run("info " + args, &out), 0) << err;
+    return KeyValues(out);
+  }
+  std::string Dump(const std::string& args) {
+    std::string out;
+    EXPECT_EQ(Run("dump " + args, &out), 0) << err;
+    return out;
+  }
+  // A 3-band 16-bit BIL by GDAL: cell x of row y in band b is
+  // 1000 b + 10 y + x, band 2's cell (1, 1) no-data.
+  GdalBands MakeBil(const std::string& name) {
+    const int width = 5, height = 4, bands = 3;
+    std::vector<double> values;
+    for (int b = 0; b < bands; ++b)
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) values.push_back(b == 1 && x == 1 && y == 1 ? -9999 : 1000 * b + 10 * y + x);
+    const double gt[6] = {200, 10, 0, 900, 0, -10}, noData = -9999;
+    EXPECT_TRUE(GdalWriteEhdr(dir / name, GDT_Int16, width, height, bands, values, gt, &noData));
+    GdalBands g;
+    EXPECT_TRUE(GdalReadBands(dir / name, g));
+    return g;
+  }
+};
+
+TEST_F(VtfmtHeaderRasterTest, BilInfoDumpAndBands) {
+  const GdalBands g = MakeBil("g.bil");
+  auto keys = Info("-oo band=2 " + Quote(dir / "g.bil"));
+  EXPECT_EQ(keys["driver"], "bil");
+  EXPECT_EQ(keys["pixel_format"], "16");
+  EXPECT_EQ(keys["bounds"], "200 900 250 860");
+  EXPECT_EQ(keys["bands"], "3");
+  EXPECT_EQ(keys["band"], "2");
+  EXPECT_EQ(keys["byte_order"], "I");
+  EXPECT_EQ(keys["minimum"], "-9999");  // no-data cells count as delivered
+  EXPECT_EQ(keys["maximum"], "1034");
+
+  for (int band = 1; band <= 3; ++band) {
+    const std::string rows = Dump("-oo band=" + std::to_string(band) + " " + Quote(dir / "g.bil"));
+    ASSERT_EQ(rows.size(), 5u * 4 * 2);
+    for (int i = 0; i < 20; ++i) {
+      int16_t v;
+      std::memcpy(&v, rows.data() + 2 * i, 2);
+      ASSERT_EQ(v, g.At(band - 1, i / 5, i % 5)) << band << " " << i;
+    }
+  }
+  EXPECT_EQ(Run("dump -oo band=4 " + Quote(dir / "g.bil")), 1);
+  EXPECT_NE(err.find("the file has 3"), std::string::npos) << err;
+  EXPECT_EQ(Run("dump -oo band=0 " + Quote(dir / "g.bil")), 2);
+
+  // A data file cut inside a row: the rows before it, then a failure.
+  const std::string bytes = ReadBytes(dir / "g.bil");
+  WriteBytes(dir / "cut.bil", bytes.substr(0, bytes.size() - 3));
+  WriteBytes(dir / "cut.hdr", ReadBytes(dir / "g.hdr"));
+  EXPECT_EQ(Run("dump -oo band=3 " + Quote(dir / "cut.bil")), 1);
+  EXPECT_NE(err.find("row 3"), std::string::npos) << err;
+}
+
+TEST_F(VtfmtHeaderRasterTest, BilAndUsGridConvertToAsciiGridsGdalReads) {
+  MakeBil("g.bil");
+  ASSERT_EQ(Run("convert -oo band=2 " + Quote(dir / "g.bil") + " " + Quote(dir / "g.asc")), 0) << err;
+  GdalGrid asc;
+  ASSERT_TRUE(GdalReadGrid(dir / "g.asc", asc));
+  EXPECT_EQ(asc.gt[0], 200);
+  EXPECT_EQ(asc.gt[3], 900);
+  EXPECT_EQ(asc.values[6], -9999);
+  EXPECT_EQ(asc.values[19], 1034);
+
+  // Band 1 as a big-endian USGS grid with a lower-left corner: same cells.
+  MakeBil("u.bil");
+  const std::string bytes = ReadBytes(dir / "u.bil");
+  std::string band1;
+  for (int y = 0; y < 4; ++y) band1 += bytes.substr(30 * y, 10);
+  WriteBytes(dir / "u.dem", band1);
+  dir.Put("u.hdr", "BYTEORDER I\nNROWS 4\nNCOLS 5\nNBITS 16\nXLLCORNER 200\nYLLCORNER 860\nCELLSIZE 10\n");
+  MakeBigEndian(dir / "u.dem", dir / "u.hdr", 2);
+  auto keys = Info(Quote(dir / "u.dem"));
+  EXPECT_EQ(keys["driver"], "usgrid");
+  EXPECT_EQ(keys["bounds"], "200 900 250 860");
+  EXPECT_EQ(keys["byte_order"], "M");
+  EXPECT_EQ(Dump(Quote(dir / "u.dem")), Dump("-oo band=1 " + Quote(dir / "g.bil")));
+  ASSERT_EQ(Run("convert " + Quote(dir / "u.dem") + " " + Quote(dir / "u.asc")), 0) << err;
+  GdalGrid usAsc;
+  ASSERT_TRUE(GdalReadGrid(dir / "u.asc", usAsc));
+  EXPECT_EQ(usAsc.values[7], 12);
+}
+
+// IDRISI: the sample's rows equal GDAL's read of the same image, and an
+// ASCII grid converted to a real image reads back in GDAL unchanged.
+TEST_F(VtfmtHeaderRasterTest, IdrisiInfoDumpAndConvert) {
+  const std::string samples = std::string(VTFMT_SOURCE_DIR) + "/samples/";
+  auto keys = Info(Quote(samples + "hill.img"));
+  EXPECT_EQ(keys["driver"], "idrisi");
+  EXPECT_EQ(keys["title"], "hill");
+  EXPECT_EQ(keys["data_type"], "integer");
+  EXPECT_EQ(keys["pixel_format"], "16");
+  const std::string rows = Dump(Quote(samples + "hill.img"));
+  WriteBytes(dir / "hill.rst", ReadBytes(samples + "hill.img"));
+  WriteBytes(dir / "hill.rdc", "file format : IDRISI Raster A.1\r\n" + ReadBytes(samples + "hill.doc"));
+  GdalBands g;
+  ASSERT_TRUE(GdalReadBands(dir / "hill.rst", g));
+  ASSERT_EQ(rows.size(), 20u * 12 * 2);
+  for (int i = 0; i < 240; ++i) {
+    int16_t v;
+    std::memcpy(&v, rows.data() + 2 * i, 2);
+    ASSERT_EQ(v, g.At(0, i / 20, i % 20)) << i;
+  }
+
+  ASSERT_EQ(Run("convert -oo pixel_format=3200 " + Quote(samples + "hill.asc") + " " + Quote(dir / "f.img")), 0) << err;
+  EXPECT_EQ(Info(Quote(dir / "f.img"))["data_type"], "real");
+  WriteBytes(dir / "f.rst", ReadBytes(dir / "f.img"));
+  WriteBytes(dir / "f.rdc", "file format : IDRISI Raster A.1\r\n" + ReadBytes(dir / "f.doc"));
+  GdalBands back;
+  GdalGrid asc;
+  ASSERT_TRUE(GdalReadBands(dir / "f.rst", back));
+  ASSERT_TRUE(GdalReadGrid(samples + "hill.asc", asc));
+  ASSERT_EQ(back.values.size(), asc.values.size());
+  for (size_t i = 0; i < asc.values.size(); ++i) ASSERT_EQ(back.values[i], static_cast<float>(asc.values[i])) << i;
+  // A picture has no IDRISI data type.
+  EXPECT_EQ(Run("convert " + Quote(samples + "dem.raw") + " " + Quote(dir / "dem.img")), 1);
+  EXPECT_NE(err.find("pixel format 24"), std::string::npos) << err;
+}
+
+// FAST: a band file named on the command line is read through its scene
+// header, as GDAL reads the scene; the header itself is refused with a reason.
+TEST_F(VtfmtHeaderRasterTest, FastBandThroughItsHeader) {
+  FastScene scene;
+  scene.width = 9, scene.height = 4, scene.bits = 16, scene.bands = {"B61", "B62"};
+  scene.Write(dir.path(), scene.Name("HTM"));
+  GdalBands g;
+  ASSERT_TRUE(GdalReadBands(dir / scene.Name("HTM"), g));
+  auto keys = Info(Quote(dir / scene.Name("B62")));
+  EXPECT_EQ(keys["driver"], "fast");
+  EXPECT_EQ(keys["pixel_format"], "16");
+  EXPECT_EQ(keys["header_file"], dir / scene.Name("HTM"));
+  const std::string rows = Dump(Quote(dir / scene.Name("B62")));
+  ASSERT_EQ(rows.size(), 9u * 4 * 2);
+  for (int i = 0; i < 36; ++i) {
+    uint16_t v;
+    std::memcpy(&v, rows.data() + 2 * i, 2);
+    ASSERT_EQ(v, g.At(1, i / 9, i % 9)) << i;
+  }
+  EXPECT_EQ(Run("info " + Quote(dir / scene.Name("HTM"))), 1);
+  EXPECT_NE(err.find("scene header"), std::string::npos) << err;
+  // A band file cut inside its last row.
+  const std::string band = ReadBytes(dir / scene.Name("B61"));
+  WriteBytes(dir / scene.Name("B61"), band.substr(0, band.size() - 1));
+  EXPECT_EQ(Run("dump " + Quote(dir / scene.Name("B61"))), 1);
+  EXPECT_NE(err.find("row 3"), std::string::npos) << err;
+}
+
+}  // namespace
