@@ -1,7 +1,8 @@
 // gdal_vtfmt: a GDAL driver plugin that opens, through vtfmt's drivers, the
 // raster files GDAL itself cannot read: NSDTF grids, raw rasters with an
-// .ifo sidecar, and run-length 4-bit bitmaps. NSDTF grids can also be
-// written with CreateCopy. Rows are read one at a time through the drivers'
+// .ifo sidecar, IDRISI images with an old-style .doc file and run-length
+// 4-bit bitmaps. NSDTF grids and IDRISI images can also be written with
+// CreateCopy. Rows are read one at a time through the drivers'
 // scan-line interface (blocks of one row).
 #include <gdal_pam.h>
 #include <gdal_priv.h>
@@ -31,6 +32,7 @@ const Format kFormats[] = {
     {"VTFMT_NSDTF", "NSDTF grid (vtfmt)", "nsdtf", "grd"},
     {"VTFMT_RAW", "Raw raster with .ifo sidecar (vtfmt)", "raw", "raw"},
     {"VTFMT_BMP", "Run-length 4-bit Windows bitmap (vtfmt)", "bmp", "bmp"},
+    {"VTFMT_IDRISI", "IDRISI image with an old-style .doc file (vtfmt)", "idrisi", "img"},
 };
 
 bool EndsWithNoCase(const std::string& s, const char* suffix) {
@@ -56,6 +58,14 @@ bool IdentifyFormat(const Format& format, GDALOpenInfo* info) {
     const std::string ifo = VtResolvePathCase(name.substr(0, name.size() - 4) + ".ifo");
     return VSIStatL(ifo.c_str(), &st) == 0;
   }
+  if (std::strcmp(format.gdalName, "VTFMT_IDRISI") == 0) {
+    // An .img beside a .doc whose first line is "file title" (not an
+    // Imagine file, which shares the extension).
+    if (!EndsWithNoCase(name, ".img")) return false;
+    if (info->nHeaderBytes >= 15 && std::memcmp(head, "EHFA_HEADER_TAG", 15) == 0) return false;
+    const ToolDriver* idrisi = vtfmt::FindDriver("idrisi");
+    return idrisi && idrisi->Probe(name, {}) == vtfmt::kContent;
+  }
   // BMP: Windows header (40 bytes or more) with run-length 4-bit compression.
   return info->nHeaderBytes >= 34 && head[0] == 'B' && head[1] == 'M' && Le32(head + 14) >= 40 &&
          head[28] == 4 && head[29] == 0 && Le32(head + 30) == 2;
@@ -68,7 +78,7 @@ class VtfmtDataset final : public GDALPamDataset {
 
  public:
   static GDALDataset* Open(const Format& format, GDALOpenInfo* info);
-  static GDALDataset* CreateCopy(const char* path, GDALDataset* source, int strict, char** options,
+  static GDALDataset* CreateCopy(const Format& target, const char* path, GDALDataset* source,
                                  GDALProgressFunc progress, void* progressData);
 
   CPLErr GetGeoTransform(double* transform) override;
@@ -273,21 +283,24 @@ GDALDataset* VtfmtDataset::Open(const Format& format, GDALOpenInfo* info) {
   return ds.release();
 }
 
-// Writes `source`'s first band through the format's vtfmt driver: 16-bit
-// integers stay 16-bit, other integers become 32-bit cells, reals 32-bit
-// floats; the geotransform gives the bounds.
-GDALDataset* VtfmtDataset::CreateCopy(const char* path, GDALDataset* source, int, char**, GDALProgressFunc progress,
-                                      void* progressData) {
+// Writes `source`'s first band through the format's vtfmt driver. NSDTF:
+// 16-bit integers stay 16-bit, other integers become 32-bit cells, reals
+// 32-bit floats. IDRISI: bytes stay bytes, 16-bit integers stay integers,
+// everything else is written as reals. The geotransform gives the bounds.
+GDALDataset* VtfmtDataset::CreateCopy(const Format& target, const char* path, GDALDataset* source,
+                                      GDALProgressFunc progress, void* progressData) {
   if (source->GetRasterCount() < 1) {
     CPLError(CE_Failure, CPLE_NotSupported, "the source has no band");
     return nullptr;
   }
-  const ToolDriver* driver = vtfmt::FindDriver("nsdtf");
+  const ToolDriver* driver = vtfmt::FindDriver(target.toolDriver);
   GDALRasterBand* band = source->GetRasterBand(1);
   const GDALDataType in = band->GetRasterDataType();
-  ImgPixelFormat format = PF_INT32;
-  GDALDataType io = GDT_Int32;
-  if (in == GDT_Int16 || in == GDT_Byte) format = PF_BIT16, io = GDT_Int16;
+  const bool idrisi = std::strcmp(target.toolDriver, "idrisi") == 0;
+  ImgPixelFormat format = idrisi ? PF_FLOAT32 : PF_INT32;
+  GDALDataType io = idrisi ? GDT_Float32 : GDT_Int32;
+  if (in == GDT_Int16 || (in == GDT_Byte && !idrisi)) format = PF_BIT16, io = GDT_Int16;
+  if (in == GDT_Byte && idrisi) format = PF_BIT8, io = GDT_Byte;
   if (GDALDataTypeIsFloating(in)) format = PF_FLOAT32, io = GDT_Float32;
   std::unique_ptr<CImgFile> file = driver->Create();
   std::string reason;
@@ -300,7 +313,7 @@ GDALDataset* VtfmtDataset::CreateCopy(const char* path, GDALDataset* source, int
   file->SetHeight(static_cast<unsigned long>(height));
   file->SetPixelFormat(format);
   file->SetPixelFormatExt(format);
-  driver->TakeCells(*file);
+  if (format != PF_BIT8) driver->TakeCells(*file);
   double t[6];
   if (source->GetGeoTransform(t) == CE_None)
     driver->SetBounds(*file, CRect2D(t[0], t[3], t[0] + width * t[1], t[3] + height * t[5]));
@@ -327,7 +340,7 @@ GDALDataset* VtfmtDataset::CreateCopy(const char* path, GDALDataset* source, int
   }
   file.reset();
   GDALOpenInfo info(path, GA_ReadOnly);
-  return Open(kFormats[0], &info);
+  return Open(target, &info);
 }
 
 // GDAL's open and identify entries carry no context: one pair per format.
@@ -339,8 +352,14 @@ template <int I>
 int IdentifyFormat(GDALOpenInfo* info) {
   return IdentifyFormat(kFormats[I], info) ? TRUE : FALSE;
 }
+template <int I>
+GDALDataset* CreateCopyFormat(const char* path, GDALDataset* source, int, char**, GDALProgressFunc progress,
+                              void* progressData) {
+  return VtfmtDataset::CreateCopy(kFormats[I], path, source, progress, progressData);
+}
 
-void Register(int index, GDALDataset* (*open)(GDALOpenInfo*), int (*identify)(GDALOpenInfo*)) {
+void Register(int index, GDALDataset* (*open)(GDALOpenInfo*), int (*identify)(GDALOpenInfo*),
+              GDALDataset* (*createCopy)(const char*, GDALDataset*, int, char**, GDALProgressFunc, void*)) {
   const Format& f = kFormats[index];
   if (GDALGetDriverByName(f.gdalName)) return;
   auto* driver = new GDALDriver();
@@ -350,8 +369,8 @@ void Register(int index, GDALDataset* (*open)(GDALOpenInfo*), int (*identify)(GD
   driver->SetMetadataItem(GDAL_DMD_EXTENSION, f.extension);
   driver->pfnOpen = open;
   driver->pfnIdentify = identify;
-  if (index == 0) {
-    driver->pfnCreateCopy = VtfmtDataset::CreateCopy;
+  if (createCopy) {
+    driver->pfnCreateCopy = createCopy;
     driver->SetMetadataItem(GDAL_DMD_CREATIONDATATYPES, "Byte Int16 Int32 Float32");
   }
   GetGDALDriverManager()->RegisterDriver(driver);
@@ -361,7 +380,8 @@ void Register(int index, GDALDataset* (*open)(GDALOpenInfo*), int (*identify)(GD
 
 extern "C" void GDALRegister_vtfmt() {
   if (!GDAL_CHECK_VERSION("vtfmt")) return;
-  Register(0, OpenFormat<0>, IdentifyFormat<0>);
-  Register(1, OpenFormat<1>, IdentifyFormat<1>);
-  Register(2, OpenFormat<2>, IdentifyFormat<2>);
+  Register(0, OpenFormat<0>, IdentifyFormat<0>, CreateCopyFormat<0>);
+  Register(1, OpenFormat<1>, IdentifyFormat<1>, nullptr);
+  Register(2, OpenFormat<2>, IdentifyFormat<2>, nullptr);
+  Register(3, OpenFormat<3>, IdentifyFormat<3>, CreateCopyFormat<3>);
 }
