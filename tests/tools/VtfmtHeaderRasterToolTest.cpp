@@ -110,6 +110,9 @@ TEST_F(VtfmtHeaderRasterTest, IdrisiInfoDumpAndConvert) {
   const std::string samples = std::string(VTFMT_SOURCE_DIR) + "/samples/";
   auto keys = Info(Quote(samples + "hill.img"));
   EXPECT_EQ(keys["driver"], "idrisi");
+  // The other samples named hill sit beside hill.doc but are not IDRISI images.
+  EXPECT_EQ(Info(Quote(samples + "hill.bil"))["driver"], "bil");
+  EXPECT_EQ(Info(Quote(samples + "hill.asc"))["driver"], "aaigrid");
   EXPECT_EQ(keys["title"], "hill");
   EXPECT_EQ(keys["data_type"], "integer");
   EXPECT_EQ(keys["pixel_format"], "16");

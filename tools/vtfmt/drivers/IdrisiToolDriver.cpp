@@ -24,7 +24,9 @@ class IdrisiDriver final : public ToolDriver {
   // first line is the title line decides.
   ProbeScore Probe(const std::string& path, const std::vector<unsigned char>&) const override {
     const CString doc = CVtToolkit::ChangeExtName(path.c_str(), ".doc");
-    if (ExtensionOf(path) == ".doc" || !CVtToolkit::IsFileExisted(doc)) return kNoMatch;
+    // Only an .img: any other file beside a .doc (a BIL, an ASCII grid
+    // sharing the base name) is not an IDRISI image.
+    if (ExtensionOf(path) != ".img" || !CVtToolkit::IsFileExisted(doc)) return kNoMatch;
     CStdioFile file;
     CString line;
     if (!file.Open(doc, CFile::modeRead | CFile::typeText) || !file.ReadString(line)) return kNoMatch;
