@@ -105,7 +105,10 @@ class HfaDriver final : public ToolDriver {
       reason = "complex double pixels fit no pixel format";
       return false;
     }
-    img.m_bConvert = format != img.GetPixelFormat() || img.m_pBand->SampleBits() < 8;
+    // Packed pixels, signed bytes and unsigned 32-bit values change form;
+    // every other type is delivered in the bytes the band holds.
+    const int type = img.m_pBand->dataType;
+    img.m_bConvert = img.m_pBand->SampleBits() < 8 || type == vtgeo::EPT_s8 || type == vtgeo::EPT_u32;
     if (img.m_bConvert) img.m_Raw = CImgScanLine(img.GetPixelFormat(), static_cast<long>(img.GetWidthBytes()));
     img.SetPixelFormat(format);
     img.SetPixelFormatExt(format);
