@@ -393,6 +393,10 @@ bool CImgFileImg::GetMapBounds(CRect2D& bounds) const {
   return true;
 }
 
+bool CImgFileImg::GetNoData(int band, double& value) const {
+  return m_hHFA && vtgeo::HFAGetBandNoData(m_hHFA, band + 1, &value) == 1;
+}
+
 CString CImgFileImg::GetMapUnits() const {
   const vtgeo::Eprj_MapInfo* map = m_hHFA ? vtgeo::HFAGetMapInfo(m_hHFA) : nullptr;
   return map && map->units ? CString(map->units) : CString();

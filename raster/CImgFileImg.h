@@ -121,6 +121,8 @@ class CImgFileImg : public CImgFile {
   // The map units' bounds of the open file: the outer edges of its corner
   // pixels. False when it has no map information.
   bool GetMapBounds(CRect2D& bounds) const;
+  // The no-data value of band `band` of the open file; false when it has none.
+  bool GetNoData(int band, double& value) const;
   // The file's map unit name and projection name ("" when it has none).
   CString GetMapUnits() const;
   CString GetProjectionName() const;

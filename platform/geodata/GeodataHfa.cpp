@@ -13,6 +13,7 @@ struct HfaEntries {
   int (*close)(HFAHandle) = nullptr;
   int (*rasterInfo)(HFAHandle, int*, int*, int*) = nullptr;
   int (*bandInfo)(HFAHandle, int, int*, int*, int*, int*) = nullptr;
+  int (*bandNoData)(HFAHandle, int, double*) = nullptr;
   const Eprj_MapInfo* (*mapInfo)(HFAHandle) = nullptr;
   const Eprj_Datum* (*datum)(HFAHandle) = nullptr;
   const Eprj_ProParameters* (*proParameters)(HFAHandle) = nullptr;
@@ -40,6 +41,7 @@ const HfaEntries& Entries() {
     if (!lib) return e;
     e.bound = Bind(lib, "HFAOpen", e.open) && Bind(lib, "HFAClose", e.close) &&
               Bind(lib, "HFAGetRasterInfo", e.rasterInfo) && Bind(lib, "HFAGetBandInfo", e.bandInfo) &&
+              Bind(lib, "HFAGetBandNoData", e.bandNoData) &&
               Bind(lib, "HFAGetMapInfo", e.mapInfo) && Bind(lib, "HFAGetDatum", e.datum) &&
               Bind(lib, "HFAGetProParameters", e.proParameters) && Bind(lib, "HFAGetPEString", e.peString) &&
               Bind(lib, "HFAGetRasterBlockEx", e.rasterBlockEx) && Bind(lib, "VSIFree", e.free) &&
@@ -107,6 +109,13 @@ int HFAGetBandInfo(HFAHandle handle, int band, int* dataType, int* blockXSize, i
   if (!e.bound || !handle || !HasBand(e, handle, band)) return kFailure;
   Quiet quiet(e);
   return e.bandInfo(handle, band, dataType, blockXSize, blockYSize, compressionType);
+}
+
+int HFAGetBandNoData(HFAHandle handle, int band, double* value) {
+  const HfaEntries& e = Entries();
+  if (!e.bound || !handle || !value || !HasBand(e, handle, band)) return 0;
+  Quiet quiet(e);
+  return e.bandNoData(handle, band, value) ? 1 : 0;
 }
 
 const Eprj_MapInfo* HFAGetMapInfo(HFAHandle handle) {

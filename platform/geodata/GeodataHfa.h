@@ -105,6 +105,8 @@ int HFAGetBandInfo(HFAHandle handle, int band, int* dataType, int* blockXSize, i
 const Eprj_MapInfo* HFAGetMapInfo(HFAHandle handle);
 const Eprj_Datum* HFAGetDatum(HFAHandle handle);
 const Eprj_ProParameters* HFAGetProParameters(HFAHandle handle);
+// 1 with the band's no-data value in `value` when it has one, else 0.
+int HFAGetBandNoData(HFAHandle handle, int band, double* value);
 // The coordinate system as ESRI WKT when the file holds one, else null; the
 // text is the library's, freed with VSIFree.
 char* HFAGetPEString(HFAHandle handle);

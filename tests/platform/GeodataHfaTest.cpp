@@ -19,6 +19,7 @@ TEST(GeodataHfaTest, DeclarationsMatchTheInstalledLibrary) {
   f.width = 100, f.height = 70, f.bands = 2, f.type = GDT_Int16;
   f.options = {"BLOCKSIZE=32"};
   f.srs = "EPSG:32717";
+  f.hasNoData = true, f.noData = -77;
   const std::string path = dir / "guard.img";
   ASSERT_TRUE(GdalWriteHfa(path, f));
 
@@ -41,6 +42,12 @@ TEST(GeodataHfaTest, DeclarationsMatchTheInstalledLibrary) {
   EXPECT_EQ(bw, gbw);
   EXPECT_EQ(bh, gbh);
   EXPECT_EQ(compression, 0);
+
+  double noData = 0;
+  int has = 0;
+  ASSERT_EQ(vtgeo::HFAGetBandNoData(h, 2, &noData), 1);
+  EXPECT_EQ(noData, GDALGetRasterNoDataValue(GDALGetRasterBand(ds, 2), &has));
+  EXPECT_EQ(has, 1);
 
   // Map information: the pixel centres of GDAL's geotransform.
   double gt[6];
@@ -88,6 +95,7 @@ TEST(GeodataHfaTest, DeclarationsMatchTheInstalledLibrary) {
   short block[32 * 32];
   EXPECT_NE(vtgeo::HFAGetBandInfo(h, 0, &type, &bw, &bh, nullptr), 0);
   EXPECT_NE(vtgeo::HFAGetBandInfo(h, 3, &type, &bw, &bh, nullptr), 0);
+  EXPECT_EQ(vtgeo::HFAGetBandNoData(h, 0, &noData), 0);
   EXPECT_NE(vtgeo::HFAGetRasterBlockEx(h, 1, 4, 0, block, sizeof block), 0);
   EXPECT_NE(vtgeo::HFAGetRasterBlockEx(h, 1, 0, -1, block, sizeof block), 0);
   EXPECT_EQ(vtgeo::HFAClose(h), 0);

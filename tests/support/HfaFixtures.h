@@ -33,6 +33,8 @@ struct HfaFixture {
   std::vector<std::string> options;  // creation options (BLOCKSIZE, COMPRESSED, NBITS, PIXELTYPE)
   std::string srs;                   // any text OSRSetFromUserInput takes; empty: none
   double gt[6] = {440000, 30, 0, 3751000, 0, -30};
+  bool hasNoData = false;
+  double noData = 0;  // of every band, when hasNoData
 };
 
 // Value of pixel i of band b, storable in the fixture's type (and in `bits`
@@ -74,6 +76,7 @@ inline bool GdalWriteHfa(const std::string& path, const HfaFixture& f, int bits 
   std::vector<double> values(complex ? 2 * n : n);
   bool ok = true;
   for (int b = 0; b < f.bands && ok; ++b) {
+    if (f.hasNoData) GDALSetRasterNoDataValue(GDALGetRasterBand(ds, b + 1), f.noData);
     for (size_t i = 0; i < n; ++i) {
       if (complex) {
         values[2 * i] = HfaPattern(f, i, b);

@@ -48,6 +48,7 @@ TEST_F(VtfmtHfaTest, InfoAndDumpOfEachPixelType) {
   for (const Case& c : cases) {
     HfaFixture f;
     f.type = c.type, f.bands = 2, f.options = c.options, f.srs = "EPSG:2229";
+    f.hasNoData = c.format != 8, f.noData = 77;
     ASSERT_TRUE(GdalWriteHfa(dir / "t.img", f, c.bits));
     std::string out;
     ASSERT_EQ(Run("info -oo band=1 " + Quote(dir / "t.img"), &out), 0) << err;
@@ -58,6 +59,7 @@ TEST_F(VtfmtHfaTest, InfoAndDumpOfEachPixelType) {
     EXPECT_EQ(keys["band"], "1");
     EXPECT_EQ(keys["bands"], "2");
     EXPECT_EQ(keys["block_size"], "64 64");
+    EXPECT_EQ(keys["nodata"], c.format == 8 ? "none" : "77") << c.dataType;
     EXPECT_EQ(keys["bounds"], "440000 3751000 444500 3748900");
     EXPECT_EQ(keys["projection_type"], "43020 Lambert Conformal Conic");
     EXPECT_EQ(keys["units"], "3048 us_survey_feet");

@@ -6,7 +6,7 @@
 // PF_INT32, 32-bit unsigned and 64-bit floats as PF_FLOAT64, 32-bit floats
 // as PF_FLOAT32. Complex single pixels come as their 8 raw bytes (PF_BIT64);
 // complex doubles fit no pixel format. Bounds are the map information's, in
-// map units; info adds the coordinate system.
+// map units; info adds the no-data value of cells and the coordinate system.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +14,7 @@
 
 #include "ToolDriver.h"
 #include "platform/vtcore/CVtImgToolkit.h"
+#include "platform/vtcore/VtNumber.h"
 #include "raster/CImgFileImg.h"
 
 namespace vtfmt {
@@ -161,6 +162,13 @@ class HfaDriver final : public ToolDriver {
     const HfaFile& img = static_cast<HfaFile&>(file);
     return img.m_pBand && img.m_pBand->dataType == vtgeo::EPT_u16;
   }
+  // The band's no-data value as the delivered cells hold it.
+  bool GetNoData(CImgFile& file, double& value) const override {
+    HfaFile& img = static_cast<HfaFile&>(file);
+    if (!HoldsCells(file) || !img.GetNoData(img.m_nBand, value)) return false;
+    if (img.GetPixelFormat() == PF_FLOAT32) value = static_cast<float>(value);
+    return true;
+  }
   bool GetBounds(CImgFile& file, CRect2D& bounds) const override {
     return static_cast<HfaFile&>(file).GetMapBounds(bounds);
   }
@@ -173,6 +181,8 @@ class HfaDriver final : public ToolDriver {
                        {"data_type", kTypeNames[band.dataType]},
                        {"block_size", std::to_string(band.blockWidth) + " " + std::to_string(band.blockHeight)},
                        {"compression", std::to_string(band.compression)}};
+    double noData = 0;
+    lines.push_back({"nodata", GetNoData(file, noData) ? vtnum::Shortest(noData) : "none"});
     if (!img.m_bHasCoordSys) {
       lines.push_back({"projection_type", "none"});
       lines.push_back({"units", "none"});
