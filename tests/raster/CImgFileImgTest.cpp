@@ -6,11 +6,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/vtcore/CVtErrorMsg.h"
 #include "raster/CImgFileImg.h"
+#include "support/GdalRaster.h"
 #include "support/HfaFixtures.h"
 #include "support/ScratchDir.h"
 
@@ -238,10 +240,11 @@ TEST(CImgFileImgTest, CoordinateSystemsAsGdal) {
     EXPECT_TRUE(SameSystemAsGdal(path, wkt, gdalWkt)) << c.srs << "\nours: " << wkt << "\nGDAL: " << gdalWkt;
 
     // The file stays open: its bounds are GDAL's geotransform's.
-    double gt[6];
+    GdalGrid g;
     CRect2D bounds;
-    ASSERT_TRUE(GdalGeoTransform(path, gt));
+    ASSERT_TRUE(GdalReadGrid(path, g));
     ASSERT_TRUE(img.GetMapBounds(bounds)) << c.srs;
+    const double* gt = g.gt;
     EXPECT_EQ(bounds.left, gt[0]);
     EXPECT_EQ(bounds.top, gt[3]);
     EXPECT_DOUBLE_EQ(bounds.right, gt[0] + 40 * gt[1]);
@@ -252,94 +255,71 @@ TEST(CImgFileImgTest, CoordinateSystemsAsGdal) {
 // What files of other writers carry, made by editing a written file's
 // records: unit names in any case, the angle-unit number 50, names the
 // tables know, another prime meridian, projections with no type.
+using Edit = std::function<void(vtgeo::Eprj_ProParameters&, vtgeo::Eprj_MapInfo&, vtgeo::Eprj_Datum&, std::string&)>;
+
+int ReadEdited(const ScratchDir& dir, const char* srs, const Edit& edit, CVtPJCoordSys& cs) {
+  HfaFixture f;
+  f.width = 20, f.height = 10, f.srs = srs;
+  const std::string path = dir / "edit.img";
+  std::remove(path.c_str());  // GDAL would read the old file's records first
+  if (!GdalWriteHfa(path, f) || !EditHfaProjection(path, edit)) return -1;
+  cs = CVtPJCoordSys();
+  return CImgFileImg().GetPJCoordSys(path.c_str(), cs);
+}
+
 TEST(CImgFileImgTest, FileRecordsTranslate) {
   ScratchDir dir;
-  const std::string path = dir / "edit.img";
-  auto make = [&](const char* srs, auto edit) {
-    HfaFixture f;
-    f.width = 20, f.height = 10, f.srs = srs;
-    std::remove(path.c_str());  // GDAL would read the old file's records first
-    return GdalWriteHfa(path, f) && EditHfaProjection(path, edit);
-  };
-  auto read = [&](CVtPJCoordSys& cs) {
-    CImgFileImg img;
-    cs = CVtPJCoordSys();
-    return img.GetPJCoordSys(path.c_str(), cs);
-  };
   CVtPJCoordSys cs;
-  using vtgeo::Eprj_Datum;
-  using vtgeo::Eprj_MapInfo;
-  using vtgeo::Eprj_ProParameters;
-
-  const std::pair<const char*, long> units[] = {
-      {"FEET", 3048}, {"US_SURVEY_FEET", 3048}, {"international_feet", 3048}, {"Meters", 10000},
-      {"km", 10000000}, {"yd", 9144}, {"degrees", 10000}, {"furlongs", 10000}};
+  const std::pair<const char*, long> units[] = {{"FEET", 3048},       {"US_SURVEY_FEET", 3048}, {"Meters", 10000},
+                                                {"km", 10000000},     {"yd", 9144},             {"degrees", 10000},
+                                                {"furlongs", 10000},  {"international_feet", 3048}};
   for (const auto& u : units) {
-    ASSERT_TRUE(make("EPSG:32633", [&](Eprj_ProParameters&, Eprj_MapInfo& m, Eprj_Datum&, std::string&) {
-      m.units = const_cast<char*>(u.first);
-    }));
-    ASSERT_EQ(read(cs), 1);
+    ASSERT_EQ(ReadEdited(dir, "EPSG:32633", [&](auto&, auto& m, auto&, auto&) { m.units = const_cast<char*>(u.first); }, cs), 1);
     EXPECT_EQ(cs.m_nUnit, u.second) << u.first;
   }
   // In feet the WKT's false easting is in feet; the record holds metres.
-  ASSERT_TRUE(make("EPSG:32633", [](Eprj_ProParameters&, Eprj_MapInfo& m, Eprj_Datum&, std::string&) {
-    m.units = const_cast<char*>("international_feet");
-  }));
-  ASSERT_EQ(read(cs), 1);
-  EXPECT_NE(cs.ExportToWkt().find("PARAMETER[\"false_easting\",1640419.94750656]"), std::string::npos)
-      << cs.ExportToWkt();
+  EXPECT_NE(cs.ExportToWkt().find("PARAMETER[\"false_easting\",1640419.94750656]"), std::string::npos) << cs.ExportToWkt();
 
   // Number 50 in angle units is longitude and latitude.
-  ASSERT_TRUE(make("EPSG:4326", [](Eprj_ProParameters& p, Eprj_MapInfo&, Eprj_Datum&, std::string&) {
-    p.proNumber = 50;
-  }));
-  ASSERT_EQ(read(cs), 1);
+  ASSERT_EQ(ReadEdited(dir, "EPSG:4326", [](auto& p, auto&, auto&, auto&) { p.proNumber = 50; }, cs), 1);
   EXPECT_TRUE(cs.IsGeographic());
   EXPECT_EQ(cs.m_Projection.GetType(), VTPJ_GEOGRAPHIC);
   EXPECT_EQ(cs.m_GeoCoordSys.m_strName, "WGS 84");
 
   // Names with codes; a datum of type "none" names no geographic system.
-  ASSERT_TRUE(make("EPSG:32650", [](Eprj_ProParameters& p, Eprj_MapInfo&, Eprj_Datum& d, std::string&) {
+  ASSERT_EQ(ReadEdited(dir, "EPSG:32650", [](auto& p, auto&, auto& d, auto&) {
     d.datumname = const_cast<char*>("Beijing1954(taiwan)");
     d.type = vtgeo::EPRJ_DATUM_NONE;
     p.proSpheroid.sphereName = const_cast<char*>("Krasovsky");
     p.proSpheroid.a = 6378245, p.proSpheroid.b = 6356863.018773047;
-  }));
-  ASSERT_EQ(read(cs), 1);
-  EXPECT_EQ(cs.m_GeoCoordSys.m_Datum.m_nType, 6214);
+  }, cs), 1);
+  const CVtPJDatum& datum = cs.m_GeoCoordSys.m_Datum;
+  EXPECT_EQ(datum.m_nType, 6214);
   EXPECT_EQ(cs.m_GeoCoordSys.m_nType, 4214);
-  EXPECT_EQ(cs.m_GeoCoordSys.m_Datum.m_Spheroid.m_nType, 7024);
-  EXPECT_EQ(cs.m_GeoCoordSys.m_Datum.m_strName, "Beijing1954(taiwan)");
+  EXPECT_EQ(datum.m_Spheroid.m_nType, 7024);
+  EXPECT_EQ(datum.m_strName, "Beijing1954(taiwan)");
   EXPECT_EQ(cs.m_GeoCoordSys.m_strName, "");
-  EXPECT_NEAR(1 / cs.m_GeoCoordSys.m_Datum.m_Spheroid.m_dFlattening, 298.3, 1e-9);
+  EXPECT_NEAR(1 / datum.m_Spheroid.m_dFlattening, 298.3, 1e-9);
   EXPECT_EQ(cs.m_Params.m_dCentralMeridian, 117);
   EXPECT_EQ(cs.m_Params.m_nZone, 50);
   EXPECT_EQ(cs.m_GeoCoordSys.m_PrimeMeridian.m_dLongitude, 0);
 
   // The prime meridian of the file's ESRI text.
-  ASSERT_TRUE(make("EPSG:32631", [](Eprj_ProParameters&, Eprj_MapInfo&, Eprj_Datum&, std::string& pe) {
+  ASSERT_EQ(ReadEdited(dir, "EPSG:32631", [](auto&, auto&, auto&, auto& pe) {
     pe = "PROJCS[\"x\",GEOGCS[\"GCS_NTF_Paris\",DATUM[\"D_NTF\",SPHEROID[\"Clarke_1880_IGN\",6378249.2,"
          "293.466021293627]],PRIMEM[\"Paris\",2.33722917],UNIT[\"Grad\",0.0157079632679489]]]";
-  }));
-  ASSERT_EQ(read(cs), 1);
+  }, cs), 1);
   EXPECT_EQ(cs.m_GeoCoordSys.m_PrimeMeridian.m_strName, "Paris");
   EXPECT_EQ(cs.m_GeoCoordSys.m_PrimeMeridian.m_dLongitude, 2.33722917);
 
   // A number with no type (state plane), a UTM zone out of range, an
   // external projection: no system, or one without a WKT form.
-  ASSERT_TRUE(make("EPSG:32633", [](Eprj_ProParameters& p, Eprj_MapInfo&, Eprj_Datum&, std::string&) {
-    p.proNumber = 2;
-  }));
-  EXPECT_EQ(read(cs), 0);
-  ASSERT_TRUE(make("EPSG:32633", [](Eprj_ProParameters& p, Eprj_MapInfo&, Eprj_Datum&, std::string&) {
-    p.proZone = 61;
-  }));
-  EXPECT_EQ(read(cs), 0);
-  ASSERT_TRUE(make("EPSG:32633", [](Eprj_ProParameters& p, Eprj_MapInfo&, Eprj_Datum&, std::string&) {
+  EXPECT_EQ(ReadEdited(dir, "EPSG:32633", [](auto& p, auto&, auto&, auto&) { p.proNumber = 2; }, cs), 0);
+  EXPECT_EQ(ReadEdited(dir, "EPSG:32633", [](auto& p, auto&, auto&, auto&) { p.proZone = 61; }, cs), 0);
+  ASSERT_EQ(ReadEdited(dir, "EPSG:32633", [](auto& p, auto&, auto&, auto&) {
     p.proType = vtgeo::EPRJ_EXTERNAL;
     p.proExeName = const_cast<char*>("nzmg");
-  }));
-  ASSERT_EQ(read(cs), 1);
+  }, cs), 1);
   EXPECT_EQ(cs.m_Projection.GetType(), VTPJ_UNKNOWN);
   EXPECT_EQ(cs.ExportToWkt(), "");
   EXPECT_EQ(CImgFileImg().GetPJCoordSys((dir / "none.img").c_str(), cs), 0);

@@ -13,18 +13,13 @@
 
 #include "platform/geodata/GeodataHfa.h"
 
-// The library's own HFA calls, for editing fixtures (the reader under test
-// binds the same functions at run time).
+// The library's writing calls, for editing fixtures; the reading ones are
+// those the reader under test binds.
 extern "C" {
-void* HFAOpen(const char* filename, const char* access);
-int HFAClose(void* handle);
 int HFASetProParameters(void* handle, const vtgeo::Eprj_ProParameters* pro);
 int HFASetMapInfo(void* handle, const vtgeo::Eprj_MapInfo* map);
 int HFASetDatum(void* handle, const vtgeo::Eprj_Datum* datum);
 int HFASetPEString(void* handle, const char* pe);
-const vtgeo::Eprj_MapInfo* HFAGetMapInfo(void* handle);
-const vtgeo::Eprj_Datum* HFAGetDatum(void* handle);
-const vtgeo::Eprj_ProParameters* HFAGetProParameters(void* handle);
 }
 
 struct HfaFixture {
@@ -140,33 +135,24 @@ inline bool SameSystemAsGdal(const std::string& path, const std::string& ourWkt,
   return same;
 }
 
-// GDAL's geotransform of `path`.
-inline bool GdalGeoTransform(const std::string& path, double gt[6]) {
-  GDALAllRegister();
-  GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);
-  if (!ds) return false;
-  const bool ok = GDALGetGeoTransform(ds, gt) == CE_None;
-  GDALClose(ds);
-  return ok;
-}
-
 // Rewrites the projection records of a written file: `edit` changes
 // copies of its projection, map information and datum.
 template <class Edit>
 inline bool EditHfaProjection(const std::string& path, Edit edit) {
-  void* h = HFAOpen(path.c_str(), "r+");
-  if (!h) return false;
-  if (!HFAGetProParameters(h) || !HFAGetMapInfo(h) || !HFAGetDatum(h)) {
-    HFAClose(h);
-    return false;
+  void* h = vtgeo::HFAOpen(path.c_str(), "r+");
+  const vtgeo::Eprj_ProParameters* p = vtgeo::HFAGetProParameters(h);
+  const vtgeo::Eprj_MapInfo* m = vtgeo::HFAGetMapInfo(h);
+  const vtgeo::Eprj_Datum* d = vtgeo::HFAGetDatum(h);
+  bool ok = p && m && d;
+  if (ok) {
+    vtgeo::Eprj_ProParameters pro = *p;
+    vtgeo::Eprj_MapInfo map = *m;
+    vtgeo::Eprj_Datum datum = *d;
+    std::string pe;
+    edit(pro, map, datum, pe);
+    ok = HFASetProParameters(h, &pro) == 0 && HFASetMapInfo(h, &map) == 0 && HFASetDatum(h, &datum) == 0 &&
+         (pe.empty() || HFASetPEString(h, pe.c_str()) == 0);
   }
-  vtgeo::Eprj_ProParameters pro = *HFAGetProParameters(h);
-  vtgeo::Eprj_MapInfo map = *HFAGetMapInfo(h);
-  vtgeo::Eprj_Datum datum = *HFAGetDatum(h);
-  std::string peString;
-  edit(pro, map, datum, peString);
-  const bool ok = HFASetProParameters(h, &pro) == 0 && HFASetMapInfo(h, &map) == 0 && HFASetDatum(h, &datum) == 0 &&
-                  (peString.empty() || HFASetPEString(h, peString.c_str()) == 0);
-  HFAClose(h);
+  if (h) vtgeo::HFAClose(h);
   return ok;
 }
