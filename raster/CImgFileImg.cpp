@@ -366,13 +366,17 @@ int CImgFileImg::GetRasterBlock(HFABand* band, int blockColumn, int blockRow, vo
   // Only this object's bands: one of a closed file is no longer valid.
   const bool owned = std::any_of(m_Bands.begin(), m_Bands.end(),
                                  [band](const std::unique_ptr<HFABand>& b) { return b.get() == band; });
-  if (!band || !owned || !data || blockColumn < 0 || blockRow < 0 || blockColumn >= band->blocksPerRow ||
-      blockRow >= band->blocksPerColumn || band->BlockBytes() > static_cast<size_t>(INT_MAX))
+  if (!band || !owned || band->unreadable || !data || blockColumn < 0 || blockRow < 0 ||
+      blockColumn >= band->blocksPerRow || blockRow >= band->blocksPerColumn ||
+      band->BlockBytes() > static_cast<size_t>(INT_MAX))
     return 0;
-  return vtgeo::HFAGetRasterBlockEx(m_hHFA, band->index + 1, blockColumn, blockRow, data,
-                                    static_cast<int>(band->BlockBytes())) == 0
-             ? 1
-             : 0;
+  const bool read = vtgeo::HFAGetRasterBlockEx(m_hHFA, band->index + 1, blockColumn, blockRow, data,
+                                               static_cast<int>(band->BlockBytes())) == 0;
+  if (!band->blockListRead) {
+    band->blockListRead = read;
+    band->unreadable = !read;
+  }
+  return read ? 1 : 0;
 }
 
 bool CImgFileImg::GetMapBounds(CRect2D& bounds) const {

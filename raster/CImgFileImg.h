@@ -41,6 +41,11 @@ struct HFABand {
   int blocksPerRow = 0;
   int blocksPerColumn = 0;
   int compression = 0;  // the band's compression code (0: none)
+  // The reader loads a band's block list with its first block read; when
+  // that fails the list may be left half read, so the band is not read
+  // again.
+  bool blockListRead = false;
+  bool unreadable = false;
 
   // Bits of one pixel.
   int SampleBits() const;
