@@ -25,9 +25,10 @@ bool Write(const std::string& path, GDALDataType type, bool compressed) {
   bool ok = true;
   for (int y = 0; y < kSize && ok; ++y) {
     // Terraces: runs that compress as elevation models do.
-    for (int x = 0; x < kSize; ++x) row[size_t(x)] = ((x / 40 + y / 30) * 7 + (x * y) % 3) % (type == GDT_Byte ? 256 : 3000);
-    ok = GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Write, 0, y, kSize, 1, row.data(), kSize, 1, GDT_Int32, 0, 0) ==
-         CE_None;
+    for (int x = 0; x < kSize; ++x)
+      row[size_t(x)] = ((x / 40 + y / 30) * 7 + (x * y) % 3) % (type == GDT_Byte ? 256 : 3000);
+    ok = GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Write, 0, y, kSize, 1, row.data(), kSize, 1, GDT_Int32, 0,
+                      0) == CE_None;
   }
   GDALClose(ds);
   return ok;
@@ -62,7 +63,8 @@ bool Compare(const char* what, const std::string& path, GDALDataType type, int p
     std::vector<unsigned char> row(size_t(kSize) * sample);
     sumGdal = 0;
     for (int r = 0; r < kSize; ++r) {
-      if (GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, r, kSize, 1, row.data(), kSize, 1, type, 0, 0) != CE_None)
+      if (GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, r, kSize, 1, row.data(), kSize, 1, type, 0, 0) !=
+          CE_None)
         failed = true;
       sumGdal += row[size_t(r) * sample] + row[size_t(kSize - 1 - r) * sample];
     }

@@ -61,7 +61,8 @@ bool FailHfa(const char* what) {
 unsigned char MostSignificantFirst(unsigned char byte, int bits) {
   unsigned char out = 0;
   const int mask = (1 << bits) - 1;
-  for (int shift = 0; shift < 8; shift += bits) out |= static_cast<unsigned char>(((byte >> shift) & mask) << (8 - bits - shift));
+  for (int shift = 0; shift < 8; shift += bits)
+    out |= static_cast<unsigned char>(((byte >> shift) & mask) << (8 - bits - shift));
   return out;
 }
 
@@ -128,8 +129,8 @@ size_t HFABand::BlockBytes() const {
 }
 
 CImgFileImg::CImgFileImg() {
-  static const unsigned char kFormats[13] = {PF_BIT1,  PF_HFA_BIT2, PF_BIT4,  PF_BIT8,  PF_BIT8,
-                                             PF_BIT16, PF_BIT16,    PF_BIT32, PF_BIT32, PF_BIT32,
+  static const unsigned char kFormats[13] = {PF_BIT1,  PF_HFA_BIT2, PF_BIT4,      PF_BIT8,  PF_BIT8,
+                                             PF_BIT16, PF_BIT16,    PF_BIT32,     PF_BIT32, PF_BIT32,
                                              PF_BIT64, PF_BIT64,    PF_HFA_BIT128};
   std::memcpy(m_PixelFormats, kFormats, sizeof m_PixelFormats);
 }
@@ -172,13 +173,18 @@ int CImgFileImg::OpenForRead(CString path) {
 }
 
 HFABand* CImgFileImg::Band(int band) {
-  if (!m_hHFA || band < 0 || band >= m_nBandCount || static_cast<size_t>(band) >= m_Bands.size()) return nullptr;
+  if (!m_hHFA || band < 0 || band >= m_nBandCount || static_cast<size_t>(band) >= m_Bands.size())
+    return nullptr;
   if (m_Bands[band]) return m_Bands[band].get();
   int width = 0, height = 0, type = -1, blockWidth = 0, blockHeight = 0, compression = 0;
   if (vtgeo::HFAGetRasterInfo(m_hHFA, &width, &height, nullptr) != 0 ||
       vtgeo::HFAGetBandInfo(m_hHFA, band + 1, &type, &blockWidth, &blockHeight, &compression) != 0)
     return nullptr;
-  if (width <= 0 || height <= 0 || blockWidth <= 0 || blockHeight <= 0 || type < 0 || type > 12) return nullptr;
+  // Blocks of more than 2^40 pixels exist in no file; their byte counts
+  // would not fit a size_t.
+  if (width <= 0 || height <= 0 || blockWidth <= 0 || blockHeight <= 0 || type < 0 || type > 12 ||
+      static_cast<long long>(blockWidth) * blockHeight > (1LL << 40))
+    return nullptr;
   auto b = std::make_unique<HFABand>();
   b->file = m_hHFA;
   b->index = band;
@@ -237,15 +243,15 @@ bool CImgFileImg::LoadBandImg(int band, HFABand*& result) {
   }
   if (b->blockWidth % 16 != 0 || b->blockHeight % 16 != 0) {
     CString text;
-    text.Format("band %d has blocks of %d x %d pixels, not a multiple of 16", band, b->blockWidth, b->blockHeight);
+    text.Format("band %d has blocks of %d x %d pixels, not a multiple of 16", band, b->blockWidth,
+                b->blockHeight);
     return Fail(text);
   }
   const size_t blockBytes = b->BlockBytes();
-  if (blockBytes > kMaxBlockBytes ||
-      blockBytes * static_cast<size_t>(b->blocksPerRow) > kMaxBlockRowBytes) {
+  if (blockBytes > kMaxBlockBytes || blockBytes * static_cast<size_t>(b->blocksPerRow) > kMaxBlockRowBytes) {
     CString text;
-    text.Format("a block row of band %d (%d blocks of %d x %d pixels) is too large to hold", band, b->blocksPerRow,
-                b->blockWidth, b->blockHeight);
+    text.Format("a block row of band %d (%d blocks of %d x %d pixels) is too large to hold", band,
+                b->blocksPerRow, b->blockWidth, b->blockHeight);
     return Fail(text);
   }
   if (m_BlockTable.empty()) {
@@ -279,9 +285,8 @@ bool CImgFileImg::LoadBandImg(int band, HFABand*& result) {
 
   std::lock_guard<std::mutex> lock(g_registryLock);
   auto& registry = Registry();
-  const bool known = std::any_of(registry.begin(), registry.end(), [&](const RegistryEntry& e) {
-    return e.owner == this && e.index == band;
-  });
+  const bool known = std::any_of(registry.begin(), registry.end(),
+                                 [&](const RegistryEntry& e) { return e.owner == this && e.index == band; });
   if (!known) registry.push_back({this, band, b});
   m_pCurrentBand = b;
   return true;
@@ -333,7 +338,8 @@ long CImgFileImg::ReadScanLine(long row, CImgScanLine& line, HFABand* band) {
     for (int i = 0; i < band->blocksPerRow; ++i) {
       const long long x = static_cast<long long>(i) * band->blockWidth;
       const size_t count = static_cast<size_t>(std::min<long long>(band->blockWidth, band->width - x));
-      std::memcpy(out + x * pixelBytes, m_BlockTable[first + i].buffer.data() + r * blockRowBytes, count * pixelBytes);
+      std::memcpy(out + x * pixelBytes, m_BlockTable[first + i].buffer.data() + r * blockRowBytes,
+                  count * pixelBytes);
     }
   } else {
     // Blocks of packed pixels: a block row starts on a byte, since blocks
@@ -359,7 +365,7 @@ long CImgFileImg::GetImgBlock(long blockRow, long blockColumn, unsigned char* da
   if (!b || !data || blockRow < 0 || blockColumn < 0 || blockColumn >= b->blocksPerRow ||
       blockRow >= b->blocksPerColumn)
     return 0;
-  return GetRasterBlock(m_pCurrentBand, static_cast<int>(blockColumn), static_cast<int>(blockRow), data) ? 1 : 0;
+  return GetRasterBlock(m_pCurrentBand, static_cast<int>(blockColumn), static_cast<int>(blockRow), data);
 }
 
 int CImgFileImg::GetRasterBlock(HFABand* band, int blockColumn, int blockRow, void* data) {
@@ -387,8 +393,8 @@ bool CImgFileImg::GetMapBounds(CRect2D& bounds) const {
   // and rows run south when the upper-left centre lies north of the
   // lower-right one.
   const double pixelWidth = map->pixelSize.width != 0 ? map->pixelSize.width : 1.0;
-  double pixelHeight = map->upperLeftCenter.y >= map->lowerRightCenter.y ? -map->pixelSize.height
-                                                                         : map->pixelSize.height;
+  double pixelHeight =
+      map->upperLeftCenter.y >= map->lowerRightCenter.y ? -map->pixelSize.height : map->pixelSize.height;
   if (pixelHeight == 0) pixelHeight = 1.0;
   bounds.left = map->upperLeftCenter.x - pixelWidth * 0.5;
   bounds.top = map->upperLeftCenter.y - pixelHeight * 0.5;
@@ -414,13 +420,43 @@ CString CImgFileImg::GetProjectionName() const {
 int CImgFileImg::ImgPrjToVt(int number, CVtPJObject& projection) {
   // HFA projection number -> projection type. Geographic files carry 0,
   // Albers (3) is its own method, and polar stereographic (6) has a type.
-  static const int kTypes[][2] = {
-      {0, VTPJ_GEOGRAPHIC},  {1, 43006},  {9, 43006},  {3, VTPJ_ALBERS}, {11, 43033}, {4, 43020},  {5, 43004},
-      {6, VTPJ_POLAR_STEREOGRAPHIC},      {7, 43021},  {8, 43027},       {10, 43026}, {12, 43032}, {13, 43036},
-      {16, 43008},           {18, 43003}, {19, 43029}, {24, 43030},      {28, 43009}, {34, 43001}, {35, 43002},
-      {36, 43005},           {37, 43010}, {38, 43011}, {39, 43012},      {40, 43013}, {41, 43014}, {42, 43015},
-      {43, 43016},           {44, 43017}, {45, 43018}, {46, 43019},      {47, 43022}, {48, 43023}, {49, 43024},
-      {50, VTPJ_GEOGRAPHIC}, {51, 43028}, {52, 43031}};
+  static const int kTypes[][2] = {{0, VTPJ_GEOGRAPHIC},
+                                  {1, 43006},
+                                  {9, 43006},
+                                  {3, VTPJ_ALBERS},
+                                  {11, 43033},
+                                  {4, 43020},
+                                  {5, 43004},
+                                  {6, VTPJ_POLAR_STEREOGRAPHIC},
+                                  {7, 43021},
+                                  {8, 43027},
+                                  {10, 43026},
+                                  {12, 43032},
+                                  {13, 43036},
+                                  {16, 43008},
+                                  {18, 43003},
+                                  {19, 43029},
+                                  {24, 43030},
+                                  {28, 43009},
+                                  {34, 43001},
+                                  {35, 43002},
+                                  {36, 43005},
+                                  {37, 43010},
+                                  {38, 43011},
+                                  {39, 43012},
+                                  {40, 43013},
+                                  {41, 43014},
+                                  {42, 43015},
+                                  {43, 43016},
+                                  {44, 43017},
+                                  {45, 43018},
+                                  {46, 43019},
+                                  {47, 43022},
+                                  {48, 43023},
+                                  {49, 43024},
+                                  {50, VTPJ_GEOGRAPHIC},
+                                  {51, 43028},
+                                  {52, 43031}};
   for (const auto& entry : kTypes)
     if (entry[0] == number) {
       projection.SetType(entry[1]);
@@ -430,21 +466,34 @@ int CImgFileImg::ImgPrjToVt(int number, CVtPJObject& projection) {
 }
 
 long CImgFileImg::ImgUnitsToVt(CString units, long& code) {
-  static const std::pair<const char*, long> kCodes[] = {
-      {"meters", 10000},          {"meter", 10000},
-      {"m", 10000},               {"kilometers", 10000000},
-      {"kilometer", 10000000},    {"km", 10000000},
-      {"miles", 16090000},        {"mile", 16090000},
-      {"mi", 16090000},           {"inches", 254},
-      {"inch", 254},              {"in", 254},
-      {"yards", 9144},            {"yard", 9144},
-      {"yd", 9144},               {"feet", 3048},
-      {"foot", 3048},             {"ft", 3048},
-      {"us_survey_feet", 3048},   {"us_survey_foot", 3048},
-      {"international_feet", 3048}, {"international_foot", 3048},
-      {"millimeters", 10},        {"millimeter", 10},
-      {"mm", 10},                 {"centimeters", 100},
-      {"centimeter", 100},        {"cm", 100}};
+  static const std::pair<const char*, long> kCodes[] = {{"meters", 10000},
+                                                        {"meter", 10000},
+                                                        {"m", 10000},
+                                                        {"kilometers", 10000000},
+                                                        {"kilometer", 10000000},
+                                                        {"km", 10000000},
+                                                        {"miles", 16090000},
+                                                        {"mile", 16090000},
+                                                        {"mi", 16090000},
+                                                        {"inches", 254},
+                                                        {"inch", 254},
+                                                        {"in", 254},
+                                                        {"yards", 9144},
+                                                        {"yard", 9144},
+                                                        {"yd", 9144},
+                                                        {"feet", 3048},
+                                                        {"foot", 3048},
+                                                        {"ft", 3048},
+                                                        {"us_survey_feet", 3048},
+                                                        {"us_survey_foot", 3048},
+                                                        {"international_feet", 3048},
+                                                        {"international_foot", 3048},
+                                                        {"millimeters", 10},
+                                                        {"millimeter", 10},
+                                                        {"mm", 10},
+                                                        {"centimeters", 100},
+                                                        {"centimeter", 100},
+                                                        {"cm", 100}};
   units.MakeLower();
   code = 10000;
   for (const auto& entry : kCodes)
@@ -482,8 +531,9 @@ int CImgFileImg::GetPJCoordSys(CString path, CVtPJCoordSys& coordSys) {
   if (!fileDatum) return Refuse("the file has no datum");
   const CString datumName = fileDatum->datumname ? fileDatum->datumname : "";
   const CString geoName =
-      fileDatum->type == vtgeo::EPRJ_DATUM_PARAMETRIC || fileDatum->type == vtgeo::EPRJ_DATUM_GRID ? datumName
-                                                                                                 : CString();
+      fileDatum->type == vtgeo::EPRJ_DATUM_PARAMETRIC || fileDatum->type == vtgeo::EPRJ_DATUM_GRID
+          ? datumName
+          : CString();
 
   const vtgeo::Eprj_ProParameters* pro = vtgeo::HFAGetProParameters(m_hHFA);
   if (!pro) return Refuse("the file has no projection parameters");

@@ -68,7 +68,7 @@ class CImgFileImg : public CImgFile {
     std::vector<unsigned char> buffer;  // BlockBytes() of the band
   };
 
-  int m_nBlockWidth = 0;   // block size of the band chosen by LoadImage(int)
+  int m_nBlockWidth = 0;  // block size of the band chosen by LoadImage(int)
   int m_nBlockHeight = 0;
   // Blocks per row x band count records; block i of band b at i + b x
   // blocks per row.
@@ -149,5 +149,5 @@ class CImgFileImg : public CImgFile {
   bool ReadBlockRow(HFABand& band, size_t first, int blockRow);
 
   std::vector<std::unique_ptr<HFABand>> m_Bands;  // by band index
-  std::vector<int> m_LoadedBlockRow;               // per band: -1 none
+  std::vector<int> m_LoadedBlockRow;              // per band: -1 none
 };

@@ -41,11 +41,11 @@ const HfaEntries& Entries() {
     if (!lib) return e;
     e.bound = Bind(lib, "HFAOpen", e.open) && Bind(lib, "HFAClose", e.close) &&
               Bind(lib, "HFAGetRasterInfo", e.rasterInfo) && Bind(lib, "HFAGetBandInfo", e.bandInfo) &&
-              Bind(lib, "HFAGetBandNoData", e.bandNoData) &&
-              Bind(lib, "HFAGetMapInfo", e.mapInfo) && Bind(lib, "HFAGetDatum", e.datum) &&
-              Bind(lib, "HFAGetProParameters", e.proParameters) && Bind(lib, "HFAGetPEString", e.peString) &&
-              Bind(lib, "HFAGetRasterBlockEx", e.rasterBlockEx) && Bind(lib, "VSIFree", e.free) &&
-              Bind(lib, "CPLPushErrorHandler", e.pushHandler) && Bind(lib, "CPLPopErrorHandler", e.popHandler) &&
+              Bind(lib, "HFAGetBandNoData", e.bandNoData) && Bind(lib, "HFAGetMapInfo", e.mapInfo) &&
+              Bind(lib, "HFAGetDatum", e.datum) && Bind(lib, "HFAGetProParameters", e.proParameters) &&
+              Bind(lib, "HFAGetPEString", e.peString) && Bind(lib, "HFAGetRasterBlockEx", e.rasterBlockEx) &&
+              Bind(lib, "VSIFree", e.free) && Bind(lib, "CPLPushErrorHandler", e.pushHandler) &&
+              Bind(lib, "CPLPopErrorHandler", e.popHandler) &&
               Bind(lib, "CPLQuietErrorHandler", e.quietHandler) && Bind(lib, "CPLErrorReset", e.errorReset) &&
               Bind(lib, "CPLGetLastErrorMsg", e.lastMessage);
     if (!e.bound) e = HfaEntries();

@@ -60,7 +60,12 @@ struct Eprj_MapInfo {
 
 enum Eprj_ProType { EPRJ_INTERNAL = 0, EPRJ_EXTERNAL = 1 };
 
-enum Eprj_DatumType { EPRJ_DATUM_PARAMETRIC = 0, EPRJ_DATUM_GRID = 1, EPRJ_DATUM_REGRESSION = 2, EPRJ_DATUM_NONE = 3 };
+enum Eprj_DatumType {
+  EPRJ_DATUM_PARAMETRIC = 0,
+  EPRJ_DATUM_GRID = 1,
+  EPRJ_DATUM_REGRESSION = 2,
+  EPRJ_DATUM_NONE = 3
+};
 
 struct Eprj_Datum {
   char* datumname;

@@ -6,7 +6,6 @@
 #include <utility>
 #include <vector>
 
-
 void CVtPJSpheroid::Set(const CString& name, double semiMajorAxis, double flattening) {
   m_strName = name;
   m_dSemiMajorAxis = semiMajorAxis;
@@ -27,8 +26,8 @@ void CVtPJPrimeMeridian::Set(const CString& name, double longitude) {
   m_dLongitude = longitude;
 }
 
-void CVtPJGeoCoordSys::Set(const CString& name, const CVtPJDatum& datum, const CVtPJPrimeMeridian& primeMeridian,
-                           long unit) {
+void CVtPJGeoCoordSys::Set(const CString& name, const CVtPJDatum& datum,
+                           const CVtPJPrimeMeridian& primeMeridian, long unit) {
   m_strName = name;
   m_Datum = datum;
   m_PrimeMeridian = primeMeridian;
@@ -45,8 +44,8 @@ void CVtPJCoordSys::SetEarth(const CVtPJGeoCoordSys& geoCoordSys, long unit) {
   m_dUnitMetres = 0;
 }
 
-void CVtPJCoordSys::Set(const CString& name, const CVtPJGeoCoordSys& geoCoordSys, const CVtPJObject& projection,
-                        const CVtPJParams& params, long unit) {
+void CVtPJCoordSys::Set(const CString& name, const CVtPJGeoCoordSys& geoCoordSys,
+                        const CVtPJObject& projection, const CVtPJParams& params, long unit) {
   m_strName = name;
   m_GeoCoordSys = geoCoordSys;
   m_Projection = projection;
@@ -115,9 +114,9 @@ std::string GeogCS(const CVtPJGeoCoordSys& geo) {
   std::string pmName = pm.m_strName.str();
   if (pmName.empty()) pmName = pm.m_dLongitude == 0 ? "Greenwich" : "unnamed";
   return "GEOGCS[" + Quoted(name) + ",DATUM[" + Quoted(DatumName(datum.m_strName)) + ",SPHEROID[" +
-         Quoted(sph.m_strName.IsEmpty() ? "unknown" : sph.m_strName.str()) + "," + Num(sph.m_dSemiMajorAxis) + "," +
-         Num(inverseFlattening) + Authority(sph.m_nType) + "]" + Authority(datum.m_nType) + "],PRIMEM[" +
-         Quoted(pmName) + "," + Num(pm.m_dLongitude) + "],UNIT[\"degree\",0.0174532925199433]" +
+         Quoted(sph.m_strName.IsEmpty() ? "unknown" : sph.m_strName.str()) + "," + Num(sph.m_dSemiMajorAxis) +
+         "," + Num(inverseFlattening) + Authority(sph.m_nType) + "]" + Authority(datum.m_nType) +
+         "],PRIMEM[" + Quoted(pmName) + "," + Num(pm.m_dLongitude) + "],UNIT[\"degree\",0.0174532925199433]" +
          Authority(geo.m_nType) + "]";
 }
 
@@ -134,11 +133,16 @@ bool Describe(long type, const CVtPJParams& p, double unitMetres, Projection& ou
   const double sp1 = p.m_dStandardParallel1, sp2 = p.m_dStandardParallel2, k = p.m_dScaleFactor;
   // Methods whose only parameter is the central meridian, and their names.
   static const std::pair<long, const char*> kCentralMeridianOnly[] = {
-      {VTPJ_VAN_DER_GRINTEN, "VanDerGrinten"}, {VTPJ_MOLLWEIDE, "Mollweide"},
-      {VTPJ_ECKERT_I, "Eckert_I"},             {VTPJ_ECKERT_II, "Eckert_II"},
-      {VTPJ_ECKERT_III, "Eckert_III"},         {VTPJ_ECKERT_IV, "Eckert_IV"},
-      {VTPJ_ECKERT_V, "Eckert_V"},             {VTPJ_ECKERT_VI, "Eckert_VI"},
-      {VTPJ_GALL_STEREOGRAPHIC, "Gall_Stereographic"}, {VTPJ_QUARTIC_AUTHALIC, "Quartic_Authalic"}};
+      {VTPJ_VAN_DER_GRINTEN, "VanDerGrinten"},
+      {VTPJ_MOLLWEIDE, "Mollweide"},
+      {VTPJ_ECKERT_I, "Eckert_I"},
+      {VTPJ_ECKERT_II, "Eckert_II"},
+      {VTPJ_ECKERT_III, "Eckert_III"},
+      {VTPJ_ECKERT_IV, "Eckert_IV"},
+      {VTPJ_ECKERT_V, "Eckert_V"},
+      {VTPJ_ECKERT_VI, "Eckert_VI"},
+      {VTPJ_GALL_STEREOGRAPHIC, "Gall_Stereographic"},
+      {VTPJ_QUARTIC_AUTHALIC, "Quartic_Authalic"}};
   for (const auto& only : kCentralMeridianOnly)
     if (only.first == type) {
       out = {only.second, {{"central_meridian", cm}, {"false_easting", fe}, {"false_northing", fn}}};
@@ -148,52 +152,80 @@ bool Describe(long type, const CVtPJParams& p, double unitMetres, Projection& ou
     case VTPJ_TRANSVERSE_MERCATOR:
     case VTPJ_GAUSS_KRUGER:
       out = {"Transverse_Mercator",
-             {{"latitude_of_origin", lat}, {"central_meridian", cm}, {"scale_factor", k}, {"false_easting", fe},
+             {{"latitude_of_origin", lat},
+              {"central_meridian", cm},
+              {"scale_factor", k},
+              {"false_easting", fe},
               {"false_northing", fn}}};
       return true;
     case VTPJ_ALBERS:
       out = {"Albers_Conic_Equal_Area",
-             {{"standard_parallel_1", sp1}, {"standard_parallel_2", sp2}, {"latitude_of_center", lat},
-              {"longitude_of_center", cm}, {"false_easting", fe}, {"false_northing", fn}}};
+             {{"standard_parallel_1", sp1},
+              {"standard_parallel_2", sp2},
+              {"latitude_of_center", lat},
+              {"longitude_of_center", cm},
+              {"false_easting", fe},
+              {"false_northing", fn}}};
       return true;
     case VTPJ_LAMBERT_CONFORMAL_CONIC:
       out = {"Lambert_Conformal_Conic_2SP",
-             {{"standard_parallel_1", sp1}, {"standard_parallel_2", sp2}, {"latitude_of_origin", lat},
-              {"central_meridian", cm}, {"false_easting", fe}, {"false_northing", fn}}};
+             {{"standard_parallel_1", sp1},
+              {"standard_parallel_2", sp2},
+              {"latitude_of_origin", lat},
+              {"central_meridian", cm},
+              {"false_easting", fe},
+              {"false_northing", fn}}};
       return true;
     case VTPJ_MERCATOR:
       if (lat == 0)
-        out = {"Mercator_1SP",
-               {{"central_meridian", cm}, {"scale_factor", k}, {"false_easting", fe}, {"false_northing", fn}}};
+        out = {
+            "Mercator_1SP",
+            {{"central_meridian", cm}, {"scale_factor", k}, {"false_easting", fe}, {"false_northing", fn}}};
       else
         out = {"Mercator_2SP",
-               {{"standard_parallel_1", lat}, {"central_meridian", cm}, {"false_easting", fe}, {"false_northing", fn}}};
+               {{"standard_parallel_1", lat},
+                {"central_meridian", cm},
+                {"false_easting", fe},
+                {"false_northing", fn}}};
       return true;
     case VTPJ_POLAR_STEREOGRAPHIC:
     case VTPJ_STEREOGRAPHIC:
       out = {type == VTPJ_STEREOGRAPHIC ? "Stereographic" : "Polar_Stereographic",
-             {{"latitude_of_origin", lat}, {"central_meridian", cm}, {"scale_factor", k}, {"false_easting", fe},
+             {{"latitude_of_origin", lat},
+              {"central_meridian", cm},
+              {"scale_factor", k},
+              {"false_easting", fe},
               {"false_northing", fn}}};
       return true;
     case VTPJ_LAMBERT_AZIMUTHAL_EQUAL_AREA:
     case VTPJ_AZIMUTHAL_EQUIDISTANT:
       out = {type == VTPJ_AZIMUTHAL_EQUIDISTANT ? "Azimuthal_Equidistant" : "Lambert_Azimuthal_Equal_Area",
-             {{"latitude_of_center", lat}, {"longitude_of_center", cm}, {"false_easting", fe}, {"false_northing", fn}}};
+             {{"latitude_of_center", lat},
+              {"longitude_of_center", cm},
+              {"false_easting", fe},
+              {"false_northing", fn}}};
       return true;
     case VTPJ_POLYCONIC:
     case VTPJ_GNOMONIC:
     case VTPJ_CASSINI:
     case VTPJ_LOXIMUTHAL:
-      out = {type == VTPJ_POLYCONIC   ? "Polyconic"
-             : type == VTPJ_GNOMONIC  ? "Gnomonic"
-             : type == VTPJ_CASSINI   ? "Cassini_Soldner"
-                                      : "Loximuthal",
-             {{"latitude_of_origin", lat}, {"central_meridian", cm}, {"false_easting", fe}, {"false_northing", fn}}};
+      out = {type == VTPJ_POLYCONIC  ? "Polyconic"
+             : type == VTPJ_GNOMONIC ? "Gnomonic"
+             : type == VTPJ_CASSINI  ? "Cassini_Soldner"
+                                     : "Loximuthal",
+             {{"latitude_of_origin", lat},
+              {"central_meridian", cm},
+              {"false_easting", fe},
+              {"false_northing", fn}}};
       return true;
     case VTPJ_EQUIDISTANT_CONIC:
       out = {"Equidistant_Conic",
-             {{"standard_parallel_1", sp1}, {"standard_parallel_2", sp2}, {"latitude_of_center", lat},
-              {"longitude_of_center", cm}, {"false_easting", fe}, {"false_northing", fn}}};
+             {{"standard_parallel_1", sp1},
+              {"standard_parallel_2", sp2},
+              {"latitude_of_center", lat},
+              {"longitude_of_center", cm},
+              {"false_easting", fe},
+              {"false_northing", fn}}};
       return true;
     case VTPJ_SINUSOIDAL:
     case VTPJ_ROBINSON:
@@ -202,16 +234,25 @@ bool Describe(long type, const CVtPJParams& p, double unitMetres, Projection& ou
       return true;
     case VTPJ_MILLER_CYLINDRICAL:
       out = {"Miller_Cylindrical",
-             {{"latitude_of_center", 0}, {"longitude_of_center", cm}, {"false_easting", fe}, {"false_northing", fn}}};
+             {{"latitude_of_center", 0},
+              {"longitude_of_center", cm},
+              {"false_easting", fe},
+              {"false_northing", fn}}};
       return true;
     case VTPJ_WINKEL_I:
     case VTPJ_WINKEL_II:
       out = {type == VTPJ_WINKEL_I ? "Winkel_I" : "Winkel_II",
-             {{"central_meridian", cm}, {"standard_parallel_1", sp1}, {"false_easting", fe}, {"false_northing", fn}}};
+             {{"central_meridian", cm},
+              {"standard_parallel_1", sp1},
+              {"false_easting", fe},
+              {"false_northing", fn}}};
       return true;
     case VTPJ_BONNE:
       out = {"Bonne",
-             {{"standard_parallel_1", sp1}, {"central_meridian", cm}, {"false_easting", fe}, {"false_northing", fn}}};
+             {{"standard_parallel_1", sp1},
+              {"central_meridian", cm},
+              {"false_easting", fe},
+              {"false_northing", fn}}};
       return true;
     default:
       return false;
@@ -242,6 +283,7 @@ std::string CVtPJCoordSys::ExportToWkt() const {
     return std::string();
   std::string wkt = "PROJCS[" + Quoted(m_strName.IsEmpty() ? "unnamed" : m_strName.str()) + "," +
                     GeogCS(m_GeoCoordSys) + ",PROJECTION[" + Quoted(projection.name) + "]";
-  for (const auto& param : projection.params) wkt += ",PARAMETER[" + Quoted(param.first) + "," + Num(param.second) + "]";
+  for (const auto& param : projection.params)
+    wkt += ",PARAMETER[" + Quoted(param.first) + "," + Num(param.second) + "]";
   return wkt + ",UNIT[" + Quoted(UnitName(*this)) + "," + Num(unit) + "]]";
 }

@@ -62,9 +62,9 @@ enum : long { VTPJ_UNIT_METRE = 10000, VTPJ_UNIT_FOOT = 3048 };
 class CVtPJSpheroid {
  public:
   CString m_strName;
-  long m_nType = 0;              // the spheroid's code, when it has one
-  double m_dSemiMajorAxis = 0;   // metres
-  double m_dFlattening = 0;      // (a - b) / a
+  long m_nType = 0;             // the spheroid's code, when it has one
+  double m_dSemiMajorAxis = 0;  // metres
+  double m_dFlattening = 0;     // (a - b) / a
 
   void Set(const CString& name, double semiMajorAxis, double flattening);
   void SetType(long type) { m_nType = type; }

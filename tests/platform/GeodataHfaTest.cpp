@@ -87,7 +87,8 @@ TEST(GeodataHfaTest, DeclarationsMatchTheInstalledLibrary) {
     ASSERT_EQ(GDALReadBlock(GDALGetRasterBand(ds, 2), bx, 2, theirs.data()), CE_None);
     const int valid = bx == 3 ? 100 - 96 : 32;
     for (int y = 0; y < 32; ++y)
-      for (int x = 0; x < valid; ++x) ASSERT_EQ(ours[y * 32 + x], theirs[y * 32 + x]) << bx << " " << x << "," << y;
+      for (int x = 0; x < valid; ++x)
+        ASSERT_EQ(ours[y * 32 + x], theirs[y * 32 + x]) << bx << " " << x << "," << y;
   }
   GDALClose(ds);
 

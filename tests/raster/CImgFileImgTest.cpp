@@ -50,7 +50,8 @@ TEST(CImgFileImgTest, EveryPixelTypeReadsAsGdal) {
   for (const TypeCase& c : cases) {
     HfaFixture f;
     f.type = c.type, f.bands = 2, f.options = c.options;
-    const std::string name = std::string(GDALGetDataTypeName(c.type)) + (c.options.empty() ? "" : c.options[0]);
+    const std::string name =
+        std::string(GDALGetDataTypeName(c.type)) + (c.options.empty() ? "" : c.options[0]);
     const std::string path = dir / (name + ".img");
     ASSERT_TRUE(GdalWriteHfa(path, f, c.bits)) << name;
     int size = 0;
@@ -73,7 +74,8 @@ TEST(CImgFileImgTest, EveryPixelTypeReadsAsGdal) {
     for (int y = 69; y >= 0; --y) {
       std::memset(line.GetData(), kGuard, static_cast<size_t>(line.GetSize()));
       ASSERT_EQ(img.ReadScanLine(y, line, band), line.GetSize()) << name << " row " << y;
-      for (size_t k = rowBytes; k < rowBytes + 8; ++k) ASSERT_EQ(line[int(k)], kGuard) << name << " past row " << y;
+      for (size_t k = rowBytes; k < rowBytes + 8; ++k)
+        ASSERT_EQ(line[int(k)], kGuard) << name << " past row " << y;
       const unsigned char* theirs = gdal.data() + size_t(y) * 150 * size;
       if (!c.bits) {
         ASSERT_EQ(std::memcmp(line.GetData(), theirs, rowBytes), 0) << name << " row " << y;
@@ -103,8 +105,8 @@ TEST(CImgFileImgTest, BlocksAndLines) {
   CImgFileImg img;
   HFABand* band = nullptr;
   std::vector<unsigned char> block(256 * 256);
-  EXPECT_EQ(img.LoadImage(), -1);                       // nothing open
-  EXPECT_EQ(img.GetImgBlock(0, 0, block.data()), 0);    // no current band
+  EXPECT_EQ(img.LoadImage(), -1);                     // nothing open
+  EXPECT_EQ(img.GetImgBlock(0, 0, block.data()), 0);  // no current band
   EXPECT_FALSE(img.LoadBandImg(0, band));
   ASSERT_EQ(img.OpenForRead((dir / "odd.img").c_str()), 1);
   EXPECT_EQ(img.LoadImage(1), -1);  // one band only
@@ -231,7 +233,8 @@ TEST(CImgFileImgTest, CoordinateSystemsAsGdal) {
     ASSERT_TRUE(GdalWriteHfa(path, f)) << c.srs;
     CImgFileImg img;
     CVtPJCoordSys cs;
-    ASSERT_EQ(img.GetPJCoordSys(path.c_str(), cs), 1) << c.srs << ": " << VtGetErrorMsgObj()->GetMessage().GetString();
+    ASSERT_EQ(img.GetPJCoordSys(path.c_str(), cs), 1)
+        << c.srs << ": " << VtGetErrorMsgObj()->GetMessage().GetString();
     EXPECT_EQ(cs.m_Projection.GetType(), c.type) << c.srs;
     EXPECT_EQ(cs.m_nUnit, c.unit) << c.srs;
     EXPECT_EQ(cs.IsGeographic(), c.type == VTPJ_GEOGRAPHIC) << c.srs;
@@ -255,7 +258,8 @@ TEST(CImgFileImgTest, CoordinateSystemsAsGdal) {
 // What files of other writers carry, made by editing a written file's
 // records: unit names in any case, the angle-unit number 50, names the
 // tables know, another prime meridian, projections with no type.
-using Edit = std::function<void(vtgeo::Eprj_ProParameters&, vtgeo::Eprj_MapInfo&, vtgeo::Eprj_Datum&, std::string&)>;
+using Edit =
+    std::function<void(vtgeo::Eprj_ProParameters&, vtgeo::Eprj_MapInfo&, vtgeo::Eprj_Datum&, std::string&)>;
 
 int ReadEdited(const ScratchDir& dir, const char* srs, const Edit& edit, CVtPJCoordSys& cs) {
   HfaFixture f;
@@ -270,29 +274,39 @@ int ReadEdited(const ScratchDir& dir, const char* srs, const Edit& edit, CVtPJCo
 TEST(CImgFileImgTest, FileRecordsTranslate) {
   ScratchDir dir;
   CVtPJCoordSys cs;
-  const std::pair<const char*, long> units[] = {{"FEET", 3048},       {"US_SURVEY_FEET", 3048}, {"Meters", 10000},
-                                                {"km", 10000000},     {"yd", 9144},             {"degrees", 10000},
-                                                {"furlongs", 10000},  {"international_feet", 3048}};
+  const std::pair<const char*, long> units[] = {
+      {"FEET", 3048}, {"US_SURVEY_FEET", 3048}, {"Meters", 10000},   {"km", 10000000},
+      {"yd", 9144},   {"degrees", 10000},       {"furlongs", 10000}, {"international_feet", 3048}};
   for (const auto& u : units) {
-    ASSERT_EQ(ReadEdited(dir, "EPSG:32633", [&](auto&, auto& m, auto&, auto&) { m.units = const_cast<char*>(u.first); }, cs), 1);
+    ASSERT_EQ(ReadEdited(
+                  dir, "EPSG:32633",
+                  [&](auto&, auto& m, auto&, auto&) { m.units = const_cast<char*>(u.first); }, cs),
+              1);
     EXPECT_EQ(cs.m_nUnit, u.second) << u.first;
   }
   // In feet the WKT's false easting is in feet; the record holds metres.
-  EXPECT_NE(cs.ExportToWkt().find("PARAMETER[\"false_easting\",1640419.94750656]"), std::string::npos) << cs.ExportToWkt();
+  EXPECT_NE(cs.ExportToWkt().find("PARAMETER[\"false_easting\",1640419.94750656]"), std::string::npos)
+      << cs.ExportToWkt();
 
   // Number 50 in angle units is longitude and latitude.
-  ASSERT_EQ(ReadEdited(dir, "EPSG:4326", [](auto& p, auto&, auto&, auto&) { p.proNumber = 50; }, cs), 1);
+  ASSERT_EQ(ReadEdited(
+                dir, "EPSG:4326", [](auto& p, auto&, auto&, auto&) { p.proNumber = 50; }, cs),
+            1);
   EXPECT_TRUE(cs.IsGeographic());
   EXPECT_EQ(cs.m_Projection.GetType(), VTPJ_GEOGRAPHIC);
   EXPECT_EQ(cs.m_GeoCoordSys.m_strName, "WGS 84");
 
   // Names with codes; a datum of type "none" names no geographic system.
-  ASSERT_EQ(ReadEdited(dir, "EPSG:32650", [](auto& p, auto&, auto& d, auto&) {
-    d.datumname = const_cast<char*>("Beijing1954(taiwan)");
-    d.type = vtgeo::EPRJ_DATUM_NONE;
-    p.proSpheroid.sphereName = const_cast<char*>("Krasovsky");
-    p.proSpheroid.a = 6378245, p.proSpheroid.b = 6356863.018773047;
-  }, cs), 1);
+  ASSERT_EQ(ReadEdited(
+                dir, "EPSG:32650",
+                [](auto& p, auto&, auto& d, auto&) {
+                  d.datumname = const_cast<char*>("Beijing1954(taiwan)");
+                  d.type = vtgeo::EPRJ_DATUM_NONE;
+                  p.proSpheroid.sphereName = const_cast<char*>("Krasovsky");
+                  p.proSpheroid.a = 6378245, p.proSpheroid.b = 6356863.018773047;
+                },
+                cs),
+            1);
   const CVtPJDatum& datum = cs.m_GeoCoordSys.m_Datum;
   EXPECT_EQ(datum.m_nType, 6214);
   EXPECT_EQ(cs.m_GeoCoordSys.m_nType, 4214);
@@ -305,21 +319,34 @@ TEST(CImgFileImgTest, FileRecordsTranslate) {
   EXPECT_EQ(cs.m_GeoCoordSys.m_PrimeMeridian.m_dLongitude, 0);
 
   // The prime meridian of the file's ESRI text.
-  ASSERT_EQ(ReadEdited(dir, "EPSG:32631", [](auto&, auto&, auto&, auto& pe) {
-    pe = "PROJCS[\"x\",GEOGCS[\"GCS_NTF_Paris\",DATUM[\"D_NTF\",SPHEROID[\"Clarke_1880_IGN\",6378249.2,"
-         "293.466021293627]],PRIMEM[\"Paris\",2.33722917],UNIT[\"Grad\",0.0157079632679489]]]";
-  }, cs), 1);
+  ASSERT_EQ(ReadEdited(
+                dir, "EPSG:32631",
+                [](auto&, auto&, auto&, auto& pe) {
+                  pe = "PROJCS[\"x\",GEOGCS[\"GCS_NTF_Paris\",DATUM[\"D_NTF\",SPHEROID[\"Clarke_1880_IGN\","
+                       "6378249.2,"
+                       "293.466021293627]],PRIMEM[\"Paris\",2.33722917],UNIT[\"Grad\",0.0157079632679489]]]";
+                },
+                cs),
+            1);
   EXPECT_EQ(cs.m_GeoCoordSys.m_PrimeMeridian.m_strName, "Paris");
   EXPECT_EQ(cs.m_GeoCoordSys.m_PrimeMeridian.m_dLongitude, 2.33722917);
 
   // A number with no type (state plane), a UTM zone out of range, an
   // external projection: no system, or one without a WKT form.
-  EXPECT_EQ(ReadEdited(dir, "EPSG:32633", [](auto& p, auto&, auto&, auto&) { p.proNumber = 2; }, cs), 0);
-  EXPECT_EQ(ReadEdited(dir, "EPSG:32633", [](auto& p, auto&, auto&, auto&) { p.proZone = 61; }, cs), 0);
-  ASSERT_EQ(ReadEdited(dir, "EPSG:32633", [](auto& p, auto&, auto&, auto&) {
-    p.proType = vtgeo::EPRJ_EXTERNAL;
-    p.proExeName = const_cast<char*>("nzmg");
-  }, cs), 1);
+  EXPECT_EQ(ReadEdited(
+                dir, "EPSG:32633", [](auto& p, auto&, auto&, auto&) { p.proNumber = 2; }, cs),
+            0);
+  EXPECT_EQ(ReadEdited(
+                dir, "EPSG:32633", [](auto& p, auto&, auto&, auto&) { p.proZone = 61; }, cs),
+            0);
+  ASSERT_EQ(ReadEdited(
+                dir, "EPSG:32633",
+                [](auto& p, auto&, auto&, auto&) {
+                  p.proType = vtgeo::EPRJ_EXTERNAL;
+                  p.proExeName = const_cast<char*>("nzmg");
+                },
+                cs),
+            1);
   EXPECT_EQ(cs.m_Projection.GetType(), VTPJ_UNKNOWN);
   EXPECT_EQ(cs.ExportToWkt(), "");
   EXPECT_EQ(CImgFileImg().GetPJCoordSys((dir / "none.img").c_str(), cs), 0);

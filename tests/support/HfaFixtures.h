@@ -38,14 +38,22 @@ inline double HfaPattern(const HfaFixture& f, size_t i, int b, int bits = 0) {
   const unsigned v = static_cast<unsigned>(i * 37 + i / 11 + b * 91);
   if (bits) return v % (1u << bits);
   switch (f.type) {
-    case GDT_Byte: return v & 0xFF;
-    case GDT_UInt16: return (v * 257) & 0xFFFF;
-    case GDT_Int16: return static_cast<int>(v % 60000) - 30000;
-    case GDT_UInt32: return v * 2654435761u;
-    case GDT_Int32: return static_cast<double>(static_cast<int>(v * 1234567u) >> 2);
-    case GDT_Float32: return static_cast<float>(v) * 0.25f - 1000.0f;
-    case GDT_Float64: return v * 1e-3 - 7.5e5;
-    default: return v % 1000;
+    case GDT_Byte:
+      return v & 0xFF;
+    case GDT_UInt16:
+      return (v * 257) & 0xFFFF;
+    case GDT_Int16:
+      return static_cast<int>(v % 60000) - 30000;
+    case GDT_UInt32:
+      return v * 2654435761u;
+    case GDT_Int32:
+      return static_cast<double>(static_cast<int>(v * 1234567u) >> 2);
+    case GDT_Float32:
+      return static_cast<float>(v) * 0.25f - 1000.0f;
+    case GDT_Float64:
+      return v * 1e-3 - 7.5e5;
+    default:
+      return v % 1000;
   }
 }
 
@@ -89,7 +97,8 @@ inline bool GdalWriteHfa(const std::string& path, const HfaFixture& f, int bits 
 
 // Band `band` (from 1) as GDAL reads it: its rows in the band's own type,
 // top row first, packed pixels as one byte each.
-inline std::vector<unsigned char> GdalBandBytes(const std::string& path, int band, int* dataTypeSize = nullptr) {
+inline std::vector<unsigned char> GdalBandBytes(const std::string& path, int band,
+                                                int* dataTypeSize = nullptr) {
   GDALAllRegister();
   std::vector<unsigned char> bytes;
   GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);

@@ -18,15 +18,28 @@ class VtfmtHfaTest : public ToolTest {};
 // Value of pixel i of a dumped row set in pixel format `format`.
 double DumpValue(const std::string& out, size_t i, int format, bool isUnsigned) {
   switch (format) {
-    case 8: return static_cast<unsigned char>(out[i]);
+    case 8:
+      return static_cast<unsigned char>(out[i]);
     case 16: {
       int16_t v;
       std::memcpy(&v, &out[2 * i], 2);
       return isUnsigned ? uint16_t(v) : v;
     }
-    case 320: { int32_t v; std::memcpy(&v, &out[4 * i], 4); return v; }
-    case 3200: { float v; std::memcpy(&v, &out[4 * i], 4); return v; }
-    default: { double v; std::memcpy(&v, &out[8 * i], 8); return v; }
+    case 320: {
+      int32_t v;
+      std::memcpy(&v, &out[4 * i], 4);
+      return v;
+    }
+    case 3200: {
+      float v;
+      std::memcpy(&v, &out[4 * i], 4);
+      return v;
+    }
+    default: {
+      double v;
+      std::memcpy(&v, &out[8 * i], 8);
+      return v;
+    }
   }
 }
 
@@ -39,10 +52,14 @@ TEST_F(VtfmtHfaTest, InfoAndDumpOfEachPixelType) {
     int format;
   };
   const Case cases[] = {
-      {GDT_Byte, {"NBITS=4"}, 4, "u4", 8},           {GDT_Byte, {"PIXELTYPE=SIGNEDBYTE"}, 0, "s8", 16},
-      {GDT_Byte, {"COMPRESSED=YES"}, 0, "u8", 8},     {GDT_UInt16, {}, 0, "u16", 16},
-      {GDT_Int16, {"COMPRESSED=YES"}, 0, "s16", 16}, {GDT_UInt32, {}, 0, "u32", 6400},
-      {GDT_Int32, {}, 0, "s32", 320},                {GDT_Float32, {}, 0, "f32", 3200},
+      {GDT_Byte, {"NBITS=4"}, 4, "u4", 8},
+      {GDT_Byte, {"PIXELTYPE=SIGNEDBYTE"}, 0, "s8", 16},
+      {GDT_Byte, {"COMPRESSED=YES"}, 0, "u8", 8},
+      {GDT_UInt16, {}, 0, "u16", 16},
+      {GDT_Int16, {"COMPRESSED=YES"}, 0, "s16", 16},
+      {GDT_UInt32, {}, 0, "u32", 6400},
+      {GDT_Int32, {}, 0, "s32", 320},
+      {GDT_Float32, {}, 0, "f32", 3200},
       {GDT_Float64, {}, 0, "f64", 6400},
   };
   for (const Case& c : cases) {
@@ -70,13 +87,15 @@ TEST_F(VtfmtHfaTest, InfoAndDumpOfEachPixelType) {
     ASSERT_EQ(Run("dump -oo band=1 " + Quote(dir / "t.img"), &out), 0) << err;
     GDALDatasetH ds = GDALOpen((dir / "t.img").c_str(), GA_ReadOnly);
     std::vector<double> gdal(150 * 70);
-    ASSERT_EQ(GDALRasterIO(GDALGetRasterBand(ds, 2), GF_Read, 0, 0, 150, 70, gdal.data(), 150, 70, GDT_Float64, 0, 0),
+    ASSERT_EQ(GDALRasterIO(GDALGetRasterBand(ds, 2), GF_Read, 0, 0, 150, 70, gdal.data(), 150, 70,
+                           GDT_Float64, 0, 0),
               CE_None);
     GDALClose(ds);
     ASSERT_EQ(out.size(), gdal.size() * (c.format == 8 ? 1 : c.format == 16 ? 2 : c.format == 6400 ? 8 : 4));
     // GDAL gives signed bytes as their unsigned bytes (PIXELTYPE=SIGNEDBYTE).
     for (size_t i = 0; i < gdal.size(); ++i) {
-      const double expected = c.options == std::vector<std::string>{"PIXELTYPE=SIGNEDBYTE"} ? int8_t(gdal[i]) : gdal[i];
+      const double expected =
+          c.options == std::vector<std::string>{"PIXELTYPE=SIGNEDBYTE"} ? int8_t(gdal[i]) : gdal[i];
       ASSERT_EQ(DumpValue(out, i, c.format, c.type == GDT_UInt16), expected) << c.dataType << " " << i;
     }
   }
@@ -112,7 +131,8 @@ TEST_F(VtfmtHfaTest, ConvertCarriesValuesAndPlace) {
     for (int y = 0; y < 70; ++y)
       for (int x = 0; x < 150; ++x) {
         const unsigned char index = p.At(x, y, 0);
-        ASSERT_EQ(p.colors.empty() ? index : p.colors.at(index).c1, band3[size_t(y) * 150 + x]) << name << " " << x;
+        ASSERT_EQ(p.colors.empty() ? index : p.colors.at(index).c1, band3[size_t(y) * 150 + x])
+            << name << " " << x;
       }
   }
 

@@ -20,7 +20,8 @@
 namespace vtfmt {
 namespace {
 
-const char* const kTypeNames[13] = {"u1", "u2", "u4", "u8", "s8", "u16", "s16", "u32", "s32", "f32", "f64", "c64", "c128"};
+const char* const kTypeNames[13] = {"u1",  "u2",  "u4",  "u8",  "s8",  "u16", "s16",
+                                    "u32", "s32", "f32", "f64", "c64", "c128"};
 
 // The reader with the band chosen, its handle and its row as the file
 // gives it, for delivering another format.
@@ -40,16 +41,23 @@ ImgPixelFormat Delivered(int type) {
     case vtgeo::EPT_u1:
     case vtgeo::EPT_u2:
     case vtgeo::EPT_u4:
-    case vtgeo::EPT_u8: return PF_BIT8;
+    case vtgeo::EPT_u8:
+      return PF_BIT8;
     case vtgeo::EPT_s8:
     case vtgeo::EPT_u16:
-    case vtgeo::EPT_s16: return PF_BIT16;
-    case vtgeo::EPT_s32: return PF_INT32;
-    case vtgeo::EPT_f32: return PF_FLOAT32;
+    case vtgeo::EPT_s16:
+      return PF_BIT16;
+    case vtgeo::EPT_s32:
+      return PF_INT32;
+    case vtgeo::EPT_f32:
+      return PF_FLOAT32;
     case vtgeo::EPT_u32:
-    case vtgeo::EPT_f64: return PF_FLOAT64;
-    case vtgeo::EPT_c64: return PF_BIT64;
-    default: return PF_UNKNOWN;
+    case vtgeo::EPT_f64:
+      return PF_FLOAT64;
+    case vtgeo::EPT_c64:
+      return PF_BIT64;
+    default:
+      return PF_UNKNOWN;
   }
 }
 
@@ -110,10 +118,12 @@ class HfaDriver final : public ToolDriver {
     // every other type is delivered in the bytes the band holds.
     const int type = img.m_pBand->dataType;
     img.m_bConvert = img.m_pBand->SampleBits() < 8 || type == vtgeo::EPT_s8 || type == vtgeo::EPT_u32;
-    if (img.m_bConvert) img.m_Raw = CImgScanLine(img.GetPixelFormat(), static_cast<long>(img.GetWidthBytes()));
+    if (img.m_bConvert)
+      img.m_Raw = CImgScanLine(img.GetPixelFormat(), static_cast<long>(img.GetWidthBytes()));
     img.SetPixelFormat(format);
     img.SetPixelFormatExt(format);
-    img.SetWidthBytes(static_cast<unsigned long>(CVtImgToolkit::AlignWidth(format, static_cast<long>(img.GetWidth()))));
+    img.SetWidthBytes(
+        static_cast<unsigned long>(CVtImgToolkit::AlignWidth(format, static_cast<long>(img.GetWidth()))));
     if (format == PF_BIT8) CImgFile::CreateGrayPalette(img.m_Palette, 256);
     return true;
   }
@@ -148,7 +158,8 @@ class HfaDriver final : public ToolDriver {
           std::memcpy(out + 8 * x, &v, 8);
           break;
         }
-        default: return -1;
+        default:
+          return -1;
       }
     }
     return line.GetSize();
@@ -176,11 +187,12 @@ class HfaDriver final : public ToolDriver {
   InfoLines ExtraInfo(CImgFile& file) const override {
     HfaFile& img = static_cast<HfaFile&>(file);
     const HFABand& band = *img.m_pBand;
-    InfoLines lines = {{"band", std::to_string(img.m_nBand)},
-                       {"bands", std::to_string(img.GetBandCount())},
-                       {"data_type", kTypeNames[band.dataType]},
-                       {"block_size", std::to_string(band.blockWidth) + " " + std::to_string(band.blockHeight)},
-                       {"compression", std::to_string(band.compression)}};
+    InfoLines lines = {
+        {"band", std::to_string(img.m_nBand)},
+        {"bands", std::to_string(img.GetBandCount())},
+        {"data_type", kTypeNames[band.dataType]},
+        {"block_size", std::to_string(band.blockWidth) + " " + std::to_string(band.blockHeight)},
+        {"compression", std::to_string(band.compression)}};
     double noData = 0;
     lines.push_back({"nodata", GetNoData(file, noData) ? vtnum::Shortest(noData) : "none"});
     if (!img.m_bHasCoordSys) {
@@ -191,7 +203,8 @@ class HfaDriver final : public ToolDriver {
     }
     const CVtPJCoordSys& cs = img.m_CoordSys;
     const std::string name = img.GetProjectionName().str();
-    lines.push_back({"projection_type", std::to_string(cs.m_Projection.GetType()) + (name.empty() ? "" : " " + name)});
+    lines.push_back(
+        {"projection_type", std::to_string(cs.m_Projection.GetType()) + (name.empty() ? "" : " " + name)});
     const std::string units = img.GetMapUnits().str();
     lines.push_back({"units", std::to_string(cs.m_nUnit) + (units.empty() ? "" : " " + units)});
     const std::string wkt = cs.ExportToWkt();
