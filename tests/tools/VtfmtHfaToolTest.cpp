@@ -1,0 +1,152 @@
+// The vtfmt tool on ERDAS Imagine files: info with the coordinate system,
+// dumps of each pixel type beside GDAL's values, and conversions that GDAL
+// reads back with the same values and place.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/GdalRaster.h"
+#include "support/HfaFixtures.h"
+#include "support/ToolRun.h"
+
+namespace {
+
+class VtfmtHfaTest : public ToolTest {};
+
+// Value of pixel i of a dumped row set in pixel format `format`.
+double DumpValue(const std::string& out, size_t i, int format, bool isUnsigned) {
+  switch (format) {
+    case 8:
+      return static_cast<unsigned char>(out[i]);
+    case 16: {
+      int16_t v;
+      std::memcpy(&v, &out[2 * i], 2);
+      return isUnsigned ? uint16_t(v) : v;
+    }
+    case 320: {
+      int32_t v;
+      std::memcpy(&v, &out[4 * i], 4);
+      return v;
+    }
+    case 3200: {
+      float v;
+      std::memcpy(&v, &out[4 * i], 4);
+      return v;
+    }
+    default: {
+      double v;
+      std::memcpy(&v, &out[8 * i], 8);
+      return v;
+    }
+  }
+}
+
+TEST_F(VtfmtHfaTest, InfoAndDumpOfEachPixelType) {
+  struct Case {
+    GDALDataType type;
+    std::vector<std::string> options;
+    int bits;
+    const char* dataType;
+    int format;
+  };
+  const Case cases[] = {
+      {GDT_Byte, {"NBITS=4"}, 4, "u4", 8},
+      {GDT_Byte, {"PIXELTYPE=SIGNEDBYTE"}, 0, "s8", 16},
+      {GDT_Byte, {"COMPRESSED=YES"}, 0, "u8", 8},
+      {GDT_UInt16, {}, 0, "u16", 16},
+      {GDT_Int16, {"COMPRESSED=YES"}, 0, "s16", 16},
+      {GDT_UInt32, {}, 0, "u32", 6400},
+      {GDT_Int32, {}, 0, "s32", 320},
+      {GDT_Float32, {}, 0, "f32", 3200},
+      {GDT_Float64, {}, 0, "f64", 6400},
+  };
+  for (const Case& c : cases) {
+    HfaFixture f;
+    f.type = c.type, f.bands = 2, f.options = c.options, f.srs = "EPSG:2229";
+    f.hasNoData = c.format != 8, f.noData = 77;
+    ASSERT_TRUE(GdalWriteHfa(dir / "t.img", f, c.bits));
+    std::string out;
+    ASSERT_EQ(Run("info -oo band=1 " + Quote(dir / "t.img"), &out), 0) << err;
+    auto keys = KeyValues(out);
+    EXPECT_EQ(keys["driver"], "hfa");
+    EXPECT_EQ(keys["data_type"], c.dataType);
+    EXPECT_EQ(keys["pixel_format"], std::to_string(c.format)) << c.dataType;
+    EXPECT_EQ(keys["band"], "1");
+    EXPECT_EQ(keys["bands"], "2");
+    EXPECT_EQ(keys["block_size"], "64 64");
+    EXPECT_EQ(keys["nodata"], c.format == 8 ? "none" : "77") << c.dataType;
+    EXPECT_EQ(keys["bounds"], "440000 3751000 444500 3748900");
+    EXPECT_EQ(keys["projection_type"], "43020 Lambert Conformal Conic");
+    EXPECT_EQ(keys["units"], "3048 us_survey_feet");
+    std::string gdalWkt;
+    EXPECT_TRUE(SameSystemAsGdal(dir / "t.img", keys["wkt"], gdalWkt)) << keys["wkt"] << "\n" << gdalWkt;
+
+    // Band 2 as GDAL reads it (Float64 copies of every pixel).
+    ASSERT_EQ(Run("dump -oo band=1 " + Quote(dir / "t.img"), &out), 0) << err;
+    GDALDatasetH ds = GDALOpen((dir / "t.img").c_str(), GA_ReadOnly);
+    std::vector<double> gdal(150 * 70);
+    ASSERT_EQ(GDALRasterIO(GDALGetRasterBand(ds, 2), GF_Read, 0, 0, 150, 70, gdal.data(), 150, 70,
+                           GDT_Float64, 0, 0),
+              CE_None);
+    GDALClose(ds);
+    ASSERT_EQ(out.size(), gdal.size() * (c.format == 8 ? 1 : c.format == 16 ? 2 : c.format == 6400 ? 8 : 4));
+    // GDAL gives signed bytes as their unsigned bytes (PIXELTYPE=SIGNEDBYTE).
+    for (size_t i = 0; i < gdal.size(); ++i) {
+      const double expected =
+          c.options == std::vector<std::string>{"PIXELTYPE=SIGNEDBYTE"} ? int8_t(gdal[i]) : gdal[i];
+      ASSERT_EQ(DumpValue(out, i, c.format, c.type == GDT_UInt16), expected) << c.dataType << " " << i;
+    }
+  }
+  EXPECT_EQ(Run("info -oo band=2 " + Quote(dir / "t.img")), 1);
+  EXPECT_NE(err.find("band 2"), std::string::npos) << err;
+  EXPECT_EQ(Run("info -oo band=x " + Quote(dir / "t.img")), 2);
+}
+
+TEST_F(VtfmtHfaTest, ConvertCarriesValuesAndPlace) {
+  HfaFixture f;
+  f.type = GDT_Float32, f.srs = "EPSG:32633";
+  ASSERT_TRUE(GdalWriteHfa(dir / "f.img", f));
+  GdalGrid source;
+  ASSERT_TRUE(GdalReadGrid(dir / "f.img", source));
+  for (const char* name : {"out.tif", "out.asc"}) {
+    ASSERT_EQ(Run("convert " + Quote(dir / "f.img") + " " + Quote(dir / name)), 0) << name << err;
+    GdalGrid back;
+    ASSERT_TRUE(GdalReadGrid(dir / name, back)) << name;
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(back.gt[i], source.gt[i]) << name << " geotransform " << i;
+    ASSERT_EQ(back.values, source.values) << name;
+  }
+  EXPECT_EQ(Run("convert " + Quote(dir / "f.img") + " " + Quote(dir / "out.png")), 1);  // cells need -scale
+
+  // Bytes go to the picture formats as grey levels.
+  f.type = GDT_Byte, f.bands = 3;
+  ASSERT_TRUE(GdalWriteHfa(dir / "b.img", f));
+  const std::vector<unsigned char> band3 = GdalBandBytes(dir / "b.img", 3);
+  for (const char* name : {"b.bmp", "b.png"}) {
+    ASSERT_EQ(Run("convert -oo band=2 " + Quote(dir / "b.img") + " " + Quote(dir / name)), 0) << name << err;
+    Picture p;
+    ASSERT_TRUE(GdalRead(dir / name, p)) << name;
+    ASSERT_EQ(p.width, 150);
+    for (int y = 0; y < 70; ++y)
+      for (int x = 0; x < 150; ++x) {
+        const unsigned char index = p.At(x, y, 0);
+        ASSERT_EQ(p.colors.empty() ? index : p.colors.at(index).c1, band3[size_t(y) * 150 + x])
+            << name << " " << x;
+      }
+  }
+
+  // Complex doubles fit no pixel format; complex singles come raw.
+  f.type = GDT_CFloat64, f.bands = 1;
+  ASSERT_TRUE(GdalWriteHfa(dir / "c.img", f));
+  EXPECT_EQ(Run("info " + Quote(dir / "c.img")), 1);
+  EXPECT_NE(err.find("complex"), std::string::npos) << err;
+  f.type = GDT_CFloat32;
+  ASSERT_TRUE(GdalWriteHfa(dir / "c.img", f));
+  std::string out;
+  ASSERT_EQ(Run("dump " + Quote(dir / "c.img"), &out), 0) << err;
+  const std::vector<unsigned char> complex = GdalBandBytes(dir / "c.img", 1);
+  EXPECT_EQ(out, std::string(complex.begin(), complex.end()));
+}
+
+}  // namespace
