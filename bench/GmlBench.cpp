@@ -131,7 +131,7 @@ void WriteOgr(const Data& d, const std::string& path) {
     f.SetGeometryDirectly(g);
     f.SetField(0, static_cast<int>(i));
     f.SetField(1, ("feature " + std::to_string(i)).c_str());
-    layer->CreateFeature(&f);
+    if (layer->CreateFeature(&f) != OGRERR_NONE) return;
   }
 }
 

@@ -40,7 +40,9 @@ TEST(CElemGeometry, EveryKindComesBackFromItsGml) {
     want.SetWkt(c.back ? c.back : c.wkt);
     EXPECT_TRUE(back.Equals(want)) << c.wkt << " -> " << gml.str() << " -> " << back.GetWkt().str();
     EXPECT_EQ(CElementManager::TypeOfOgr(0), ELEM_NONE);
-    if (c.type != ELEM_NONE) EXPECT_EQ(back.GetType(), c.type) << c.wkt;
+    if (c.type != ELEM_NONE) {
+      EXPECT_EQ(back.GetType(), c.type) << c.wkt;
+    }
   }
   // An empty geometry has no GML.
   CElemGeometry empty;
