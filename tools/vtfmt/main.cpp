@@ -6,6 +6,7 @@
 //   vtfmt convert [-f DRIVER] [-F DRIVER] [-oo KEY=VALUE]... [-scale [MIN MAX]] IN OUT
 //   vtfmt e00 info FILE | cat FILE | write [--level none|partial|full] IN OUT
 //   vtfmt gml export|import|info ...  (runs vtfmt-gml)
+//   vtfmt text charsets | convert --from CHARSET --to CHARSET IN OUT
 //
 // Exit status: 0 success, 1 a file cannot be opened or is not of the format
 // (one line on standard error), 2 a usage error.
@@ -39,7 +40,9 @@ const char kUsageText[] =
     "       vtfmt e00 write [--level none|partial|full] IN OUT\n"
     "       vtfmt gml export [--charset CODE] [--progress] SRC OUT.gml\n"
     "       vtfmt gml import [-F OGR_DRIVER] [--progress] IN.gml OUT\n"
-    "       vtfmt gml info IN.gml\n";
+    "       vtfmt gml info IN.gml\n"
+    "       vtfmt text charsets\n"
+    "       vtfmt text convert --from CHARSET --to CHARSET IN OUT\n";
 
 struct Arguments {
   std::string reader;  // -f
@@ -465,6 +468,7 @@ int Run(int argc, char** argv) {
   if (command == "convert") return Convert(Parse(argc, argv, 2, true));
   if (command == "e00") return E00Command(argc, argv, 2);
   if (command == "gml") return GmlCommand(argc, argv, 2);
+  if (command == "text") return TextCommand(argc, argv, 2);
   throw UsageError{"unknown command " + command};
 }
 }  // namespace
