@@ -39,30 +39,76 @@ CVtTextCodec::CVtTextCodec() : m_hHandle(kClosed) {}
 
 CVtTextCodec::CVtTextCodec(Charset to, Charset from) : m_hHandle(kClosed) { Open(to, from); }
 
-CVtTextCodec::CVtTextCodec(const CVtTextCodec& other) : m_hHandle(kClosed) {
-  if (other.IsOpen()) Open(other.m_strTo, other.m_strFrom);
-}
+CVtTextCodec::CVtTextCodec(const CVtTextCodec& other) : m_hHandle(kClosed) { *this = other; }
 
 CVtTextCodec& CVtTextCodec::operator=(const CVtTextCodec& other) {
   if (this == &other) return *this;
   // A descriptor of our own: two codecs never close one descriptor twice.
-  if (other.IsOpen())
-    Open(other.m_strTo, other.m_strFrom);
-  else
-    Close();
+  Close();
+  if (other.IsOpen() && OpenDescriptor(other.m_strTo, other.m_strFrom)) m_bReopenPerText = other.m_bReopenPerText;
   return *this;
 }
 
 CVtTextCodec::~CVtTextCodec() { Close(); }
 
+namespace {
+
+// One conversion of `in` on `cd` from its initial state, flushed: whether it
+// succeeded, and its output (at most 64 bytes).
+std::pair<bool, std::string> Probe(iconv_t cd, const std::string& in) {
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  char out[64];
+  char* outPtr = out;
+  size_t outLeft = sizeof out;
+  char* inPtr = const_cast<char*>(in.data());
+  size_t inLeft = in.size();
+  const bool ok = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1) &&
+                  iconv(cd, nullptr, nullptr, &outPtr, &outLeft) != static_cast<size_t>(-1);
+  return {ok, std::string(out, static_cast<size_t>(outPtr - out))};
+}
+
+// Whether a descriptor of this pair keeps, past a reset, something an
+// earlier text set: glibc's UTF-16 and UTF-32 decoders keep the byte order
+// of the first byte-order mark they read. Told by converting a text without
+// a mark on a descriptor that has read one, and on a fresh descriptor.
+bool RemembersPastReset(const char* to, const char* from) {
+  static const std::pair<std::string, std::string> kProbes[] = {
+      {std::string("\xFE\xFF\x00\x41", 4), std::string("\x41\x00", 2)},
+      {std::string("\xFF\xFE\x41\x00", 4), std::string("\x00\x41", 2)},
+      {std::string("\x00\x00\xFE\xFF\x00\x00\x00\x41", 8), std::string("\x41\x00\x00\x00", 4)},
+      {std::string("\xFF\xFE\x00\x00\x41\x00\x00\x00", 8), std::string("\x00\x00\x00\x41", 4)},
+  };
+  for (const auto& probe : kProbes) {
+    const iconv_t used = iconv_open(to, from), fresh = iconv_open(to, from);
+    bool differs = false;
+    if (used != kClosed && fresh != kClosed) {
+      Probe(used, probe.first);
+      differs = Probe(used, probe.second) != Probe(fresh, probe.second);
+    }
+    if (used != kClosed) iconv_close(used);
+    if (fresh != kClosed) iconv_close(fresh);
+    if (differs) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool CVtTextCodec::OpenDescriptor(const CString& to, const CString& from) {
+  m_hHandle = iconv_open(to, from);
+  if (!IsOpen()) return false;
+  m_strTo = to;
+  m_strFrom = from;
+  m_bUsed = false;
+  m_bFailed = false;
+  return true;
+}
+
 bool CVtTextCodec::Open(const CString& to, const CString& from) {
   Close();
-  m_hHandle = iconv_open(to, from);
-  if (IsOpen()) {
-    m_strTo = to;
-    m_strFrom = from;
-  }
-  return IsOpen();
+  if (!OpenDescriptor(to, from)) return false;
+  m_bReopenPerText = RemembersPastReset(to, from);
+  return true;
 }
 
 bool CVtTextCodec::Open(Charset to, Charset from) { return Open(GetCharsetName(to), GetCharsetName(from)); }
@@ -80,6 +126,15 @@ void CVtTextCodec::Close() {
 CVtTextCodec::Outcome CVtTextCodec::Run(const char* data, size_t length, bool flush, size_t& produced,
                                         size_t& used) {
   const iconv_t cd = Descriptor(m_hHandle);
+  m_bUsed = true;
+  const Outcome outcome = Transcode(cd, data, length, flush, produced, used);
+  m_bFailed = !(outcome == Outcome::kDone || (outcome == Outcome::kIncomplete && !flush));
+  return outcome;
+}
+
+CVtTextCodec::Outcome CVtTextCodec::Transcode(void* handle, const char* data, size_t length, bool flush,
+                                            size_t& produced, size_t& used) {
+  const iconv_t cd = Descriptor(handle);
   // Five output bytes per input byte cover every conversion between the
   // listed character sets; the area grows when a conversion needs more.
   size_t capacity = std::min(length * 5, kMaxBuffer);
@@ -131,6 +186,8 @@ CVtTextCodec::Outcome CVtTextCodec::Run(const char* data, size_t length, bool fl
 
 CString CVtTextCodec::Convert(const CString& text) {
   if (!IsOpen()) return CString();
+  // Nothing in, nothing out: not even the header some encoders start with.
+  if (text.IsEmpty()) return CString();
   BeginStream();
   size_t produced = 0, used = 0;
   if (Run(text.GetString(), static_cast<size_t>(text.GetLength()), true, produced, used) != Outcome::kDone)
@@ -143,6 +200,10 @@ CString CVtTextCodec::Convert(const CString& text) {
 
 bool CVtTextCodec::Convert(CString& out, const char* data, int length) {
   if (!IsOpen() || length < 0 || (!data && length > 0)) return false;
+  if (length == 0) {
+    out.Empty();
+    return true;
+  }
   BeginStream();
   size_t produced = 0, used = 0;
   if (Run(data ? data : "", static_cast<size_t>(length), true, produced, used) != Outcome::kDone) return false;
@@ -152,14 +213,29 @@ bool CVtTextCodec::Convert(CString& out, const char* data, int length) {
 }
 
 void CVtTextCodec::BeginStream() {
-  if (IsOpen()) iconv(Descriptor(m_hHandle), nullptr, nullptr, nullptr, nullptr);
+  m_bStreamFed = false;
+  if (!IsOpen()) return;
+  if (m_bUsed && (m_bReopenPerText || m_bFailed)) {
+    // The reset does not clear all a descriptor may keep (after a failure,
+    // or in decoders that remember a byte order): start on a fresh one.
+    const CString to = m_strTo, from = m_strFrom;
+    iconv_close(Descriptor(m_hHandle));
+    m_hHandle = kClosed;
+    if (!OpenDescriptor(to, from)) {
+      m_strTo.Empty();
+      m_strFrom.Empty();
+    }
+    return;
+  }
+  iconv(Descriptor(m_hHandle), nullptr, nullptr, nullptr, nullptr);
 }
 
 bool CVtTextCodec::ConvertPiece(CString& out, const char* data, int length, bool last, int& used) {
   used = 0;
   if (!IsOpen() || length < 0 || (!data && length > 0)) return false;
+  if (length > 0) m_bStreamFed = true;
   size_t produced = 0, taken = 0;
-  const Outcome outcome = Run(data ? data : "", static_cast<size_t>(length), last, produced, taken);
+  const Outcome outcome = Run(data ? data : "", static_cast<size_t>(length), last && m_bStreamFed, produced, taken);
   used = static_cast<int>(taken);
   out.Empty();
   out.Append(m_strBuffer.GetString(), static_cast<int>(produced));

@@ -1,9 +1,10 @@
 // Conversion of text between the character sets that interchange files carry
 // and the platform's own, through iconv. A codec is opened for one direction
 // (target first, then source) and converts a string or a run of bytes per
-// call. Each call starts from the initial conversion state and ends by
-// flushing it, so a stateful encoding never carries a shift or a pending
-// character from one call into the next.
+// call. Each call starts from the initial conversion state (on a fresh
+// descriptor after a failure, or when iconv's reset would leave a byte
+// order read from an earlier text) and ends by flushing it, so nothing
+// carries over from one call into the next.
 //
 // A codec and its scratch buffer serve one thread at a time. Copies open a
 // descriptor of their own; the destructor closes it.
@@ -89,9 +90,15 @@ class CVtTextCodec {
   // Converts data into m_strBuffer from offset 0, growing it as needed;
   // `produced` and `used` report the output bytes and the input taken.
   Outcome Run(const char* data, size_t length, bool flush, size_t& produced, size_t& used);
+  Outcome Transcode(void* handle, const char* data, size_t length, bool flush, size_t& produced, size_t& used);
+  bool OpenDescriptor(const CString& to, const CString& from);
 
   void* m_hHandle;      // iconv_t; (iconv_t)-1 when closed
   CString m_strBuffer;  // output area, kept between calls
   CString m_strTo;      // names the descriptor was opened with, for copies
   CString m_strFrom;
+  bool m_bReopenPerText = false;  // the descriptor keeps state a reset does not clear
+  bool m_bUsed = false;           // converted since the descriptor was opened
+  bool m_bFailed = false;         // the last conversion failed
+  bool m_bStreamFed = false;      // bytes given since BeginStream
 };

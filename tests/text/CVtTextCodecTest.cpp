@@ -171,6 +171,35 @@ TEST(CVtTextCodec, StatefulEncodingsStartFreshAndEndFlushed) {
   }
 }
 
+// Texts converted one after another on one codec come out as iconv makes
+// each on its own: a byte-order mark read in one text does not set the
+// byte order of the next, and no input gives no output (not even the
+// header an encoder starts with).
+TEST(CVtTextCodec, EachTextConvertsAsIfItWereTheFirst) {
+  struct Sequence {
+    const char* from;
+    const char* to;
+    std::vector<std::string> texts;
+  };
+  const Sequence sequences[] = {
+      {"UTF-16", "UTF-8", {std::string("\xFE\xFF\x00\x41", 4), std::string("\x41\x00", 2), std::string("\xFF\xFE\x42\x00", 4)}},
+      {"UTF-32", "UTF-8", {std::string("\x00\x00\xFE\xFF\x00\x00\x00\x41", 8), std::string("\x41\x00\x00\x00", 4)}},
+      {"UTF-8", "ISO-2022-KR", {"", "a", "", "\xED\x95\x9C"}},
+      {"UTF-8", "UTF-16", {"a", "", "b"}},
+  };
+  ScratchDir dir;
+  for (const Sequence& sequence : sequences) {
+    Codec codec;
+    ASSERT_TRUE(codec.Open(sequence.to, sequence.from));
+    for (const std::string& text : sequence.texts) {
+      const IconvResult expected = Iconv(dir, text, sequence.from, sequence.to);
+      CString out;
+      EXPECT_EQ(codec.Convert(out, text.data(), static_cast<int>(text.size())), expected.ok);
+      EXPECT_TRUE(Bytes(out) == expected.out) << sequence.from << " -> " << sequence.to << " of " << text.size() << " bytes";
+    }
+  }
+}
+
 // Output longer than five times the input (a byte-order mark and four
 // bytes per character) comes out whole.
 TEST(CVtTextCodec, OutputBeyondFiveTimesTheInputIsWhole) {
