@@ -13,7 +13,8 @@ class CGeoPoint3 : public CGeoElement {
     CGeoElement::operator=(other);
     return *this;
   }
-  ~CGeoPoint3() override = default;
+  // Out of line: the class's table and type information live in the library.
+  ~CGeoPoint3() override;
 
   int GetSubCount() const override { return 1; }
   int IsSimple() const override { return 1; }

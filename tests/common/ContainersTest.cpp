@@ -10,7 +10,6 @@
 #include <cstring>
 #include <string>
 
-#include "common/CGeoPoint3.h"
 #include "common/CVtGeoArrays.h"
 #include "common/CVtGeoStyles.h"
 #include "common/CVtObjProperties.h"
@@ -145,19 +144,6 @@ CVtObjProperties SampleProperties() {
   return list;
 }
 
-TEST(ContainersTest, PropertiesCopyAsIndependentValues) {
-  CVtObjProperty p;
-  EXPECT_EQ(p.m_nID, -1);
-  EXPECT_EQ(p.m_nType, 0);
-  EXPECT_TRUE(p.m_strName.IsEmpty() && p.m_strValue.IsEmpty());
-  p.m_strName = "depth";
-  CVtObjProperty copy(p);
-  copy.m_strName += "2";
-  EXPECT_EQ(p.m_strName, "depth");
-  p = copy;
-  EXPECT_EQ(p.m_strName, "depth2");
-}
-
 // The stored list carries its strings' text: another process (this test
 // program run again) reads it back whole.
 TEST(ContainersTest, AStoredPropertyListReadsBackInAnotherProcess) {
@@ -213,22 +199,6 @@ TEST(ContainersTest, TransformErrorsStoreValuesNotTheirTablePointer) {
   ASSERT_EQ(loaded.GetSize(), 3);
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(loaded[i] == errors[i]) << i;
   EXPECT_EQ(LoadFailure<CTransformErrors>(Count(3) + std::string(95, '\0')), CArchiveException::endOfFile);
-}
-
-TEST(ContainersTest, APointElementIsOneSimplePartThatEditingLeavesAlone) {
-  CGeoPoint3 a, b;
-  a.m_nID = 42;
-  a.m_nStyle = 3;
-  b = a;
-  CGeoElement& e = b;
-  e.Offset(1.0, 2.0, 3.0);
-  e.Inflate(5.0);
-  e.Rotate(CPoint2D(0, 0), 1.0);
-  EXPECT_EQ(e.Resize(CRect2D(0, 1, 1, 0)), 0);
-  EXPECT_EQ(e.GetSubCount(), 1);
-  EXPECT_EQ(e.IsSimple(), 1);
-  EXPECT_EQ(b.m_nID, 42);
-  EXPECT_EQ(b.m_nStyle, 3);
 }
 
 }  // namespace
