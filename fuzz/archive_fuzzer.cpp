@@ -78,7 +78,7 @@ void RoundTripBytes(const uint8_t* data, size_t size, bool stream) {
   struct Wrapped : Array {
     bool operator==(const Wrapped& o) const {
       return this->GetSize() == o.GetSize() &&
-             std::memcmp(this->GetData(), o.GetData(), sizeof(this->GetData()[0]) * this->GetSize()) == 0;
+             (this->GetSize() == 0 || std::memcmp(this->GetData(), o.GetData(), sizeof(this->GetData()[0]) * this->GetSize()) == 0);
     }
   };
   Wrapped loaded;

@@ -91,6 +91,7 @@ UINT CArchive::Read(void* buf, UINT count) {
 
 void CArchive::Write(const void* buf, UINT count) {
   CheckMode(true);
+  if (count == 0) return;
   const BYTE* in = static_cast<const BYTE*>(buf);
   if (m_nCur + count > m_buffer.size()) {
     FlushStore();
