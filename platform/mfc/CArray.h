@@ -260,6 +260,8 @@ class CByteArray : public CArray<BYTE, BYTE> {
  public:
   using CArray<BYTE, BYTE>::CArray;
   using CArray<BYTE, BYTE>::operator=;
+  // The count, then the bytes.
+  void Serialize(CArchive& ar) override;
 };
 
 class CWordArray : public CArray<WORD, WORD> {

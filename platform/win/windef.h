@@ -15,6 +15,7 @@ typedef intptr_t INT_PTR;
 typedef int BOOL;
 typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
+typedef uintptr_t DWORD_PTR;
 typedef void* LPVOID;
 typedef const char* LPCTSTR;
 typedef const char* LPCSTR;

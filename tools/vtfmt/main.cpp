@@ -7,6 +7,7 @@
 //   vtfmt e00 info FILE | cat FILE | write [--level none|partial|full] IN OUT
 //   vtfmt gml export|import|info ...  (runs vtfmt-gml)
 //   vtfmt mapinfo info|export|import ...  (runs vtfmt-mapinfo)
+//   vtfmt text charsets | convert --from CHARSET --to CHARSET IN OUT
 //
 // Exit status: 0 success, 1 a file cannot be opened or is not of the format
 // (one line on standard error), 2 a usage error.
@@ -43,7 +44,9 @@ const char kUsageText[] =
     "       vtfmt gml info IN.gml\n"
     "       vtfmt mapinfo info FILE.tab|FILE.mif\n"
     "       vtfmt mapinfo export FILE OUT [-F OGR_DRIVER]\n"
-    "       vtfmt mapinfo import SRC OUT.tab|OUT.mif\n";
+    "       vtfmt mapinfo import SRC OUT.tab|OUT.mif\n"
+    "       vtfmt text charsets\n"
+    "       vtfmt text convert --from CHARSET --to CHARSET IN OUT\n";
 
 struct Arguments {
   std::string reader;  // -f
@@ -470,6 +473,7 @@ int Run(int argc, char** argv) {
   if (command == "e00") return E00Command(argc, argv, 2);
   if (command == "gml") return CompanionCommand("vtfmt-gml", argc, argv, 2);
   if (command == "mapinfo") return CompanionCommand("vtfmt-mapinfo", argc, argv, 2);
+  if (command == "text") return TextCommand(argc, argv, 2);
   throw UsageError{"unknown command " + command};
 }
 }  // namespace

@@ -1,0 +1,3 @@
+#include "platform/vtcore/CTransformError.h"
+
+CTransformError::~CTransformError() = default;
