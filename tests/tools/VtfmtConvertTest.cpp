@@ -3,6 +3,14 @@
 // and a failed conversion leaving no output behind.
 #include <gdal.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include <cmath>
 #include <cstdint>
@@ -77,6 +85,28 @@ TEST(VtfmtConvertTest, AFailedReadLeavesNoOutput) {
     EXPECT_NE(r.err.find("cannot read row 5"), std::string::npos) << r.err;
     EXPECT_FALSE(dir.Exists(out)) << out;
   }
+  // An output that is not a regular file (a pipe here; /dev/null alike) is
+  // written to, but never removed.
+  const std::string fifo = dir / "pipe.asc";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // A reader that never blocks keeps the pipe open while the tool runs.
+  const int drain = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(drain, 0);
+  std::atomic<bool> done{false};
+  std::thread reader([&] {
+    char buffer[4096];
+    while (!done) {
+      if (read(drain, buffer, sizeof buffer) <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  const ToolResult r = RunTool(dir, "convert " + Quote(dir / "short.asc") + " " + Quote(fifo));
+  done = true;
+  reader.join();
+  close(drain);
+  EXPECT_EQ(r.status, 1);
+  struct stat st;
+  ASSERT_EQ(lstat(fifo.c_str(), &st), 0) << "the pipe was removed";
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 //
 // Exit status: 0 success, 1 a file cannot be opened or is not of the format
 // (one line on standard error), 2 a usage error.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -422,10 +423,12 @@ int Convert(const Arguments& args) {
   if (cells && !scaling) writer->TakeCells(*dst);
   CRect2D bounds;
   if (r.driver->GetBounds(src, bounds)) writer->SetBounds(*dst, bounds);
-  // A half-written file is of no use: it goes.
+  // A half-written file is of no use: it goes. Only a regular file: OUT
+  // may be a device or a pipe (/dev/null), which must stay.
   auto abandon = [&](const FileError& error) {
     dst->Abort();
-    std::remove(out.c_str());
+    struct stat st;
+    if (lstat(out.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(out.c_str());
     return error;
   };
   try {
