@@ -86,8 +86,8 @@ TEST(VtfmtConvertTest, AFailedReadLeavesNoOutput) {
     EXPECT_FALSE(dir.Exists(out)) << out;
   }
   // An output that is not a regular file (a pipe here; /dev/null alike) is
-  // written to, but never removed.
-  const std::string fifo = dir / "pipe.asc";
+  // written to, but never removed: a TIFF cannot be written into a pipe.
+  const std::string fifo = dir / "pipe.tif";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   // A reader that never blocks keeps the pipe open while the tool runs.
   const int drain = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
@@ -99,11 +99,13 @@ TEST(VtfmtConvertTest, AFailedReadLeavesNoOutput) {
       if (read(drain, buffer, sizeof buffer) <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
-  const ToolResult r = RunTool(dir, "convert " + Quote(dir / "short.asc") + " " + Quote(fifo));
+  const ToolResult r =
+      RunTool(dir, "convert " + Quote(std::string(VTFMT_SOURCE_DIR) + "/samples/dem.bmp") + " " + Quote(fifo));
   done = true;
   reader.join();
   close(drain);
   EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot write row"), std::string::npos) << r.err;
   struct stat st;
   ASSERT_EQ(lstat(fifo.c_str(), &st), 0) << "the pipe was removed";
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
