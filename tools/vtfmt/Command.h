@@ -27,6 +27,9 @@ bool SameFile(const std::string& a, const std::string& b);
 // `vtfmt e00 ...`: argv[first] is the e00 subcommand.
 int E00Command(int argc, char** argv, int first);
 
+// `vtfmt view ...`: argv[first] is the first argument after `view`.
+int ViewCommand(int argc, char** argv, int first);
+
 // `vtfmt gml ...`, `vtfmt mapinfo ...`: runs the program `name` beside vtfmt
 // with argv[first...]; returns only on failure.
 int CompanionCommand(const char* name, int argc, char** argv, int first);
