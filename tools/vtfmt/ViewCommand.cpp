@@ -191,7 +191,7 @@ int ViewCommand(int argc, char** argv, int first) {
     const long width = Whole("--size", args.size[0]), height = Whole("--size", args.size[1]);
     CImgFileECW ecw;
     if (!ecw.Open(in.c_str()))
-      throw FileError{in, ecw.GetLastError() == NCS_SUCCESS ? WithMessage("cannot open the file") : EcwReason(ecw)};
+      throw FileError{in, WithMessage(ecw.GetLastError() == NCS_SUCCESS ? "cannot open the file" : "cannot open the image")};
     if (!ecw.SetFileView(rect, width, height, nullptr, 0)) throw FileError{in, EcwReason(ecw)};
     w.width = width;
     w.height = height;

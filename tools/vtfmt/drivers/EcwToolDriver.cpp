@@ -48,9 +48,9 @@ class EcwDriver final : public ToolDriver {
   bool OpenRead(CImgFile& file, const std::string& path, std::string& reason) const override {
     EcwFile& f = static_cast<EcwFile&>(file);
     CImgFileECW& ecw = f.m_Ecw;
+    // The reader records why on the message object, which the tool prints.
     if (!ecw.Open(path.c_str())) {
-      // No SDK result: the file is missing, reported on the message object.
-      reason = ecw.GetLastError() == NCS_SUCCESS ? "cannot open the file" : SdkReason(ecw);
+      reason = ecw.GetLastError() == NCS_SUCCESS ? "cannot open the file" : "cannot open the image";
       return false;
     }
     if (!ecw.SetOutputBound()) {
