@@ -18,8 +18,8 @@ struct NCSFileView {
   NCSFileViewSetInfo setInfo;
   std::vector<uint32_t> bands;
   bool viewSet = false;
-  // Decoded view lines [stripFirst, stripFirst + stripRows), band after
-  // band, each line sizeX bytes.
+  // Decoded view lines [stripFirst, stripFirst + stripRows), each line
+  // sizeX pixels of nBands interleaved samples.
   std::vector<uint8_t> strip;
   uint32_t stripFirst = 0, stripRows = 0;
 };
@@ -51,7 +51,7 @@ bool LooksLikeEcw(const std::string& path) {
 
 // A view read at full size can be decoded a strip at a time; a resampled
 // one is decoded whole, in one read, up to this many bytes.
-constexpr size_t kStripBytes = size_t(8) << 20;
+constexpr size_t kStripBytes = size_t(1) << 20;
 constexpr size_t kResampledViewBytes = size_t(512) << 20;
 
 // Makes view line `line` present in the strip.
@@ -84,8 +84,8 @@ bool DecodeStripAt(NCSFileView& v, uint32_t line) {
   const int h = static_cast<int>(fullSize ? rows : areaH);
   std::string reason;
   if (!v.raster.Read(x, y, static_cast<int>(areaW), h, static_cast<int>(s.nSizeX), static_cast<int>(rows),
-                     bands.data(), static_cast<int>(bands.size()), v.strip.data(), 1, s.nSizeX,
-                     static_cast<long long>(s.nSizeX) * rows, vtgeo::kResampleAverage, reason)) {
+                     bands.data(), static_cast<int>(bands.size()), v.strip.data(), s.nBands,
+                     static_cast<long long>(lineBytes), 1, vtgeo::kResampleAverage, reason)) {
     g_lastError = v.path + ": " + reason;
     return false;
   }
@@ -94,10 +94,10 @@ bool DecodeStripAt(NCSFileView& v, uint32_t line) {
   return true;
 }
 
-// The strip's line for the next view line of band b, after checks.
-const uint8_t* BandLine(const NCSFileView& v, uint32_t b) {
+// The strip's samples of the next view line, after checks.
+const uint8_t* NextLine(const NCSFileView& v) {
   const NCSFileViewSetInfo& s = v.setInfo;
-  return v.strip.data() + (size_t(b) * v.stripRows + (s.nNextLine - v.stripFirst)) * s.nSizeX;
+  return v.strip.data() + size_t(s.nNextLine - v.stripFirst) * s.nSizeX * s.nBands;
 }
 
 bool ReadyForLine(NCSFileView* view, std::string& reason) {
@@ -188,9 +188,14 @@ NCSEcwReadStatus NCScbmReadViewLineBIL(NCSFileView* view, uint8_t** lines) {
   if (!lines) return ReadFail("no line buffers");
   if (!ReadyForLine(view, reason)) return ReadFail(reason);
   NCSFileViewSetInfo& s = view->setInfo;
-  for (uint32_t b = 0; b < s.nBands; ++b) {
+  for (uint32_t b = 0; b < s.nBands; ++b)
     if (!lines[b]) return ReadFail("no buffer for view band " + std::to_string(b));
-    std::memcpy(lines[b], BandLine(*view, b), s.nSizeX);
+  const uint8_t* from = NextLine(*view);
+  if (s.nBands == 1) {
+    std::memcpy(lines[0], from, s.nSizeX);
+  } else {
+    for (uint32_t x = 0; x < s.nSizeX; ++x, from += s.nBands)
+      for (uint32_t b = 0; b < s.nBands; ++b) lines[b][x] = from[b];
   }
   ++s.nNextLine;
   return NCSECW_READ_OK;
@@ -201,14 +206,12 @@ NCSEcwReadStatus NCScbmReadViewLineBGR(NCSFileView* view, uint8_t* triplets) {
   if (!triplets) return ReadFail("no line buffer");
   if (!ReadyForLine(view, reason)) return ReadFail(reason);
   NCSFileViewSetInfo& s = view->setInfo;
-  const bool colour = s.nBands >= 3;
-  const uint8_t* red = BandLine(*view, 0);
-  const uint8_t* green = BandLine(*view, colour ? 1 : 0);
-  const uint8_t* blue = BandLine(*view, colour ? 2 : 0);
-  for (uint32_t x = 0; x < s.nSizeX; ++x, triplets += 3) {
-    triplets[0] = blue[x];
-    triplets[1] = green[x];
-    triplets[2] = red[x];
+  const uint8_t* from = NextLine(*view);
+  const size_t green = s.nBands >= 3 ? 1 : 0, blue = s.nBands >= 3 ? 2 : 0;
+  for (uint32_t x = 0; x < s.nSizeX; ++x, triplets += 3, from += s.nBands) {
+    triplets[0] = from[blue];
+    triplets[1] = from[green];
+    triplets[2] = from[0];
   }
   ++s.nNextLine;
   return NCSECW_READ_OK;
