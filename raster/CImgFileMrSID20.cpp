@@ -26,7 +26,7 @@ void ReportException(const Exception& e) { VtGetErrorMsgObj()->SetMessage(0L, CS
 CImgFileMrSID20::CImgFileMrSID20() { Init(); }
 
 CImgFileMrSID20::CImgFileMrSID20(CString path) {
-  m_strFileName = path;
+  m_strPath = path;
   Open(path);
 }
 
@@ -40,19 +40,19 @@ void CImgFileMrSID20::Init() {
 }
 
 int CImgFileMrSID20::OpenForRead(CString path) {
-  m_strFileName = path;
+  m_strPath = path;
   return 1;
 }
 
 long CImgFileMrSID20::LoadImage() {
-  if (m_strFileName.IsEmpty()) return 0;
+  if (m_strPath.IsEmpty()) return 0;
   if (m_pNavigator) return 1;
-  return Open(m_strFileName);
+  return Open(m_strPath);
 }
 
 int CImgFileMrSID20::Open(CString path) {
   if (m_pNavigator) return 1;
-  m_strFileName = path;
+  m_strPath = path;
   Init();
   Trans::initialize();
   try {
@@ -117,7 +117,7 @@ long CImgFileMrSID20::ChooseLevel(double resolution, long deepest) {
 }
 
 int CImgFileMrSID20::GetImage() {
-  if (m_strFileName.IsEmpty()) {
+  if (m_strPath.IsEmpty()) {
     m_strStatus = "Error:File not opened";
     return 0;
   }

@@ -21,7 +21,7 @@
 
 class CImgFileMrSID20 : public CImgFile {
  protected:
-  CString m_strFileName;
+  CString m_strPath;       // the image's file name (CFile keeps its own)
   CString m_strStatus;     // last status message; "None" after Init
   CRect m_WindowRect;      // visible part of the view at the chosen level
   CRect m_LevelViewRect;   // the view at the chosen level (edges saturated to 32 bits)
@@ -92,7 +92,7 @@ class CImgFileMrSID20 : public CImgFile {
   long GetScale() const { return m_nLevel; }
   // The deepest level (levels - 1).
   long GetLev() const { return m_nDeepestLevel; }
-  CString GetFileName() const { return m_strFileName; }
+  CString GetFileName() const override { return m_strPath; }
   CString GetStatusText() const { return m_strStatus; }
   // The level GetImage chooses for `resolution` on an image whose deepest
   // level is `deepest`.
