@@ -49,10 +49,13 @@ bool LooksLikeEcw(const std::string& path) {
   return ext == ".ecw";
 }
 
-// A view read at full size can be decoded a strip at a time; a resampled
-// one is decoded whole, in one read, up to this many bytes.
+// A view read at full size is decoded a strip of lines at a time; a
+// resampled one whole, in one read, up to kResampledViewBytes. One line of
+// every view band must fit in kLineBytes (a file of thousands of bands
+// takes no view of them all).
 constexpr size_t kStripBytes = size_t(1) << 20;
-constexpr size_t kResampledViewBytes = size_t(512) << 20;
+constexpr size_t kResampledViewBytes = size_t(256) << 20;
+constexpr size_t kLineBytes = size_t(64) << 20;
 
 // Makes view line `line` present in the strip.
 bool DecodeStripAt(NCSFileView& v, uint32_t line) {
@@ -164,12 +167,12 @@ NCSError NCScbmSetFileView(NCSFileView* view, uint32_t nBands, const uint32_t* b
                                              std::to_string(brx) + ", " + std::to_string(bry) +
                                              ") is not a rectangle inside the image of " + std::to_string(f.nSizeX) +
                                              " x " + std::to_string(f.nSizeY) + " pixels");
-  // The geodata library counts pixels in int; one line of every band must
-  // fit in memory.
-  if (sizeX < 1 || sizeY < 1 || sizeX > 0x7FFFFFFF || sizeY > 0x7FFFFFFF ||
-      size_t(sizeX) * nBands > (size_t(1) << 30))
+  // The geodata library counts pixels in int.
+  if (sizeX < 1 || sizeY < 1 || sizeX > 0x7FFFFFFF || sizeY > 0x7FFFFFFF || size_t(sizeX) * nBands > kLineBytes)
     return Fail(NCS_INVALID_PARAMETER, "a window of " + std::to_string(sizeX) + " x " + std::to_string(sizeY) +
-                                           " pixels cannot be decoded");
+                                           " pixels of " + std::to_string(nBands) +
+                                           " bands cannot be decoded (lines of 1 to " +
+                                           std::to_string(kLineBytes >> 20) + " MB can)");
   view->bands.assign(bandList, bandList + nBands);
   NCSFileViewSetInfo& s = view->setInfo;
   s.nBands = nBands;

@@ -191,6 +191,24 @@ TEST_F(EcwTest, RefusedViewsLeaveTheLastOne) {
   }
 }
 
+// A small file may claim thousands of bands: a view of a few of them is
+// decoded, a line of all of them (over 64 MB) is refused, not allocated.
+TEST_F(EcwTest, ViewsOfAFewOfManyBands) {
+  const char* sparse[] = {"SPARSE_OK=TRUE", "INTERLEAVE=BAND", nullptr};
+  GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), (*dir / "bands.tif").c_str(), 40000, 2, 1700, GDT_Byte,
+                               const_cast<char**>(sparse));
+  ASSERT_NE(ds, nullptr);
+  GDALClose(ds);
+  CImgFileECW ecw;
+  ASSERT_EQ(ecw.Open((*dir / "bands.tif").c_str()), 1);
+  EXPECT_EQ(ecw.GetBandCount(), 1700);
+  EXPECT_EQ(ecw.SetOutputBound(), 0);
+  EXPECT_EQ(ecw.GetLastError(), NCS_INVALID_PARAMETER);
+  long bands[] = {1699, 5, 0};
+  ASSERT_EQ(ecw.SetFileView(CRect(0, 0, 40000, 2), 40000, 2, bands, 3), 1);
+  EXPECT_EQ(ecw.GetBuffer()[3 * 39999], 0);
+}
+
 TEST_F(EcwTest, OpenReportsWhyAFileCannotBeRead) {
   CImgFileECW ecw;
   EXPECT_EQ(ecw.GetWidth(), -1);
