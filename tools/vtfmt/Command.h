@@ -30,6 +30,9 @@ int E00Command(int argc, char** argv, int first);
 // `vtfmt text ...`: argv[first] is the text subcommand.
 int TextCommand(int argc, char** argv, int first);
 
+// `vtfmt view ...`: argv[first] is the first argument after `view`.
+int ViewCommand(int argc, char** argv, int first);
+
 // `vtfmt gml ...`, `vtfmt mapinfo ...`: runs the program `name` beside vtfmt
 // with argv[first...]; returns only on failure.
 int CompanionCommand(const char* name, int argc, char** argv, int first);

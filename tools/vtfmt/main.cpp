@@ -4,6 +4,7 @@
 //   vtfmt info    [-f DRIVER] [-oo KEY=VALUE]... FILE
 //   vtfmt dump    [-f DRIVER] [-oo KEY=VALUE]... FILE
 //   vtfmt convert [-f DRIVER] [-F DRIVER] [-oo KEY=VALUE]... [-scale [MIN MAX]] IN OUT
+//   vtfmt view    [-f ecw|mrsid] [-F DRIVER] FILE --window L,T,R,B (--size W,H | --level N) OUT
 //   vtfmt e00 info FILE | cat FILE | write [--level none|partial|full] IN OUT
 //   vtfmt gml export|import|info ...  (runs vtfmt-gml)
 //   vtfmt mapinfo info|export|import ...  (runs vtfmt-mapinfo)
@@ -37,6 +38,8 @@ const char kUsageText[] =
     "       vtfmt info    [-f DRIVER] [-oo KEY=VALUE]... FILE\n"
     "       vtfmt dump    [-f DRIVER] [-oo KEY=VALUE]... FILE\n"
     "       vtfmt convert [-f DRIVER] [-F DRIVER] [-oo KEY=VALUE]... [-scale [MIN MAX]] IN OUT\n"
+    "       vtfmt view    [-f ecw|mrsid] [-F DRIVER] [-oo KEY=VALUE]... FILE\n"
+    "                     --window LEFT,TOP,RIGHT,BOTTOM (--size W,H | --level N) OUT\n"
     "       vtfmt e00 info FILE\n"
     "       vtfmt e00 cat FILE\n"
     "       vtfmt e00 write [--level none|partial|full] IN OUT\n"
@@ -473,6 +476,7 @@ int Run(int argc, char** argv) {
   if (command == "info") return Info(Parse(argc, argv, 2, false));
   if (command == "dump") return Dump(Parse(argc, argv, 2, false));
   if (command == "convert") return Convert(Parse(argc, argv, 2, true));
+  if (command == "view") return ViewCommand(argc, argv, 2);
   if (command == "e00") return E00Command(argc, argv, 2);
   if (command == "gml") return CompanionCommand("vtfmt-gml", argc, argv, 2);
   if (command == "mapinfo") return CompanionCommand("vtfmt-mapinfo", argc, argv, 2);
