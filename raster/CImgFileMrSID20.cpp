@@ -56,8 +56,8 @@ int CImgFileMrSID20::Open(CString path) {
   Init();
   Trans::initialize();
   try {
-    FileSpecification spec(VtResolvePathCase(path.str()));
-    MrSIDFile file(spec);
+    FileName name(VtResolvePathCase(path.str()));
+    MrSIDFile file(name);
     m_pNavigator = new MrSIDNavigator(file.image());
     m_pBufferInfo = new ImageBufferInfo();
     m_pBufferInfo->dataOffset = 0;

@@ -77,7 +77,7 @@ const Pixel& MrSIDImage::backgroundPixel() const {
   return m_data ? m_data->background : none;
 }
 
-MrSIDFile::MrSIDFile(const FileSpecification& file, MemoryModel) {
+MrSIDFile::MrSIDFile(const FileName& file, MemoryModel) {
   const std::string& path = file.path();
   if (path.empty()) throw Exception("no file name");
   auto data = std::make_shared<ImageData>();

@@ -1,5 +1,5 @@
-// The MrSID decoding SDK, as far as the MrSID reader uses it: a file
-// specification, the file and its image (bands, levels, size, colour
+// The MrSID decoding SDK, as far as the MrSID reader uses it: the name of
+// a file, the file and its image (bands, levels, size, colour
 // space, background pixel), a navigator that places a scene over one level
 // of the image and loads it into an image buffer, the buffer's description,
 // and the exception every failing call throws.
@@ -46,9 +46,9 @@ class Trans {
   static void initialize();
 };
 
-class FileSpecification {
+class FileName {
  public:
-  explicit FileSpecification(const std::string& path) : m_path(path) {}
+  explicit FileName(const std::string& path) : m_path(path) {}
   const std::string& path() const { return m_path; }
 
  private:
@@ -96,7 +96,7 @@ class MrSIDImage {
 class MrSIDFile {
  public:
   // Opens the image; throws when it cannot be read.
-  explicit MrSIDFile(const FileSpecification& file, MemoryModel model = MEMORY_MODEL_DEFAULT);
+  explicit MrSIDFile(const FileName& file, MemoryModel model = MEMORY_MODEL_DEFAULT);
   const MrSIDImage& image() const { return m_image; }
 
  private:
