@@ -131,4 +131,50 @@ void* GeodataLibrary() {
   return library;
 }
 
+void* GeodataSymbol(const char* name) {
+  void* library = GeodataLibrary();
+  return library ? dlsym(library, name) : nullptr;
+}
+
+namespace {
+// The error-handler calls behind GeodataQuiet, all or none.
+struct QuietEntries {
+  void (*push)(void (*)(int, int, const char*)) = nullptr;
+  void (*pop)() = nullptr;
+  void (*quiet)(int, int, const char*) = nullptr;
+  void (*reset)() = nullptr;
+  const char* (*last)() = nullptr;
+  bool bound = false;
+};
+
+const QuietEntries& Quiet() {
+  static const QuietEntries entries = [] {
+    QuietEntries e;
+    e.bound = BindGeodata("CPLPushErrorHandler", e.push) && BindGeodata("CPLPopErrorHandler", e.pop) &&
+              BindGeodata("CPLQuietErrorHandler", e.quiet) && BindGeodata("CPLErrorReset", e.reset) &&
+              BindGeodata("CPLGetLastErrorMsg", e.last);
+    return e;
+  }();
+  return entries;
+}
+}  // namespace
+
+GeodataQuiet::GeodataQuiet() {
+  const QuietEntries& e = Quiet();
+  if (!e.bound) return;
+  e.reset();
+  e.push(e.quiet);
+  pushed_ = true;
+}
+
+GeodataQuiet::~GeodataQuiet() {
+  if (pushed_) Quiet().pop();
+}
+
+std::string GeodataLastMessage() {
+  const QuietEntries& e = Quiet();
+  const char* text = e.bound ? e.last() : nullptr;
+  return text ? text : "";
+}
+
 }  // namespace vtgeo

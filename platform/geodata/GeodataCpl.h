@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 namespace vtgeo {
 
@@ -46,5 +47,29 @@ bool GeodataLoaded();
 // The geodata library's handle for dlsym, loading it on first use; null when
 // it cannot be loaded.
 void* GeodataLibrary();
+
+// The address of `name` in the geodata library (loaded on first use), or null.
+void* GeodataSymbol(const char* name);
+// Binds a function pointer to the library's `name`; false when it is missing.
+template <class F>
+bool BindGeodata(const char* name, F& entry) {
+  entry = reinterpret_cast<F>(GeodataSymbol(name));
+  return entry != nullptr;
+}
+
+// While one lives, the geodata library's complaints are kept, not printed:
+// its last error is reset first and can be read with GeodataLastMessage.
+class GeodataQuiet {
+ public:
+  GeodataQuiet();
+  ~GeodataQuiet();
+  GeodataQuiet(const GeodataQuiet&) = delete;
+  GeodataQuiet& operator=(const GeodataQuiet&) = delete;
+
+ private:
+  bool pushed_ = false;
+};
+// The library's last error message; empty when there is none.
+std::string GeodataLastMessage();
 
 }  // namespace vtgeo

@@ -1,6 +1,5 @@
 #include "platform/geodata/GeodataHfa.h"
 
-#include <dlfcn.h>
 
 #include "platform/geodata/GeodataCpl.h"
 
@@ -20,49 +19,24 @@ struct HfaEntries {
   char* (*peString)(HFAHandle) = nullptr;
   int (*rasterBlockEx)(HFAHandle, int, int, int, void*, int) = nullptr;
   void (*free)(void*) = nullptr;
-  void (*pushHandler)(void (*)(int, int, const char*)) = nullptr;
-  void (*popHandler)() = nullptr;
-  void (*quietHandler)(int, int, const char*) = nullptr;
-  void (*errorReset)() = nullptr;
-  const char* (*lastMessage)() = nullptr;
   bool bound = false;
 };
-
-template <class F>
-bool Bind(void* library, const char* name, F& entry) {
-  entry = reinterpret_cast<F>(dlsym(library, name));
-  return entry != nullptr;
-}
 
 const HfaEntries& Entries() {
   static const HfaEntries entries = [] {
     HfaEntries e;
-    void* lib = GeodataLibrary();
-    if (!lib) return e;
-    e.bound = Bind(lib, "HFAOpen", e.open) && Bind(lib, "HFAClose", e.close) &&
-              Bind(lib, "HFAGetRasterInfo", e.rasterInfo) && Bind(lib, "HFAGetBandInfo", e.bandInfo) &&
-              Bind(lib, "HFAGetBandNoData", e.bandNoData) && Bind(lib, "HFAGetMapInfo", e.mapInfo) &&
-              Bind(lib, "HFAGetDatum", e.datum) && Bind(lib, "HFAGetProParameters", e.proParameters) &&
-              Bind(lib, "HFAGetPEString", e.peString) && Bind(lib, "HFAGetRasterBlockEx", e.rasterBlockEx) &&
-              Bind(lib, "VSIFree", e.free) && Bind(lib, "CPLPushErrorHandler", e.pushHandler) &&
-              Bind(lib, "CPLPopErrorHandler", e.popHandler) &&
-              Bind(lib, "CPLQuietErrorHandler", e.quietHandler) && Bind(lib, "CPLErrorReset", e.errorReset) &&
-              Bind(lib, "CPLGetLastErrorMsg", e.lastMessage);
+    if (!GeodataLibrary()) return e;
+    e.bound = BindGeodata("HFAOpen", e.open) && BindGeodata("HFAClose", e.close) &&
+              BindGeodata("HFAGetRasterInfo", e.rasterInfo) && BindGeodata("HFAGetBandInfo", e.bandInfo) &&
+              BindGeodata("HFAGetBandNoData", e.bandNoData) && BindGeodata("HFAGetMapInfo", e.mapInfo) &&
+              BindGeodata("HFAGetDatum", e.datum) && BindGeodata("HFAGetProParameters", e.proParameters) &&
+              BindGeodata("HFAGetPEString", e.peString) && BindGeodata("HFAGetRasterBlockEx", e.rasterBlockEx) &&
+              BindGeodata("VSIFree", e.free);
     if (!e.bound) e = HfaEntries();
     return e;
   }();
   return entries;
 }
-
-// The library's complaints about one call are kept, not printed.
-struct Quiet {
-  const HfaEntries& e;
-  explicit Quiet(const HfaEntries& entries) : e(entries) {
-    e.errorReset();
-    e.pushHandler(e.quietHandler);
-  }
-  ~Quiet() { e.popHandler(); }
-};
 
 const int kFailure = 3;  // CE_Failure
 
@@ -79,21 +53,20 @@ bool HfaAvailable() { return Entries().bound; }
 std::string HfaLastError() {
   const HfaEntries& e = Entries();
   if (!e.bound) return "the geodata library's HFA reader cannot be loaded";
-  const char* text = e.lastMessage();
-  return text ? text : "";
+  return GeodataLastMessage();
 }
 
 HFAHandle HFAOpen(const char* filename, const char* access) {
   const HfaEntries& e = Entries();
   if (!e.bound || !filename || !access) return nullptr;
-  Quiet quiet(e);
+  GeodataQuiet quiet;
   return e.open(filename, access);
 }
 
 int HFAClose(HFAHandle handle) {
   const HfaEntries& e = Entries();
   if (!e.bound || !handle) return -1;
-  Quiet quiet(e);
+  GeodataQuiet quiet;
   return e.close(handle);
 }
 
@@ -107,42 +80,42 @@ int HFAGetBandInfo(HFAHandle handle, int band, int* dataType, int* blockXSize, i
                    int* compressionType) {
   const HfaEntries& e = Entries();
   if (!e.bound || !handle || !HasBand(e, handle, band)) return kFailure;
-  Quiet quiet(e);
+  GeodataQuiet quiet;
   return e.bandInfo(handle, band, dataType, blockXSize, blockYSize, compressionType);
 }
 
 int HFAGetBandNoData(HFAHandle handle, int band, double* value) {
   const HfaEntries& e = Entries();
   if (!e.bound || !handle || !value || !HasBand(e, handle, band)) return 0;
-  Quiet quiet(e);
+  GeodataQuiet quiet;
   return e.bandNoData(handle, band, value) ? 1 : 0;
 }
 
 const Eprj_MapInfo* HFAGetMapInfo(HFAHandle handle) {
   const HfaEntries& e = Entries();
   if (!e.bound || !handle) return nullptr;
-  Quiet quiet(e);
+  GeodataQuiet quiet;
   return e.mapInfo(handle);
 }
 
 const Eprj_Datum* HFAGetDatum(HFAHandle handle) {
   const HfaEntries& e = Entries();
   if (!e.bound || !handle) return nullptr;
-  Quiet quiet(e);
+  GeodataQuiet quiet;
   return e.datum(handle);
 }
 
 const Eprj_ProParameters* HFAGetProParameters(HFAHandle handle) {
   const HfaEntries& e = Entries();
   if (!e.bound || !handle) return nullptr;
-  Quiet quiet(e);
+  GeodataQuiet quiet;
   return e.proParameters(handle);
 }
 
 char* HFAGetPEString(HFAHandle handle) {
   const HfaEntries& e = Entries();
   if (!e.bound || !handle) return nullptr;
-  Quiet quiet(e);
+  GeodataQuiet quiet;
   return e.peString(handle);
 }
 
@@ -156,7 +129,7 @@ int HFAGetRasterBlockEx(HFAHandle handle, int band, int xBlock, int yBlock, void
       xBlock >= (static_cast<long long>(width) + blockWidth - 1) / blockWidth ||
       yBlock >= (static_cast<long long>(height) + blockHeight - 1) / blockHeight)
     return kFailure;
-  Quiet quiet(e);
+  GeodataQuiet quiet;
   return e.rasterBlockEx(handle, band, xBlock, yBlock, data, dataSize);
 }
 

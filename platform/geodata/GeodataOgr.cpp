@@ -1,6 +1,5 @@
 #include "platform/geodata/GeodataOgr.h"
 
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <cctype>
@@ -28,11 +27,6 @@ struct OgrEntries {
   void (*free)(void*) = nullptr;
   void (*setLocalOption)(const char*, const char*) = nullptr;
   const char* (*getLocalOption)(const char*, const char*) = nullptr;
-  void (*pushHandler)(void (*)(int, int, const char*)) = nullptr;
-  void (*popHandler)() = nullptr;
-  void (*quietHandler)(int, int, const char*) = nullptr;
-  void (*errorReset)() = nullptr;
-  const char* (*lastMessage)() = nullptr;
   int (*geometryCount)(OGRGeometryH) = nullptr;
   OGRGeometryH (*geometryRef)(OGRGeometryH, int) = nullptr;
   int (*pointCount)(OGRGeometryH) = nullptr;
@@ -47,46 +41,26 @@ struct OgrEntries {
   bool bound = false;
 };
 
-template <class F>
-bool Bind(void* library, const char* name, F& entry) {
-  entry = reinterpret_cast<F>(dlsym(library, name));
-  return entry != nullptr;
-}
-
 const OgrEntries& Entries() {
   static const OgrEntries entries = [] {
     OgrEntries e;
-    void* lib = GeodataLibrary();
-    if (!lib) return e;
-    e.bound = Bind(lib, "OGR_G_CreateFromGML", e.fromGML) && Bind(lib, "OGR_G_ExportToGMLEx", e.toGML) &&
-              Bind(lib, "OGR_G_CreateFromWkt", e.fromWkt) && Bind(lib, "OGR_G_ExportToIsoWkt", e.toWkt) &&
-              Bind(lib, "OGR_G_Clone", e.clone) && Bind(lib, "OGR_G_DestroyGeometry", e.destroy) &&
-              Bind(lib, "OGR_G_GetGeometryType", e.type) && Bind(lib, "OGR_G_Equals", e.equals) &&
-              Bind(lib, "OGR_G_GetEnvelope", e.envelope) && Bind(lib, "OGR_G_IsEmpty", e.isEmpty) &&
-              Bind(lib, "VSIFree", e.free) && Bind(lib, "CPLSetThreadLocalConfigOption", e.setLocalOption) &&
-              Bind(lib, "CPLGetThreadLocalConfigOption", e.getLocalOption) &&
-              Bind(lib, "CPLPushErrorHandler", e.pushHandler) && Bind(lib, "CPLPopErrorHandler", e.popHandler) &&
-              Bind(lib, "CPLQuietErrorHandler", e.quietHandler) && Bind(lib, "CPLErrorReset", e.errorReset) &&
-              Bind(lib, "CPLGetLastErrorMsg", e.lastMessage) && Bind(lib, "OGR_G_GetGeometryCount", e.geometryCount) &&
-              Bind(lib, "OGR_G_GetGeometryRef", e.geometryRef) && Bind(lib, "OGR_G_GetPointCount", e.pointCount) &&
-              Bind(lib, "OGR_G_GetX", e.getX) && Bind(lib, "OGR_G_GetY", e.getY) && Bind(lib, "OGR_G_GetZ", e.getZ) &&
-              Bind(lib, "OGR_G_Is3D", e.is3D) && Bind(lib, "OGR_G_GetPoints", e.getPoints) &&
-              Bind(lib, "OGR_G_CreateGeometry", e.create) && Bind(lib, "OGR_G_SetPoints", e.setPoints) &&
-              Bind(lib, "OGR_G_AddGeometryDirectly", e.addGeometryDirectly);
+    if (!GeodataLibrary()) return e;
+    e.bound = BindGeodata("OGR_G_CreateFromGML", e.fromGML) && BindGeodata("OGR_G_ExportToGMLEx", e.toGML) &&
+              BindGeodata("OGR_G_CreateFromWkt", e.fromWkt) && BindGeodata("OGR_G_ExportToIsoWkt", e.toWkt) &&
+              BindGeodata("OGR_G_Clone", e.clone) && BindGeodata("OGR_G_DestroyGeometry", e.destroy) &&
+              BindGeodata("OGR_G_GetGeometryType", e.type) && BindGeodata("OGR_G_Equals", e.equals) &&
+              BindGeodata("OGR_G_GetEnvelope", e.envelope) && BindGeodata("OGR_G_IsEmpty", e.isEmpty) &&
+              BindGeodata("VSIFree", e.free) && BindGeodata("CPLSetThreadLocalConfigOption", e.setLocalOption) &&
+              BindGeodata("CPLGetThreadLocalConfigOption", e.getLocalOption) && BindGeodata("OGR_G_GetGeometryCount", e.geometryCount) &&
+              BindGeodata("OGR_G_GetGeometryRef", e.geometryRef) && BindGeodata("OGR_G_GetPointCount", e.pointCount) &&
+              BindGeodata("OGR_G_GetX", e.getX) && BindGeodata("OGR_G_GetY", e.getY) && BindGeodata("OGR_G_GetZ", e.getZ) &&
+              BindGeodata("OGR_G_Is3D", e.is3D) && BindGeodata("OGR_G_GetPoints", e.getPoints) &&
+              BindGeodata("OGR_G_CreateGeometry", e.create) && BindGeodata("OGR_G_SetPoints", e.setPoints) &&
+              BindGeodata("OGR_G_AddGeometryDirectly", e.addGeometryDirectly);
     return e;
   }();
   return entries;
 }
-
-// The library's complaints about one call are kept, not printed.
-struct Quiet {
-  const OgrEntries& e;
-  explicit Quiet(const OgrEntries& entries) : e(entries) {
-    e.errorReset();
-    e.pushHandler(e.quietHandler);
-  }
-  ~Quiet() { e.popHandler(); }
-};
 
 // Sets a thread-local option for one call and puts the old value back.
 struct LocalOption {
@@ -396,7 +370,7 @@ OGRGeometryH OgrFromGML(const char* text) {
   const OgrEntries& e = Entries();
   if (!e.bound || !text) return nullptr;
   if (OGRGeometryH simple = SimpleGmlReader(e, text, std::strlen(text)).Read()) return simple;
-  Quiet quiet(e);
+  GeodataQuiet quiet;
   return e.fromGML(text);
 }
 
@@ -409,7 +383,7 @@ std::string OgrToGML3(OGRGeometryH geometry) {
   LocalOption round(e, "OGR_WKT_ROUND", "NO");
   char format[] = "FORMAT=GML3";
   char* options[] = {format, nullptr};
-  Quiet quiet(e);
+  GeodataQuiet quiet;
   char* text = e.toGML(geometry, options);
   std::string gml = text ? text : "";
   e.free(text);
@@ -419,7 +393,7 @@ std::string OgrToGML3(OGRGeometryH geometry) {
 OGRGeometryH OgrFromWkt(const char* wkt) {
   const OgrEntries& e = Entries();
   if (!e.bound || !wkt) return nullptr;
-  Quiet quiet(e);
+  GeodataQuiet quiet;
   char* cursor = const_cast<char*>(wkt);
   OGRGeometryH geometry = nullptr;
   if (e.fromWkt(&cursor, nullptr, &geometry) != 0) return nullptr;
@@ -432,7 +406,7 @@ std::string OgrToWkt(OGRGeometryH geometry) {
   LocalOption precision(e, "OGR_WKT_PRECISION", "17");
   LocalOption round(e, "OGR_WKT_ROUND", "NO");
   char* text = nullptr;
-  Quiet quiet(e);
+  GeodataQuiet quiet;
   if (e.toWkt(geometry, &text) != 0) text = nullptr;
   std::string wkt = text ? text : "";
   e.free(text);
@@ -469,7 +443,7 @@ bool OgrEnvelopeOf(OGRGeometryH geometry, OgrEnvelope& envelope) {
 
 std::string OgrLastError() {
   const OgrEntries& e = Entries();
-  return e.bound ? e.lastMessage() : "the geodata library cannot be loaded";
+  return e.bound ? GeodataLastMessage() : "the geodata library cannot be loaded";
 }
 
 }  // namespace vtgeo

@@ -1,6 +1,5 @@
 #include "platform/geodata/GeodataRaster.h"
 
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <cmath>
@@ -57,43 +56,28 @@ struct RasterEntries {
                      long long, RasterIOExtraArg*) = nullptr;
   DriverH (*datasetDriver)(DatasetH) = nullptr;
   const char* (*driverName)(DriverH) = nullptr;
-  void (*pushHandler)(void (*)(int, int, const char*)) = nullptr;
-  void (*popHandler)() = nullptr;
-  void (*quietHandler)(int, int, const char*) = nullptr;
-  void (*errorReset)() = nullptr;
-  const char* (*lastMessage)() = nullptr;
   bool bound = false;
 };
-
-template <class F>
-bool Bind(void* library, const char* name, F& entry) {
-  entry = reinterpret_cast<F>(dlsym(library, name));
-  return entry != nullptr;
-}
 
 const RasterEntries& Entries() {
   static const RasterEntries entries = [] {
     RasterEntries e;
-    void* lib = GeodataLibrary();
-    if (!lib) return e;
-    e.bound = Bind(lib, "GDALAllRegister", e.allRegister) && Bind(lib, "GDALGetDriverCount", e.driverCount) &&
-              Bind(lib, "GDALOpenEx", e.openEx) && Bind(lib, "GDALClose", e.close) &&
-              Bind(lib, "GDALGetRasterXSize", e.xSize) && Bind(lib, "GDALGetRasterYSize", e.ySize) &&
-              Bind(lib, "GDALGetRasterCount", e.count) && Bind(lib, "GDALGetRasterBand", e.band) &&
-              Bind(lib, "GDALGetRasterDataType", e.dataType) && Bind(lib, "GDALGetDataTypeName", e.typeName) &&
-              Bind(lib, "GDALGetDataTypeSizeBits", e.typeBits) &&
-              Bind(lib, "GDALGetRasterColorTable", e.colourTable) &&
-              Bind(lib, "GDALGetColorEntryCount", e.entryCount) &&
-              Bind(lib, "GDALGetColorEntryAsRGB", e.entryAsRGB) &&
-              Bind(lib, "GDALGetRasterNoDataValue", e.noData) &&
-              Bind(lib, "GDALGetOverviewCount", e.overviewCount) && Bind(lib, "GDALGetOverview", e.overview) &&
-              Bind(lib, "GDALGetRasterBandXSize", e.bandXSize) && Bind(lib, "GDALGetRasterBandYSize", e.bandYSize) &&
-              Bind(lib, "GDALDatasetRasterIOEx", e.datasetRead) &&
-              Bind(lib, "GDALGetDatasetDriver", e.datasetDriver) &&
-              Bind(lib, "GDALGetDriverShortName", e.driverName) &&
-              Bind(lib, "CPLPushErrorHandler", e.pushHandler) && Bind(lib, "CPLPopErrorHandler", e.popHandler) &&
-              Bind(lib, "CPLQuietErrorHandler", e.quietHandler) && Bind(lib, "CPLErrorReset", e.errorReset) &&
-              Bind(lib, "CPLGetLastErrorMsg", e.lastMessage);
+    if (!GeodataLibrary()) return e;
+    e.bound = BindGeodata("GDALAllRegister", e.allRegister) && BindGeodata("GDALGetDriverCount", e.driverCount) &&
+              BindGeodata("GDALOpenEx", e.openEx) && BindGeodata("GDALClose", e.close) &&
+              BindGeodata("GDALGetRasterXSize", e.xSize) && BindGeodata("GDALGetRasterYSize", e.ySize) &&
+              BindGeodata("GDALGetRasterCount", e.count) && BindGeodata("GDALGetRasterBand", e.band) &&
+              BindGeodata("GDALGetRasterDataType", e.dataType) && BindGeodata("GDALGetDataTypeName", e.typeName) &&
+              BindGeodata("GDALGetDataTypeSizeBits", e.typeBits) &&
+              BindGeodata("GDALGetRasterColorTable", e.colourTable) &&
+              BindGeodata("GDALGetColorEntryCount", e.entryCount) &&
+              BindGeodata("GDALGetColorEntryAsRGB", e.entryAsRGB) &&
+              BindGeodata("GDALGetRasterNoDataValue", e.noData) &&
+              BindGeodata("GDALGetOverviewCount", e.overviewCount) && BindGeodata("GDALGetOverview", e.overview) &&
+              BindGeodata("GDALGetRasterBandXSize", e.bandXSize) && BindGeodata("GDALGetRasterBandYSize", e.bandYSize) &&
+              BindGeodata("GDALDatasetRasterIOEx", e.datasetRead) &&
+              BindGeodata("GDALGetDatasetDriver", e.datasetDriver) &&
+              BindGeodata("GDALGetDriverShortName", e.driverName);
     // The host may have registered the drivers already; otherwise we do.
     if (e.bound && e.driverCount() == 0) e.allRegister();
     return e;
@@ -101,19 +85,11 @@ const RasterEntries& Entries() {
   return entries;
 }
 
-// The library's complaints about one call are kept, not printed.
-struct Quiet {
-  const RasterEntries& e;
-  explicit Quiet(const RasterEntries& entries) : e(entries) {
-    e.errorReset();
-    e.pushHandler(e.quietHandler);
-  }
-  ~Quiet() { e.popHandler(); }
-  std::string Reason(const char* fallback) const {
-    const char* text = e.lastMessage();
-    return text && *text ? text : fallback;
-  }
-};
+// The library's message for the last call, or `fallback` when it gave none.
+std::string ReasonOr(const char* fallback) {
+  const std::string text = GeodataLastMessage();
+  return text.empty() ? fallback : text;
+}
 
 const char kNoLibrary[] = "the geodata library (GDAL) cannot be loaded";
 
@@ -128,10 +104,10 @@ bool RasterDataset::Open(const std::string& path, std::string& reason) {
     reason = kNoLibrary;
     return false;
   }
-  Quiet quiet(e);
+  GeodataQuiet quiet;
   DatasetH ds = e.openEx(path.c_str(), kOpenRaster | kOpenVerboseError, nullptr, nullptr, nullptr);
   if (!ds) {
-    reason = quiet.Reason("the file cannot be opened as a raster");
+    reason = ReasonOr("the file cannot be opened as a raster");
     return false;
   }
   const int width = e.xSize(ds), height = e.ySize(ds), bands = e.count(ds);
@@ -186,7 +162,7 @@ bool RasterDataset::Open(const std::string& path, std::string& reason) {
 void RasterDataset::Close() {
   if (m_hDataset) {
     const RasterEntries& e = Entries();
-    Quiet quiet(e);
+    GeodataQuiet quiet;
     e.close(m_hDataset);
   }
   m_hDataset = nullptr;
@@ -226,13 +202,13 @@ bool RasterDataset::Read(int x, int y, int w, int h, int bw, int bh, const int* 
       return false;
     }
   RasterIOExtraArg extra{1, m_bPalette ? kResampleNearest : resampling, nullptr, nullptr, 0, 0, 0, 0, 0};
-  Quiet quiet(e);
+  GeodataQuiet quiet;
   if (!m_bPalette) {
     std::vector<int> map(bands, bands + count);
     for (int& b : map) ++b;
     if (e.datasetRead(m_hDataset, kRead, x, y, w, h, out, bw, bh, kByte, count, map.data(), pixelSpace, lineSpace,
                       bandSpace, &extra) != 0) {
-      reason = quiet.Reason("the raster cannot be read");
+      reason = ReasonOr("the raster cannot be read");
       return false;
     }
     return true;
@@ -246,7 +222,7 @@ bool RasterDataset::Read(int x, int y, int w, int h, int bw, int bh, const int* 
   }
   int one = 1;
   if (e.datasetRead(m_hDataset, kRead, x, y, w, h, indices.data(), bw, bh, kByte, 1, &one, 1, bw, 0, &extra) != 0) {
-    reason = quiet.Reason("the raster cannot be read");
+    reason = ReasonOr("the raster cannot be read");
     return false;
   }
   for (int r = 0; r < bh; ++r)
