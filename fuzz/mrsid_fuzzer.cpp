@@ -42,14 +42,8 @@ double Resolution(uint8_t v) {
 
 }  // namespace
 
-// libopenjp2 2.5.0 (Debian 12) ends the process on an assertion for some
-// damaged JPEG 2000 files, under GDAL's own tools as well: the geodata
-// library is kept from its OpenJPEG driver, so that what runs is our
-// readers' handling of windows over the images its other drivers decode.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  setenv("GDAL_SKIP", "JP2OpenJPEG", 0);
-  // Its block cache stays small beside the libFuzzer memory limit.
-  setenv("GDAL_CACHEMAX", "64", 0);
+  SkipGeodataOpenJpeg();
   return 0;
 }
 
