@@ -9,7 +9,7 @@
 // colour. Palettes keep each colour as blue, green, red, 0.
 //
 // libtiff's and libgeotiff's errors and warnings never reach the console: they
-// are recorded on the process-wide error-message object.
+// are recorded on the error-message object of the thread.
 #pragma once
 
 #include <cstdint>

@@ -74,7 +74,9 @@ void CVtErrorMsg::Clear() {
   m_strText.Empty();
 }
 
+// One per thread: readers of different files may run at once, and each
+// reports its own failure.
 CVtErrorMsg* VtGetErrorMsgObj() {
-  static CVtErrorMsg object;
+  static thread_local CVtErrorMsg object;
   return &object;
 }

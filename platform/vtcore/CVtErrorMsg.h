@@ -1,4 +1,4 @@
-// The process-wide error-message object: drivers record why an operation
+// The per-thread error-message object: drivers record why an operation
 // failed here before returning their failure code; the caller reads the code
 // and text afterwards. The last message recorded wins; there is no locking.
 #pragma once
@@ -45,5 +45,5 @@ class CVtErrorMsg {
   CString m_strText;
 };
 
-// The process-wide error-message object.
+// The error-message object of the calling thread.
 CVtErrorMsg* VtGetErrorMsgObj();

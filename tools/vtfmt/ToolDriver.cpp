@@ -128,6 +128,27 @@ long ToolDriver::ReadRow(CImgFile& file, long row, CImgScanLine& line) const {
   return file.ReadScanLine(row, line);
 }
 
+bool ToolDriver::Layout(CImgFile& file, RowLayout& layout) const {
+  const bool cells = HoldsCells(file);
+  switch (file.GetPixelFormat()) {
+    case PF_BIT1: layout = {1, 1, 'u'}; return true;
+    case PF_BIT4: layout = {1, 4, 'u'}; return true;
+    case PF_BIT8: layout = {1, 8, 'u'}; return true;
+    case PF_BIT16:
+      if (!cells) return false;
+      layout = {1, 16, UnsignedCells(file) ? 'u' : 'i'};
+      return true;
+    case PF_BIT24: layout = {3, 8, 'u'}; return true;
+    case PF_BIT32: layout = cells ? RowLayout{1, 32, 'i'} : RowLayout{4, 8, 'u'}; return true;
+    case PF_BIT48: layout = {3, 16, 'u'}; return true;
+    case PF_BIT64: layout = {4, 16, 'u'}; return true;
+    case PF_INT32: layout = {1, 32, 'i'}; return true;
+    case PF_FLOAT32: layout = {1, 32, 'f'}; return true;
+    case PF_FLOAT64: layout = {1, 64, 'f'}; return true;
+    default: return false;
+  }
+}
+
 bool ToolDriver::SaveHeader(CImgFile& file, std::string& reason) const {
   if (file.SaveImage() >= 0) return true;
   reason = "cannot write the header";

@@ -18,6 +18,16 @@ using Options = std::map<std::string, std::string>;
 // Extra `key: value` lines of `info`, in order.
 using InfoLines = std::vector<std::pair<std::string, std::string>>;
 
+// How the samples of a delivered row lie, for callers that hand rows on as
+// typed arrays: `samples` per pixel of `bits` each, of a `kind`: 'u'
+// unsigned, 'i' signed, 'f' IEEE float, 'c' complex (two floats of bits/2).
+// Samples below 8 bits are packed, most significant bits first.
+struct RowLayout {
+  int samples = 1;
+  int bits = 8;
+  char kind = 'u';
+};
+
 // What a probe found: the content (a signature), the extension, or a sidecar
 // file beside the named one. Higher wins.
 enum ProbeScore { kNoMatch = 0, kSidecar = 1, kExtension = 2, kContent = 3 };
@@ -78,6 +88,10 @@ class ToolDriver {
   // when reader and writer differ.
   virtual bool PaletteRedFirst(CImgFile& file) const { return false; }
   virtual InfoLines ExtraInfo(CImgFile& file) const { return {}; }
+  // The layout of the rows of an open image, from its pixel format and
+  // whether it holds cells; false for a format whose samples it cannot say
+  // (16-bit pictures, whose colour masks vary).
+  virtual bool Layout(CImgFile& file, RowLayout& layout) const;
 
   // Creates `path` for writing (the properties are already set). False with `reason`.
   virtual bool OpenWrite(CImgFile& file, const std::string& path, std::string& reason) const;
@@ -100,7 +114,7 @@ const ToolDriver* DetectReader(const std::string& path);
 // The writing driver that claims `path`'s extension, or null.
 const ToolDriver* DetectWriter(const std::string& path);
 
-// The text of the process-wide error message, when a driver recorded one
+// The text of the error message of the calling thread, when a driver recorded one
 // since the last ClearDriverMessage.
 void ClearDriverMessage();
 std::string DriverMessage();

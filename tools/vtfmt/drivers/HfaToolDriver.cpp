@@ -169,6 +169,13 @@ class HfaDriver final : public ToolDriver {
     const HfaFile& img = static_cast<HfaFile&>(file);
     return img.m_pBand && img.m_pBand->dataType > vtgeo::EPT_u8 && img.m_pBand->dataType != vtgeo::EPT_c64;
   }
+  // Complex pixels are delivered as pairs of floats.
+  bool Layout(CImgFile& file, RowLayout& layout) const override {
+    const HfaFile& img = static_cast<HfaFile&>(file);
+    if (!img.m_pBand || img.m_pBand->dataType != vtgeo::EPT_c64) return ToolDriver::Layout(file, layout);
+    layout = {1, 64, 'c'};
+    return true;
+  }
   bool UnsignedCells(CImgFile& file) const override {
     const HfaFile& img = static_cast<HfaFile&>(file);
     return img.m_pBand && img.m_pBand->dataType == vtgeo::EPT_u16;

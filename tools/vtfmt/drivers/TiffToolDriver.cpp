@@ -3,6 +3,8 @@
 // colour samples red first. Planar-separate files are delivered with their
 // planes interleaved, so every layout dumps and converts alike. Bounds come
 // from the GeoTIFF tags only, in metres.
+#include <tiff.h>
+
 #include <cstring>
 #include <string>
 
@@ -114,6 +116,22 @@ class TiffDriver final : public ToolDriver {
             {"sample_format", Text(tiff.GetSampleFormat())},
             {"compression", Text(tiff.GetCompression())},
             {"planar", tiff.IsMultiBand() ? "separate" : "contiguous"}};
+  }
+
+  // Samples as the tags give them, when they make up the delivered pixel;
+  // complex integers have no array type.
+  bool Layout(CImgFile& file, RowLayout& layout) const override {
+    TiffFile& tiff = static_cast<TiffFile&>(file);
+    const long samples = tiff.GetBandCount(), bits = tiff.GetBits(), format = tiff.GetSampleFormat();
+    const ImgPixelFormat pixel = tiff.GetPixelFormat();
+    const long pixelBits = pixel == PF_INT32 || pixel == PF_FLOAT32 ? 32 : pixel == PF_FLOAT64 ? 64 : pixel;
+    if (samples * bits != pixelBits || format == SAMPLEFORMAT_COMPLEXINT) return ToolDriver::Layout(file, layout);
+    const char kind = format == SAMPLEFORMAT_INT            ? 'i'
+                      : format == SAMPLEFORMAT_IEEEFP       ? 'f'
+                      : format == SAMPLEFORMAT_COMPLEXIEEEFP ? 'c'
+                                                             : 'u';
+    layout = {static_cast<int>(samples), static_cast<int>(bits), kind};
+    return true;
   }
 
   bool UnsignedCells(CImgFile& file) const override {

@@ -1,0 +1,149 @@
+#include "ArrayReader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/vtcore/CVtImgToolkit.h"
+
+namespace vtfmt {
+
+ArrayReader::ArrayReader(const std::string& path, const std::string& driver, const Options& options)
+    : path_(path), options_(options) {
+  if (!driver.empty()) {
+    driver_ = FindDriver(driver);
+    if (!driver_) throw ArrayArgumentError("unknown driver " + driver + " (see vtfmt.formats())");
+    if (!driver_->CanRead()) throw ArrayArgumentError("driver " + driver + " cannot read");
+  } else {
+    driver_ = DetectReader(path);
+    if (!driver_) {
+      FILE* f = std::fopen(path.c_str(), "rb");
+      if (!f) throw ArrayError(path + ": " + std::strerror(errno));
+      std::fclose(f);
+      throw ArrayError(path + ": format not recognised (name the driver)");
+    }
+  }
+  Open();
+  CImgFile& f = *file_;
+  width_ = f.GetWidth();
+  height_ = f.GetHeight();
+  if (width_ == 0 || height_ == 0) throw ArrayError(Failure("the image has no pixels"));
+  if (!driver_->Layout(f, layout_))
+    throw ArrayError(Failure("pixel format " + std::to_string(static_cast<int>(f.GetPixelFormat())) +
+                             " has no array form"));
+  if (layout_.bits >= 8 && static_cast<size_t>(line_.GetSize()) < RowBytes())
+    throw ArrayError(Failure("the rows are shorter than their pixels"));
+  bottomUp_ = driver_->BottomUp(f);
+  redFirst_ = driver_->RowsRedFirst(f);
+}
+
+std::string ArrayReader::Failure(const std::string& reason) const {
+  const std::string message = DriverMessage();
+  return path_ + ": driver " + driver_->Name() + ": " + reason + (message.empty() ? "" : ": " + message);
+}
+
+void ArrayReader::Open() {
+  file_ = driver_->Create();
+  std::string reason;
+  if (!driver_->ApplyOptions(*file_, options_, reason)) throw ArrayArgumentError(reason);
+  ClearDriverMessage();
+  if (!driver_->OpenRead(*file_, path_, reason)) throw ArrayError(Failure(reason));
+  CImgFile& f = *file_;
+  // The driver's width bytes, and at least the bytes its pixels occupy.
+  const long bytes = std::max<long>(static_cast<long>(f.GetWidthBytes()),
+                                    CVtImgToolkit::AlignWidthByte(f.GetPixelFormat(), static_cast<long>(f.GetWidth())));
+  line_ = CImgScanLine(f.GetPixelFormat(), bytes);
+  if (line_.GetSize() < bytes) throw ArrayError(Failure("a row is too long to hold"));
+  nextRow_ = 0;
+}
+
+ArrayType ArrayReader::Type() const {
+  if (layout_.bits < 8) return {'u', 1};
+  return {layout_.kind, layout_.bits / 8};
+}
+
+size_t ArrayReader::RowBytes() const {
+  return static_cast<size_t>(width_) * static_cast<size_t>(layout_.samples) * static_cast<size_t>(Type().bytes);
+}
+
+std::vector<unsigned char> ArrayReader::Palette() {
+  CImgFile& f = *file_;
+  std::vector<unsigned char> entries;
+  // Colour tables of indexed pictures only: bitmaps keep 16-bit colour
+  // masks in the same place.
+  if (layout_.samples != 1 || layout_.bits > 8 || driver_->HoldsCells(f) ||
+      CVtImgToolkit::PaletteSize(f.GetPixelFormat()) == 0)
+    return entries;
+  const bool redFirst = driver_->PaletteRedFirst(f);
+  for (int i = 0; i < f.m_Palette.GetSize(); ++i) {
+    const PALETTEENTRY& p = f.m_Palette[i];
+    entries.insert(entries.end(), {redFirst ? p.peRed : p.peBlue, p.peGreen, redFirst ? p.peBlue : p.peRed, 255});
+  }
+  return entries;
+}
+
+std::optional<double> ArrayReader::NoData() {
+  double value = 0;
+  if (driver_->HoldsCells(*file_) && driver_->GetNoData(*file_, value)) return value;
+  return std::nullopt;
+}
+
+std::optional<CRect2D> ArrayReader::Bounds() {
+  CRect2D bounds;
+  if (driver_->GetBounds(*file_, bounds)) return bounds;
+  return std::nullopt;
+}
+
+void ArrayReader::ReadFileRow(long row) {
+  ClearDriverMessage();
+  if (!driver_->SequentialRead()) {
+    if (driver_->ReadRow(*file_, row, line_) < 0) throw ArrayError(Failure("cannot read row " + std::to_string(row)));
+    return;
+  }
+  // Rows come once each, in order: an earlier row means starting again.
+  if (row < nextRow_) Open();
+  while (nextRow_ <= row) {
+    if (driver_->ReadRow(*file_, nextRow_, line_) < 0)
+      throw ArrayError(Failure("cannot read row " + std::to_string(nextRow_)));
+    ++nextRow_;
+  }
+}
+
+void ArrayReader::Deliver(unsigned char* out) const {
+  const unsigned char* row = line_.GetData();
+  if (layout_.bits < 8) {
+    // Packed indices, most significant bits first, one a byte.
+    const int bits = layout_.bits;
+    for (unsigned long x = 0; x < width_; ++x) {
+      const unsigned long bit = x * static_cast<unsigned long>(bits);
+      out[x] = static_cast<unsigned char>((row[bit / 8] >> (8 - bits - bit % 8)) & ((1 << bits) - 1));
+    }
+    return;
+  }
+  const size_t bytes = RowBytes();
+  std::memcpy(out, row, bytes);
+  if (layout_.samples < 3 || redFirst_) return;
+  // Blue first in the file: exchange the first and third sample.
+  const size_t sample = static_cast<size_t>(Type().bytes);
+  const size_t pixel = sample * static_cast<size_t>(layout_.samples);
+  for (size_t i = 0; i + pixel <= bytes; i += pixel)
+    for (size_t b = 0; b < sample; ++b) std::swap(out[i + b], out[i + 2 * sample + b]);
+}
+
+void ArrayReader::Read(unsigned long start, unsigned long stop, unsigned char* out) {
+  if (start > stop || stop > height_)
+    throw ArrayArgumentError("rows " + std::to_string(start) + " to " + std::to_string(stop) + " are not within 0 to " +
+                             std::to_string(height_));
+  const size_t rowBytes = RowBytes();
+  // File rows in ascending order, which sequential drivers need and which
+  // keeps reads forward for the others.
+  for (unsigned long k = 0; k < stop - start; ++k) {
+    const unsigned long y = bottomUp_ ? stop - 1 - k : start + k;
+    const long fileRow = static_cast<long>(bottomUp_ ? height_ - 1 - y : y);
+    ReadFileRow(fileRow);
+    Deliver(out + (y - start) * rowBytes);
+  }
+}
+
+}  // namespace vtfmt

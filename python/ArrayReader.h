@@ -1,0 +1,77 @@
+// Raster files as arrays: a reader that delivers any range of picture rows
+// (top row first, colour samples red first, packed indices one a byte) into
+// a caller's buffer, whatever the file's own row order. The layer under the
+// Python module; it knows nothing of Python.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "ToolDriver.h"
+#include "platform/vtcore/CImgScanLine.h"
+
+namespace vtfmt {
+
+// A file that cannot be opened, read or written: the message names the file.
+struct ArrayError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+// A bad argument: an unknown driver, an option the driver refuses, an array
+// of a type no pixel format holds.
+struct ArrayArgumentError : std::invalid_argument {
+  using std::invalid_argument::invalid_argument;
+};
+
+// The element type of the arrays: `kind` as in RowLayout, `bytes` a sample.
+struct ArrayType {
+  char kind = 'u';
+  int bytes = 1;
+};
+
+class ArrayReader {
+ public:
+  // Opens `path` with the named driver, or the one that recognises it.
+  ArrayReader(const std::string& path, const std::string& driver, const Options& options);
+
+  const ToolDriver& Driver() const { return *driver_; }
+  CImgFile& File() { return *file_; }
+  unsigned long Width() const { return width_; }
+  unsigned long Height() const { return height_; }
+  int Samples() const { return layout_.samples; }
+  ArrayType Type() const;
+  // Bytes of one picture row in the array.
+  size_t RowBytes() const;
+  bool BottomUp() const { return bottomUp_; }
+  // Red, green, blue, 255 of each palette entry of an indexed picture.
+  std::vector<unsigned char> Palette();
+  std::optional<double> NoData();
+  std::optional<CRect2D> Bounds();
+
+  // Fills `out` (RowBytes() each) with picture rows [start, stop). Rows
+  // are read where the driver can seek, and forward otherwise.
+  void Read(unsigned long start, unsigned long stop, unsigned char* out);
+
+ private:
+  void Open();
+  // Reads file row `row` into line_.
+  void ReadFileRow(long row);
+  // Copies line_ to `out` in the array's form.
+  void Deliver(unsigned char* out) const;
+  std::string Failure(const std::string& reason) const;
+
+  std::string path_;
+  const ToolDriver* driver_ = nullptr;
+  Options options_;
+  std::unique_ptr<CImgFile> file_;
+  CImgScanLine line_;
+  RowLayout layout_;
+  unsigned long width_ = 0, height_ = 0;
+  bool bottomUp_ = false;
+  bool redFirst_ = false;
+  long nextRow_ = 0;  // the next row a sequential driver delivers
+};
+
+}  // namespace vtfmt

@@ -1,0 +1,30 @@
+// Arrays to raster files: picture rows (top row first, colour samples red
+// first) stored through any writing driver, in the driver's own row order
+// and colour order.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ArrayReader.h"
+
+namespace vtfmt {
+
+// An array to write: `height` rows of `width` pixels of `samples` samples
+// of `type`, rows packed one after another.
+struct ArrayImage {
+  unsigned long width = 0, height = 0;
+  int samples = 1;
+  ArrayType type;
+  const unsigned char* data = nullptr;
+};
+
+// Writes `image` to `path` through the named driver, or the one that claims
+// the extension. `palette` holds red, green, blue, alpha entries (alpha is
+// not stored); an 8-bit single-sample image without one gets a grey ramp.
+// A file left half-written is removed.
+void WriteArray(const std::string& path, const std::string& driver, const Options& options, const ArrayImage& image,
+                const std::optional<CRect2D>& bounds, const std::vector<unsigned char>& palette);
+
+}  // namespace vtfmt

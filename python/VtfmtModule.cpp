@@ -1,0 +1,333 @@
+// vtfmt._vtfmt: the compiled part of the Python module. Rasters as numpy
+// arrays through every driver, E00 lines and character-set conversion. The
+// interpreter lock is released while files are read and written.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ArrayReader.h"
+#include "ArrayWriter.h"
+#include "platform/mfc/CException.h"
+#include "platform/vtcore/CVtErrorMsg.h"
+#include "text/CVtTextCodec.h"
+#include "vector/e00/CVtE00.h"
+
+namespace py = pybind11;
+using namespace vtfmt;
+
+namespace {
+
+// Option values as the drivers take them: text, with Python's booleans
+// as 1 and 0.
+Options OptionsOf(const py::kwargs& kwargs) {
+  Options options;
+  for (const auto& item : kwargs) {
+    const std::string key = py::str(item.first);
+    py::handle value = item.second;
+    if (py::isinstance<py::bool_>(value))
+      options[key] = value.cast<bool>() ? "1" : "0";
+    else
+      options[key] = py::str(value);
+  }
+  return options;
+}
+
+py::dtype DtypeOf(ArrayType type) {
+  const char kind = type.kind == 'c' ? 'c' : type.kind;
+  return py::dtype(std::string("=") + kind + std::to_string(type.bytes));
+}
+
+// A reader shared by its Python object and the row iterators it made; one
+// call at a time, so that a reader used from several threads stays whole.
+class Reader {
+ public:
+  Reader(const std::string& path, const std::string& driver, const Options& options) {
+    py::gil_scoped_release unlocked;
+    reader_ = std::make_unique<ArrayReader>(path, driver, options);
+  }
+
+  ArrayReader& Get() {
+    if (!reader_) throw py::value_error("the reader is closed");
+    return *reader_;
+  }
+
+  void Close() {
+    py::gil_scoped_release unlocked;
+    std::lock_guard<std::mutex> lock(mutex_);
+    reader_.reset();
+  }
+
+  // Picture rows [start, stop) as an array of (rows, width[, samples]).
+  py::array Read(unsigned long start, unsigned long stop, bool squeezeRow) {
+    ArrayReader& r = Get();
+    if (start > stop || stop > r.Height())
+      throw py::index_error("rows (" + std::to_string(start) + ", " + std::to_string(stop) + ") are not within (0, " +
+                            std::to_string(r.Height()) + ")");
+    std::vector<py::ssize_t> shape;
+    if (!squeezeRow) shape.push_back(static_cast<py::ssize_t>(stop - start));
+    shape.push_back(static_cast<py::ssize_t>(r.Width()));
+    if (r.Samples() > 1) shape.push_back(r.Samples());
+    py::array out(DtypeOf(r.Type()), shape);
+    auto* data = static_cast<unsigned char*>(out.mutable_data());
+    {
+      py::gil_scoped_release unlocked;
+      std::lock_guard<std::mutex> lock(mutex_);
+      Get().Read(start, stop, data);
+    }
+    return out;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unique_ptr<ArrayReader> reader_;
+};
+
+// The picture rows of a reader, one array each, top first.
+class RowIterator {
+ public:
+  explicit RowIterator(std::shared_ptr<Reader> reader) : reader_(std::move(reader)) {}
+  py::array Next() {
+    if (next_ >= reader_->Get().Height()) throw py::stop_iteration();
+    py::array row = reader_->Read(next_, next_ + 1, true);
+    ++next_;
+    return row;
+  }
+
+ private:
+  std::shared_ptr<Reader> reader_;
+  unsigned long next_ = 0;
+};
+
+std::shared_ptr<Reader> Open(const std::string& path, const std::optional<std::string>& driver, const py::kwargs& kwargs) {
+  return std::make_shared<Reader>(path, driver.value_or(""), OptionsOf(kwargs));
+}
+
+void Write(const std::string& path, py::array array, const std::optional<std::string>& driver,
+           const std::optional<std::vector<double>>& bounds, const std::optional<py::array>& palette,
+           const py::kwargs& kwargs) {
+  array = py::array::ensure(array, py::array::c_style);
+  if (!array) throw py::type_error("the image must be an array");
+  if (array.ndim() != 2 && array.ndim() != 3)
+    throw py::value_error("the image must be a 2-d array (rows, columns) or 3-d (rows, columns, samples)");
+  const py::dtype dtype = array.dtype();
+  ArrayImage image;
+  image.height = static_cast<unsigned long>(array.shape(0));
+  image.width = static_cast<unsigned long>(array.shape(1));
+  image.samples = array.ndim() == 3 ? static_cast<int>(array.shape(2)) : 1;
+  image.type = {dtype.kind() == 'b' ? 'u' : dtype.kind(), static_cast<int>(dtype.itemsize())};
+  if (!dtype.attr("isnative").cast<bool>()) throw py::value_error("the array must be in the machine's byte order");
+  image.data = static_cast<const unsigned char*>(array.data());
+  std::optional<CRect2D> box;
+  if (bounds) {
+    if (bounds->size() != 4) throw py::value_error("bounds are (left, top, right, bottom)");
+    box = CRect2D((*bounds)[0], (*bounds)[1], (*bounds)[2], (*bounds)[3]);
+  }
+  std::vector<unsigned char> entries;
+  if (palette) {
+    auto table = py::array_t<unsigned char, py::array::c_style | py::array::forcecast>::ensure(*palette);
+    if (!table || table.ndim() != 2 || (table.shape(1) != 3 && table.shape(1) != 4))
+      throw py::value_error("the palette must be an N x 3 or N x 4 array of 0 to 255");
+    for (py::ssize_t i = 0; i < table.shape(0); ++i)
+      entries.insert(entries.end(), {table.at(i, 0), table.at(i, 1), table.at(i, 2), 255});
+  }
+  const Options options = OptionsOf(kwargs);
+  const std::string driverName = driver.value_or("");
+  py::gil_scoped_release unlocked;
+  WriteArray(path, driverName, options, image, box, entries);
+}
+
+py::list Formats() {
+  py::list list;
+  for (const ToolDriver* d : Drivers()) {
+    py::dict entry;
+    entry["name"] = d->Name();
+    entry["read"] = d->CanRead();
+    entry["write"] = d->CanWrite();
+    entry["extensions"] = d->Extensions();
+    list.append(entry);
+  }
+  return list;
+}
+
+// The plain lines of an E00 set, across its volumes, compressed or not.
+class E00Lines {
+ public:
+  explicit E00Lines(const std::string& path) : path_(path) {
+    CString name(path);
+    py::gil_scoped_release unlocked;
+    if (!e00_.Open(name)) {
+      const CString reason = CVtE00::GetLastFailure();
+      throw ArrayError(path + ": " + (reason.IsEmpty() ? "cannot be opened as E00" : reason.str()));
+    }
+  }
+  py::str Next() {
+    const char* line = nullptr;
+    {
+      py::gil_scoped_release unlocked;
+      VtGetErrorMsgObj()->Clear();
+      line = e00_.IsOpen() ? e00_.ReadNextLine() : nullptr;
+    }
+    if (line) return py::str(line);
+    const bool failed = VtGetErrorMsgObj()->HasMessage();
+    const std::string message = failed ? VtGetErrorMsgObj()->GetMessage().str() : "";
+    e00_.Close();
+    if (failed) throw ArrayError(path_ + ": " + message);
+    throw py::stop_iteration();
+  }
+  void Close() { e00_.Close(); }
+
+ private:
+  std::string path_;
+  CVtE00 e00_;
+};
+
+CVtE00::E00CompreeLevel LevelOf(const std::string& text) {
+  if (text == "none") return CVtE00::E00ComprNone;
+  if (text == "partial") return CVtE00::E00ComprPartial;
+  if (text == "full") return CVtE00::E00ComprFull;
+  throw py::value_error("level is none, partial or full, not " + text);
+}
+
+std::string LastMessage(const char* fallback) {
+  CVtErrorMsg* msg = VtGetErrorMsgObj();
+  return msg->HasMessage() && !msg->GetMessage().IsEmpty() ? msg->GetMessage().str() : fallback;
+}
+
+// Writes `lines` (any iterable of text) as an E00 set at `level`.
+void WriteE00(const std::string& path, py::iterable lines, const std::string& level) {
+  const CVtE00::E00CompreeLevel compression = LevelOf(level);
+  CVtE00 writer;
+  CString name(path);
+  VtGetErrorMsgObj()->Clear();
+  if (!writer.Create(name, compression)) throw ArrayError(path + ": " + LastMessage("cannot be created"));
+  try {
+    for (py::handle item : lines) {
+      if (!py::isinstance<py::str>(item)) throw py::type_error("E00 lines are str");
+      const std::string line = item.cast<std::string>();
+      if (line.find_first_of("\r\n") != std::string::npos) throw py::value_error("an E00 line holds no line break");
+      if (!writer.WriteNextLine(line.c_str())) throw ArrayError(path + ": " + LastMessage("write failed"));
+    }
+    writer.Close();
+    if (VtGetErrorMsgObj()->HasMessage()) throw ArrayError(path + ": " + LastMessage("write failed"));
+  } catch (...) {
+    // Only a file the writer made; never a device such as /dev/null.
+    writer.Close();
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(path.c_str());
+    throw;
+  }
+}
+
+py::bytes ConvertText(const py::bytes& data, const std::string& from, const std::string& to) {
+  if (from.empty() || to.empty()) throw py::value_error("empty character-set name");
+  const CString fromName(from), toName(to);
+  CVtTextCodec codec;
+  if (!codec.Open(toName, fromName))
+    throw py::value_error("iconv cannot convert from " + fromName.str() + " to " + toName.str());
+  const std::string input = data;
+  std::string output;
+  std::string failure;
+  {
+    py::gil_scoped_release unlocked;
+    // Pieces of at most 1 MiB: the codec counts in int.
+    constexpr size_t kPiece = 1 << 20;
+    codec.BeginStream();
+    size_t offset = 0;
+    CString converted;
+    while (failure.empty()) {
+      const size_t length = std::min(kPiece, input.size() - offset);
+      const bool last = offset + length == input.size();
+      int used = 0;
+      const bool ok = codec.ConvertPiece(converted, input.data() + offset, static_cast<int>(length), last, used);
+      output.append(converted.GetString(), static_cast<size_t>(converted.GetLength()));
+      if (!ok)
+        failure = "cannot convert from " + fromName.str() + " to " + toName.str() + " at byte " +
+                  std::to_string(offset + static_cast<size_t>(used)) +
+                  ": invalid input, a character cut short, or one " + toName.str() + " cannot hold";
+      else if (last)
+        break;
+      // An incomplete sequence at the end of a piece starts the next one.
+      offset += static_cast<size_t>(used);
+      if (used == 0 && !last) failure = "a character longer than a piece at byte " + std::to_string(offset);
+    }
+  }
+  if (!failure.empty()) throw ArrayError(failure);
+  return py::bytes(output);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_vtfmt, m) {
+  m.doc() = "The compiled part of vtfmt: raster drivers, E00 and character sets.";
+  static py::exception<ArrayError> error(m, "Error");
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const ArrayError& e) {
+      error(e.what());
+    } catch (const ArrayArgumentError& e) {
+      PyErr_SetString(PyExc_ValueError, e.what());
+    } catch (const CFileException& e) {
+      error(e.what());
+    }
+  });
+
+  py::class_<Reader, std::shared_ptr<Reader>>(m, "Reader")
+      .def_property_readonly("driver", [](Reader& r) { return std::string(r.Get().Driver().Name()); })
+      .def_property_readonly("width", [](Reader& r) { return r.Get().Width(); })
+      .def_property_readonly("height", [](Reader& r) { return r.Get().Height(); })
+      .def_property_readonly("bands", [](Reader& r) { return r.Get().Samples(); })
+      .def_property_readonly("dtype", [](Reader& r) { return DtypeOf(r.Get().Type()); })
+      .def_property_readonly("pixel_format",
+                             [](Reader& r) { return static_cast<int>(r.Get().File().GetPixelFormat()); })
+      .def_property_readonly("row_order",
+                             [](Reader& r) { return std::string(r.Get().BottomUp() ? "bottom-up" : "top-down"); })
+      .def_property_readonly("bounds",
+                             [](Reader& r) -> py::object {
+                               auto b = r.Get().Bounds();
+                               if (!b) return py::none();
+                               return py::make_tuple(b->left, b->top, b->right, b->bottom);
+                             })
+      .def_property_readonly("nodata",
+                             [](Reader& r) -> py::object {
+                               auto v = r.Get().NoData();
+                               return v ? py::object(py::float_(*v)) : py::none();
+                             })
+      .def_property_readonly("palette",
+                             [](Reader& r) -> py::object {
+                               const std::vector<unsigned char> p = r.Get().Palette();
+                               if (p.empty()) return py::none();
+                               py::array_t<unsigned char> table({static_cast<py::ssize_t>(p.size() / 4), py::ssize_t{4}});
+                               std::memcpy(table.mutable_data(), p.data(), p.size());
+                               return std::move(table);
+                             })
+      .def("_read", [](Reader& r, unsigned long start, unsigned long stop) { return r.Read(start, stop, false); })
+      .def("_rows", [](std::shared_ptr<Reader> r) { return RowIterator(std::move(r)); })
+      .def("close", &Reader::Close);
+
+  py::class_<RowIterator>(m, "RowIterator")
+      .def("__iter__", [](RowIterator& it) -> RowIterator& { return it; }, py::return_value_policy::reference_internal)
+      .def("__next__", &RowIterator::Next);
+
+  m.def("_open", &Open, py::arg("path"), py::arg("driver") = py::none());
+  m.def("_write", &Write, py::arg("path"), py::arg("array"), py::arg("driver") = py::none(),
+        py::arg("bounds") = py::none(), py::arg("palette") = py::none());
+  m.def("formats", &Formats, "The drivers, in the order `vtfmt formats` lists them.");
+
+  py::class_<E00Lines>(m, "E00Lines")
+      .def("__iter__", [](E00Lines& e) -> E00Lines& { return e; }, py::return_value_policy::reference_internal)
+      .def("__next__", &E00Lines::Next)
+      .def("close", &E00Lines::Close);
+  m.def("_e00_open", [](const std::string& path) { return std::make_unique<E00Lines>(path); });
+  m.def("_e00_write", &WriteE00, py::arg("path"), py::arg("lines"), py::arg("level") = "full");
+  m.def("_text_convert", &ConvertText, py::arg("data"), py::arg("from_"), py::arg("to"));
+}

@@ -1,0 +1,95 @@
+"""vtfmt: raster files as numpy arrays, E00 interchange, GML and text.
+
+    import vtfmt
+    with vtfmt.open("hill.bil") as r:
+        heights = r.read()               # picture order: top row first
+    vtfmt.write("hill.asc", heights, bounds=r.bounds)
+
+Arrays are (rows, columns) for single samples and (rows, columns, samples)
+for colours, red first; grids keep their cell type. Failures of a file
+raise vtfmt.Error with the library's message; bad arguments raise
+ValueError.
+"""
+import os
+
+import numpy as _np
+
+from ._vtfmt import Error, formats
+from . import _vtfmt
+
+__all__ = ["Error", "Reader", "formats", "open", "write"]
+
+
+def _path(path):
+    return os.fsdecode(os.fspath(path))
+
+
+class Reader:
+    """An open raster file. Use it as a context manager, or call close()."""
+
+    def __init__(self, handle, path):
+        self._handle = handle
+        self.path = path
+
+    driver = property(lambda self: self._handle.driver, doc="name of the driver that reads the file")
+    width = property(lambda self: self._handle.width)
+    height = property(lambda self: self._handle.height)
+    bands = property(lambda self: self._handle.bands, doc="samples a pixel")
+    dtype = property(lambda self: self._handle.dtype, doc="numpy type of the samples")
+    pixel_format = property(lambda self: self._handle.pixel_format, doc="the library's pixel format, as vtfmt info")
+    row_order = property(lambda self: self._handle.row_order, doc="'top-down' or 'bottom-up': the file's row order")
+    bounds = property(lambda self: self._handle.bounds, doc="(left, top, right, bottom), or None")
+    nodata = property(lambda self: self._handle.nodata, doc="the value of cells without data, or None")
+    palette = property(lambda self: self._handle.palette, doc="N x 4 uint8 (red, green, blue, 255), or None")
+
+    @property
+    def shape(self):
+        return (self.height, self.width) + ((self.bands,) if self.bands > 1 else ())
+
+    def read(self, rows=None):
+        """The image, or the picture rows range(start, stop) of rows=(start, stop)."""
+        if rows is None:
+            start, stop = 0, self.height
+        else:
+            start, stop = (int(v) for v in rows)
+            if not 0 <= start <= stop <= self.height:
+                raise IndexError(f"rows ({start}, {stop}) are not within (0, {self.height})")
+        return self._handle._read(start, stop)
+
+    def rows(self):
+        """An iterator of the picture rows, top first, one array each."""
+        return self._handle._rows()
+
+    def close(self):
+        self._handle.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def __repr__(self):
+        return f"<vtfmt.Reader {self.path!r} driver={self.driver} shape={self.shape} dtype={self.dtype}>"
+
+
+def open(path, driver=None, **options):
+    """Opens a raster file with the named driver, or the one that recognises it.
+    Keyword options go to the driver, as vtfmt's -oo KEY=VALUE."""
+    path = _path(path)
+    return Reader(_vtfmt._open(path, driver, **options), path)
+
+
+def write(path, array, driver=None, bounds=None, palette=None, **options):
+    """Writes an array through the named driver, or the one that claims the
+    extension: uint8 (grey or indexed with `palette`, or rows x columns x 3
+    or 4 colours), uint16, int16, int32, float32 and float64 cells."""
+    array = _np.asarray(array)
+    if array.dtype == _np.bool_:
+        array = array.astype(_np.uint8)
+    if bounds is not None:
+        bounds = [float(v) for v in bounds]
+    if palette is not None:
+        palette = _np.asarray(palette)
+    _vtfmt._write(_path(path), array, driver, bounds, palette, **options)
