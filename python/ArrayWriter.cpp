@@ -82,10 +82,13 @@ void WriteArray(const std::string& path, const std::string& driverName, const Op
       CImgFile::CreateGrayPalette(dst->m_Palette, 256);
     } else {
       const bool redFirst = writer->PaletteRedFirst(*dst);
-      dst->m_Palette.SetSize(static_cast<int>(palette.size() / 4));
-      for (int i = 0; i < dst->m_Palette.GetSize(); ++i) {
-        const unsigned char* e = &palette[static_cast<size_t>(i) * 4];
-        dst->m_Palette[i] = PALETTEENTRY{redFirst ? e[0] : e[2], e[1], redFirst ? e[2] : e[0], 0};
+      // All 256 entries, the ones not given black: writers replace a
+      // shorter palette with a grey ramp.
+      dst->m_Palette.SetSize(256);
+      for (int i = 0; i < 256; ++i) {
+        const size_t at = static_cast<size_t>(i) * 4;
+        const unsigned char* e = at < palette.size() ? &palette[at] : nullptr;
+        dst->m_Palette[i] = e ? PALETTEENTRY{redFirst ? e[0] : e[2], e[1], redFirst ? e[2] : e[0], 0} : PALETTEENTRY{0, 0, 0, 0};
       }
     }
   }

@@ -1,0 +1,112 @@
+"""E00, GML and text conversion through the Python module."""
+import json
+import os
+import shutil
+import subprocess
+
+import pytest
+from osgeo import ogr
+
+import vtfmt
+import vtfmt.e00
+import vtfmt.gml
+import vtfmt.text
+from conftest import sample
+
+TOOL = os.environ.get("VTFMT_TOOL")
+
+
+def roads_lines():
+    return list(vtfmt.e00.open(sample("roads.e00")))
+
+
+def test_e00_lines_across_volumes_match_the_tool():
+    lines = roads_lines()
+    assert lines[0].startswith("EXP ") and lines[-1].startswith("EOS")
+    if TOOL:
+        cat = subprocess.run([TOOL, "e00", "cat", sample("roads.e00")], capture_output=True, text=True, check=True)
+        assert cat.stdout.split("\n")[:-1] == lines
+
+
+@pytest.mark.parametrize("level", ["none", "partial", "full"])
+def test_e00_written_reads_back_and_decodes_with_e00conv(tmp_path, level):
+    lines = roads_lines()
+    path = str(tmp_path / "out.e00")
+    vtfmt.e00.write(path, iter(lines), level=level)
+    assert list(vtfmt.e00.open(path)) == lines
+    if shutil.which("e00conv"):
+        plain = str(tmp_path / "plain.e00")
+        subprocess.run(["e00conv", path, plain, "NONE"], check=True, capture_output=True)
+        with open(plain) as f:
+            assert f.read().splitlines() == lines
+
+
+def test_e00_errors(tmp_path):
+    with pytest.raises(vtfmt.Error, match="missing.e00"):
+        vtfmt.e00.open(str(tmp_path / "missing.e00"))
+    cases = [(["EXP  0 X", 7], TypeError), (["EXP  0 X", "two\nlines"], ValueError)]
+    for lines, error in cases:
+        with pytest.raises(error):
+            vtfmt.e00.write(str(tmp_path / "bad.e00"), lines)
+        assert not (tmp_path / "bad.e00").exists()
+    with pytest.raises(ValueError, match="level"):
+        vtfmt.e00.write(str(tmp_path / "bad.e00"), ["EXP  0 X"], level="most")
+
+
+def features(path):
+    ds = ogr.Open(path)
+    out = []
+    for layer in ds:
+        for f in layer:
+            g = f.GetGeometryRef()
+            out.append((layer.GetName(), g.ExportToWkt() if g else None,
+                        {k: v for k, v in f.items().items() if v is not None}))
+    return sorted(out, key=repr)
+
+
+def test_gml_export_and_import_round_trip(tmp_path):
+    source = tmp_path / "wells.geojson"
+    source.write_text(json.dumps({"type": "FeatureCollection", "features": [
+        {"type": "Feature", "properties": {"name": "A & <B>", "depth": 12.5},
+         "geometry": {"type": "Point", "coordinates": [440010.25, 3750020.5]}},
+        {"type": "Feature", "properties": {"name": "C", "depth": 0.1},
+         "geometry": {"type": "Point", "coordinates": [440600.0, 3750300.75]}}]}))
+    gml = str(tmp_path / "wells.gml")
+    assert vtfmt.gml.export(source, gml) == (1, 2)
+    back = str(tmp_path / "back.geojson")
+    assert vtfmt.gml.import_(gml, back) == (1, 2)
+    assert [f[1:] for f in features(back)] == [f[1:] for f in features(str(source))]
+    # The bundled sample: two layers, four features.
+    assert vtfmt.gml.import_(sample("wells.gml"), str(tmp_path / "w.gpkg")) == (2, 4)
+
+
+def test_gml_errors(tmp_path):
+    with pytest.raises(vtfmt.Error, match="missing.shp"):
+        vtfmt.gml.export(tmp_path / "missing.shp", tmp_path / "out.gml")
+    with pytest.raises(ValueError, match="no OGR driver Nosuch"):
+        vtfmt.gml.import_(sample("wells.gml"), tmp_path / "out.x", driver="Nosuch")
+    (tmp_path / "notes.gml").write_text("<a>not the schema</a>")
+    with pytest.raises(vtfmt.Error, match="notes.gml"):
+        vtfmt.gml.import_(tmp_path / "notes.gml", tmp_path / "out.geojson")
+
+
+def test_text_convert_matches_python_codecs():
+    data = open(sample("places-gb18030.txt"), "rb").read()
+    utf8 = vtfmt.text.convert(data, "GB18030", "UTF-8")
+    assert utf8 == data.decode("gb18030").encode("utf-8")
+    assert vtfmt.text.convert(utf8, "UTF-8", "GB18030") == data
+    assert vtfmt.text.convert(utf8, "UTF-8", "UTF-16LE") == data.decode("gb18030").encode("utf-16-le")
+    big = "Zürich, Łódź\n".encode() * 200000  # more than one piece; characters cut between pieces
+    assert vtfmt.text.convert(big, "UTF-8", "CP1250") == big.decode().encode("cp1250")
+    latin = "Ärger über Öl\n".encode("latin-1") * 100000
+    assert vtfmt.text.convert(latin, "ISO-8859-1", "UTF-8") == latin.decode("latin-1").encode()
+    assert vtfmt.text.convert(b"", "UTF-8", "CP1252") == b""
+
+
+def test_text_errors():
+    with pytest.raises(vtfmt.Error, match="at byte 3"):
+        vtfmt.text.convert(b"abc\xff\xfe", "UTF-8", "UTF-16LE")
+    with pytest.raises(vtfmt.Error, match="at byte 7"):
+        vtfmt.text.convert("Preis 5€".encode(), "UTF-8", "ISO-8859-1")
+    with pytest.raises(ValueError, match="iconv cannot convert"):
+        vtfmt.text.convert(b"abc", "NO-SUCH-SET", "UTF-8")
