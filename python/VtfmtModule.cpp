@@ -46,19 +46,33 @@ py::dtype DtypeOf(ArrayType type) {
   return py::dtype(std::string("=") + kind + std::to_string(type.bytes));
 }
 
+// What a reader tells of its file, taken once when it opens, so that
+// reading it never waits for a read on another thread.
+struct ReaderInfo {
+  std::string driver;
+  unsigned long width = 0, height = 0;
+  int bands = 1;
+  ArrayType type;
+  int pixelFormat = 0;
+  bool bottomUp = false;
+  std::optional<CRect2D> bounds;
+  std::optional<double> noData;
+  std::vector<unsigned char> palette;
+};
+
 // A reader shared by its Python object and the row iterators it made; one
-// call at a time, so that a reader used from several threads stays whole.
+// read at a time, so that a reader used from several threads stays whole.
 class Reader {
  public:
   Reader(const std::string& path, const std::string& driver, const Options& options) {
     py::gil_scoped_release unlocked;
     reader_ = std::make_unique<ArrayReader>(path, driver, options);
+    ArrayReader& r = *reader_;
+    info_ = {r.Driver().Name(), r.Width(), r.Height(), r.Samples(), r.Type(),
+             static_cast<int>(r.File().GetPixelFormat()), r.BottomUp(), r.Bounds(), r.NoData(), r.Palette()};
   }
 
-  ArrayReader& Get() {
-    if (!reader_) throw py::value_error("the reader is closed");
-    return *reader_;
-  }
+  const ReaderInfo& Info() const { return info_; }
 
   void Close() {
     py::gil_scoped_release unlocked;
@@ -66,29 +80,33 @@ class Reader {
     reader_.reset();
   }
 
-  // Picture rows [start, stop) as an array of (rows, width[, samples]).
+  // Picture rows [start, stop) as an array of (rows, width[, samples]);
+  // without the first axis for one row when `squeezeRow`.
   py::array Read(unsigned long start, unsigned long stop, bool squeezeRow) {
-    ArrayReader& r = Get();
-    if (start > stop || stop > r.Height())
+    if (start > stop || stop > info_.height)
       throw py::index_error("rows (" + std::to_string(start) + ", " + std::to_string(stop) + ") are not within (0, " +
-                            std::to_string(r.Height()) + ")");
+                            std::to_string(info_.height) + ")");
     std::vector<py::ssize_t> shape;
     if (!squeezeRow) shape.push_back(static_cast<py::ssize_t>(stop - start));
-    shape.push_back(static_cast<py::ssize_t>(r.Width()));
-    if (r.Samples() > 1) shape.push_back(r.Samples());
-    py::array out(DtypeOf(r.Type()), shape);
+    shape.push_back(static_cast<py::ssize_t>(info_.width));
+    if (info_.bands > 1) shape.push_back(info_.bands);
+    py::array out(DtypeOf(info_.type), shape);
     auto* data = static_cast<unsigned char*>(out.mutable_data());
+    bool closed = false;
     {
       py::gil_scoped_release unlocked;
       std::lock_guard<std::mutex> lock(mutex_);
-      Get().Read(start, stop, data);
+      if (reader_) reader_->Read(start, stop, data);
+      else closed = true;
     }
+    if (closed) throw py::value_error("the reader is closed");
     return out;
   }
 
  private:
   std::mutex mutex_;
   std::unique_ptr<ArrayReader> reader_;
+  ReaderInfo info_;
 };
 
 // The picture rows of a reader, one array each, top first.
@@ -96,7 +114,7 @@ class RowIterator {
  public:
   explicit RowIterator(std::shared_ptr<Reader> reader) : reader_(std::move(reader)) {}
   py::array Next() {
-    if (next_ >= reader_->Get().Height()) throw py::stop_iteration();
+    if (next_ >= reader_->Info().height) throw py::stop_iteration();
     py::array row = reader_->Read(next_, next_ + 1, true);
     ++next_;
     return row;
@@ -282,29 +300,28 @@ PYBIND11_MODULE(_vtfmt, m) {
   });
 
   py::class_<Reader, std::shared_ptr<Reader>>(m, "Reader")
-      .def_property_readonly("driver", [](Reader& r) { return std::string(r.Get().Driver().Name()); })
-      .def_property_readonly("width", [](Reader& r) { return r.Get().Width(); })
-      .def_property_readonly("height", [](Reader& r) { return r.Get().Height(); })
-      .def_property_readonly("bands", [](Reader& r) { return r.Get().Samples(); })
-      .def_property_readonly("dtype", [](Reader& r) { return DtypeOf(r.Get().Type()); })
-      .def_property_readonly("pixel_format",
-                             [](Reader& r) { return static_cast<int>(r.Get().File().GetPixelFormat()); })
+      .def_property_readonly("driver", [](Reader& r) { return r.Info().driver; })
+      .def_property_readonly("width", [](Reader& r) { return r.Info().width; })
+      .def_property_readonly("height", [](Reader& r) { return r.Info().height; })
+      .def_property_readonly("bands", [](Reader& r) { return r.Info().bands; })
+      .def_property_readonly("dtype", [](Reader& r) { return DtypeOf(r.Info().type); })
+      .def_property_readonly("pixel_format", [](Reader& r) { return r.Info().pixelFormat; })
       .def_property_readonly("row_order",
-                             [](Reader& r) { return std::string(r.Get().BottomUp() ? "bottom-up" : "top-down"); })
+                             [](Reader& r) { return std::string(r.Info().bottomUp ? "bottom-up" : "top-down"); })
       .def_property_readonly("bounds",
                              [](Reader& r) -> py::object {
-                               auto b = r.Get().Bounds();
+                               const auto& b = r.Info().bounds;
                                if (!b) return py::none();
                                return py::make_tuple(b->left, b->top, b->right, b->bottom);
                              })
       .def_property_readonly("nodata",
                              [](Reader& r) -> py::object {
-                               auto v = r.Get().NoData();
+                               const auto& v = r.Info().noData;
                                return v ? py::object(py::float_(*v)) : py::none();
                              })
       .def_property_readonly("palette",
                              [](Reader& r) -> py::object {
-                               const std::vector<unsigned char> p = r.Get().Palette();
+                               const std::vector<unsigned char>& p = r.Info().palette;
                                if (p.empty()) return py::none();
                                py::array_t<unsigned char> table({static_cast<py::ssize_t>(p.size() / 4), py::ssize_t{4}});
                                std::memcpy(table.mutable_data(), p.data(), p.size());

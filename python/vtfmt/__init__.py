@@ -19,6 +19,8 @@ from . import _vtfmt
 
 __all__ = ["Error", "Reader", "formats", "open", "write"]
 
+Error.__module__ = "vtfmt"
+
 
 def _path(path):
     return os.fsdecode(os.fspath(path))
