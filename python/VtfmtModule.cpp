@@ -343,6 +343,8 @@ PYBIND11_MODULE(_vtfmt, m) {
   py::class_<E00Lines>(m, "E00Lines")
       .def("__iter__", [](E00Lines& e) -> E00Lines& { return e; }, py::return_value_policy::reference_internal)
       .def("__next__", &E00Lines::Next)
+      .def("__enter__", [](E00Lines& e) -> E00Lines& { return e; }, py::return_value_policy::reference_internal)
+      .def("__exit__", [](E00Lines& e, py::args) { e.Close(); })
       .def("close", &E00Lines::Close);
   m.def("_e00_open", [](const std::string& path) { return std::make_unique<E00Lines>(path); });
   m.def("_e00_write", &WriteE00, py::arg("path"), py::arg("lines"), py::arg("level") = "full");

@@ -90,6 +90,8 @@ def write(path, array, driver=None, bounds=None, palette=None, **options):
     array = _np.asarray(array)
     if array.dtype == _np.bool_:
         array = array.astype(_np.uint8)
+    elif not array.dtype.isnative:
+        array = array.astype(array.dtype.newbyteorder("="))
     if bounds is not None:
         bounds = [float(v) for v in bounds]
     if palette is not None:

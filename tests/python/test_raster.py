@@ -177,6 +177,16 @@ def test_written_files_read_back_in_gdal(tmp_path, rng, name, make):
         np.testing.assert_array_equal(r.read().astype(np.float64), data.astype(np.float64))
 
 
+def test_views_and_byte_orders_are_written_as_they_read(tmp_path, rng):
+    data = image(rng, "int16", (40, 60))
+    cases = {"view.tif": data[::2, 5:50], "swapped.tif": data.astype(">i2"), "flipped.tif": data[::-1],
+             "mask.tif": data > 0}
+    for name, array in cases.items():
+        path = str(tmp_path / name)
+        vtfmt.write(path, array)
+        np.testing.assert_array_equal(gdal_read(path), np.asarray(array).astype(gdal_read(path).dtype))
+
+
 def test_palette_written_and_read(tmp_path, rng):
     indices = rng.integers(0, 16, (20, 33), dtype=np.uint8)
     for name in ("p.bmp", "p.tif", "p.png"):

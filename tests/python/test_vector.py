@@ -33,7 +33,8 @@ def test_e00_written_reads_back_and_decodes_with_e00conv(tmp_path, level):
     lines = roads_lines()
     path = str(tmp_path / "out.e00")
     vtfmt.e00.write(path, iter(lines), level=level)
-    assert list(vtfmt.e00.open(path)) == lines
+    with vtfmt.e00.open(path) as back:
+        assert list(back) == lines
     if shutil.which("e00conv"):
         plain = str(tmp_path / "plain.e00")
         subprocess.run(["e00conv", path, plain, "NONE"], check=True, capture_output=True)
