@@ -9,12 +9,18 @@
 
 namespace vtfmt {
 
+const ToolDriver& NamedDriver(const std::string& name, bool writing) {
+  const ToolDriver* driver = FindDriver(name);
+  if (!driver) throw ArrayArgumentError("unknown driver " + name + " (see vtfmt.formats())");
+  if (!(writing ? driver->CanWrite() : driver->CanRead()))
+    throw ArrayArgumentError("driver " + name + (writing ? " cannot write" : " cannot read"));
+  return *driver;
+}
+
 ArrayReader::ArrayReader(const std::string& path, const std::string& driver, const Options& options)
     : path_(path), options_(options) {
   if (!driver.empty()) {
-    driver_ = FindDriver(driver);
-    if (!driver_) throw ArrayArgumentError("unknown driver " + driver + " (see vtfmt.formats())");
-    if (!driver_->CanRead()) throw ArrayArgumentError("driver " + driver + " cannot read");
+    driver_ = &NamedDriver(driver, false);
   } else {
     driver_ = DetectReader(path);
     if (!driver_) {

@@ -25,6 +25,10 @@ struct ArrayArgumentError : std::invalid_argument {
   using std::invalid_argument::invalid_argument;
 };
 
+// The driver called `name`, which must read (or write, when `writing`);
+// ArrayArgumentError otherwise.
+const ToolDriver& NamedDriver(const std::string& name, bool writing);
+
 // The element type of the arrays: `kind` as in RowLayout, `bytes` a sample.
 struct ArrayType {
   char kind = 'u';

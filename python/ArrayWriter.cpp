@@ -39,9 +39,7 @@ void WriteArray(const std::string& path, const std::string& driverName, const Op
                 const ArrayImage& image, const std::optional<CRect2D>& bounds, const std::vector<unsigned char>& palette) {
   const ToolDriver* writer = nullptr;
   if (!driverName.empty()) {
-    writer = FindDriver(driverName);
-    if (!writer) throw ArrayArgumentError("unknown driver " + driverName + " (see vtfmt.formats())");
-    if (!writer->CanWrite()) throw ArrayArgumentError("driver " + driverName + " cannot write");
+    writer = &NamedDriver(driverName, true);
   } else {
     writer = DetectWriter(path);
     if (!writer) throw ArrayArgumentError("no writing driver claims " + path + " (name the driver)");
