@@ -17,8 +17,10 @@ struct TempMap {
   ~TempMap() { Clear(); }
 };
 
+// One map per thread, as MFC keeps its handle maps: files are written on
+// several threads at once.
 TempMap& Temps() {
-  static TempMap map;
+  static thread_local TempMap map;
   return map;
 }
 }  // namespace

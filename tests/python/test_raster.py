@@ -274,6 +274,25 @@ def test_readers_on_several_threads_agree(gdal_files):
             np.testing.assert_array_equal(rows, expected[name])
 
 
+def test_writers_on_several_threads_agree(tmp_path, rng):
+    pictures = [image(rng, "uint8", (23, 31, 3)) for _ in range(4)]
+    names = [f"{i}.{ext}" for i in range(4) for ext in ("bmp", "tif", "png", "gif")]
+
+    def write(name):
+        data = pictures[int(name[0])]
+        vtfmt.write(str(tmp_path / name), data)
+        with vtfmt.open(str(tmp_path / name)) as r:
+            back = r.read()
+            return name, back if r.palette is None else r.palette[back][..., :3]
+
+    # GIF reduces the colours to a palette of its own: as it does on one thread.
+    serial = {name: write(name)[1] for name in names if name.endswith(".gif")}
+    with concurrent.futures.ThreadPoolExecutor(max_workers=8) as pool:
+        results = list(pool.map(write, names * 2))
+    for name, back in results:
+        np.testing.assert_array_equal(back, serial.get(name, pictures[int(name[0])]))
+
+
 def test_one_reader_shared_by_threads(gdal_files):
     with vtfmt.open(gdal_files["rgb.png"]) as r:
         whole = r.read()
