@@ -5,13 +5,16 @@
 #   make build     configure and build into build/ (the tool is build/bin/vtfmt)
 #   make demo      run vtfmt on the bundled samples
 #   make test      run every test; `make test SANITIZE=1` under ASan/UBSan (build-asan/)
-#   make bench     throughput beside GDAL's (BENCH="raw bmp ..." picks some)
+#   make bench     throughput beside GDAL's (BENCH="raw bmp ..." picks some;
+#                  "python" the Python module's reads, bench/python_read.py)
 #   make fuzz      build the libFuzzer targets with clang (build-fuzz/) and run each
 #                  for FUZZ_SECONDS (default 60)
 
 SANITIZE ?=
 FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
+# Debian's interpreter, which the Python module is built for.
+PYTHON ?= /usr/bin/python3
 ifeq ($(SANITIZE),1)
 BUILD ?= build-asan
 CMAKE_FLAGS += -DVTFMT_SANITIZE=ON -DVTFMT_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
@@ -41,8 +44,13 @@ demo: build
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# No BENCH runs every benchmark, the Python one included; "python" among
+# the names runs the Python one, the other names vtfmt_bench.
+BENCH_CXX = $(filter-out python,$(BENCH))
 bench: build
-	@$(BUILD)/bin/vtfmt_bench $(BENCH)
+	@if [ -z "$(strip $(BENCH))" ] || [ -n "$(strip $(BENCH_CXX))" ]; then $(BUILD)/bin/vtfmt_bench $(BENCH_CXX); fi
+	@if [ -z "$(strip $(BENCH))" ] || [ -n "$(filter python,$(BENCH))" ]; then \
+	  PYTHONPATH=$(BUILD)/python $(PYTHON) bench/python_read.py; fi
 
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DVTFMT_FUZZ=ON -DVTFMT_TESTS=OFF -DVTFMT_BENCH=OFF >/dev/null

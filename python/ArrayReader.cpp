@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/vtcore/CVtImgToolkit.h"
@@ -116,6 +117,43 @@ void ArrayReader::ReadFileRow(long row) {
   }
 }
 
+namespace {
+
+// Copies `pixels` pixels of `Samples` 8-bit samples, exchanging the first
+// and third: blue first in, red first out. One pass over the row, with the
+// pixel size known to the compiler.
+template <size_t Samples>
+void CopyRedFirst(const unsigned char* from, unsigned char* to, size_t pixels) {
+  for (size_t i = 0; i < pixels; ++i, from += Samples, to += Samples) {
+    to[0] = from[2];
+    to[1] = from[1];
+    to[2] = from[0];
+    if constexpr (Samples == 4) to[3] = from[3];
+  }
+}
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+// Three-byte pixels, the common case, a word at a time: the four bytes from
+// a pixel on, reversed and shifted down, are the pixel red first, and the
+// fourth byte written is overwritten by the next pixel. The last pixel is
+// copied byte by byte, so nothing is read or written past the row.
+template <>
+void CopyRedFirst<3>(const unsigned char* from, unsigned char* to, size_t pixels) {
+  if (pixels == 0) return;
+  for (size_t i = 0; i + 1 < pixels; ++i, from += 3, to += 3) {
+    uint32_t word;
+    std::memcpy(&word, from, 4);
+    word = __builtin_bswap32(word) >> 8;
+    std::memcpy(to, &word, 4);
+  }
+  to[0] = from[2];
+  to[1] = from[1];
+  to[2] = from[0];
+}
+#endif
+
+}  // namespace
+
 void ArrayReader::Deliver(unsigned char* out) const {
   const unsigned char* row = line_.GetData();
   if (layout_.bits < 8) {
@@ -128,10 +166,17 @@ void ArrayReader::Deliver(unsigned char* out) const {
     return;
   }
   const size_t bytes = RowBytes();
-  std::memcpy(out, row, bytes);
-  if (layout_.samples < 3 || redFirst_) return;
-  // Blue first in the file: exchange the first and third sample.
+  if (layout_.samples < 3 || redFirst_) {
+    std::memcpy(out, row, bytes);
+    return;
+  }
+  // Blue first in the file: the first and third sample change places, 8-bit
+  // colours as they are copied, others after.
   const size_t sample = static_cast<size_t>(Type().bytes);
+  const size_t pixels = static_cast<size_t>(width_);
+  if (sample == 1 && layout_.samples == 3) return CopyRedFirst<3>(row, out, pixels);
+  if (sample == 1 && layout_.samples == 4) return CopyRedFirst<4>(row, out, pixels);
+  std::memcpy(out, row, bytes);
   const size_t pixel = sample * static_cast<size_t>(layout_.samples);
   for (size_t i = 0; i + pixel <= bytes; i += pixel)
     for (size_t b = 0; b < sample; ++b) std::swap(out[i + b], out[i + 2 * sample + b]);
