@@ -109,15 +109,21 @@ class Reader {
   ReaderInfo info_;
 };
 
-// The picture rows of a reader, one array each, top first.
+// The picture rows of a reader, one array each, top first. The row is
+// taken before the read lets other threads in, so that an iterator shared
+// by threads hands each row out once; a failed read gives it back.
 class RowIterator {
  public:
   explicit RowIterator(std::shared_ptr<Reader> reader) : reader_(std::move(reader)) {}
   py::array Next() {
     if (next_ >= reader_->Info().height) throw py::stop_iteration();
-    py::array row = reader_->Read(next_, next_ + 1, true);
-    ++next_;
-    return row;
+    const unsigned long row = next_++;
+    try {
+      return reader_->Read(row, row + 1, true);
+    } catch (...) {
+      if (next_ == row + 1) next_ = row;
+      throw;
+    }
   }
 
  private:
@@ -177,6 +183,8 @@ py::list Formats() {
 }
 
 // The plain lines of an E00 set, across its volumes, compressed or not.
+// One line at a time, copied out before the next read, so that an iterator
+// shared by threads hands each line out once and whole.
 class E00Lines {
  public:
   explicit E00Lines(const std::string& path) : path_(path) {
@@ -188,23 +196,34 @@ class E00Lines {
     }
   }
   py::str Next() {
-    const char* line = nullptr;
+    std::string line, message;
+    bool got = false, failed = false;
     {
       py::gil_scoped_release unlocked;
+      std::lock_guard<std::mutex> lock(mutex_);
       VtGetErrorMsgObj()->Clear();
-      line = e00_.IsOpen() ? e00_.ReadNextLine() : nullptr;
+      if (const char* text = e00_.IsOpen() ? e00_.ReadNextLine() : nullptr) {
+        line = text;
+        got = true;
+      } else {
+        failed = VtGetErrorMsgObj()->HasMessage();
+        if (failed) message = VtGetErrorMsgObj()->GetMessage().str();
+        e00_.Close();
+      }
     }
-    if (line) return py::str(line);
-    const bool failed = VtGetErrorMsgObj()->HasMessage();
-    const std::string message = failed ? VtGetErrorMsgObj()->GetMessage().str() : "";
-    e00_.Close();
+    if (got) return py::str(line);
     if (failed) throw ArrayError(path_ + ": " + message);
     throw py::stop_iteration();
   }
-  void Close() { e00_.Close(); }
+  void Close() {
+    py::gil_scoped_release unlocked;
+    std::lock_guard<std::mutex> lock(mutex_);
+    e00_.Close();
+  }
 
  private:
   std::string path_;
+  std::mutex mutex_;
   CVtE00 e00_;
 };
 

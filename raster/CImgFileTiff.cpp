@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "platform/vtcore/CVtErrorMsg.h"
@@ -139,6 +140,29 @@ bool TiePointAndScale(TIFF* tif, double tie[6], double scale[3]) {
   return true;
 }
 
+// Keeps the coordinate database's default context quiet while it lives.
+// That context is the process's: threads quiet it together, the first
+// saving its level and the last putting it back, so that one thread never
+// restores the level over another's lookup nor leaves it silenced.
+class QuietDefaultContext {
+ public:
+  QuietDefaultContext() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (users_++ == 0) saved_ = proj_log_level(nullptr, PJ_LOG_NONE);
+  }
+  ~QuietDefaultContext() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (--users_ == 0) proj_log_level(nullptr, saved_);
+  }
+  QuietDefaultContext(const QuietDefaultContext&) = delete;
+  QuietDefaultContext& operator=(const QuietDefaultContext&) = delete;
+
+ private:
+  static inline std::mutex lock_;
+  static inline int users_ = 0;
+  static inline PJ_LOG_LEVEL saved_ = PJ_LOG_ERROR;
+};
+
 // Tenths of a millimetre per linear unit of the file's GeoTIFF definition.
 // Files with tags but no usable keys are taken to be in metres.
 long DefinitionFactor(GTIF* gt) {
@@ -149,9 +173,11 @@ long DefinitionFactor(GTIF* gt) {
   // Some lookups of the definition make coordinate-database contexts of
   // their own, which start from the default context's settings: the
   // default context stays quiet while they run.
-  const PJ_LOG_LEVEL level = proj_log_level(nullptr, PJ_LOG_NONE);
-  const int got = gt ? GTIFGetDefn(gt, &defn) : 0;
-  proj_log_level(nullptr, level);
+  int got = 0;
+  {
+    QuietDefaultContext quiet;
+    got = gt ? GTIFGetDefn(gt, &defn) : 0;
+  }
   if (got && defn.DefnSet) {
     code = defn.UOMLength;
     metres = defn.UOMLengthInMeters;

@@ -2,8 +2,10 @@
 
 #include <dlfcn.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 
 #ifndef VTFMT_GEODATA_LIBRARY
@@ -50,16 +52,28 @@ Entries BindAll(void* library) {
   return e;
 }
 
+// Bound once, by whichever thread first finds the library, under
+// g_entriesLock; g_bound tells the others, without the lock, that they are.
+std::mutex g_entriesLock;
 Entries g_entries;
+std::atomic<bool> g_bound{false};
+const Entries kUnbound;
 
 // The library's entry points when it is in the process; with `load`, it is
 // loaded first. Until something is to be recorded, a process that has not
 // loaded the library does not load it: its simple file calls are stdio's,
 // and with nothing recorded there is nothing to reset.
 const Entries& Get(bool load) {
-  if (g_entries.loaded) return g_entries;
+  if (g_bound.load(std::memory_order_acquire)) return g_entries;
   void* library = dlopen(VTFMT_GEODATA_LIBRARY, RTLD_NOW | RTLD_GLOBAL | (load ? 0 : RTLD_NOLOAD));
-  if (library) g_entries = BindAll(library);
+  if (!library) return kUnbound;
+  std::lock_guard<std::mutex> guard(g_entriesLock);
+  if (!g_bound.load(std::memory_order_relaxed)) {
+    const Entries e = BindAll(library);
+    if (!e.loaded) return kUnbound;
+    g_entries = e;
+    g_bound.store(true, std::memory_order_release);
+  }
   return g_entries;
 }
 

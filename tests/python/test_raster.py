@@ -1,6 +1,7 @@
 """Rasters through the Python module, against GDAL on the same files."""
 import concurrent.futures
 import os
+import threading
 
 import numpy as np
 import pytest
@@ -301,6 +302,18 @@ def test_one_reader_shared_by_threads(gdal_files):
             parts = list(pool.map(lambda span: (span, r.read(rows=span)), ranges))
     for (start, stop), part in parts:
         np.testing.assert_array_equal(part, whole[start:stop])
+    # One row iterator drained by several threads hands out every row once.
+    for name in ("rgb.png", "tiled.tif", "rgb.bmp"):
+        with vtfmt.open(gdal_files[name]) as r:
+            whole, rows, start = r.read(), r.rows(), threading.Barrier(4)
+
+            def drain(_):
+                start.wait()
+                return [row.tobytes() for row in rows]
+
+            with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
+                got = sum(pool.map(drain, range(4)), [])
+        assert sorted(got) == sorted(row.tobytes() for row in whole), name
 
 
 def test_formats_lists_the_drivers():

@@ -1,8 +1,10 @@
 """E00, GML and text conversion through the Python module."""
+import concurrent.futures
 import json
 import os
 import shutil
 import subprocess
+import threading
 
 import pytest
 from osgeo import ogr
@@ -40,6 +42,25 @@ def test_e00_written_reads_back_and_decodes_with_e00conv(tmp_path, level):
         subprocess.run(["e00conv", path, plain, "NONE"], check=True, capture_output=True)
         with open(plain) as f:
             assert f.read().splitlines() == lines
+
+
+def test_e00_lines_shared_by_threads(tmp_path):
+    # Several threads draining one iterator of a compressed set get every
+    # line once and whole.
+    lines = roads_lines()
+    lines = lines[:1] + lines[1:-1] * 100 + lines[-1:]
+    path = str(tmp_path / "big.e00")
+    vtfmt.e00.write(path, lines, level="full")
+    with vtfmt.e00.open(path) as shared:
+        start = threading.Barrier(8)
+
+        def drain(_):
+            start.wait()
+            return list(shared)
+
+        with concurrent.futures.ThreadPoolExecutor(max_workers=8) as pool:
+            got = sum(pool.map(drain, range(8)), [])
+    assert sorted(got) == sorted(lines)
 
 
 def test_e00_errors(tmp_path):

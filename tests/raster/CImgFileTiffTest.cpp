@@ -3,11 +3,14 @@
 // bounds agree with GDAL's geotransform.
 #include <gtest/gtest.h>
 
+#include <proj.h>
 #include <tiffio.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/vtcore/CVtErrorMsg.h"
@@ -279,6 +282,45 @@ TEST(CImgFileTiffPeer, GeoTiffBoundsInMetresFeetAndSurveyFeet) {
     ASSERT_EQ(t.LoadGeoImage(b, 0), 1);
     EXPECT_NEAR(b.left, g.gt[0] * f * 10000, 1e-3);
   }
+}
+
+TEST(CImgFileTiffPeer, GeoTiffsReadOnManyThreadsLeaveTheCoordinateDatabaseLogLevel) {
+  // Each lookup of a definition quiets the coordinate database's default
+  // context, which the whole process shares: lookups on several threads at
+  // once must neither lose their bounds nor leave it quiet afterwards.
+  ScratchDir dir;
+  TiffFixture fixture;
+  fixture.bands = 1;
+  fixture.geo = true;
+  fixture.epsg = 2227;
+  fixture.gt[0] = 1234567.25;
+  fixture.gt[1] = 2.5;
+  fixture.gt[5] = -2.5;
+  const std::string path = dir / "geo.tif";
+  ASSERT_TRUE(GdalWriteTiff(path, fixture));
+  CRect2D expected;
+  {
+    CImgFileTiff t;
+    ASSERT_TRUE(Load(t, path));
+    ASSERT_EQ(t.LoadGeoImage(expected, 10000), 1);
+  }
+  const PJ_LOG_LEVEL before = proj_log_level(nullptr, PJ_LOG_TELL);
+  std::atomic<int> wrong{0};
+  for (int round = 0; round < 4; ++round) {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i)
+      threads.emplace_back([&] {
+        for (int k = 0; k < 10; ++k) {
+          CImgFileTiff t;
+          CRect2D b;
+          if (!Load(t, path) || t.LoadGeoImage(b, 10000) != 1 || b.left != expected.left || b.right != expected.right)
+            ++wrong;
+        }
+      });
+    for (std::thread& t : threads) t.join();
+    ASSERT_EQ(proj_log_level(nullptr, PJ_LOG_TELL), before) << "round " << round;
+  }
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST(CImgFileTiffPeer, BoundsWeWriteAreGdalsGeotransform) {
