@@ -41,10 +41,8 @@ Options OptionsOf(const py::kwargs& kwargs) {
   return options;
 }
 
-py::dtype DtypeOf(ArrayType type) {
-  const char kind = type.kind == 'c' ? 'c' : type.kind;
-  return py::dtype(std::string("=") + kind + std::to_string(type.bytes));
-}
+// "=u1", "=i2", "=f4", "=c8": numpy's codes are the layout's kinds.
+py::dtype DtypeOf(ArrayType type) { return py::dtype(std::string("=") + type.kind + std::to_string(type.bytes)); }
 
 // What a reader tells of its file, taken once when it opens, so that
 // reading it never waits for a read on another thread.
@@ -182,6 +180,23 @@ py::list Formats() {
   return list;
 }
 
+// E00 lines are bytes of no declared character set: as text they are
+// UTF-8, with any other byte kept as a lone surrogate (Python's
+// "surrogateescape"), so that every line reads and writes back unchanged.
+py::str LineText(const std::string& line) {
+  PyObject* text = PyUnicode_DecodeUTF8(line.data(), static_cast<py::ssize_t>(line.size()), "surrogateescape");
+  if (!text) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(text);
+}
+
+std::string LineBytes(py::handle item) {
+  if (py::isinstance<py::bytes>(item)) return item.cast<std::string>();
+  if (!py::isinstance<py::str>(item)) throw py::type_error("E00 lines are str or bytes");
+  PyObject* bytes = PyUnicode_AsEncodedString(item.ptr(), "utf-8", "surrogateescape");
+  if (!bytes) throw py::error_already_set();
+  return py::reinterpret_steal<py::bytes>(bytes).cast<std::string>();
+}
+
 // The plain lines of an E00 set, across its volumes, compressed or not.
 // One line at a time, copied out before the next read, so that an iterator
 // shared by threads hands each line out once and whole.
@@ -211,7 +226,7 @@ class E00Lines {
         e00_.Close();
       }
     }
-    if (got) return py::str(line);
+    if (got) return LineText(line);
     if (failed) throw ArrayError(path_ + ": " + message);
     throw py::stop_iteration();
   }
@@ -248,8 +263,7 @@ void WriteE00(const std::string& path, py::iterable lines, const std::string& le
   if (!writer.Create(name, compression)) throw ArrayError(path + ": " + LastMessage("cannot be created"));
   try {
     for (py::handle item : lines) {
-      if (!py::isinstance<py::str>(item)) throw py::type_error("E00 lines are str");
-      const std::string line = item.cast<std::string>();
+      const std::string line = LineBytes(item);
       if (line.find_first_of("\r\n") != std::string::npos) throw py::value_error("an E00 line holds no line break");
       if (!writer.WriteNextLine(line.c_str())) throw ArrayError(path + ": " + LastMessage("write failed"));
     }

@@ -63,6 +63,24 @@ def test_e00_lines_shared_by_threads(tmp_path):
     assert sorted(got) == sorted(lines)
 
 
+def test_e00_lines_keep_bytes_of_any_character_set(tmp_path):
+    # Attribute text in Latin-1 is not UTF-8: it reads as escaped bytes and
+    # writes back byte for byte.
+    lines = roads_lines()
+    lines.insert(1, "Caf\udce9 Stra\udcdfe")
+    raw = "\n".join(lines).encode("utf-8", "surrogateescape") + b"\n"
+    assert b"Caf\xe9 Stra\xdfe" in raw
+    plain = tmp_path / "latin.e00"
+    plain.write_bytes(raw)
+    assert list(vtfmt.e00.open(plain)) == lines
+    for level in ("none", "full"):
+        out = str(tmp_path / f"back-{level}.e00")
+        vtfmt.e00.write(out, vtfmt.e00.open(plain), level=level)
+        assert list(vtfmt.e00.open(out)) == lines
+    vtfmt.e00.write(str(tmp_path / "bytes.e00"), [line.encode("utf-8", "surrogateescape") for line in lines], "none")
+    assert (tmp_path / "bytes.e00").read_bytes() == open(str(tmp_path / "back-none.e00"), "rb").read()
+
+
 def test_e00_errors(tmp_path):
     with pytest.raises(vtfmt.Error, match="missing.e00"):
         vtfmt.e00.open(str(tmp_path / "missing.e00"))
