@@ -45,7 +45,12 @@ PYBIND11_MODULE(_gml, m) {
     try {
       if (p) std::rethrow_exception(p);
     } catch (const GmlError& e) {
-      PyErr_SetString(error.ptr(), e.what());
+      // File names that are not UTF-8 stay as escaped bytes.
+      const std::string text = e.what();
+      PyObject* message = PyUnicode_DecodeUTF8(text.data(), static_cast<py::ssize_t>(text.size()), "surrogateescape");
+      if (!message) return;
+      PyErr_SetObject(error.ptr(), message);
+      Py_DECREF(message);
     }
   });
   m.def("export", [](const std::string& source, const std::string& target, int charset) {

@@ -197,6 +197,15 @@ std::string LineBytes(py::handle item) {
   return py::reinterpret_steal<py::bytes>(bytes).cast<std::string>();
 }
 
+// Raises `type` with `message`, which names files by their bytes: any that
+// are not UTF-8 stay as escaped bytes, as os.fsdecode gives them.
+void SetError(PyObject* type, const std::string& message) {
+  PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<py::ssize_t>(message.size()), "surrogateescape");
+  if (!text) return;  // the decoding error stands
+  PyErr_SetObject(type, text);
+  Py_DECREF(text);
+}
+
 // The plain lines of an E00 set, across its volumes, compressed or not.
 // One line at a time, copied out before the next read, so that an iterator
 // shared by threads hands each line out once and whole.
@@ -324,11 +333,11 @@ PYBIND11_MODULE(_vtfmt, m) {
     try {
       if (p) std::rethrow_exception(p);
     } catch (const ArrayError& e) {
-      error(e.what());
+      SetError(error.ptr(), e.what());
     } catch (const ArrayArgumentError& e) {
-      PyErr_SetString(PyExc_ValueError, e.what());
+      SetError(PyExc_ValueError, e.what());
     } catch (const CFileException& e) {
-      error(e.what());
+      SetError(error.ptr(), e.what());
     }
   });
 

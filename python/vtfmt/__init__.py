@@ -23,7 +23,8 @@ Error.__module__ = "vtfmt"
 
 
 def _path(path):
-    return os.fsdecode(os.fspath(path))
+    """A path as the library takes it: its bytes, whatever they are."""
+    return os.fsencode(path)
 
 
 class Reader:
@@ -79,8 +80,7 @@ class Reader:
 def open(path, driver=None, **options):
     """Opens a raster file with the named driver, or the one that recognises it.
     Keyword options go to the driver, as vtfmt's -oo KEY=VALUE."""
-    path = _path(path)
-    return Reader(_vtfmt._open(path, driver, **options), path)
+    return Reader(_vtfmt._open(_path(path), driver, **options), os.fsdecode(path))
 
 
 def write(path, array, driver=None, bounds=None, palette=None, **options):

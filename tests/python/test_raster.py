@@ -232,6 +232,20 @@ def test_errors_raise_with_the_message(tmp_path, gdal_files):
         vtfmt.open(gdal_files["rgb.tif"], driver="png")
 
 
+def test_file_names_of_any_bytes(tmp_path, rng):
+    data = image(rng, "uint8", (5, 7, 3))
+    name = os.fsdecode(b"caf\xe9 \xff.tif")  # not UTF-8
+    vtfmt.write(tmp_path / name, data)
+    assert os.path.exists(os.fsencode(tmp_path) + b"/caf\xe9 \xff.tif")
+    with vtfmt.open(tmp_path / name) as r:
+        np.testing.assert_array_equal(r.read(), data)
+    with vtfmt.open(os.fsencode(tmp_path / name)) as r:
+        assert r.path == str(tmp_path / name)
+    with pytest.raises(vtfmt.Error) as error:
+        vtfmt.open(tmp_path / os.fsdecode(b"gone\xe9.tif"))
+    assert os.fsdecode(b"gone\xe9.tif") in str(error.value)
+
+
 def test_write_refusals_leave_no_file(tmp_path):
     cells = np.zeros((4, 5), np.float32)
     cases = [
