@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace bench {
 
@@ -13,6 +14,25 @@ double BestSeconds(int passes, const std::function<void()>& run);
 // One line: both throughputs in MB/s and the ratio ours / GDAL's (above 1
 // means we are faster).
 void Report(const char* what, double bytes, double oursSeconds, double gdalSeconds);
+
+// Best wall-clock and CPU seconds of our side and a peer's.
+struct Timing {
+  double oursWall = 1e300, oursCpu = 1e300, theirsWall = 1e300, theirsCpu = 1e300;
+};
+
+// Runs `ours` and `theirs` in turn `passes` times. The peer runs as a child
+// process, and so does our side when `oursIsChild`: its CPU time is then
+// the children's, not this process's.
+Timing Alternate(int passes, const std::function<void()>& ours, const std::function<void()>& theirs,
+                 bool oursIsChild = false);
+
+// Runs a command without a shell (`path` looked up in PATH when it holds no
+// "/"), its standard output to `out` and its errors to /dev/null; true on
+// exit status 0.
+bool Spawn(const std::string& path, std::vector<std::string> args, const std::string& out = "/dev/null");
+
+// The vtfmt tool beside this benchmark, if it was built; empty otherwise.
+std::string ToolBesideUs();
 
 // A fresh directory under /tmp, removed with everything in it on destruction.
 class ScratchDir {

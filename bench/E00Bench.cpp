@@ -5,16 +5,9 @@
 // alternating the two sides, so disk writes and drift weigh on neither. Both
 // wall time and CPU time (user + system) are reported, and then the same
 // conversions as whole processes: `vtfmt e00 write` beside e00conv.
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <chrono>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -67,76 +60,17 @@ long Convert(const std::string& in, const std::string& out, CVtE00::E00CompreeLe
 
 extern "C" char** environ;
 
-// Runs a command without a shell, its output to /dev/null; true on exit
-// status 0. `path` is looked up in PATH when it holds no "/".
-bool Spawn(const std::string& path, std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int failed = posix_spawnp(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  return failed == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 // Runs `e00conv IN OUT LEVEL`; true on exit status 0.
 bool E00conv(const std::string& in, const std::string& out, const char* level) {
-  return Spawn("e00conv", {"e00conv", in, out, level});
-}
-
-// The vtfmt tool beside this benchmark, if it was built; empty otherwise.
-std::string ToolBesideUs() {
-  char self[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "";
-  std::string path(self, static_cast<size_t>(n));
-  path = path.substr(0, path.rfind('/') + 1) + "vtfmt";
-  return ::access(path.c_str(), X_OK) == 0 ? path : "";
+  return bench::Spawn("e00conv", {"e00conv", in, out, level});
 }
 
 // Runs `vtfmt e00 write --level LEVEL IN OUT`; true on exit status 0.
 bool Vtfmt(const std::string& tool, const std::string& in, const std::string& out, const char* level) {
-  return Spawn(tool, {"vtfmt", "e00", "write", "--level", level, in, out});
+  return bench::Spawn(tool, {"vtfmt", "e00", "write", "--level", level, in, out});
 }
 
-double CpuSeconds(int who) {
-  rusage usage;
-  getrusage(who, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// Best wall and CPU seconds of each side over `passes` alternating runs.
-struct Timing {
-  double oursWall = 1e300, oursCpu = 1e300, theirsWall = 1e300, theirsCpu = 1e300;
-};
-
-template <class Ours, class Theirs>
-Timing Alternate(int passes, Ours ours, Theirs theirs) {
-  Timing t;
-  for (int i = 0; i < passes; ++i) {
-    auto start = std::chrono::steady_clock::now();
-    double cpu = CpuSeconds(RUSAGE_SELF);
-    ours();
-    t.oursCpu = std::min(t.oursCpu, CpuSeconds(RUSAGE_SELF) - cpu);
-    t.oursWall =
-        std::min(t.oursWall, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    start = std::chrono::steady_clock::now();
-    cpu = CpuSeconds(RUSAGE_CHILDREN);
-    theirs();
-    t.theirsCpu = std::min(t.theirsCpu, CpuSeconds(RUSAGE_CHILDREN) - cpu);
-    t.theirsWall = std::min(t.theirsWall,
-                            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-  }
-  return t;
-}
-
-void Line(const char* what, long lines, double bytes, const Timing& t) {
+void Line(const char* what, long lines, double bytes, const bench::Timing& t) {
   std::printf(
       "%-28s wall: vtfmt %6.2f Mlines/s %7.1f MB/s   e00conv %6.2f Mlines/s %7.1f MB/s   ratio %.2f\n", what,
       lines / t.oursWall / 1e6, bytes / t.oursWall / 1e6, lines / t.theirsWall / 1e6,
@@ -173,10 +107,10 @@ int Run(int passes) {
   std::remove((dir / "ours-full.e00").c_str());
 
   bool failed = false;
-  const Timing decode = Alternate(
+  const bench::Timing decode = bench::Alternate(
       passes, [&] { failed |= Convert(full, "/dev/null", CVtE00::E00ComprNone) != lines; },
       [&] { failed |= !E00conv(full, "/dev/null", "NONE"); });
-  const Timing encode = Alternate(
+  const bench::Timing encode = bench::Alternate(
       passes, [&] { failed |= Convert(plain, "/dev/null", CVtE00::E00ComprFull) != lines; },
       [&] { failed |= !E00conv(plain, "/dev/null", "FULL"); });
   if (failed) {
@@ -189,31 +123,18 @@ int Run(int passes) {
 
   // Whole processes on both sides: `vtfmt e00 write` beside e00conv, our
   // loading of the library and its dependencies included.
-  const std::string tool = ToolBesideUs();
+  const std::string tool = bench::ToolBesideUs();
   if (tool.empty()) {
     std::printf("e00: no vtfmt tool beside the benchmark: whole-process timing skipped\n");
     return 0;
   }
   auto wholeProcess = [&](const char* ours, const char* theirs, const std::string& in) {
-    Timing t;
-    for (int i = 0; i < passes; ++i) {
-      double cpu = CpuSeconds(RUSAGE_CHILDREN);
-      auto start = std::chrono::steady_clock::now();
-      failed |= !Vtfmt(tool, in, "/dev/null", ours);
-      t.oursWall = std::min(t.oursWall,
-                            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-      t.oursCpu = std::min(t.oursCpu, CpuSeconds(RUSAGE_CHILDREN) - cpu);
-      cpu = CpuSeconds(RUSAGE_CHILDREN);
-      start = std::chrono::steady_clock::now();
-      failed |= !E00conv(in, "/dev/null", theirs);
-      t.theirsWall = std::min(t.theirsWall,
-                              std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-      t.theirsCpu = std::min(t.theirsCpu, CpuSeconds(RUSAGE_CHILDREN) - cpu);
-    }
-    return t;
+    return bench::Alternate(
+        passes, [&] { failed |= !Vtfmt(tool, in, "/dev/null", ours); },
+        [&] { failed |= !E00conv(in, "/dev/null", theirs); }, true);
   };
-  const Timing decodeProcess = wholeProcess("none", "NONE", full);
-  const Timing encodeProcess = wholeProcess("full", "FULL", plain);
+  const bench::Timing decodeProcess = wholeProcess("none", "NONE", full);
+  const bench::Timing encodeProcess = wholeProcess("full", "FULL", plain);
   if (failed) {
     std::fprintf(stderr, "e00: a whole-process conversion failed\n");
     return 1;

@@ -5,14 +5,8 @@
 // alternating the two sides. Then whole processes: `vtfmt text convert`
 // beside iconv. Wall and CPU time are reported; ratio above 1 means we
 // are faster.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -25,24 +19,8 @@ extern "C" char** environ;
 
 namespace {
 
-// Runs a command without a shell, standard output to `out`; true on exit 0.
-bool Spawn(std::vector<std::string> args, const std::string& out) {
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  return failed == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 bool Iconv(const std::string& in, const std::string& out) {
-  return Spawn({"iconv", "-f", "GB18030", "-t", "UTF-8", in}, out);
+  return bench::Spawn("iconv", {"iconv", "-f", "GB18030", "-t", "UTF-8", in}, out);
 }
 
 // Converts the file in 1 MB pieces, writing to `out` (nullptr: discarded).
@@ -103,34 +81,12 @@ std::string ReadAll(const std::string& path) {
   return data;
 }
 
-double CpuSeconds(int who) {
-  rusage usage;
-  getrusage(who, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double Now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
-
-struct Timing {
-  double oursWall = 1e300, oursCpu = 1e300, theirsWall = 1e300, theirsCpu = 1e300;
-};
-
-void Line(const char* what, double bytes, const Timing& t) {
+void Line(const char* what, double bytes, const bench::Timing& t) {
   std::printf("%-30s wall: vtfmt %7.1f MB/s   iconv %7.1f MB/s   ratio %.2f\n", what, bytes / t.oursWall / 1e6,
               bytes / t.theirsWall / 1e6, t.theirsWall / t.oursWall);
   std::printf("%-30s CPU:  vtfmt %6.2f s   iconv %6.2f s   ratio %.2f\n", what, t.oursCpu, t.theirsCpu,
               t.theirsCpu / t.oursCpu);
   std::fflush(stdout);
-}
-
-// The vtfmt tool beside this benchmark, if it was built.
-std::string ToolBesideUs() {
-  char self[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "";
-  std::string path(self, static_cast<size_t>(n));
-  path = path.substr(0, path.rfind('/') + 1) + "vtfmt";
-  return ::access(path.c_str(), X_OK) == 0 ? path : "";
 }
 
 int Run(int passes) {
@@ -156,39 +112,26 @@ int Run(int passes) {
   std::remove((dir / "iconv.txt").c_str());
 
   bool failed = false;
-  Timing library;
-  for (int i = 0; i < passes; ++i) {
-    double start = Now(), cpu = CpuSeconds(RUSAGE_SELF);
-    failed |= Convert(gb, nullptr) != static_cast<long long>(bytes);
-    library.oursCpu = std::min(library.oursCpu, CpuSeconds(RUSAGE_SELF) - cpu);
-    library.oursWall = std::min(library.oursWall, Now() - start);
-    start = Now(), cpu = CpuSeconds(RUSAGE_CHILDREN);
-    failed |= !Iconv(gb, "/dev/null");
-    library.theirsCpu = std::min(library.theirsCpu, CpuSeconds(RUSAGE_CHILDREN) - cpu);
-    library.theirsWall = std::min(library.theirsWall, Now() - start);
-  }
+  const bench::Timing library = bench::Alternate(
+      passes, [&] { failed |= Convert(gb, nullptr) != static_cast<long long>(bytes); },
+      [&] { failed |= !Iconv(gb, "/dev/null"); });
   if (failed) {
     std::fprintf(stderr, "text: a timed conversion failed\n");
     return 1;
   }
   Line("text: GB18030 to UTF-8", bytes, library);
 
-  const std::string tool = ToolBesideUs();
+  const std::string tool = bench::ToolBesideUs();
   if (tool.empty()) {
     std::printf("text: no vtfmt tool beside the benchmark: whole-process timing skipped\n");
     return 0;
   }
-  Timing process;
-  for (int i = 0; i < passes; ++i) {
-    double start = Now(), cpu = CpuSeconds(RUSAGE_CHILDREN);
-    failed |= !Spawn({tool, "text", "convert", "--from", "134", "--to", "65536", gb, "/dev/null"}, "/dev/null");
-    process.oursCpu = std::min(process.oursCpu, CpuSeconds(RUSAGE_CHILDREN) - cpu);
-    process.oursWall = std::min(process.oursWall, Now() - start);
-    start = Now(), cpu = CpuSeconds(RUSAGE_CHILDREN);
-    failed |= !Iconv(gb, "/dev/null");
-    process.theirsCpu = std::min(process.theirsCpu, CpuSeconds(RUSAGE_CHILDREN) - cpu);
-    process.theirsWall = std::min(process.theirsWall, Now() - start);
-  }
+  const bench::Timing process = bench::Alternate(
+      passes,
+      [&] {
+        failed |= !bench::Spawn(tool, {tool, "text", "convert", "--from", "134", "--to", "65536", gb, "/dev/null"});
+      },
+      [&] { failed |= !Iconv(gb, "/dev/null"); }, true);
   if (failed) {
     std::fprintf(stderr, "text: a whole-process conversion failed\n");
     return 1;
