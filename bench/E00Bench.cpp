@@ -58,8 +58,6 @@ long Convert(const std::string& in, const std::string& out, CVtE00::E00CompreeLe
   return lines;
 }
 
-extern "C" char** environ;
-
 // Runs `e00conv IN OUT LEVEL`; true on exit status 0.
 bool E00conv(const std::string& in, const std::string& out, const char* level) {
   return bench::Spawn("e00conv", {"e00conv", in, out, level});

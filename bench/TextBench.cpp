@@ -15,8 +15,6 @@
 #include "Bench.h"
 #include "text/CVtTextCodec.h"
 
-extern "C" char** environ;
-
 namespace {
 
 bool Iconv(const std::string& in, const std::string& out) {
