@@ -34,3 +34,26 @@ inline void SkipGeodataOpenJpeg() {
   setenv("GDAL_SKIP", "JP2OpenJPEG", 0);
   setenv("GDAL_CACHEMAX", "64", 0);
 }
+
+// An input steered by its first byte: the low two bits pick one of four
+// file names, the next three a count of 8-byte requests that follow; the
+// rest is the file, written to `path`. False when the input is too short
+// for its requests or the file cannot be written.
+struct SteeredInput {
+  unsigned steer = 0;
+  size_t requests = 0;
+  const uint8_t* request = nullptr;  // requests * 8 bytes
+  std::string path;
+};
+
+inline bool ReadSteeredInput(const char* prefix, const char* const names[4], const uint8_t* data, size_t size,
+                             SteeredInput& in) {
+  if (size < 1) return false;
+  in.steer = data[0];
+  in.requests = (in.steer >> 2) & 7;
+  const size_t header = 1 + in.requests * 8;
+  if (size < header) return false;
+  in.request = data + 1;
+  in.path = FuzzPath(prefix, names[in.steer & 3]);
+  return WriteFuzzFile(in.path, data + header, size - header);
+}

@@ -28,22 +28,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1) return 0;
-  const unsigned steer = data[0];
-  const size_t views = (steer >> 2) & 7;
-  const size_t header = 1 + views * 8;
-  if (size < header) return 0;
-  const std::string path = FuzzPath("ecw", kNames[steer & 3]);
-  if (!WriteFuzzFile(path, data + header, size - header)) return 0;
+  SteeredInput in;
+  if (!ReadSteeredInput("ecw", kNames, data, size, in)) return 0;
 
   CImgFileECW ecw;
-  if (!ecw.Open(path.c_str())) return 0;
+  if (!ecw.Open(in.path.c_str())) return 0;
   const long w = ecw.GetWidth(), h = ecw.GetHeight();
   // Views of a large image decode all of it; the decoder's speed on huge
   // pictures is not what is tested here.
   if (w * h > (1L << 22)) return 0;
-  for (size_t i = 0; i < views; ++i) {
-    const uint8_t* v = data + 1 + i * 8;
+  for (size_t i = 0; i < in.requests; ++i) {
+    const uint8_t* v = in.request + i * 8;
     const CRect rect(Edge(v[0], w), Edge(v[1], h), Edge(v[2], w), Edge(v[3], h));
     std::vector<long> bands;
     if (v[6] & 0x80)
@@ -53,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     NCSFileViewSetInfo* info = nullptr;
     ecw.GetECWViewSetInfo(info);
   }
-  if (steer & 0x20) {
+  if (in.steer & 0x20) {
     CImgScanLine line;
     ecw.GetScanLine(0, line);
     if (ecw.SetOutputBound())

@@ -48,16 +48,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1) return 0;
-  const unsigned steer = data[0];
-  const size_t requests = (steer >> 2) & 7;
-  const size_t header = 1 + requests * 8;
-  if (size < header) return 0;
-  const std::string path = FuzzPath("mrsid", kNames[steer & 3]);
-  if (!WriteFuzzFile(path, data + header, size - header)) return 0;
+  SteeredInput in;
+  if (!ReadSteeredInput("mrsid", kNames, data, size, in)) return 0;
 
   CImgFileMrSID20 sid;
-  sid.OpenForRead(path.c_str());
+  sid.OpenForRead(in.path.c_str());
   sid.GetImage();  // not loaded yet
   if (sid.LoadImage() != 1) return 0;
   const long w = sid.GetWidth(), h = sid.GetHeight();
@@ -65,8 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // decoder's speed on huge pictures is not what is tested here.
   if (w * h > (1L << 22)) return 0;
   std::vector<unsigned char> target;
-  for (size_t i = 0; i < requests; ++i) {
-    const uint8_t* r = data + 1 + i * 8;
+  for (size_t i = 0; i < in.requests; ++i) {
+    const uint8_t* r = in.request + i * 8;
     if (r[0] & 1) {
       sid.SetViewRect(CRect2D(Coordinate(r[1], w), Coordinate(r[2], h), Coordinate(r[3], w), Coordinate(r[4], h)));
       sid.SetResolution(Resolution(r[5]));
