@@ -58,8 +58,10 @@ void WriteArray(const std::string& path, const std::string& driverName, const Op
   if (!palette.empty() && (format != PF_BIT8 || palette.size() > 256 * 4 || palette.size() % 4 != 0))
     throw ArrayArgumentError("a palette of up to 256 entries goes with 2-d uint8 arrays");
   // Unsigned 16-bit cells go to a text grid as 32-bit ones, which hold
-  // every value; the platform's 16-bit cells are signed.
-  const bool widen = format == PF_BIT16 && image.type.kind == 'u' && writer->WritesValues();
+  // every value; the platform's 16-bit cells are signed. Elsewhere they
+  // stay unsigned: the writer is not told they are (signed) cells.
+  const bool unsigned16 = format == PF_BIT16 && image.type.kind == 'u';
+  const bool widen = unsigned16 && writer->WritesValues();
   const ImgPixelFormat outFormat = widen ? PF_INT32 : format;
 
   std::unique_ptr<CImgFile> dst = writer->Create();
@@ -90,7 +92,7 @@ void WriteArray(const std::string& path, const std::string& driverName, const Op
       }
     }
   }
-  if (cells && !(format == PF_BIT16 && image.type.kind == 'u' && !widen)) writer->TakeCells(*dst);
+  if (cells && (!unsigned16 || widen)) writer->TakeCells(*dst);
   if (bounds) writer->SetBounds(*dst, *bounds);
   const bool swapColours = image.samples >= 3 && !writer->RowsRedFirst(*dst);
   const bool bottomUp = writer->BottomUp(*dst);

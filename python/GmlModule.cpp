@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "EscapedText.h"
 #include "gml/GmlConvert.h"
 
 namespace py = pybind11;
@@ -45,12 +46,7 @@ PYBIND11_MODULE(_gml, m) {
     try {
       if (p) std::rethrow_exception(p);
     } catch (const GmlError& e) {
-      // File names that are not UTF-8 stay as escaped bytes.
-      const std::string text = e.what();
-      PyObject* message = PyUnicode_DecodeUTF8(text.data(), static_cast<py::ssize_t>(text.size()), "surrogateescape");
-      if (!message) return;
-      PyErr_SetObject(error.ptr(), message);
-      Py_DECREF(message);
+      vtfmt::SetEscapedError(error.ptr(), e.what());
     }
   });
   m.def("export", [](const std::string& source, const std::string& target, int charset) {

@@ -16,6 +16,7 @@
 
 #include "ArrayReader.h"
 #include "ArrayWriter.h"
+#include "EscapedText.h"
 #include "platform/mfc/CException.h"
 #include "platform/vtcore/CVtErrorMsg.h"
 #include "text/CVtTextCodec.h"
@@ -80,8 +81,8 @@ class Reader {
 
   // Picture rows [start, stop) as an array of (rows, width[, samples]);
   // without the first axis for one row when `squeezeRow`.
-  py::array Read(unsigned long start, unsigned long stop, bool squeezeRow) {
-    if (start > stop || stop > info_.height)
+  py::array Read(long long start, long long stop, bool squeezeRow) {
+    if (start < 0 || start > stop || static_cast<unsigned long long>(stop) > info_.height)
       throw py::index_error("rows (" + std::to_string(start) + ", " + std::to_string(stop) + ") are not within (0, " +
                             std::to_string(info_.height) + ")");
     std::vector<py::ssize_t> shape;
@@ -180,30 +181,11 @@ py::list Formats() {
   return list;
 }
 
-// E00 lines are bytes of no declared character set: as text they are
-// UTF-8, with any other byte kept as a lone surrogate (Python's
-// "surrogateescape"), so that every line reads and writes back unchanged.
-py::str LineText(const std::string& line) {
-  PyObject* text = PyUnicode_DecodeUTF8(line.data(), static_cast<py::ssize_t>(line.size()), "surrogateescape");
-  if (!text) throw py::error_already_set();
-  return py::reinterpret_steal<py::str>(text);
-}
-
+// E00 lines, of no declared character set, as escaped text or as bytes.
 std::string LineBytes(py::handle item) {
   if (py::isinstance<py::bytes>(item)) return item.cast<std::string>();
   if (!py::isinstance<py::str>(item)) throw py::type_error("E00 lines are str or bytes");
-  PyObject* bytes = PyUnicode_AsEncodedString(item.ptr(), "utf-8", "surrogateescape");
-  if (!bytes) throw py::error_already_set();
-  return py::reinterpret_steal<py::bytes>(bytes).cast<std::string>();
-}
-
-// Raises `type` with `message`, which names files by their bytes: any that
-// are not UTF-8 stay as escaped bytes, as os.fsdecode gives them.
-void SetError(PyObject* type, const std::string& message) {
-  PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<py::ssize_t>(message.size()), "surrogateescape");
-  if (!text) return;  // the decoding error stands
-  PyErr_SetObject(type, text);
-  Py_DECREF(text);
+  return EscapedBytes(item);
 }
 
 // The plain lines of an E00 set, across its volumes, compressed or not.
@@ -235,7 +217,7 @@ class E00Lines {
         e00_.Close();
       }
     }
-    if (got) return LineText(line);
+    if (got) return EscapedText(line);
     if (failed) throw ArrayError(path_ + ": " + message);
     throw py::stop_iteration();
   }
@@ -333,11 +315,11 @@ PYBIND11_MODULE(_vtfmt, m) {
     try {
       if (p) std::rethrow_exception(p);
     } catch (const ArrayError& e) {
-      SetError(error.ptr(), e.what());
+      SetEscapedError(error.ptr(), e.what());
     } catch (const ArrayArgumentError& e) {
-      SetError(PyExc_ValueError, e.what());
+      SetEscapedError(PyExc_ValueError, e.what());
     } catch (const CFileException& e) {
-      SetError(error.ptr(), e.what());
+      SetEscapedError(error.ptr(), e.what());
     }
   });
 
@@ -369,7 +351,7 @@ PYBIND11_MODULE(_vtfmt, m) {
                                std::memcpy(table.mutable_data(), p.data(), p.size());
                                return std::move(table);
                              })
-      .def("_read", [](Reader& r, unsigned long start, unsigned long stop) { return r.Read(start, stop, false); })
+      .def("_read", [](Reader& r, long long start, long long stop) { return r.Read(start, stop, false); })
       .def("_rows", [](std::shared_ptr<Reader> r) { return RowIterator(std::move(r)); })
       .def("close", &Reader::Close);
 

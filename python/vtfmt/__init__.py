@@ -51,12 +51,7 @@ class Reader:
 
     def read(self, rows=None):
         """The image, or the picture rows range(start, stop) of rows=(start, stop)."""
-        if rows is None:
-            start, stop = 0, self.height
-        else:
-            start, stop = (int(v) for v in rows)
-            if not 0 <= start <= stop <= self.height:
-                raise IndexError(f"rows ({start}, {stop}) are not within (0, {self.height})")
+        start, stop = (0, self.height) if rows is None else (int(v) for v in rows)
         return self._handle._read(start, stop)
 
     def rows(self):
