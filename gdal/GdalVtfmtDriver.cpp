@@ -2,16 +2,18 @@
 // raster files GDAL itself cannot read: NSDTF grids, raw rasters with an
 // .ifo sidecar, IDRISI images with an old-style .doc file and run-length
 // 4-bit bitmaps. NSDTF grids and IDRISI images can also be written with
-// CreateCopy. Rows are read one at a time through the drivers'
-// scan-line interface (blocks of one row).
+// CreateCopy. Rows are read one at a time through the picture-order reader
+// over the drivers (blocks of one row).
 #include <gdal_pam.h>
 #include <gdal_priv.h>
 
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "ArrayReader.h"
 #include "ToolDriver.h"
 #include "platform/posix/PathCase.h"
 #include "platform/vtcore/CImgScanLine.h"
@@ -83,24 +85,15 @@ class VtfmtDataset final : public GDALPamDataset {
 
   CPLErr GetGeoTransform(double* transform) override;
 
-  // Fills `line` with picture row `y` (top first); false with an error.
+  // Fills row_ with picture row `y` (top first, samples interleaved by
+  // pixel); false with an error.
   bool ReadPictureRow(int y);
 
  private:
-  bool Reopen();
-
-  const ToolDriver* driver_ = nullptr;
-  std::string path_;
-  std::unique_ptr<CImgFile> file_;
-  CImgScanLine line_;
-  long lastRow_ = -1;  // file row in line_
-  long nextRow_ = 0;   // next file row a sequential driver delivers
-  bool bottomUp_ = false;
-  bool haveBounds_ = false;
-  CRect2D bounds_;
-  int pixelBits_ = 8;        // bits of one sample in the rows (1, 4, 8, 16, 32, 64)
-  int samples_ = 1;          // samples per pixel in the rows
-  bool redFirst_ = false;    // colour samples red first
+  std::unique_ptr<vtfmt::ArrayReader> reader_;
+  std::vector<GByte> row_;
+  int lastRow_ = -1;  // picture row in row_
+  std::optional<CRect2D> bounds_;
 };
 
 class VtfmtRasterBand final : public GDALPamRasterBand {
@@ -126,74 +119,56 @@ class VtfmtRasterBand final : public GDALPamRasterBand {
   double noData_ = 0;
 };
 
-bool VtfmtDataset::Reopen() {
-  file_ = driver_->Create();
-  std::string reason;
-  if (!driver_->OpenRead(*file_, path_, reason)) {
-    CPLError(CE_Failure, CPLE_OpenFailed, "%s: %s", path_.c_str(), reason.c_str());
-    return false;
-  }
-  nextRow_ = 0;
-  lastRow_ = -1;
-  return true;
-}
-
 bool VtfmtDataset::ReadPictureRow(int y) {
-  const long row = bottomUp_ ? static_cast<long>(GetRasterYSize()) - 1 - y : y;
-  if (row == lastRow_) return true;
-  if (driver_->SequentialRead()) {
-    // A driver that delivers rows once each, in order, starts again for an
-    // earlier row.
-    if (row < nextRow_ && !Reopen()) return false;
-    while (nextRow_ <= row) {
-      if (driver_->ReadRow(*file_, nextRow_, line_) < 0) break;
-      ++nextRow_;
-    }
-    if (nextRow_ <= row) {
-      CPLError(CE_Failure, CPLE_FileIO, "%s: cannot read row %ld", path_.c_str(), row);
-      return false;
-    }
-  } else if (driver_->ReadRow(*file_, row, line_) < 0) {
-    CPLError(CE_Failure, CPLE_FileIO, "%s: cannot read row %ld", path_.c_str(), row);
+  if (y == lastRow_) return true;
+  try {
+    reader_->Read(static_cast<unsigned long>(y), static_cast<unsigned long>(y) + 1, row_.data());
+  } catch (const std::exception& e) {
+    lastRow_ = -1;
+    CPLError(CE_Failure, CPLE_FileIO, "%s", e.what());
     return false;
   }
-  lastRow_ = row;
+  lastRow_ = y;
   return true;
 }
 
 CPLErr VtfmtRasterBand::IReadBlock(int, int y, void* data) {
   auto* ds = static_cast<VtfmtDataset*>(poDS);
   if (!ds->ReadPictureRow(y)) return CE_Failure;
-  const GByte* row = ds->line_.GetData();
-  const int width = nBlockXSize;
+  // Band `nBand` of the row's interleaved samples.
+  const size_t bytes = static_cast<size_t>(GDALGetDataTypeSizeBytes(eDataType));
+  const size_t samples = static_cast<size_t>(ds->GetRasterCount());
+  const GByte* from = ds->row_.data() + (nBand - 1) * bytes;
   auto* out = static_cast<GByte*>(data);
-  if (ds->pixelBits_ < 8) {
-    // Packed indices, most significant bits first.
-    const int bits = ds->pixelBits_;
-    for (int x = 0; x < width; ++x) {
-      const int bit = x * bits;
-      out[x] = static_cast<GByte>((row[bit / 8] >> (8 - bits - bit % 8)) & ((1 << bits) - 1));
-    }
-    return CE_None;
-  }
-  const int bytes = ds->pixelBits_ / 8;
-  int sample = nBand - 1;
-  // Colour rows keep blue first unless the driver says red first.
-  if (ds->samples_ >= 3 && !ds->redFirst_ && sample < 3) sample = 2 - sample;
-  const int stride = bytes * ds->samples_;
-  for (int x = 0; x < width; ++x) std::memcpy(out + x * bytes, row + x * stride + sample * bytes, bytes);
+  for (int x = 0; x < nBlockXSize; ++x, from += samples * bytes, out += bytes) std::memcpy(out, from, bytes);
   return CE_None;
 }
 
 CPLErr VtfmtDataset::GetGeoTransform(double* t) {
-  if (!haveBounds_) return GDALPamDataset::GetGeoTransform(t);
-  t[0] = bounds_.left;
-  t[1] = (bounds_.right - bounds_.left) / GetRasterXSize();
+  if (!bounds_) return GDALPamDataset::GetGeoTransform(t);
+  t[0] = bounds_->left;
+  t[1] = (bounds_->right - bounds_->left) / GetRasterXSize();
   t[2] = 0;
-  t[3] = bounds_.top;
+  t[3] = bounds_->top;
   t[4] = 0;
-  t[5] = -(bounds_.top - bounds_.bottom) / GetRasterYSize();
+  t[5] = -(bounds_->top - bounds_->bottom) / GetRasterYSize();
   return CE_None;
+}
+
+// The GDAL type of samples of `type`, or GDT_Unknown.
+GDALDataType GdalTypeOf(vtfmt::ArrayType type) {
+  switch (type.kind * 16 + type.bytes) {
+    case 'u' * 16 + 1: return GDT_Byte;
+    case 'u' * 16 + 2: return GDT_UInt16;
+    case 'i' * 16 + 2: return GDT_Int16;
+    case 'u' * 16 + 4: return GDT_UInt32;
+    case 'i' * 16 + 4: return GDT_Int32;
+    case 'f' * 16 + 4: return GDT_Float32;
+    case 'f' * 16 + 8: return GDT_Float64;
+    case 'c' * 16 + 8: return GDT_CFloat32;
+    case 'c' * 16 + 16: return GDT_CFloat64;
+    default: return GDT_Unknown;
+  }
 }
 
 GDALDataset* VtfmtDataset::Open(const Format& format, GDALOpenInfo* info) {
@@ -203,78 +178,38 @@ GDALDataset* VtfmtDataset::Open(const Format& format, GDALOpenInfo* info) {
     return nullptr;
   }
   auto ds = std::make_unique<VtfmtDataset>();
-  ds->driver_ = vtfmt::FindDriver(format.toolDriver);
-  ds->path_ = info->pszFilename;
-  if (!ds->driver_ || !ds->Reopen()) return nullptr;
-  CImgFile& file = *ds->file_;
-  const int width = static_cast<int>(file.GetWidth()), height = static_cast<int>(file.GetHeight());
-  if (width <= 0 || height <= 0 || file.GetWidth() > INT32_MAX || file.GetHeight() > INT32_MAX) {
-    CPLError(CE_Failure, CPLE_OpenFailed, "%s: no image size", ds->path_.c_str());
+  try {
+    ds->reader_ = std::make_unique<vtfmt::ArrayReader>(info->pszFilename, format.toolDriver, vtfmt::Options{});
+  } catch (const std::exception& e) {
+    CPLError(CE_Failure, CPLE_OpenFailed, "%s", e.what());
     return nullptr;
   }
-  ds->nRasterXSize = width;
-  ds->nRasterYSize = height;
-  ds->bottomUp_ = ds->driver_->BottomUp(file);
-  ds->redFirst_ = ds->driver_->RowsRedFirst(file);
-  ds->haveBounds_ = ds->driver_->GetBounds(file, ds->bounds_);
-  const bool cells = ds->driver_->HoldsCells(file);
-  GDALDataType type = GDT_Byte;
-  switch (file.GetPixelFormat()) {
-    case PF_BIT1:
-    case PF_BIT4:
-      ds->pixelBits_ = file.GetPixelFormat();
-      break;
-    case PF_BIT8:
-      break;
-    case PF_BIT16:
-      if (!cells) return nullptr;  // 5-6-5 colour pictures are not offered
-      ds->pixelBits_ = 16;
-      type = ds->driver_->UnsignedCells(file) ? GDT_UInt16 : GDT_Int16;
-      break;
-    case PF_BIT24:
-      ds->samples_ = 3;
-      break;
-    case PF_BIT32:
-      if (cells) ds->pixelBits_ = 32, type = GDT_Int32;
-      else ds->samples_ = 4;
-      break;
-    case PF_INT32:
-      ds->pixelBits_ = 32;
-      type = GDT_Int32;
-      break;
-    case PF_FLOAT32:
-      ds->pixelBits_ = 32;
-      type = GDT_Float32;
-      break;
-    case PF_FLOAT64:
-      ds->pixelBits_ = 64;
-      type = GDT_Float64;
-      break;
-    default:
-      CPLError(CE_Failure, CPLE_NotSupported, "%s: pixel format %d is not offered", ds->path_.c_str(),
-               static_cast<int>(file.GetPixelFormat()));
-      return nullptr;
+  vtfmt::ArrayReader& reader = *ds->reader_;
+  const GDALDataType type = GdalTypeOf(reader.Type());
+  if (reader.Width() > INT32_MAX || reader.Height() > INT32_MAX || type == GDT_Unknown) {
+    CPLError(CE_Failure, CPLE_OpenFailed, "%s: the image has no GDAL form", info->pszFilename);
+    return nullptr;
   }
-  ds->line_ = CImgScanLine(file.GetPixelFormat(), static_cast<long>(file.GetWidthBytes()));
-  double noData = 0;
-  const bool hasNoData = ds->driver_->GetNoData(file, noData);
-  const bool redFirstPalette = ds->driver_->PaletteRedFirst(file);
-  for (int b = 1; b <= ds->samples_; ++b) {
+  ds->nRasterXSize = static_cast<int>(reader.Width());
+  ds->nRasterYSize = static_cast<int>(reader.Height());
+  ds->row_.resize(reader.RowBytes());
+  ds->bounds_ = reader.Bounds();
+  const std::optional<double> noData = reader.NoData();
+  const std::vector<unsigned char> palette = reader.Palette();
+  const int samples = reader.Samples();
+  for (int b = 1; b <= samples; ++b) {
     auto* band = new VtfmtRasterBand(ds.get(), b, type);
-    if (ds->samples_ >= 3) band->interp_ = static_cast<GDALColorInterp>(GCI_RedBand + b - 1);
-    if (ds->samples_ == 1 && !cells && file.m_Palette.GetSize() > 0) {
+    if (samples >= 3) band->interp_ = static_cast<GDALColorInterp>(GCI_RedBand + b - 1);
+    if (!palette.empty()) {
       band->interp_ = GCI_PaletteIndex;
       band->table_ = std::make_unique<GDALColorTable>();
-      for (int i = 0; i < file.m_Palette.GetSize(); ++i) {
-        const PALETTEENTRY& p = file.m_Palette[i];
-        // Bitmap palettes hold blue, green, red in the entry's first three bytes.
-        GDALColorEntry e = {static_cast<short>(redFirstPalette ? p.peRed : p.peBlue), p.peGreen,
-                            static_cast<short>(redFirstPalette ? p.peBlue : p.peRed), 255};
-        band->table_->SetColorEntry(i, &e);
+      for (size_t i = 0; i < palette.size() / 4; ++i) {
+        const GDALColorEntry e = {palette[4 * i], palette[4 * i + 1], palette[4 * i + 2], palette[4 * i + 3]};
+        band->table_->SetColorEntry(static_cast<int>(i), &e);
       }
     }
-    band->hasNoData_ = cells && hasNoData;
-    band->noData_ = noData;
+    band->hasNoData_ = noData.has_value();
+    band->noData_ = noData.value_or(0);
     ds->SetBand(b, band);
   }
   ds->SetDescription(info->pszFilename);

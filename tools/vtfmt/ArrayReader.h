@@ -1,7 +1,7 @@
 // Raster files as arrays: a reader that delivers any range of picture rows
 // (top row first, colour samples red first, packed indices one a byte) into
-// a caller's buffer, whatever the file's own row order. The layer under the
-// Python module; it knows nothing of Python.
+// a caller's buffer, whatever the file's own row order. Under the Python
+// module and the GDAL plugin.
 #pragma once
 
 #include <memory>
