@@ -5,8 +5,6 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -261,10 +259,8 @@ void WriteE00(const std::string& path, py::iterable lines, const std::string& le
     writer.Close();
     if (VtGetErrorMsgObj()->HasMessage()) throw ArrayError(path + ": " + LastMessage("write failed"));
   } catch (...) {
-    // Only a file the writer made; never a device such as /dev/null.
     writer.Close();
-    struct stat st;
-    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(path.c_str());
+    RemovePartialFile(path);
     throw;
   }
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "RowConvert.h"
 #include "platform/vtcore/CVtImgToolkit.h"
 
 namespace vtfmt {
@@ -177,9 +178,7 @@ void ArrayReader::Deliver(unsigned char* out) const {
   if (sample == 1 && layout_.samples == 3) return CopyRedFirst<3>(row, out, pixels);
   if (sample == 1 && layout_.samples == 4) return CopyRedFirst<4>(row, out, pixels);
   std::memcpy(out, row, bytes);
-  const size_t pixel = sample * static_cast<size_t>(layout_.samples);
-  for (size_t i = 0; i + pixel <= bytes; i += pixel)
-    for (size_t b = 0; b < sample; ++b) std::swap(out[i + b], out[i + 2 * sample + b]);
+  SwapRedBlue(out, pixels, static_cast<size_t>(layout_.samples), sample);
 }
 
 void ArrayReader::Read(unsigned long start, unsigned long stop, unsigned char* out) {

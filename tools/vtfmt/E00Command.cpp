@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Command.h"
+#include "ToolDriver.h"
 #include "platform/vtcore/CVtErrorMsg.h"
 #include "vector/e00/CVtE00.h"
 
@@ -78,7 +79,7 @@ int Write(CVtE00::E00CompreeLevel level, const std::string& in, const std::strin
     if (VtGetErrorMsgObj()->HasMessage()) throw FileError{out, LastMessage("write failed")};
   } catch (...) {
     writer.Close();
-    std::remove(out.c_str());
+    RemovePartialFile(out);
     throw;
   }
   return kOk;

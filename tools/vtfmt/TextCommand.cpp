@@ -6,7 +6,6 @@
 // CHARSET is a code that `charsets` lists or any name iconv knows. The file
 // is converted piece by piece, so its size does not matter; a sequence that
 // cannot be converted ends the run with its byte offset, and OUT is removed.
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "Command.h"
+#include "ToolDriver.h"
 #include "text/CVtTextCodec.h"
 
 namespace vtfmt {
@@ -67,12 +67,10 @@ void Convert(const std::string& from, const std::string& to, const std::string& 
   if (!input) throw FileError{in, std::strerror(errno)};
   File output(std::fopen(out.c_str(), "wb"));
   if (!output) throw FileError{out, std::strerror(errno)};
-  // A half-converted file is of no use: it goes (only a file we made; never
-  // a device such as /dev/null).
+  // A half-converted file is of no use: it goes.
   auto fail = [&](const FileError& error) {
     output.reset();
-    struct stat st;
-    if (::stat(out.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(out.c_str());
+    RemovePartialFile(out);
     return error;
   };
 

@@ -1,7 +1,10 @@
 #include "ToolDriver.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <fstream>
 
 #include "platform/vtcore/CVtErrorMsg.h"
@@ -15,6 +18,11 @@ std::string ExtensionOf(const std::string& path) {
   std::string ext = path.substr(dot);
   for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return ext;
+}
+
+void RemovePartialFile(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(path.c_str());
 }
 
 void ClearDriverMessage() { VtGetErrorMsgObj()->Clear(); }

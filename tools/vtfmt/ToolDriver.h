@@ -120,6 +120,9 @@ void ClearDriverMessage();
 std::string DriverMessage();
 // Lower-cased extension of `path` with its dot, or empty.
 std::string ExtensionOf(const std::string& path);
+// Removes the output a failed write left at `path`: only a regular file,
+// never a device or a pipe named as the output (/dev/null).
+void RemovePartialFile(const std::string& path);
 
 // Each adapter registers itself from its own file with a static
 // `const RegisterDriver kRegistered(order, &adapter);`; `order` fixes its

@@ -11,15 +11,12 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "ArrayWriter.h"
 #include "Command.h"
 #include "ToolDriver.h"
-#include "platform/mfc/CException.h"
-#include "platform/vtcore/CVtImgToolkit.h"
 #include "raster/CImgFileECW.h"
 #include "raster/CImgFileMrSID20.h"
 
@@ -123,44 +120,17 @@ std::string WithMessage(const std::string& reason) {
 
 // Writes the window through `writer` as `out`; a half-written file goes.
 void WriteWindow(const ViewArguments& args, const ToolDriver& writer, const Window& w) {
-  const std::string& out = args.files[1];
-  std::unique_ptr<CImgFile> dst = writer.Create();
-  std::string reason;
-  if (!writer.ApplyOptions(*dst, args.options, reason)) throw UsageError{reason};
-  const std::string name = "driver " + std::string(writer.Name()) + ": ";
-  ClearDriverMessage();
-  if (!writer.OpenWrite(*dst, out, reason)) throw FileError{out, WithMessage(name + reason)};
-  dst->SetWidth(static_cast<unsigned long>(w.width));
-  dst->SetHeight(static_cast<unsigned long>(w.height));
-  dst->SetPixelFormat(w.format);
-  dst->SetPixelFormatExt(w.format);
-  CImgFile::CreateGrayPalette(dst->m_Palette, w.format == PF_BIT8 ? 256 : 0);
-  auto abandon = [&](const std::string& why) {
-    dst->Abort();
-    std::remove(out.c_str());
-    return FileError{out, WithMessage(name + why)};
-  };
+  ArrayImage image;
+  image.width = static_cast<unsigned long>(w.width);
+  image.height = static_cast<unsigned long>(w.height);
+  image.samples = w.format == PF_BIT24 ? 3 : 1;
+  image.data = w.pixels;
+  image.rowBytes = static_cast<size_t>(w.rowStep * w.rowBytes);
+  image.redFirst = false;
   try {
-    if (!writer.SaveHeader(*dst, reason)) throw abandon(reason);
-    const long bytes = CVtImgToolkit::AlignWidthByte(w.format, w.width);
-    CImgScanLine line(w.format, std::max<long>(static_cast<long>(dst->GetWidthBytes()),
-                                               CVtImgToolkit::AlignWidth(w.format, w.width)));
-    const bool bottomUp = writer.BottomUp(*dst);
-    for (long k = 0; k < w.height; ++k) {
-      const long row = bottomUp ? w.height - 1 - k : k;
-      std::memcpy(line.GetData(), w.pixels + row * w.rowStep * w.rowBytes, static_cast<size_t>(bytes));
-      if (w.format == PF_BIT24 && writer.RowsRedFirst(*dst)) {
-        unsigned char* p = line.GetData();
-        for (long x = 0; x < w.width; ++x, p += 3) std::swap(p[0], p[2]);
-      }
-      ClearDriverMessage();
-      if (writer.WriteRow(*dst, k, line) < 0) throw abandon("cannot write row " + std::to_string(k));
-    }
-    if (!writer.FinishWrite(*dst, reason)) throw abandon(reason);
-  } catch (const CFileException&) {
-    dst->Abort();
-    std::remove(out.c_str());
-    throw;
+    WriteArray(args.files[1], writer.Name(), args.options, image, std::nullopt, {});
+  } catch (const ArrayArgumentError& e) {
+    throw UsageError{e.what()};
   }
 }
 

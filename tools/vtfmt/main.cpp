@@ -12,7 +12,6 @@
 //
 // Exit status: 0 success, 1 a file cannot be opened or is not of the format
 // (one line on standard error), 2 a usage error.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +24,7 @@
 #include <vector>
 
 #include "Command.h"
+#include "RowConvert.h"
 #include "ToolDriver.h"
 #include "platform/mfc/CException.h"
 #include "platform/vtcore/CVtImgToolkit.h"
@@ -169,18 +169,16 @@ bool TakesOption(const ToolDriver& driver, const std::string& key) {
 // Exchanges the first and third colour sample of every pixel of a 24-, 32-,
 // 48- or 64-bit row: red first becomes blue first and back.
 void SwapColourOrder(CImgScanLine& line, ImgPixelFormat format, unsigned long width) {
-  size_t pixel = 0, sample = 1;
+  size_t samples = 0, sample = 1;
   switch (format) {
-    case PF_BIT24: pixel = 3; break;
-    case PF_BIT32: pixel = 4; break;
-    case PF_BIT48: pixel = 6, sample = 2; break;
-    case PF_BIT64: pixel = 8, sample = 2; break;
+    case PF_BIT24: samples = 3; break;
+    case PF_BIT32: samples = 4; break;
+    case PF_BIT48: samples = 3, sample = 2; break;
+    case PF_BIT64: samples = 4, sample = 2; break;
     default: return;
   }
-  unsigned char* p = line.GetData();
-  const size_t pixels = std::min<size_t>(width, static_cast<size_t>(line.GetSize()) / pixel);
-  for (size_t i = 0; i < pixels; ++i, p += pixel)
-    for (size_t b = 0; b < sample; ++b) std::swap(p[b], p[2 * sample + b]);
+  const size_t pixels = std::min<size_t>(width, static_cast<size_t>(line.GetSize()) / (samples * sample));
+  SwapRedBlue(line.GetData(), pixels, samples, sample);
 }
 
 int Formats() {
@@ -348,16 +346,6 @@ void ScaleRow(const CImgScanLine& cells, CImgScanLine& grey, unsigned long width
   }
 }
 
-// Unsigned 16-bit cells to 32-bit ones.
-void WidenRow(const CImgScanLine& cells, CImgScanLine& wide, unsigned long width) {
-  for (unsigned long x = 0; x < width; ++x) {
-    uint16_t u;
-    std::memcpy(&u, cells.GetData() + 2 * x, 2);
-    const int32_t v = u;
-    std::memcpy(wide.GetData() + 4 * x, &v, 4);
-  }
-}
-
 int Convert(const Arguments& args) {
   if (args.files.size() != 2) throw UsageError{"convert takes IN and OUT"};
   const std::string& in = args.files[0];
@@ -426,12 +414,10 @@ int Convert(const Arguments& args) {
   if (cells && !scaling) writer->TakeCells(*dst);
   CRect2D bounds;
   if (r.driver->GetBounds(src, bounds)) writer->SetBounds(*dst, bounds);
-  // A half-written file is of no use: it goes. Only a regular file: OUT
-  // may be a device or a pipe (/dev/null), which must stay.
+  // A half-written file is of no use: it goes.
   auto abandon = [&](const FileError& error) {
     dst->Abort();
-    struct stat st;
-    if (lstat(out.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(out.c_str());
+    RemovePartialFile(out);
     return error;
   };
   try {
@@ -447,7 +433,7 @@ int Convert(const Arguments& args) {
       rows.Read(k, line);
       if (swapColours && !scaling) SwapColourOrder(line, src.GetPixelFormat(), src.GetWidth());
       if (scaling) ScaleRow(line, grey, src.GetWidth(), lo, hi, hasNoData, noData);
-      if (widen) WidenRow(line, grey, src.GetWidth());
+      if (widen) WidenUnsigned16(line.GetData(), grey.GetData(), src.GetWidth());
       if (writer->WriteRow(*dst, static_cast<long>(k), scaling || widen ? grey : line) < 0)
         throw DriverFailure(out, writerName + "cannot write row " + std::to_string(k));
       progress.Update(k + 1);

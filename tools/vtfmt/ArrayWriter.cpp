@@ -1,12 +1,11 @@
 #include "ArrayWriter.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/mfc/CException.h"
+#include "RowConvert.h"
 #include "platform/vtcore/CVtImgToolkit.h"
 
 namespace vtfmt {
@@ -94,21 +93,20 @@ void WriteArray(const std::string& path, const std::string& driverName, const Op
   }
   if (cells && (!unsigned16 || widen)) writer->TakeCells(*dst);
   if (bounds) writer->SetBounds(*dst, *bounds);
-  const bool swapColours = image.samples >= 3 && !writer->RowsRedFirst(*dst);
+  const bool swapColours = image.samples >= 3 && image.redFirst != writer->RowsRedFirst(*dst);
   const bool bottomUp = writer->BottomUp(*dst);
 
-  // A half-written file is of no use: it goes. Only a regular file: the
-  // path may name a device or a pipe, which must stay.
+  // A half-written file is of no use: it goes.
   auto abandon = [&] {
     dst->Abort();
-    struct stat st;
-    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(path.c_str());
+    RemovePartialFile(path);
   };
   try {
     if (!writer->SaveHeader(*dst, reason)) throw failure(reason);
     const size_t sample = static_cast<size_t>(image.type.bytes);
     const size_t pixel = sample * static_cast<size_t>(image.samples);
     const size_t rowBytes = pixel * image.width;
+    const size_t stride = image.rowBytes ? image.rowBytes : rowBytes;
     const long lineBytes = std::max<long>(
         {static_cast<long>(dst->GetWidthBytes()), CVtImgToolkit::AlignWidthByte(outFormat, static_cast<long>(image.width)),
          static_cast<long>(widen ? 4 * image.width : rowBytes)});
@@ -116,20 +114,13 @@ void WriteArray(const std::string& path, const std::string& driverName, const Op
     if (line.GetSize() < lineBytes) throw failure("a row is too long to hold");
     for (unsigned long k = 0; k < image.height; ++k) {
       const unsigned long y = bottomUp ? image.height - 1 - k : k;
-      const unsigned char* from = image.data + y * rowBytes;
+      const unsigned char* from = image.data + y * stride;
       unsigned char* to = line.GetData();
       if (widen) {
-        for (unsigned long x = 0; x < image.width; ++x) {
-          uint16_t u;
-          std::memcpy(&u, from + 2 * x, 2);
-          const int32_t v = u;
-          std::memcpy(to + 4 * x, &v, 4);
-        }
+        WidenUnsigned16(from, to, image.width);
       } else {
         std::memcpy(to, from, rowBytes);
-        if (swapColours)
-          for (size_t i = 0; i + pixel <= rowBytes; i += pixel)
-            for (size_t b = 0; b < sample; ++b) std::swap(to[i + b], to[i + 2 * sample + b]);
+        if (swapColours) SwapRedBlue(to, image.width, static_cast<size_t>(image.samples), sample);
       }
       ClearDriverMessage();
       if (writer->WriteRow(*dst, static_cast<long>(k), line) < 0) throw failure("cannot write row " + std::to_string(k));

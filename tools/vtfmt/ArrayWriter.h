@@ -11,13 +11,16 @@
 
 namespace vtfmt {
 
-// An array to write: `height` rows of `width` pixels of `samples` samples
-// of `type`, rows packed one after another.
+// An image to write: `height` rows of `width` pixels of `samples` samples
+// of `type`, top row first, each `rowBytes` after the last (0: packed one
+// after another); colours red first unless `redFirst` is false.
 struct ArrayImage {
   unsigned long width = 0, height = 0;
   int samples = 1;
   ArrayType type;
   const unsigned char* data = nullptr;
+  size_t rowBytes = 0;
+  bool redFirst = true;
 };
 
 // Writes `image` to `path` through the named driver, or the one that claims
