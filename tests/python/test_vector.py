@@ -25,9 +25,10 @@ def roads_lines():
 def test_e00_lines_across_volumes_match_the_tool():
     lines = roads_lines()
     assert lines[0].startswith("EXP ") and lines[-1].startswith("EOS")
-    if TOOL:
-        cat = subprocess.run([TOOL, "e00", "cat", sample("roads.e00")], capture_output=True, text=True, check=True)
-        assert cat.stdout.split("\n")[:-1] == lines
+    if not TOOL:
+        pytest.skip("VTFMT_TOOL names no vtfmt tool to compare with")
+    cat = subprocess.run([TOOL, "e00", "cat", sample("roads.e00")], capture_output=True, text=True, check=True)
+    assert cat.stdout.split("\n")[:-1] == lines
 
 
 @pytest.mark.parametrize("level", ["none", "partial", "full"])
@@ -37,11 +38,12 @@ def test_e00_written_reads_back_and_decodes_with_e00conv(tmp_path, level):
     vtfmt.e00.write(path, iter(lines), level=level)
     with vtfmt.e00.open(path) as back:
         assert list(back) == lines
-    if shutil.which("e00conv"):
-        plain = str(tmp_path / "plain.e00")
-        subprocess.run(["e00conv", path, plain, "NONE"], check=True, capture_output=True)
-        with open(plain) as f:
-            assert f.read().splitlines() == lines
+    if not shutil.which("e00conv"):
+        pytest.skip("e00conv is not installed")
+    plain = str(tmp_path / "plain.e00")
+    subprocess.run(["e00conv", path, plain, "NONE"], check=True, capture_output=True)
+    with open(plain) as f:
+        assert f.read().splitlines() == lines
 
 
 def test_e00_lines_shared_by_threads(tmp_path):
