@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ArrayReader.h"
+#include "access/ArrayReader.h"
 #include "FuzzInput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

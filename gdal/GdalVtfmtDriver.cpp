@@ -13,14 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "ArrayReader.h"
-#include "ToolDriver.h"
+#include "access/ArrayReader.h"
+#include "access/RasterDriver.h"
 #include "platform/posix/PathCase.h"
 #include "platform/vtcore/CImgScanLine.h"
 
 namespace {
 
-using vtfmt::ToolDriver;
+using vtfmt::RasterDriver;
 
 // The formats the plugin registers, each over one of vtfmt's drivers.
 struct Format {
@@ -65,7 +65,7 @@ bool IdentifyFormat(const Format& format, GDALOpenInfo* info) {
     // Imagine file, which shares the extension).
     if (!EndsWithNoCase(name, ".img")) return false;
     if (info->nHeaderBytes >= 15 && std::memcmp(head, "EHFA_HEADER_TAG", 15) == 0) return false;
-    const ToolDriver* idrisi = vtfmt::FindDriver("idrisi");
+    const RasterDriver* idrisi = vtfmt::FindDriver("idrisi");
     return idrisi && idrisi->Probe(name, {}) == vtfmt::kContent;
   }
   // BMP: Windows header (40 bytes or more) with run-length 4-bit compression.
@@ -228,7 +228,7 @@ GDALDataset* VtfmtDataset::CreateCopy(const Format& target, const char* path, GD
     CPLError(CE_Failure, CPLE_NotSupported, "the source has no band");
     return nullptr;
   }
-  const ToolDriver* driver = vtfmt::FindDriver(target.toolDriver);
+  const RasterDriver* driver = vtfmt::FindDriver(target.toolDriver);
   GDALRasterBand* band = source->GetRasterBand(1);
   const GDALDataType in = band->GetRasterDataType();
   const bool idrisi = std::strcmp(target.toolDriver, "idrisi") == 0;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "EscapedText.h"
-#include "gml/GmlConvert.h"
+#include "access/ogr/GmlConvert.h"
 
 namespace py = pybind11;
 using namespace vtfmt::gml;

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "ArrayReader.h"
-#include "ArrayWriter.h"
+#include "access/ArrayReader.h"
+#include "access/ArrayWriter.h"
 #include "EscapedText.h"
 #include "platform/mfc/CException.h"
 #include "platform/vtcore/CVtErrorMsg.h"
@@ -168,7 +168,7 @@ void Write(const std::string& path, py::array array, const std::optional<std::st
 
 py::list Formats() {
   py::list list;
-  for (const ToolDriver* d : Drivers()) {
+  for (const RasterDriver* d : Drivers()) {
     py::dict entry;
     entry["name"] = d->Name();
     entry["read"] = d->CanRead();

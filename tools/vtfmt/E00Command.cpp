@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "Command.h"
-#include "ToolDriver.h"
+#include "access/RasterDriver.h"
 #include "platform/vtcore/CVtErrorMsg.h"
 #include "vector/e00/CVtE00.h"
 

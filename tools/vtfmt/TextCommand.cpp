@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "Command.h"
-#include "ToolDriver.h"
+#include "access/RasterDriver.h"
 #include "text/CVtTextCodec.h"
 
 namespace vtfmt {

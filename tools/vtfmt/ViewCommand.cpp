@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "ArrayWriter.h"
+#include "access/ArrayWriter.h"
 #include "Command.h"
-#include "ToolDriver.h"
+#include "access/RasterDriver.h"
 #include "raster/CImgFileECW.h"
 #include "raster/CImgFileMrSID20.h"
 
@@ -119,7 +119,7 @@ std::string WithMessage(const std::string& reason) {
 }
 
 // Writes the window through `writer` as `out`; a half-written file goes.
-void WriteWindow(const ViewArguments& args, const ToolDriver& writer, const Window& w) {
+void WriteWindow(const ViewArguments& args, const RasterDriver& writer, const Window& w) {
   ArrayImage image;
   image.width = static_cast<unsigned long>(w.width);
   image.height = static_cast<unsigned long>(w.height);
@@ -141,13 +141,13 @@ int ViewCommand(int argc, char** argv, int first) {
   const std::string& in = args.files[0];
   const std::string& out = args.files[1];
   if (SameFile(in, out)) throw UsageError{"FILE and OUT are the same file"};
-  const ToolDriver* reader = args.reader.empty() ? DetectReader(in) : FindDriver(args.reader);
+  const RasterDriver* reader = args.reader.empty() ? DetectReader(in) : FindDriver(args.reader);
   if (!args.reader.empty() && !reader) throw UsageError{"unknown driver " + args.reader + " (see vtfmt formats)"};
   const std::string kind = reader ? reader->Name() : "";
   if (kind != "ecw" && kind != "mrsid")
     throw UsageError{"view reads ECW and MrSID images (-f ecw or -f mrsid)" +
                      (reader ? ", not " + kind : std::string())};
-  const ToolDriver* writer = args.writer.empty() ? DetectWriter(out) : FindDriver(args.writer);
+  const RasterDriver* writer = args.writer.empty() ? DetectWriter(out) : FindDriver(args.writer);
   if (!writer) throw UsageError{"no writing driver claims " + out + " (use -F DRIVER)"};
   if (!writer->CanWrite()) throw UsageError{"driver " + std::string(writer->Name()) + " cannot write"};
 

@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "Command.h"
-#include "RowConvert.h"
-#include "ToolDriver.h"
+#include "access/RowConvert.h"
+#include "access/RasterDriver.h"
 #include "platform/mfc/CException.h"
 #include "platform/vtcore/CVtImgToolkit.h"
 #include "platform/vtcore/VtNumber.h"
@@ -101,8 +101,8 @@ Arguments Parse(int argc, char** argv, int first, bool allowWriter) {
   return args;
 }
 
-const ToolDriver* NamedDriver(const std::string& name) {
-  const ToolDriver* d = FindDriver(name);
+const RasterDriver* NamedDriver(const std::string& name) {
+  const RasterDriver* d = FindDriver(name);
   if (!d) throw UsageError{"unknown driver " + name + " (see vtfmt formats)"};
   return d;
 }
@@ -120,7 +120,7 @@ std::string Number(double v) {
 // A reader opened by its driver's protocol; the driver closes its files
 // when it is destroyed.
 struct OpenReader {
-  const ToolDriver* driver = nullptr;
+  const RasterDriver* driver = nullptr;
   std::unique_ptr<CImgFile> file;
 };
 
@@ -160,7 +160,7 @@ long LineBytes(CImgFile& f) {
                         CVtImgToolkit::AlignWidthByte(f.GetPixelFormat(), f.GetWidth()));
 }
 
-bool TakesOption(const ToolDriver& driver, const std::string& key) {
+bool TakesOption(const RasterDriver& driver, const std::string& key) {
   for (const auto& k : driver.OptionKeys())
     if (k.first == key) return true;
   return false;
@@ -182,7 +182,7 @@ void SwapColourOrder(CImgScanLine& line, ImgPixelFormat format, unsigned long wi
 }
 
 int Formats() {
-  for (const ToolDriver* d : Drivers()) {
+  for (const RasterDriver* d : Drivers()) {
     std::string caps = d->CanRead() ? "read" : "";
     if (d->CanWrite()) caps += caps.empty() ? "write" : ",write";
     std::string exts;
@@ -265,7 +265,7 @@ class Progress {
 // more than one row is ever held in memory.
 class RowSource {
  public:
-  RowSource(const ToolDriver& driver, CImgFile& file, const std::string& path, bool reverse)
+  RowSource(const RasterDriver& driver, CImgFile& file, const std::string& path, bool reverse)
       : driver_(driver), file_(file), path_(path), reverse_(reverse) {}
   ~RowSource() {
     if (spill_) std::fclose(spill_);
@@ -303,7 +303,7 @@ class RowSource {
     }
   }
 
-  const ToolDriver& driver_;
+  const RasterDriver& driver_;
   CImgFile& file_;
   std::string path_;
   bool reverse_;
@@ -352,7 +352,7 @@ int Convert(const Arguments& args) {
   const std::string& out = args.files[1];
   // Creating OUT would truncate IN before a row was read.
   if (SameFile(in, out)) throw UsageError{"IN and OUT are the same file"};
-  const ToolDriver* writer = nullptr;
+  const RasterDriver* writer = nullptr;
   if (!args.writer.empty()) {
     writer = NamedDriver(args.writer);
     if (!writer->CanWrite()) throw UsageError{"driver " + args.writer + " cannot write"};
@@ -362,7 +362,7 @@ int Convert(const Arguments& args) {
   }
 
   // Each -oo setting goes to the driver, or both drivers, that take it.
-  const ToolDriver* reader = args.reader.empty() ? DetectReader(in) : NamedDriver(args.reader);
+  const RasterDriver* reader = args.reader.empty() ? DetectReader(in) : NamedDriver(args.reader);
   Options readerOptions, writerOptions;
   for (const auto& option : args.options) {
     const bool toWriter = TakesOption(*writer, option.first);

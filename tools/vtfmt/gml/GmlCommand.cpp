@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "GmlConvert.h"
+#include "access/ogr/GmlConvert.h"
 
 namespace {
 

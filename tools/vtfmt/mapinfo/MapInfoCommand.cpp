@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "ogr/OgrOutput.h"
+#include "access/ogr/OgrOutput.h"
 #include "platform/vtcore/VtNumber.h"
 #include "vector/mapinfo/CVtMapInfo.h"
 

@@ -1,4 +1,4 @@
-#include "CellFormat.h"
+#include "access/CellFormat.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "ArrayReader.h"
+#include "access/ArrayReader.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,13 +6,13 @@
 #include <cstdint>
 #include <cstring>
 
-#include "RowConvert.h"
+#include "access/RowConvert.h"
 #include "platform/vtcore/CVtImgToolkit.h"
 
 namespace vtfmt {
 
-const ToolDriver& NamedDriver(const std::string& name, bool writing) {
-  const ToolDriver* driver = FindDriver(name);
+const RasterDriver& NamedDriver(const std::string& name, bool writing) {
+  const RasterDriver* driver = FindDriver(name);
   if (!driver) throw ArrayArgumentError("unknown driver " + name + " (see vtfmt.formats())");
   if (!(writing ? driver->CanWrite() : driver->CanRead()))
     throw ArrayArgumentError("driver " + name + (writing ? " cannot write" : " cannot read"));

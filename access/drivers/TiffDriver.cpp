@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "ToolDriver.h"
+#include "access/RasterDriver.h"
 #include "platform/vtcore/CVtImgToolkit.h"
 #include "raster/CImgFileTiff.h"
 
@@ -25,7 +25,7 @@ class TiffFile : public CImgFileTiff {
 
 std::string Text(long v) { return std::to_string(v); }
 
-class TiffDriver final : public ToolDriver {
+class TiffDriver final : public RasterDriver {
  public:
   const char* Name() const override { return "tiff"; }
   bool CanRead() const override { return true; }
@@ -59,7 +59,7 @@ class TiffDriver final : public ToolDriver {
   }
 
   bool OpenRead(CImgFile& file, const std::string& path, std::string& reason) const override {
-    if (!ToolDriver::OpenRead(file, path, reason)) return false;
+    if (!RasterDriver::OpenRead(file, path, reason)) return false;
     TiffFile& tiff = static_cast<TiffFile&>(file);
     if (!tiff.IsMultiBand()) return true;
     // One plane a sample: rows are delivered as interleaved pixels.
@@ -125,7 +125,7 @@ class TiffDriver final : public ToolDriver {
     const long samples = tiff.GetBandCount(), bits = tiff.GetBits(), format = tiff.GetSampleFormat();
     const ImgPixelFormat pixel = tiff.GetPixelFormat();
     const long pixelBits = pixel == PF_INT32 || pixel == PF_FLOAT32 ? 32 : pixel == PF_FLOAT64 ? 64 : pixel;
-    if (samples * bits != pixelBits || format == SAMPLEFORMAT_COMPLEXINT) return ToolDriver::Layout(file, layout);
+    if (samples * bits != pixelBits || format == SAMPLEFORMAT_COMPLEXINT) return RasterDriver::Layout(file, layout);
     const char kind = format == SAMPLEFORMAT_INT            ? 'i'
                       : format == SAMPLEFORMAT_IEEEFP       ? 'f'
                       : format == SAMPLEFORMAT_COMPLEXIEEEFP ? 'c'

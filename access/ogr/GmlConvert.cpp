@@ -1,4 +1,4 @@
-#include "GmlConvert.h"
+#include "access/ogr/GmlConvert.h"
 
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
@@ -19,7 +19,7 @@
 #include "platform/vtcore/CVtXmlToolkit.h"
 #include "platform/vtcore/VtNumber.h"
 #include "platform/vtelem/CElemGeometry.h"
-#include "ogr/OgrOutput.h"
+#include "access/ogr/OgrOutput.h"
 #include "vector/gml/CVtVectorGML.h"
 
 namespace vtfmt {

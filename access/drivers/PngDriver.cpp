@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "ToolDriver.h"
+#include "access/RasterDriver.h"
 #include "raster/CImgFilePng.h"
 
 namespace vtfmt {
@@ -14,7 +14,7 @@ namespace {
 // as the bitmap driver keeps its masks.
 const DWORD kFiveSixFive[3] = {0xF800, 0x07E0, 0x001F};
 
-class PngDriver final : public ToolDriver {
+class PngDriver final : public RasterDriver {
  public:
   const char* Name() const override { return "png"; }
   bool CanRead() const override { return true; }
@@ -35,7 +35,7 @@ class PngDriver final : public ToolDriver {
   bool RowsRedFirst(CImgFile& file) const override { return !static_cast<CImgFilePng&>(file).IsReading(); }
 
   bool OpenRead(CImgFile& file, const std::string& path, std::string& reason) const override {
-    if (!ToolDriver::OpenRead(file, path, reason)) return false;
+    if (!RasterDriver::OpenRead(file, path, reason)) return false;
     if (file.GetPixelFormat() == PF_BIT16) {
       file.m_Palette.SetSize(3);
       std::memcpy(file.m_Palette.GetData(), kFiveSixFive, sizeof kFiveSixFive);
@@ -75,7 +75,7 @@ class PngDriver final : public ToolDriver {
       file.m_Palette.SetSize(256);
       for (int i = entries; i < 256; ++i) file.m_Palette[i] = PALETTEENTRY{0, 0, 0, 0};
     }
-    return ToolDriver::SaveHeader(file, reason);
+    return RasterDriver::SaveHeader(file, reason);
   }
 
   bool FinishWrite(CImgFile& file, std::string& reason) const override {

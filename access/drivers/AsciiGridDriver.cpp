@@ -15,8 +15,8 @@
 #include <cstring>
 #include <string>
 
-#include "CellFormat.h"
-#include "ToolDriver.h"
+#include "access/CellFormat.h"
+#include "access/RasterDriver.h"
 #include "platform/vtcore/CVtErrorMsg.h"
 #include "platform/vtcore/CVtImgToolkit.h"
 #include "platform/vtcore/VtNumber.h"
@@ -32,7 +32,7 @@ class AsciiGridFile : public CImgFileGrid {
   int m_nDeliver = -1;  // the cell format chosen with -oo pixel_format, or -1
 };
 
-class AsciiGridDriver final : public ToolDriver {
+class AsciiGridDriver final : public RasterDriver {
  public:
   const char* Name() const override { return "aaigrid"; }
   bool CanRead() const override { return true; }
@@ -53,7 +53,7 @@ class AsciiGridDriver final : public ToolDriver {
     while (k < 5 && i + k < head.size() && std::tolower(head[i + k]) == key[k]) ++k;
     const bool ended = i + k == head.size() || std::isspace(head[i + k]);
     if (k == 5 && ended) return kContent;
-    return ToolDriver::Probe(path, head);
+    return RasterDriver::Probe(path, head);
   }
 
   std::unique_ptr<CImgFile> Create() const override { return std::make_unique<AsciiGridFile>(); }
@@ -75,7 +75,7 @@ class AsciiGridDriver final : public ToolDriver {
     AsciiGridFile& grid = static_cast<AsciiGridFile&>(file);
     grid.m_nDeliver = grid.m_RequestedPixelFormat;
     grid.m_RequestedPixelFormat = PF_FLOAT64;  // the cells as read, converted per row
-    if (!ToolDriver::OpenRead(file, path, reason)) return false;
+    if (!RasterDriver::OpenRead(file, path, reason)) return false;
     if (grid.m_nFormatMode == CImgFileGrid::kEsriHeaderFile) {
       // The header came from the .hdr file: the rows are in the data file.
       const CString data = grid.m_strDataPath;
@@ -195,7 +195,7 @@ class AsciiGridDriver final : public ToolDriver {
     grid.m_nColumns = static_cast<int>(file.GetWidth());
     grid.m_nRows = static_cast<int>(file.GetHeight());
     grid.m_dNoDataValue = -9999.0;
-    return ToolDriver::SaveHeader(file, reason);
+    return RasterDriver::SaveHeader(file, reason);
   }
 };
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "ToolDriver.h"
+#include "access/RasterDriver.h"
 #include "platform/mfc/CStdioFile.h"
 #include "platform/vtcore/CVtErrorMsg.h"
 #include "platform/vtcore/CVtToolkit.h"
@@ -49,7 +49,7 @@ bool ReadAll(CImgFile& file, long band, bool bil) {
   return true;
 }
 
-class BilDriver final : public ToolDriver {
+class BilDriver final : public RasterDriver {
  public:
   const char* Name() const override { return "bil"; }
   bool CanRead() const override { return true; }
@@ -61,7 +61,7 @@ class BilDriver final : public ToolDriver {
 
   // A .bil name, or any data file whose .hdr header gives NBITS.
   ProbeScore Probe(const std::string& path, const std::vector<unsigned char>& head) const override {
-    const ProbeScore byName = ToolDriver::Probe(path, head);
+    const ProbeScore byName = RasterDriver::Probe(path, head);
     if (byName != kNoMatch) return byName;
     return HeaderHasKey(path, "NBITS") ? kSidecar : kNoMatch;
   }
@@ -86,7 +86,7 @@ class BilDriver final : public ToolDriver {
   }
 
   bool OpenRead(CImgFile& file, const std::string& path, std::string& reason) const override {
-    if (!ToolDriver::OpenRead(file, path, reason)) return false;
+    if (!RasterDriver::OpenRead(file, path, reason)) return false;
     BilFile& bil = static_cast<BilFile&>(file);
     if (bil.m_nBand >= bil.m_nBandCount) {
       reason = "band " + std::to_string(bil.m_nBand + 1) + " asked for; the file has " +
@@ -148,7 +148,7 @@ class BilDriver final : public ToolDriver {
 
 // USGS elevation grids (.dem with an .hdr header): 16-bit cells, 32-bit ones
 // reduced to their low 16 bits; no-data cells delivered as 0.
-class UsGridDriver final : public ToolDriver {
+class UsGridDriver final : public RasterDriver {
  public:
   const char* Name() const override { return "usgrid"; }
   bool CanRead() const override { return true; }
@@ -157,7 +157,7 @@ class UsGridDriver final : public ToolDriver {
 
   // A .dem name with an .hdr header beside it.
   ProbeScore Probe(const std::string& path, const std::vector<unsigned char>& head) const override {
-    if (ToolDriver::Probe(path, head) == kNoMatch) return kNoMatch;
+    if (RasterDriver::Probe(path, head) == kNoMatch) return kNoMatch;
     return CVtToolkit::IsFileExisted(CVtToolkit::ChangeExtName(path.c_str(), ".hdr")) ? kExtension : kNoMatch;
   }
 

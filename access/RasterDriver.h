@@ -1,4 +1,4 @@
-// How the vtfmt tool drives each raster driver: its name and capabilities,
+// How the access layer drives each raster driver: its name and capabilities,
 // how to recognise its files, the protocol that opens one for reading or
 // writing, and where the driver keeps what the base class does not (bounds,
 // driver-specific facts). One adapter per driver, in drivers/.
@@ -32,9 +32,9 @@ struct RowLayout {
 // file beside the named one. Higher wins.
 enum ProbeScore { kNoMatch = 0, kSidecar = 1, kExtension = 2, kContent = 3 };
 
-class ToolDriver {
+class RasterDriver {
  public:
-  virtual ~ToolDriver() = default;
+  virtual ~RasterDriver() = default;
 
   virtual const char* Name() const = 0;
   virtual bool CanRead() const = 0;
@@ -107,12 +107,12 @@ class ToolDriver {
 };
 
 // Every driver, in a fixed order.
-const std::vector<const ToolDriver*>& Drivers();
-const ToolDriver* FindDriver(const std::string& name);
+const std::vector<const RasterDriver*>& Drivers();
+const RasterDriver* FindDriver(const std::string& name);
 // The reading driver that recognises `path` best, or null.
-const ToolDriver* DetectReader(const std::string& path);
+const RasterDriver* DetectReader(const std::string& path);
 // The writing driver that claims `path`'s extension, or null.
-const ToolDriver* DetectWriter(const std::string& path);
+const RasterDriver* DetectWriter(const std::string& path);
 
 // The text of the error message of the calling thread, when a driver recorded one
 // since the last ClearDriverMessage.
@@ -128,7 +128,7 @@ void RemovePartialFile(const std::string& path);
 // `const RegisterDriver kRegistered(order, &adapter);`; `order` fixes its
 // place in the list (raw 10, bmp 20, aaigrid 30, nsdtf 40, ...).
 struct RegisterDriver {
-  RegisterDriver(int order, const ToolDriver* driver);
+  RegisterDriver(int order, const RasterDriver* driver);
 };
 
 }  // namespace vtfmt

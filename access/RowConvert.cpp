@@ -1,4 +1,4 @@
-#include "RowConvert.h"
+#include "access/RowConvert.h"
 
 #include <cstdint>
 #include <cstring>

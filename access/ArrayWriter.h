@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ArrayReader.h"
+#include "access/ArrayReader.h"
 
 namespace vtfmt {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "ToolDriver.h"
+#include "access/RasterDriver.h"
 #include "raster/CImgFileECW.h"
 
 namespace vtfmt {
@@ -26,7 +26,7 @@ std::string SdkReason(const CImgFileECW& ecw) {
          (detail.empty() ? "" : " (" + detail + ")");
 }
 
-class EcwDriver final : public ToolDriver {
+class EcwDriver final : public RasterDriver {
  public:
   const char* Name() const override { return "ecw"; }
   bool CanRead() const override { return true; }
@@ -40,7 +40,7 @@ class EcwDriver final : public ToolDriver {
     if ((head.size() >= sizeof jp2 && std::equal(jp2, jp2 + sizeof jp2, head.begin())) ||
         (head.size() >= sizeof codestream && std::equal(codestream, codestream + sizeof codestream, head.begin())))
       return kContent;
-    return ToolDriver::Probe(path, head);
+    return RasterDriver::Probe(path, head);
   }
 
   std::unique_ptr<CImgFile> Create() const override { return std::make_unique<EcwFile>(); }

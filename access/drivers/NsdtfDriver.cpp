@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "ToolDriver.h"
+#include "access/RasterDriver.h"
 #include "platform/mfc/CFileDialog.h"
 #include "raster/CImgFileGrid.h"
 
@@ -43,7 +43,7 @@ long WithAnswer(const std::string& path, long (CImgFileGrid::*operation)(), CImg
   return code;
 }
 
-class NsdtfDriver final : public ToolDriver {
+class NsdtfDriver final : public RasterDriver {
  public:
   const char* Name() const override { return "nsdtf"; }
   bool CanRead() const override { return true; }
@@ -57,7 +57,7 @@ class NsdtfDriver final : public ToolDriver {
     static const char kKey[] = "DataMark:";
     if (head.size() - i >= sizeof kKey - 1 && std::memcmp(head.data() + i, kKey, sizeof kKey - 1) == 0)
       return kContent;
-    return ToolDriver::Probe(path, head);
+    return RasterDriver::Probe(path, head);
   }
 
   std::unique_ptr<CImgFile> Create() const override { return std::make_unique<NsdtfFile>(); }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ToolDriver.h"
+#include "access/RasterDriver.h"
 #include "platform/vtcore/CVtImgToolkit.h"
 #include "raster/CImgFileMrSID20.h"
 
@@ -23,7 +23,7 @@ class MrSIDFile : public CImgFileMrSID20 {
 // Rows decoded at once: about this many bytes.
 constexpr long kStripBytes = 4 << 20;
 
-class MrSIDDriver final : public ToolDriver {
+class MrSIDDriver final : public RasterDriver {
  public:
   const char* Name() const override { return "mrsid"; }
   bool CanRead() const override { return true; }
@@ -32,7 +32,7 @@ class MrSIDDriver final : public ToolDriver {
 
   ProbeScore Probe(const std::string& path, const std::vector<unsigned char>& head) const override {
     if (head.size() >= 4 && std::memcmp(head.data(), "msid", 4) == 0) return kContent;
-    return ToolDriver::Probe(path, head);
+    return RasterDriver::Probe(path, head);
   }
 
   std::unique_ptr<CImgFile> Create() const override { return std::make_unique<MrSIDFile>(); }

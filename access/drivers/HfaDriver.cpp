@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "ToolDriver.h"
+#include "access/RasterDriver.h"
 #include "platform/vtcore/CVtImgToolkit.h"
 #include "platform/vtcore/VtNumber.h"
 #include "raster/CImgFileImg.h"
@@ -61,7 +61,7 @@ ImgPixelFormat Delivered(int type) {
   }
 }
 
-class HfaDriver final : public ToolDriver {
+class HfaDriver final : public RasterDriver {
  public:
   const char* Name() const override { return "hfa"; }
   bool CanRead() const override { return true; }
@@ -172,7 +172,7 @@ class HfaDriver final : public ToolDriver {
   // Complex pixels are delivered as pairs of floats.
   bool Layout(CImgFile& file, RowLayout& layout) const override {
     const HfaFile& img = static_cast<HfaFile&>(file);
-    if (!img.m_pBand || img.m_pBand->dataType != vtgeo::EPT_c64) return ToolDriver::Layout(file, layout);
+    if (!img.m_pBand || img.m_pBand->dataType != vtgeo::EPT_c64) return RasterDriver::Layout(file, layout);
     layout = {1, 64, 'c'};
     return true;
   }

@@ -1,11 +1,11 @@
-#include "ArrayWriter.h"
+#include "access/ArrayWriter.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/mfc/CException.h"
-#include "RowConvert.h"
+#include "access/RowConvert.h"
 #include "platform/vtcore/CVtImgToolkit.h"
 
 namespace vtfmt {
@@ -36,7 +36,7 @@ std::string TypeName(ArrayType type) {
 
 void WriteArray(const std::string& path, const std::string& driverName, const Options& options,
                 const ArrayImage& image, const std::optional<CRect2D>& bounds, const std::vector<unsigned char>& palette) {
-  const ToolDriver* writer = nullptr;
+  const RasterDriver* writer = nullptr;
   if (!driverName.empty()) {
     writer = &NamedDriver(driverName, true);
   } else {

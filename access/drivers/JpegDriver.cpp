@@ -4,13 +4,13 @@
 #include <charconv>
 #include <string>
 
-#include "ToolDriver.h"
+#include "access/RasterDriver.h"
 #include "raster/CImgFileJPEG.h"
 
 namespace vtfmt {
 namespace {
 
-class JpegDriver final : public ToolDriver {
+class JpegDriver final : public RasterDriver {
  public:
   const char* Name() const override { return "jpeg"; }
   bool CanRead() const override { return true; }
@@ -71,7 +71,7 @@ class JpegDriver final : public ToolDriver {
         }
       }
     }
-    return ToolDriver::SaveHeader(file, reason);
+    return RasterDriver::SaveHeader(file, reason);
   }
 
   bool FinishWrite(CImgFile& file, std::string& reason) const override {

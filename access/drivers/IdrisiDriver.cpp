@@ -4,7 +4,7 @@
 // Writes byte, integer and real images with their documentation file.
 #include <string>
 
-#include "ToolDriver.h"
+#include "access/RasterDriver.h"
 #include "platform/mfc/CStdioFile.h"
 #include "platform/posix/PathCase.h"
 #include "platform/vtcore/CVtToolkit.h"
@@ -13,7 +13,7 @@
 namespace vtfmt {
 namespace {
 
-class IdrisiDriver final : public ToolDriver {
+class IdrisiDriver final : public RasterDriver {
  public:
   const char* Name() const override { return "idrisi"; }
   bool CanRead() const override { return true; }
@@ -36,7 +36,7 @@ class IdrisiDriver final : public ToolDriver {
   std::unique_ptr<CImgFile> Create() const override { return std::make_unique<CImgFileIdr>(); }
 
   bool OpenRead(CImgFile& file, const std::string& path, std::string& reason) const override {
-    if (!ToolDriver::OpenRead(file, path, reason)) return false;
+    if (!RasterDriver::OpenRead(file, path, reason)) return false;
     // "real" samples are floats.
     if (file.GetPixelFormat() == PF_BIT32) {
       file.SetPixelFormat(PF_FLOAT32);

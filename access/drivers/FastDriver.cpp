@@ -4,7 +4,7 @@
 // unsigned cells. A row the band file does not hold in full fails.
 #include <string>
 
-#include "ToolDriver.h"
+#include "access/RasterDriver.h"
 #include "platform/posix/PathCase.h"
 #include "platform/vtcore/CVtErrorMsg.h"
 #include "platform/vtcore/CVtImgToolkit.h"
@@ -28,7 +28,7 @@ int NameKind(const std::string& path) {
   return isHeader ? 2 : 1;
 }
 
-class FastDriver final : public ToolDriver {
+class FastDriver final : public RasterDriver {
  public:
   const char* Name() const override { return "fast"; }
   bool CanRead() const override { return true; }

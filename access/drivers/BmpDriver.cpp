@@ -3,13 +3,13 @@
 #include <cstring>
 #include <string>
 
-#include "ToolDriver.h"
+#include "access/RasterDriver.h"
 #include "raster/CImgFileBmp.h"
 
 namespace vtfmt {
 namespace {
 
-class BmpDriver final : public ToolDriver {
+class BmpDriver final : public RasterDriver {
  public:
   const char* Name() const override { return "bmp"; }
   bool CanRead() const override { return true; }
@@ -58,7 +58,7 @@ class BmpDriver final : public ToolDriver {
         return false;
       }
     }
-    return ToolDriver::SaveHeader(file, reason);
+    return RasterDriver::SaveHeader(file, reason);
   }
 
   InfoLines ExtraInfo(CImgFile& file) const override {

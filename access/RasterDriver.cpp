@@ -1,4 +1,4 @@
-#include "ToolDriver.h"
+#include "access/RasterDriver.h"
 
 #include <sys/stat.h>
 
@@ -35,18 +35,18 @@ std::string DriverMessage() {
   return text;
 }
 
-ProbeScore ToolDriver::Probe(const std::string& path, const std::vector<unsigned char>&) const {
+ProbeScore RasterDriver::Probe(const std::string& path, const std::vector<unsigned char>&) const {
   const std::vector<std::string> exts = Extensions();
   return std::find(exts.begin(), exts.end(), ExtensionOf(path)) != exts.end() ? kExtension : kNoMatch;
 }
 
-bool ToolDriver::ApplyOptions(CImgFile&, const Options& options, std::string& reason) const {
+bool RasterDriver::ApplyOptions(CImgFile&, const Options& options, std::string& reason) const {
   if (options.empty()) return true;
   reason = "driver " + std::string(Name()) + " takes no option " + options.begin()->first;
   return false;
 }
 
-bool ToolDriver::OpenRead(CImgFile& file, const std::string& path, std::string& reason) const {
+bool RasterDriver::OpenRead(CImgFile& file, const std::string& path, std::string& reason) const {
   if (!file.OpenForRead(path.c_str())) {
     reason = "cannot open the file";
     return false;
@@ -59,7 +59,7 @@ bool ToolDriver::OpenRead(CImgFile& file, const std::string& path, std::string& 
   return true;
 }
 
-bool ToolDriver::OpenWrite(CImgFile& file, const std::string& path, std::string& reason) const {
+bool RasterDriver::OpenWrite(CImgFile& file, const std::string& path, std::string& reason) const {
   if (!file.OpenForWrite(path.c_str())) {
     reason = "cannot create the file";
     return false;
@@ -68,35 +68,35 @@ bool ToolDriver::OpenWrite(CImgFile& file, const std::string& path, std::string&
 }
 
 namespace {
-std::vector<std::pair<int, const ToolDriver*>>& Registry() {
-  static std::vector<std::pair<int, const ToolDriver*>> registry;
+std::vector<std::pair<int, const RasterDriver*>>& Registry() {
+  static std::vector<std::pair<int, const RasterDriver*>> registry;
   return registry;
 }
 }  // namespace
 
-RegisterDriver::RegisterDriver(int order, const ToolDriver* driver) {
+RegisterDriver::RegisterDriver(int order, const RasterDriver* driver) {
   Registry().emplace_back(order, driver);
 }
 
-const std::vector<const ToolDriver*>& Drivers() {
-  static const std::vector<const ToolDriver*> drivers = [] {
+const std::vector<const RasterDriver*>& Drivers() {
+  static const std::vector<const RasterDriver*> drivers = [] {
     auto registry = Registry();
     std::stable_sort(registry.begin(), registry.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<const ToolDriver*> list;
+    std::vector<const RasterDriver*> list;
     for (const auto& entry : registry) list.push_back(entry.second);
     return list;
   }();
   return drivers;
 }
 
-const ToolDriver* FindDriver(const std::string& name) {
-  for (const ToolDriver* d : Drivers())
+const RasterDriver* FindDriver(const std::string& name) {
+  for (const RasterDriver* d : Drivers())
     if (name == d->Name()) return d;
   return nullptr;
 }
 
-const ToolDriver* DetectReader(const std::string& path) {
+const RasterDriver* DetectReader(const std::string& path) {
   std::vector<unsigned char> head(512);
   std::ifstream in(path, std::ios::binary);
   if (in) {
@@ -105,9 +105,9 @@ const ToolDriver* DetectReader(const std::string& path) {
   } else {
     head.clear();
   }
-  const ToolDriver* best = nullptr;
+  const RasterDriver* best = nullptr;
   int bestScore = kNoMatch;
-  for (const ToolDriver* d : Drivers()) {
+  for (const RasterDriver* d : Drivers()) {
     if (!d->CanRead()) continue;
     int score = d->Probe(path, head);
     if (score > bestScore) {
@@ -118,9 +118,9 @@ const ToolDriver* DetectReader(const std::string& path) {
   return best;
 }
 
-const ToolDriver* DetectWriter(const std::string& path) {
+const RasterDriver* DetectWriter(const std::string& path) {
   const std::string ext = ExtensionOf(path);
-  for (const ToolDriver* d : Drivers()) {
+  for (const RasterDriver* d : Drivers()) {
     if (!d->CanWrite()) continue;
     const std::vector<std::string> exts = d->Extensions();
     if (std::find(exts.begin(), exts.end(), ext) != exts.end()) return d;
@@ -132,11 +132,11 @@ const ToolDriver* DetectWriter(const std::string& path) {
 
 namespace vtfmt {
 
-long ToolDriver::ReadRow(CImgFile& file, long row, CImgScanLine& line) const {
+long RasterDriver::ReadRow(CImgFile& file, long row, CImgScanLine& line) const {
   return file.ReadScanLine(row, line);
 }
 
-bool ToolDriver::Layout(CImgFile& file, RowLayout& layout) const {
+bool RasterDriver::Layout(CImgFile& file, RowLayout& layout) const {
   const bool cells = HoldsCells(file);
   switch (file.GetPixelFormat()) {
     case PF_BIT1: layout = {1, 1, 'u'}; return true;
@@ -157,17 +157,17 @@ bool ToolDriver::Layout(CImgFile& file, RowLayout& layout) const {
   }
 }
 
-bool ToolDriver::SaveHeader(CImgFile& file, std::string& reason) const {
+bool RasterDriver::SaveHeader(CImgFile& file, std::string& reason) const {
   if (file.SaveImage() >= 0) return true;
   reason = "cannot write the header";
   return false;
 }
 
-long ToolDriver::WriteRow(CImgFile& file, long row, CImgScanLine& line) const {
+long RasterDriver::WriteRow(CImgFile& file, long row, CImgScanLine& line) const {
   return file.WriteScanLine(row, line);
 }
 
-bool ToolDriver::FinishWrite(CImgFile& file, std::string&) const {
+bool RasterDriver::FinishWrite(CImgFile& file, std::string&) const {
   file.Close();
   return true;
 }

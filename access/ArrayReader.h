@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ToolDriver.h"
+#include "access/RasterDriver.h"
 #include "platform/vtcore/CImgScanLine.h"
 
 namespace vtfmt {
@@ -27,7 +27,7 @@ struct ArrayArgumentError : std::invalid_argument {
 
 // The driver called `name`, which must read (or write, when `writing`);
 // ArrayArgumentError otherwise.
-const ToolDriver& NamedDriver(const std::string& name, bool writing);
+const RasterDriver& NamedDriver(const std::string& name, bool writing);
 
 // The element type of the arrays: `kind` as in RowLayout, `bytes` a sample.
 struct ArrayType {
@@ -40,7 +40,7 @@ class ArrayReader {
   // Opens `path` with the named driver, or the one that recognises it.
   ArrayReader(const std::string& path, const std::string& driver, const Options& options);
 
-  const ToolDriver& Driver() const { return *driver_; }
+  const RasterDriver& Driver() const { return *driver_; }
   CImgFile& File() { return *file_; }
   unsigned long Width() const { return width_; }
   unsigned long Height() const { return height_; }
@@ -67,7 +67,7 @@ class ArrayReader {
   std::string Failure(const std::string& reason) const;
 
   std::string path_;
-  const ToolDriver* driver_ = nullptr;
+  const RasterDriver* driver_ = nullptr;
   Options options_;
   std::unique_ptr<CImgFile> file_;
   CImgScanLine line_;

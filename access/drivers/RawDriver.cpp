@@ -1,6 +1,6 @@
 // The raw raster: read-only; the sidecar is read in OpenForRead and the
 // bounds live in the driver's own member.
-#include "ToolDriver.h"
+#include "access/RasterDriver.h"
 #include "platform/posix/PathCase.h"
 #include "platform/vtcore/CVtToolkit.h"
 #include "raster/CImgFileRaw.h"
@@ -8,7 +8,7 @@
 namespace vtfmt {
 namespace {
 
-class RawDriver final : public ToolDriver {
+class RawDriver final : public RasterDriver {
  public:
   const char* Name() const override { return "raw"; }
   bool CanRead() const override { return true; }
@@ -17,7 +17,7 @@ class RawDriver final : public ToolDriver {
 
   // Any name whose base has an .ifo sidecar beside it is a raw raster too.
   ProbeScore Probe(const std::string& path, const std::vector<unsigned char>& head) const override {
-    ProbeScore byName = ToolDriver::Probe(path, head);
+    ProbeScore byName = RasterDriver::Probe(path, head);
     if (byName != kNoMatch) return byName;
     return CVtToolkit::IsFileExisted(CVtToolkit::ChangeExtName(path.c_str(), ".ifo")) ? kSidecar : kNoMatch;
   }

@@ -10,8 +10,8 @@
 #include <fstream>
 #include <string>
 
-#include "CellFormat.h"
-#include "ToolDriver.h"
+#include "access/CellFormat.h"
+#include "access/RasterDriver.h"
 #include "platform/posix/PathCase.h"
 #include "platform/vtcore/CVtErrorMsg.h"
 #include "platform/vtcore/CVtImgToolkit.h"
@@ -56,7 +56,7 @@ void FillNoValue(CImgScanLine& line, ImgPixelFormat format, unsigned long width)
   }
 }
 
-class AigDriver final : public ToolDriver {
+class AigDriver final : public RasterDriver {
  public:
   const char* Name() const override { return "aig"; }
   bool CanRead() const override { return true; }

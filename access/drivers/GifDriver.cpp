@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ToolDriver.h"
+#include "access/RasterDriver.h"
 #include "platform/mfc/CBitmap.h"
 #include "platform/mfc/CDC.h"
 #include "platform/vtcore/CVtImgToolkit.h"
@@ -27,7 +27,7 @@ class GifToolFile final : public CVtImgFileGIF {
   size_t m_nStride = 0;      // bytes of one such row
 };
 
-class GifDriver final : public ToolDriver {
+class GifDriver final : public RasterDriver {
  public:
   const char* Name() const override { return "gif"; }
   bool CanRead() const override { return true; }
