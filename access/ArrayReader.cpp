@@ -37,13 +37,15 @@ ArrayReader::ArrayReader(const std::string& path, const std::string& driver, con
   width_ = f.GetWidth();
   height_ = f.GetHeight();
   if (width_ == 0 || height_ == 0) throw ArrayError(Failure("the image has no pixels"));
-  if (!driver_->Layout(f, layout_))
+  rows_ = driver_->Describe(f);
+  if (rows_.samples == 0 || rows_.content == RowContent::kMasked)
     throw ArrayError(Failure("pixel format " + std::to_string(static_cast<int>(f.GetPixelFormat())) +
                              " has no array form"));
+  layout_ = {rows_.samples, rows_.bits, rows_.kind};
   if (layout_.bits >= 8 && static_cast<size_t>(line_.GetSize()) < RowBytes())
     throw ArrayError(Failure("the rows are shorter than their pixels"));
-  bottomUp_ = driver_->BottomUp(f);
-  redFirst_ = driver_->RowsRedFirst(f);
+  bottomUp_ = rows_.bottomUp;
+  redFirst_ = rows_.content != RowContent::kColour || rows_.redFirst;
 }
 
 std::string ArrayReader::Failure(const std::string& reason) const {
@@ -76,32 +78,15 @@ size_t ArrayReader::RowBytes() const {
 }
 
 std::vector<unsigned char> ArrayReader::Palette() {
-  CImgFile& f = *file_;
   std::vector<unsigned char> entries;
-  // Colour tables of indexed pictures only: bitmaps keep 16-bit colour
-  // masks in the same place.
-  if (layout_.samples != 1 || layout_.bits > 8 || driver_->HoldsCells(f) ||
-      CVtImgToolkit::PaletteSize(f.GetPixelFormat()) == 0)
-    return entries;
-  const bool redFirst = driver_->PaletteRedFirst(f);
-  for (int i = 0; i < f.m_Palette.GetSize(); ++i) {
-    const PALETTEENTRY& p = f.m_Palette[i];
-    entries.insert(entries.end(), {redFirst ? p.peRed : p.peBlue, p.peGreen, redFirst ? p.peBlue : p.peRed, 255});
-  }
+  if (rows_.content != RowContent::kIndexed) return entries;
+  for (const auto& e : rows_.palette) entries.insert(entries.end(), {e[0], e[1], e[2], 255});
   return entries;
 }
 
-std::optional<double> ArrayReader::NoData() {
-  double value = 0;
-  if (driver_->HoldsCells(*file_) && driver_->GetNoData(*file_, value)) return value;
-  return std::nullopt;
-}
+std::optional<double> ArrayReader::NoData() { return rows_.noData; }
 
-std::optional<CRect2D> ArrayReader::Bounds() {
-  CRect2D bounds;
-  if (driver_->GetBounds(*file_, bounds)) return bounds;
-  return std::nullopt;
-}
+std::optional<CRect2D> ArrayReader::Bounds() { return rows_.bounds; }
 
 void ArrayReader::ReadFileRow(long row) {
   ClearDriverMessage();

@@ -10,20 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "access/AccessError.h"
 #include "access/RasterDriver.h"
 #include "platform/vtcore/CImgScanLine.h"
 
 namespace vtfmt {
-
-// A file that cannot be opened, read or written: the message names the file.
-struct ArrayError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-// A bad argument: an unknown driver, an option the driver refuses, an array
-// of a type no pixel format holds.
-struct ArrayArgumentError : std::invalid_argument {
-  using std::invalid_argument::invalid_argument;
-};
 
 // The driver called `name`, which must read (or write, when `writing`);
 // ArrayArgumentError otherwise.
@@ -53,6 +44,8 @@ class ArrayReader {
   std::vector<unsigned char> Palette();
   std::optional<double> NoData();
   std::optional<CRect2D> Bounds();
+  // What the file's rows hold, as its driver describes them.
+  const RowDescription& Rows() const { return rows_; }
 
   // Fills `out` (RowBytes() each) with picture rows [start, stop). Rows
   // are read where the driver can seek, and forward otherwise.
@@ -71,6 +64,7 @@ class ArrayReader {
   Options options_;
   std::unique_ptr<CImgFile> file_;
   CImgScanLine line_;
+  RowDescription rows_;
   RowLayout layout_;
   unsigned long width_ = 0, height_ = 0;
   bool bottomUp_ = false;

@@ -23,9 +23,16 @@ struct ArrayImage {
   bool redFirst = true;
 };
 
+// What the rows of `image` hold (its data is not read): indices with
+// `palette` (red, green, blue, alpha entries), grey levels, colours (a
+// fourth sample is opacity) or cells. ArrayArgumentError for a type or
+// palette no pixel format holds.
+RowDescription DescribeArray(const ArrayImage& image, const std::optional<CRect2D>& bounds,
+                             const std::vector<unsigned char>& palette);
+
 // Writes `image` to `path` through the named driver, or the one that claims
 // the extension. `palette` holds red, green, blue, alpha entries (alpha is
-// not stored); an 8-bit single-sample image without one gets a grey ramp.
+// not stored); an 8-bit single-sample image without one is grey.
 // A file left half-written is removed.
 void WriteArray(const std::string& path, const std::string& driver, const Options& options, const ArrayImage& image,
                 const std::optional<CRect2D>& bounds, const std::vector<unsigned char>& palette);

@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
 
 #include "platform/vtcore/CVtErrorMsg.h"
+#include "platform/vtcore/CVtImgToolkit.h"
 
 namespace vtfmt {
 
@@ -170,6 +172,68 @@ long RasterDriver::WriteRow(CImgFile& file, long row, CImgScanLine& line) const 
 bool RasterDriver::FinishWrite(CImgFile& file, std::string&) const {
   file.Close();
   return true;
+}
+
+}  // namespace vtfmt
+
+namespace vtfmt {
+
+RowDescription RasterDriver::Describe(CImgFile& file) const {
+  RowDescription d;
+  d.width = file.GetWidth();
+  d.height = file.GetHeight();
+  d.format = file.GetPixelFormat();
+  d.lineBytes = static_cast<size_t>(std::max<long>(
+      static_cast<long>(file.GetWidthBytes()), CVtImgToolkit::AlignWidthByte(d.format, static_cast<long>(d.width))));
+  d.bottomUp = BottomUp(file);
+  CRect2D bounds;
+  if (GetBounds(file, bounds)) d.bounds = bounds;
+  RowLayout layout;
+  if (!Layout(file, layout)) {
+    // 16-bit colours keep their masks where the palette would be.
+    if (d.format == PF_BIT16 && file.m_Palette.GetSize() == 3) {
+      d.content = RowContent::kMasked;
+      d.bits = 16;
+      std::memcpy(d.masks.data(), file.m_Palette.GetData(), sizeof d.masks);
+    } else {
+      d.samples = 0;  // rows of no form this layer knows
+    }
+    return d;
+  }
+  d.samples = layout.samples;
+  d.bits = layout.bits;
+  d.kind = layout.kind;
+  if (HoldsCells(file) || (d.samples == 1 && (d.bits > 8 || d.kind != 'u'))) {
+    d.content = RowContent::kCells;
+    double noData = 0;
+    if (GetNoData(file, noData)) d.noData = noData;
+    return d;
+  }
+  if (d.samples >= 3) {
+    d.content = RowContent::kColour;
+    d.redFirst = RowsRedFirst(file);
+    d.fourth = d.samples == 4 ? Fourth(file) : FourthSample::kNone;
+    return d;
+  }
+  if (d.samples != 1) {
+    d.content = RowContent::kGrey;  // grey and a second sample: no writer's form
+    return d;
+  }
+  // One sample of 8 bits or fewer: grey levels without a palette or with a
+  // grey ramp, indices into a palette otherwise.
+  const bool redFirst = PaletteRedFirst(file);
+  const int entries = std::min<int>(file.m_Palette.GetSize(), 1 << d.bits);
+  bool ramp = true;
+  for (int i = 0; i < entries; ++i) {
+    const PALETTEENTRY& e = file.m_Palette[i];
+    const uint8_t red = redFirst ? e.peRed : e.peBlue, blue = redFirst ? e.peBlue : e.peRed;
+    d.palette.push_back({red, e.peGreen, blue});
+    const int grey = i * 255 / ((1 << d.bits) - 1);
+    ramp = ramp && red == grey && e.peGreen == grey && blue == grey;
+  }
+  d.content = entries == 0 || (ramp && entries == (1 << d.bits)) ? RowContent::kGrey : RowContent::kIndexed;
+  if (d.content == RowContent::kGrey) d.palette.clear();
+  return d;
 }
 
 }  // namespace vtfmt

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "access/RowDescription.h"
 #include "platform/vtcore/CRect2D.h"
 #include "raster/imgfile/CImgFile.h"
 
@@ -75,14 +76,16 @@ class RasterDriver {
   // True when 16-bit cells of the open image are unsigned (the platform's
   // 16-bit cells are signed).
   virtual bool UnsignedCells(CImgFile& file) const { return false; }
-  // True when the writer stores each cell's value as a number (text grids),
-  // read from the row by its pixel format.
-  virtual bool WritesValues() const { return false; }
   // Tells a writer that the rows it gets hold measured values (signed
   // 16- and 32-bit cells), before the header is written.
   virtual void TakeCells(CImgFile& file) const {}
-  // True when the writer stores pictures, whose pixels are colours.
-  virtual bool WritesPictures() const { return false; }
+  // Tells a writer that its 16-bit cells are unsigned.
+  virtual void TakeUnsignedCells(CImgFile& file) const {}
+  // Tells a writer that the fourth sample of its 32-bit rows is opacity.
+  virtual void TakeAlpha(CImgFile& file) const {}
+  // What the fourth sample of four-sample colour rows of an open image is:
+  // padding unless the driver knows better.
+  virtual FourthSample Fourth(CImgFile& file) const { return FourthSample::kUnused; }
   // True when the palette entries of `file` hold red, green, blue, 0; false
   // for blue, green, red, 0 (Windows bitmaps). Convert swaps red and blue
   // when reader and writer differ.
@@ -92,6 +95,11 @@ class RasterDriver {
   // whether it holds cells; false for a format whose samples it cannot say
   // (16-bit pictures, whose colour masks vary).
   virtual bool Layout(CImgFile& file, RowLayout& layout) const;
+  // What the rows of an open image hold, from the facts above: the one
+  // description that conversions, arrays and the GDAL plugin go by.
+  RowDescription Describe(CImgFile& file) const;
+  // The forms of row the writer stores, in its order of preference.
+  virtual std::vector<RowForm> WriteForms() const { return {}; }
 
   // Creates `path` for writing (the properties are already set). False with `reason`.
   virtual bool OpenWrite(CImgFile& file, const std::string& path, std::string& reason) const;

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "access/ArrayReader.h"
+#include "access/ArrayWriter.h"
+#include "access/RasterWriter.h"
 #include "access/RasterDriver.h"
 #include "platform/posix/PathCase.h"
 #include "platform/vtcore/CImgScanLine.h"
@@ -218,62 +220,53 @@ GDALDataset* VtfmtDataset::Open(const Format& format, GDALOpenInfo* info) {
   return ds.release();
 }
 
-// Writes `source`'s first band through the format's vtfmt driver. NSDTF:
-// 16-bit integers stay 16-bit, other integers become 32-bit cells, reals
-// 32-bit floats. IDRISI: bytes stay bytes, 16-bit integers stay integers,
-// everything else is written as reals. The geotransform gives the bounds.
+// Writes `source`'s first band through the format's vtfmt driver, in the
+// form the driver keeps every value in (NSDTF: 32-bit integer cells;
+// IDRISI: bytes, 16-bit integers or reals); a value it cannot keep fails
+// the copy naming it. The geotransform gives the bounds.
 GDALDataset* VtfmtDataset::CreateCopy(const Format& target, const char* path, GDALDataset* source,
                                       GDALProgressFunc progress, void* progressData) {
   if (source->GetRasterCount() < 1) {
     CPLError(CE_Failure, CPLE_NotSupported, "the source has no band");
     return nullptr;
   }
-  const RasterDriver* driver = vtfmt::FindDriver(target.toolDriver);
   GDALRasterBand* band = source->GetRasterBand(1);
-  const GDALDataType in = band->GetRasterDataType();
-  const bool idrisi = std::strcmp(target.toolDriver, "idrisi") == 0;
-  ImgPixelFormat format = idrisi ? PF_FLOAT32 : PF_INT32;
-  GDALDataType io = idrisi ? GDT_Float32 : GDT_Int32;
-  if (in == GDT_Int16 || (in == GDT_Byte && !idrisi)) format = PF_BIT16, io = GDT_Int16;
-  if (in == GDT_Byte && idrisi) format = PF_BIT8, io = GDT_Byte;
-  if (GDALDataTypeIsFloating(in)) format = PF_FLOAT32, io = GDT_Float32;
-  std::unique_ptr<CImgFile> file = driver->Create();
-  std::string reason;
-  if (!driver->OpenWrite(*file, path, reason)) {
-    CPLError(CE_Failure, CPLE_OpenFailed, "%s: %s", path, reason.c_str());
-    return nullptr;
-  }
-  const int width = source->GetRasterXSize(), height = source->GetRasterYSize();
-  file->SetWidth(static_cast<unsigned long>(width));
-  file->SetHeight(static_cast<unsigned long>(height));
-  file->SetPixelFormat(format);
-  file->SetPixelFormatExt(format);
-  if (format != PF_BIT8) driver->TakeCells(*file);
+  const GDALDataType type = band->GetRasterDataType();
+  vtfmt::ArrayImage image;
+  image.width = static_cast<unsigned long>(source->GetRasterXSize());
+  image.height = static_cast<unsigned long>(source->GetRasterYSize());
+  image.type = {GDALDataTypeIsFloating(type) ? 'f' : GDALDataTypeIsSigned(type) ? 'i' : 'u',
+                GDALGetDataTypeSizeBytes(type)};
+  if (GDALDataTypeIsComplex(type)) image.type.kind = 'c';
+  std::optional<CRect2D> bounds;
   double t[6];
   if (source->GetGeoTransform(t) == CE_None)
-    driver->SetBounds(*file, CRect2D(t[0], t[3], t[0] + width * t[1], t[3] + height * t[5]));
-  if (!driver->SaveHeader(*file, reason)) {
-    CPLError(CE_Failure, CPLE_FileIO, "%s: %s", path, reason.c_str());
+    bounds = CRect2D(t[0], t[3], t[0] + image.width * t[1], t[3] + image.height * t[5]);
+  try {
+    const RasterDriver& driver = vtfmt::WritingDriver(target.toolDriver, path);
+    const vtfmt::RowDescription rows = vtfmt::DescribeArray(image, bounds, {});
+    vtfmt::RowPlan plan;
+    std::string reason;
+    if (!vtfmt::RasterWriter::Plan(driver, rows, plan, reason)) throw vtfmt::ArrayError(std::string(path) + ": " + reason);
+    vtfmt::RasterWriter writer(path, driver, {}, rows, plan);
+    std::vector<unsigned char> row(rows.lineBytes);
+    for (unsigned long k = 0; k < image.height; ++k) {
+      const int y = static_cast<int>(writer.BottomUp() ? image.height - 1 - k : k);
+      if (band->RasterIO(GF_Read, 0, y, static_cast<int>(image.width), 1, row.data(), static_cast<int>(image.width), 1,
+                         type, 0, 0, nullptr) != CE_None)
+        throw vtfmt::ArrayError(std::string(path) + ": cannot read row " + std::to_string(y) + " of the source");
+      writer.Write(k, row.data());
+      if (progress && !progress((k + 1.0) / image.height, nullptr, progressData)) {
+        writer.Abandon();
+        CPLError(CE_Failure, CPLE_UserInterrupt, "interrupted");
+        return nullptr;
+      }
+    }
+    writer.Finish();
+  } catch (const std::exception& e) {
+    CPLError(CE_Failure, CPLE_FileIO, "%s", e.what());
     return nullptr;
   }
-  const int bytes = GDALGetDataTypeSizeBytes(io);
-  CImgScanLine line(format, static_cast<long>(width) * bytes);
-  for (int y = 0; y < height; ++y) {
-    if (band->RasterIO(GF_Read, 0, y, width, 1, line.GetData(), width, 1, io, 0, 0, nullptr) != CE_None ||
-        driver->WriteRow(*file, y, line) < 0) {
-      CPLError(CE_Failure, CPLE_FileIO, "%s: cannot write row %d", path, y);
-      return nullptr;
-    }
-    if (progress && !progress((y + 1.0) / height, nullptr, progressData)) {
-      CPLError(CE_Failure, CPLE_UserInterrupt, "interrupted");
-      return nullptr;
-    }
-  }
-  if (!driver->FinishWrite(*file, reason)) {
-    CPLError(CE_Failure, CPLE_FileIO, "%s: %s", path, reason.c_str());
-    return nullptr;
-  }
-  file.reset();
   GDALOpenInfo info(path, GA_ReadOnly);
   return Open(target, &info);
 }
@@ -306,7 +299,7 @@ void Register(int index, GDALDataset* (*open)(GDALOpenInfo*), int (*identify)(GD
   driver->pfnIdentify = identify;
   if (createCopy) {
     driver->pfnCreateCopy = createCopy;
-    driver->SetMetadataItem(GDAL_DMD_CREATIONDATATYPES, "Byte Int16 Int32 Float32");
+    driver->SetMetadataItem(GDAL_DMD_CREATIONDATATYPES, "Byte Int16 UInt16 Int32 Float32 Float64");
   }
   GetGDALDriverManager()->RegisterDriver(driver);
 }

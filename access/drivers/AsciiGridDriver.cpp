@@ -37,6 +37,9 @@ class AsciiGridDriver final : public RasterDriver {
   const char* Name() const override { return "aaigrid"; }
   bool CanRead() const override { return true; }
   bool CanWrite() const override { return true; }
+  std::vector<RowForm> WriteForms() const override {
+    return {CellForm(16, 'i'), CellForm(32, 'i'), CellForm(32, 'f'), CellForm(64, 'f')};
+  }
   std::vector<std::string> Extensions() const override { return {".asc"}; }
   std::vector<std::pair<std::string, std::string>> OptionKeys() const override {
     return {{"pixel_format",
@@ -147,7 +150,6 @@ class AsciiGridDriver final : public RasterDriver {
 
   // Cells are values, not colours.
   bool HoldsCells(CImgFile&) const override { return true; }
-  bool WritesValues() const override { return true; }
   bool GetNoData(CImgFile& file, double& value) const override {
     if (!static_cast<CImgFileGrid&>(file).m_bHasNoData) return false;
     value = -9999.0;  // the value no-data cells are delivered as

@@ -14,6 +14,12 @@ class BmpDriver final : public RasterDriver {
   const char* Name() const override { return "bmp"; }
   bool CanRead() const override { return true; }
   bool CanWrite() const override { return true; }
+  // Indices with their palette (grey levels under a grey one), colours blue
+  // first, 5-5-5 pixels.
+  std::vector<RowForm> WriteForms() const override {
+    return {IndexedForm(1), IndexedForm(4), IndexedForm(8), ColourForm(3, 8, false),
+            ColourForm(4, 8, false, FourthSample::kUnused), MaskedForm()};
+  }
   std::vector<std::string> Extensions() const override { return {".bmp"}; }
 
   // Every bitmap starts with its signature, so the content alone decides: a
@@ -39,7 +45,6 @@ class BmpDriver final : public RasterDriver {
   }
 
   bool BottomUp(CImgFile& file) const override { return static_cast<CImgFileBmp&>(file).m_dwTopDown == 0; }
-  bool WritesPictures() const override { return true; }
   // The writer stores 16-bit pixels without colour masks, which readers take
   // for 5-5-5. 16-bit pixels of other masks from other sources (bitmaps are
   // read as 24-bit colours) would change colour, so they are refused.

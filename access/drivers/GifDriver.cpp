@@ -32,6 +32,12 @@ class GifDriver final : public RasterDriver {
   const char* Name() const override { return "gif"; }
   bool CanRead() const override { return true; }
   bool CanWrite() const override { return true; }
+  // Indices with their palette; colours (blue first), fully transparent
+  // pixels kept as the transparent index.
+  std::vector<RowForm> WriteForms() const override {
+    return {IndexedForm(1), IndexedForm(4), IndexedForm(8), ColourForm(3, 8, false),
+            ColourForm(4, 8, false, FourthSample::kUnused), ColourForm(4, 8, false, FourthSample::kAlpha), MaskedForm()};
+  }
   std::vector<std::string> Extensions() const override { return {".gif"}; }
 
   ProbeScore Probe(const std::string&, const std::vector<unsigned char>& head) const override {
@@ -54,7 +60,6 @@ class GifDriver final : public RasterDriver {
   }
 
   bool PaletteRedFirst(CImgFile&) const override { return true; }
-  bool WritesPictures() const override { return true; }
 
   InfoLines ExtraInfo(CImgFile& file) const override {
     const GifFileType* gif = static_cast<CVtImgFileGIF&>(file).GetGifFile();

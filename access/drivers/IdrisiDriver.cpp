@@ -18,6 +18,8 @@ class IdrisiDriver final : public RasterDriver {
   const char* Name() const override { return "idrisi"; }
   bool CanRead() const override { return true; }
   bool CanWrite() const override { return true; }
+  // "byte", "integer" and "real" images.
+  std::vector<RowForm> WriteForms() const override { return {GreyForm(), CellForm(16, 'i'), CellForm(32, 'f')}; }
   std::vector<std::string> Extensions() const override { return {".img"}; }
 
   // The image says nothing of itself: a documentation file beside it whose

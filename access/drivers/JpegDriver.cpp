@@ -15,6 +15,7 @@ class JpegDriver final : public RasterDriver {
   const char* Name() const override { return "jpeg"; }
   bool CanRead() const override { return true; }
   bool CanWrite() const override { return true; }
+  std::vector<RowForm> WriteForms() const override { return {GreyForm(), ColourForm(3, 8, true)}; }
   std::vector<std::string> Extensions() const override { return {".jpg", ".jpeg"}; }
   std::vector<std::pair<std::string, std::string>> OptionKeys() const override {
     return {{"quality", "JPEG quality of written files, 0 to 100 (default 100)"}};
@@ -49,7 +50,6 @@ class JpegDriver final : public RasterDriver {
 
   bool SequentialRead() const override { return true; }
   bool RowsRedFirst(CImgFile&) const override { return true; }
-  bool WritesPictures() const override { return true; }
 
   InfoLines ExtraInfo(CImgFile& file) const override {
     const jpeg_decompress_struct& d = static_cast<CImgFileJPEG&>(file).m_Decompress;

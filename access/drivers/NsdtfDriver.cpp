@@ -48,6 +48,8 @@ class NsdtfDriver final : public RasterDriver {
   const char* Name() const override { return "nsdtf"; }
   bool CanRead() const override { return true; }
   bool CanWrite() const override { return true; }
+  // "Integer" grids only.
+  std::vector<RowForm> WriteForms() const override { return {CellForm(32, 'i')}; }
   std::vector<std::string> Extensions() const override { return {".nsdtf"}; }
 
   // The first line starts with the data mark key.
@@ -147,7 +149,6 @@ class NsdtfDriver final : public RasterDriver {
   }
 
   bool HoldsCells(CImgFile&) const override { return true; }
-  bool WritesValues() const override { return true; }
 
   // X0 and Y0 are the lower-left corner.
   bool GetBounds(CImgFile& file, CRect2D& bounds) const override {

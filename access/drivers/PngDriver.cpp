@@ -19,6 +19,12 @@ class PngDriver final : public RasterDriver {
   const char* Name() const override { return "png"; }
   bool CanRead() const override { return true; }
   bool CanWrite() const override { return true; }
+  std::vector<RowForm> WriteForms() const override {
+    return {IndexedForm(1), IndexedForm(4), IndexedForm(8), GreyForm(), ColourForm(3, 8, true),
+            ColourForm(4, 8, true, FourthSample::kAlpha), MaskedForm()};
+  }
+  // Transparency is read into the fourth sample.
+  FourthSample Fourth(CImgFile&) const override { return FourthSample::kAlpha; }
   std::vector<std::string> Extensions() const override { return {".png"}; }
 
   ProbeScore Probe(const std::string&, const std::vector<unsigned char>& head) const override {
@@ -29,7 +35,6 @@ class PngDriver final : public RasterDriver {
   std::unique_ptr<CImgFile> Create() const override { return std::make_unique<CImgFilePng>(); }
 
   bool SequentialRead() const override { return true; }
-  bool WritesPictures() const override { return true; }
   bool PaletteRedFirst(CImgFile&) const override { return true; }
   // Colour rows are read blue first and written red first.
   bool RowsRedFirst(CImgFile& file) const override { return !static_cast<CImgFilePng&>(file).IsReading(); }

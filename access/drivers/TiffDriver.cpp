@@ -4,6 +4,7 @@
 // planes interleaved, so every layout dumps and converts alike. Bounds come
 // from the GeoTIFF tags only, in metres.
 #include <tiff.h>
+#include <tiffio.h>
 
 #include <cstring>
 #include <string>
@@ -21,6 +22,14 @@ class TiffFile : public CImgFileTiff {
   CImgScanLine m_Plane;
   long m_nPlanes = 1;      // planes interleaved into each row delivered
   long m_nSampleBytes = 0; // bytes of one sample
+
+  // True when the extra-samples tag marks the first extra sample as opacity.
+  bool AlphaSample() {
+    uint16_t count = 0;
+    uint16_t* kinds = nullptr;
+    return m_pTiff && TIFFGetField(m_pTiff, TIFFTAG_EXTRASAMPLES, &count, &kinds) == 1 && count >= 1 && kinds &&
+           (kinds[0] == EXTRASAMPLE_ASSOCALPHA || kinds[0] == EXTRASAMPLE_UNASSALPHA);
+  }
 };
 
 std::string Text(long v) { return std::to_string(v); }
@@ -30,6 +39,14 @@ class TiffDriver final : public RasterDriver {
   const char* Name() const override { return "tiff"; }
   bool CanRead() const override { return true; }
   bool CanWrite() const override { return true; }
+  std::vector<RowForm> WriteForms() const override {
+    return {IndexedForm(1),  IndexedForm(4),
+            IndexedForm(8),  ColourForm(3, 8, true),
+            ColourForm(4, 8, true, FourthSample::kValue),  ColourForm(3, 16, true),
+            ColourForm(4, 16, true, FourthSample::kValue), CellForm(16, 'u'),
+            CellForm(16, 'i'), CellForm(32, 'i'),
+            CellForm(32, 'f'), CellForm(64, 'f')};
+  }
   std::vector<std::string> Extensions() const override { return {".tif", ".tiff"}; }
   std::vector<std::pair<std::string, std::string>> OptionKeys() const override {
     return {{"grid", "1: 32-bit single samples are grid cells (signed integer, or float by SampleFormat)"}};
@@ -95,6 +112,10 @@ class TiffDriver final : public RasterDriver {
   }
 
   bool RowsRedFirst(CImgFile&) const override { return true; }
+  // The fourth sample is opacity when the extra-samples tag says so.
+  FourthSample Fourth(CImgFile& file) const override {
+    return static_cast<TiffFile&>(file).AlphaSample() ? FourthSample::kAlpha : FourthSample::kValue;
+  }
   // One sample of 16 bits or more, or of signed or float samples, holds
   // measured values rather than a grey level.
   bool HoldsCells(CImgFile& file) const override {

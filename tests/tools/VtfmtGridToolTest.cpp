@@ -112,25 +112,30 @@ TEST_F(VtfmtGridTest, ConvertAaigridToAaigrid) {
   EXPECT_TRUE(ReadWithGdal("out.asc").hasNoData);
 }
 
-// The raw sample (top-down like the grid): each cell is the pixel's blue,
-// green and red bytes read as one 24-bit number, in the same place.
+// The raw sample (top-down like the grid) holds colours, blue byte first:
+// a grid takes one band of them (red first), and refuses the pixel whole.
 TEST_F(VtfmtGridTest, ConvertRawToAaigrid) {
   const std::string raw = std::string(VTFMT_SOURCE_DIR) + "/samples/dem.raw";
   Result r = Run("convert " + Quote(raw) + " " + Quote(dir / "dem.asc"));
-  ASSERT_EQ(r.status, 0) << r.err;
-  const Raster g = ReadWithGdal("dem.asc");
-  ASSERT_EQ(g.width, 100);
-  ASSERT_EQ(g.height, 50);
-  EXPECT_EQ(g.gt[0], 500);
-  EXPECT_EQ(g.gt[1], 2);
-  EXPECT_EQ(g.gt[3], 3100);
-  EXPECT_EQ(g.gt[5], -2);
-  for (int y = 0; y < 50; ++y)
-    for (int x = 0; x < 100; ++x) {
-      double expect = 0;
-      for (int c = 2; c >= 0; --c) expect = expect * 256 + (7 * x + 13 * y + 50 * c) % 256;
-      ASSERT_EQ(g.values[size_t(y) * 100 + x], expect) << x << "," << y;
-    }
+  ASSERT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("-oo band=N"), std::string::npos) << r.err;
+  for (int band = 1; band <= 3; ++band) {
+    r = Run("convert -oo band=" + std::to_string(band) + " " + Quote(raw) + " " + Quote(dir / "dem.asc"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Raster g = ReadWithGdal("dem.asc");
+    ASSERT_EQ(g.width, 100);
+    ASSERT_EQ(g.height, 50);
+    EXPECT_EQ(g.gt[0], 500);
+    EXPECT_EQ(g.gt[1], 2);
+    EXPECT_EQ(g.gt[3], 3100);
+    EXPECT_EQ(g.gt[5], -2);
+    const int byte = 3 - band;  // blue is the first byte of a pixel
+    for (int y = 0; y < 50; ++y)
+      for (int x = 0; x < 100; ++x) {
+        const double expect = (7 * x + 13 * y + 50 * byte) % 256;
+        ASSERT_EQ(g.values[size_t(y) * 100 + x], expect) << x << "," << y;
+      }
+  }
 }
 
 TEST_F(VtfmtGridTest, AaigridThroughNsdtfAndBack) {
