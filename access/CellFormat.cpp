@@ -1,13 +1,11 @@
 #include "access/CellFormat.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/vtcore/ImgPixelFormat.h"
-#include "platform/vtcore/VtNumber.h"
 
 namespace vtfmt {
 
@@ -27,9 +25,15 @@ bool ParseCellFormat(const std::string& text, int& format, std::string& reason) 
   return false;
 }
 
-// True when `v` is stored unchanged in cells of `format`: the range of the
-// integer formats (1 and 4 bits: 0 and 1, 0 to 15), or a float whose
-// shortest text reads back as `v`.
+namespace {
+
+// Values of this magnitude or more round to an infinite single: halfway
+// between the largest single and the next power of two, where the nearest
+// even is the infinity.
+constexpr double kSingleOverflow = 0x1.ffffffp+127;
+
+}  // namespace
+
 bool Fits(double v, int format) {
   if (std::isnan(v)) return format == PF_FLOAT32 || format == PF_FLOAT64;
   const bool whole = v == std::floor(v);
@@ -42,20 +46,19 @@ bool Fits(double v, int format) {
     case PF_BIT32:
     case PF_INT32: return whole && v >= INT32_MIN && v <= INT32_MAX;
     case PF_BIT64: return whole && std::fabs(v) <= 9007199254740992.0;
-    case PF_FLOAT32: {
+    case PF_FLOAT32:
       if (std::isinf(v)) return true;
-      if (std::fabs(v) > 3.4028234663852886e38) return false;
-      char text[32];
-      const auto r = std::to_chars(text, text + sizeof text, static_cast<float>(v));
-      double back = 0;
-      return vtnum::ParseWhole(text, static_cast<size_t>(r.ptr - text), back) && back == v;
-    }
+      return std::fabs(v) < kSingleOverflow && static_cast<double>(static_cast<float>(v)) == v;
     case PF_FLOAT64: return true;
     default: return false;
   }
 }
 
-// Stores `v` (which fits) as cell `i` of a row of `format`.
+bool Holds(double v, int format) {
+  if (format != PF_FLOAT32) return Fits(v, format);
+  return std::isnan(v) || std::isinf(v) || std::fabs(v) < kSingleOverflow;
+}
+
 void Put(unsigned char* data, long i, double v, int format) {
   auto store = [&](auto cell) { std::memcpy(data + i * sizeof cell, &cell, sizeof cell); };
   switch (format) {

@@ -1,7 +1,8 @@
 // The Arc/Info binary grid: a directory, named itself or by any file inside
 // it; read-only. Rows come top first in the driver's cell format (16- or
-// 32-bit integers, floats), or in the one chosen with -oo pixel_format,
-// each cell checked to fit. Cells without data are delivered as the
+// 32-bit integers, floats), or in the one chosen with -oo pixel_format:
+// a chosen float format takes each cell's nearest single, an integer one
+// refuses a cell it would cut. Cells without data are delivered as the
 // no-value, -9999: each line is filled with it before the driver writes the
 // cells it has.
 #include <sys/stat.h>
@@ -130,7 +131,7 @@ class AigDriver final : public RasterDriver {
     if (got < 0) return got;
     for (long x = 0; x < static_cast<long>(grid.GetWidth()); ++x) {
       const double v = grid.m_Cells.GetValue(x);
-      if (!Fits(v, deliver)) {
+      if (!Holds(v, deliver)) {
         CString text;
         text.Format("cell value %s (row %ld, column %ld) does not fit pixel format %d; choose another with "
                     "-oo pixel_format",

@@ -1,10 +1,12 @@
 // The ESRI ASCII grid: rows from the top, read once each in order. Cells
 // are read as doubles and delivered in the cell format chosen with -oo
 // pixel_format, or, without it, in the smallest one that holds every value
-// of the grid (16-bit integers, 32-bit integers, floats, doubles). A value
-// the chosen format cannot hold fails its row, naming it: no cell changes
-// silently. A data file whose header lies in a .hdr file beside it is read
-// with that header.
+// of the grid unchanged (16-bit integers, 32-bit integers, floats,
+// doubles). A chosen float format takes each value's nearest single, as a
+// user asking for singles means; a value the chosen format cannot hold (an
+// integer format would cut it, or it lies beyond the largest single) fails
+// its row, naming it. A data file whose header lies in a .hdr file beside
+// it is read with that header.
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -44,7 +46,7 @@ class AsciiGridDriver final : public RasterDriver {
   std::vector<std::pair<std::string, std::string>> OptionKeys() const override {
     return {{"pixel_format",
              "cell format of the rows read: " + std::string(kCellFormatList) + " (default: the smallest that holds "
-             "every value)"}};
+             "every value exactly; 3200 takes each value's nearest single)"}};
   }
 
   // The first word of the file is "ncols" in any case.
@@ -101,8 +103,8 @@ class AsciiGridDriver final : public RasterDriver {
     return true;
   }
 
-  // The smallest cell format that holds every value: one pass over the
-  // cells, then back to the first.
+  // The smallest cell format that holds every value exactly: one pass over
+  // the cells, then back to the first.
   static bool Choose(AsciiGridFile& grid, int& format, std::string& reason) {
     const ULONGLONG start = grid.m_TextFile.GetPosition();
     const int order[] = {PF_BIT16, PF_INT32, PF_FLOAT32, PF_FLOAT64};
@@ -135,7 +137,7 @@ class AsciiGridDriver final : public RasterDriver {
     for (long i = 0; i < cells; ++i) {
       double v;
       std::memcpy(&v, grid.m_Cells.GetData() + 8 * i, sizeof v);
-      if (!Fits(v, format)) {
+      if (!Holds(v, format)) {
         CString text;
         text.Format("cell value %s (row %ld, column %ld) does not fit pixel format %d; choose another with "
                     "-oo pixel_format",

@@ -1,12 +1,13 @@
 // ERDAS Imagine (.img), read through the geodata library's HFA reader; one
-// band at a time (-oo band=N, 0 first). Rows come top first in a format of
-// the band's pixel type: 1-, 2- and 4-bit and 8-bit unsigned bands as 8-bit
-// values with a grey palette (pictures), other real types as cells: 8- and
-// 16-bit signed and 16-bit unsigned as 16-bit cells, 32-bit signed as
-// PF_INT32, 32-bit unsigned and 64-bit floats as PF_FLOAT64, 32-bit floats
-// as PF_FLOAT32. Complex single pixels come as their 8 raw bytes (PF_BIT64);
-// complex doubles fit no pixel format. Bounds are the map information's, in
-// map units; info adds the no-data value of cells and the coordinate system.
+// band at a time (-oo band=N, 1 first, as for every driver). Rows come top
+// first in a format of the band's pixel type: 1-, 2- and 4-bit and 8-bit
+// unsigned bands as 8-bit values with a grey palette (pictures), other real
+// types as cells: 8- and 16-bit signed and 16-bit unsigned as 16-bit cells,
+// 32-bit signed as PF_INT32, 32-bit unsigned and 64-bit floats as
+// PF_FLOAT64, 32-bit floats as PF_FLOAT32. Complex single pixels come as
+// their 8 raw bytes (PF_BIT64); complex doubles fit no pixel format. Bounds
+// are the map information's, in map units; info adds the no-data value of
+// cells and the coordinate system.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -27,7 +28,7 @@ const char* const kTypeNames[13] = {"u1",  "u2",  "u4",  "u8",  "s8",  "u16", "s
 // gives it, for delivering another format.
 class HfaFile : public CImgFileImg {
  public:
-  int m_nBand = 0;
+  int m_nBand = 0;  // the band's index in the file, 0 first (-oo band=1)
   HFABand* m_pBand = nullptr;
   CImgScanLine m_Raw;
   bool m_bConvert = false;  // rows are converted from m_Raw
@@ -68,7 +69,7 @@ class HfaDriver final : public RasterDriver {
   bool CanWrite() const override { return false; }
   std::vector<std::string> Extensions() const override { return {".img"}; }
   std::vector<std::pair<std::string, std::string>> OptionKeys() const override {
-    return {{"band", "the band read, 0 first (default 0)"}};
+    return {{"band", "band to read, 1 to the file's band count (default 1)"}};
   }
 
   ProbeScore Probe(const std::string&, const std::vector<unsigned char>& head) const override {
@@ -86,11 +87,11 @@ class HfaDriver final : public RasterDriver {
       }
       char* end = nullptr;
       const long band = std::strtol(option.second.c_str(), &end, 10);
-      if (option.second.empty() || *end != '\0' || band < 0 || band > INT32_MAX) {
-        reason = "band must be a band number from 0, not " + option.second;
+      if (option.second.empty() || *end != '\0' || band < 1 || band > INT32_MAX) {
+        reason = "band must be a band number from 1, not " + option.second;
         return false;
       }
-      static_cast<HfaFile&>(file).m_nBand = static_cast<int>(band);
+      static_cast<HfaFile&>(file).m_nBand = static_cast<int>(band - 1);
     }
     return true;
   }
@@ -103,9 +104,15 @@ class HfaDriver final : public RasterDriver {
       reason = "not an ERDAS Imagine file";
       return false;
     }
+    if (img.m_nBand >= img.GetBandCount()) {
+      reason = "band " + std::to_string(img.m_nBand + 1) + " asked for; the file has " +
+               std::to_string(img.GetBandCount());
+      img.Close();
+      return false;
+    }
     if (img.LoadImage(img.m_nBand) < 0 || !img.LoadBandImg(img.m_nBand, img.m_pBand)) {
       img.Close();
-      reason = "band " + std::to_string(img.m_nBand) + " cannot be read";
+      reason = "band " + std::to_string(img.m_nBand + 1) + " cannot be read";
       return false;
     }
     const ImgPixelFormat format = Delivered(img.m_pBand->dataType);
@@ -195,7 +202,7 @@ class HfaDriver final : public RasterDriver {
     HfaFile& img = static_cast<HfaFile&>(file);
     const HFABand& band = *img.m_pBand;
     InfoLines lines = {
-        {"band", std::to_string(img.m_nBand)},
+        {"band", std::to_string(img.m_nBand + 1)},
         {"bands", std::to_string(img.GetBandCount())},
         {"data_type", kTypeNames[band.dataType]},
         {"block_size", std::to_string(band.blockWidth) + " " + std::to_string(band.blockHeight)},

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "support/AigWriter.h"
 #include "support/GdalRaster.h"
@@ -62,6 +63,29 @@ TEST_F(VtfmtAigTest, InfoAndDumpOfBothCellTypes) {
   EXPECT_EQ(Run("dump -oo pixel_format=320 " + Quote(dir / "float")), 1);
   EXPECT_NE(err.find("does not fit pixel format 320"), std::string::npos) << err;
   EXPECT_EQ(Run("info " + Quote(dir / "nothing")), 1);
+}
+
+// Singles asked for: float cells as they are, integer cells as their
+// nearest single (16777217 has none of its own).
+TEST_F(VtfmtAigTest, ChosenSinglesTakeEachCellsNearestSingle) {
+  for (bool isFloat : {true, false}) {
+    AigGrid g;
+    g.width = 4, g.height = 1, g.isFloat = isFloat, g.compressed = false;
+    g.cells = isFloat ? std::vector<double>{774.7639770507812, 0.1f, -1234.567f, 3.0e38f}
+                      : std::vector<double>{16777217, -16777219, 123, 2147483647};
+    const std::string path = dir / (isFloat ? "float" : "int");
+    ASSERT_TRUE(WriteAig(path, g));
+    GdalGrid gdal;
+    ASSERT_TRUE(GdalReadGrid(path, gdal));
+    std::string out;
+    ASSERT_EQ(Run("dump -oo pixel_format=3200 " + Quote(path), &out), 0) << err;
+    ASSERT_EQ(out.size(), 16u);
+    for (size_t i = 0; i < 4; ++i) {
+      float v;
+      std::memcpy(&v, out.data() + 4 * i, 4);
+      EXPECT_EQ(v, static_cast<float>(gdal.values[i])) << i;
+    }
+  }
 }
 
 // Each writable grid format gets GDAL's cells and place, no-data included.

@@ -26,7 +26,10 @@ TEST(VtfmtGridCells, TheCellFormatHoldsEveryValue) {
     const char* format;
   } cases[] = {{"1 -2\n32767 -32768\n", "16"},
                {"1 2\n40000 4\n", "320"},
-               {"1 2\n328.9998 4\n", "3200"},
+               {"1 2\n328.5 4\n", "3200"},
+               {"1 2\n774.7639770507812 4\n", "3200"},  // a single's value, printed in full
+               {"1 2\n328.9998 4\n", "6400"},           // no single equals these
+               {"0.1 0.1\n0.1 0.1\n", "6400"},
                {"1 2\n1234567.891 4\n", "6400"},
                {"1 2\n3000000000 4\n", "3200"},  // exact in a float
                {"1 2\n3000000001 4\n", "6400"}};
@@ -43,9 +46,6 @@ TEST(VtfmtGridCells, TheCellFormatHoldsEveryValue) {
     GdalGrid src, tif;
     ASSERT_TRUE(GdalReadGrid(dir / "g.asc", src));
     ASSERT_TRUE(GdalReadGrid(dir / "g.tif", tif));
-    // Float cells hold the value the grid's text gives, to a float's precision.
-    if (std::string(c.format) == "3200")
-      for (double& v : src.values) v = static_cast<float>(v);
     EXPECT_EQ(tif.values, src.values) << c.cells;
   }
 
@@ -58,6 +58,74 @@ TEST(VtfmtGridCells, TheCellFormatHoldsEveryValue) {
   }
   const ToolResult info = RunTool(dir, "info " + Quote(dir / "g.asc"));
   EXPECT_EQ(KeyValues(info.out)["nodata_value"], "-9999");  // what the rows carry
+}
+
+// GDAL's reading of a text grid's cells as singles.
+std::vector<float> GdalSingles(const std::string& path) {
+  GDALAllRegister();
+  const char* options[] = {"DATATYPE=Float32", nullptr};
+  std::vector<float> cells;
+  GDALDatasetH ds = GDALOpenEx(path.c_str(), GDAL_OF_RASTER, nullptr, options, nullptr);
+  if (!ds) return cells;
+  const int w = GDALGetRasterXSize(ds), h = GDALGetRasterYSize(ds);
+  cells.resize(static_cast<size_t>(w) * h);
+  if (GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, 0, w, h, cells.data(), w, h, GDT_Float32, 0, 0) != CE_None)
+    cells.clear();
+  GDALClose(ds);
+  return cells;
+}
+
+// Asking for singles asks for each value's nearest single, as GDAL reads
+// the grid; only values beyond the largest single are refused, and integer
+// formats still refuse what they would cut.
+TEST(VtfmtGridCells, ChosenSinglesTakeTheNearestSingle) {
+  ScratchDir dir;
+  const std::vector<std::string> taken = {"1.2345678901234", "0.0006628195206217308", "774.7639770507812",
+                                          "0.1",             "-3.4028235e38",         "16777217",
+                                          "1e-50",           "inf",                   "-inf",
+                                          "nan"};
+  std::string row;
+  for (const std::string& t : taken) row += t + " ";
+  dir.Put("s.asc", Grid(row + "\n", static_cast<int>(taken.size()), 1, false));
+  const ToolResult r = RunTool(dir, "dump -oo pixel_format=3200 " + Quote(dir / "s.asc"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.out.size(), 4 * taken.size());
+  const std::vector<float> gdal = GdalSingles(dir / "s.asc");
+  ASSERT_EQ(gdal.size(), taken.size());
+  for (size_t i = 0; i < taken.size(); ++i) {
+    float cell;
+    std::memcpy(&cell, r.out.data() + 4 * i, 4);
+    const float nearest = static_cast<float>(std::strtod(taken[i].c_str(), nullptr));
+    if (std::isnan(nearest)) {
+      EXPECT_TRUE(std::isnan(cell)) << taken[i];
+      continue;
+    }
+    EXPECT_EQ(cell, nearest) << taken[i];
+    if (std::isfinite(nearest)) {
+      EXPECT_EQ(cell, gdal[i]) << taken[i];  // GDAL makes infinities the largest single
+    }
+  }
+
+  const struct {
+    const char* cell;
+    const char* format;
+    const char* named;
+  } refused[] = {{"1e39", "3200", "1e+39"},
+                 {"-1e39", "3200", "-1e+39"},
+                 {"3.4028236e38", "3200", "3.4028236e+38"},  // past halfway to the next power of two
+                 {"1.5", "8", "1.5"},
+                 {"1.5", "16", "1.5"},
+                 {"1.5", "320", "1.5"},
+                 {"70000", "16", "70000"}};
+  for (const auto& c : refused) {
+    dir.Put("r.asc", Grid(std::string("1 ") + c.cell + "\n", 2, 1, false));
+    const ToolResult bad = RunTool(dir, std::string("dump -oo pixel_format=") + c.format + " " + Quote(dir / "r.asc"));
+    EXPECT_EQ(bad.status, 1) << c.cell << " " << c.format;
+    const std::string message = std::string("cell value ") + c.named + " (row 0, column 1) does not fit pixel format " +
+                                c.format;
+    EXPECT_NE(bad.err.find(message), std::string::npos) << bad.err;
+    EXPECT_NE(bad.err.find("r.asc"), std::string::npos) << bad.err;
+  }
 }
 
 TEST(VtfmtGridCells, UnsignedSixteenBitCellsKeepTheirValuesInTextGrids) {

@@ -68,12 +68,12 @@ TEST_F(VtfmtHfaTest, InfoAndDumpOfEachPixelType) {
     f.hasNoData = c.format != 8, f.noData = 77;
     ASSERT_TRUE(GdalWriteHfa(dir / "t.img", f, c.bits));
     std::string out;
-    ASSERT_EQ(Run("info -oo band=1 " + Quote(dir / "t.img"), &out), 0) << err;
+    ASSERT_EQ(Run("info -oo band=2 " + Quote(dir / "t.img"), &out), 0) << err;
     auto keys = KeyValues(out);
     EXPECT_EQ(keys["driver"], "hfa");
     EXPECT_EQ(keys["data_type"], c.dataType);
     EXPECT_EQ(keys["pixel_format"], std::to_string(c.format)) << c.dataType;
-    EXPECT_EQ(keys["band"], "1");
+    EXPECT_EQ(keys["band"], "2");
     EXPECT_EQ(keys["bands"], "2");
     EXPECT_EQ(keys["block_size"], "64 64");
     EXPECT_EQ(keys["nodata"], c.format == 8 ? "none" : "77") << c.dataType;
@@ -84,7 +84,7 @@ TEST_F(VtfmtHfaTest, InfoAndDumpOfEachPixelType) {
     EXPECT_TRUE(SameSystemAsGdal(dir / "t.img", keys["wkt"], gdalWkt)) << keys["wkt"] << "\n" << gdalWkt;
 
     // Band 2 as GDAL reads it (Float64 copies of every pixel).
-    ASSERT_EQ(Run("dump -oo band=1 " + Quote(dir / "t.img"), &out), 0) << err;
+    ASSERT_EQ(Run("dump -oo band=2 " + Quote(dir / "t.img"), &out), 0) << err;
     GDALDatasetH ds = GDALOpen((dir / "t.img").c_str(), GA_ReadOnly);
     std::vector<double> gdal(150 * 70);
     ASSERT_EQ(GDALRasterIO(GDALGetRasterBand(ds, 2), GF_Read, 0, 0, 150, 70, gdal.data(), 150, 70,
@@ -99,9 +99,38 @@ TEST_F(VtfmtHfaTest, InfoAndDumpOfEachPixelType) {
       ASSERT_EQ(DumpValue(out, i, c.format, c.type == GDT_UInt16), expected) << c.dataType << " " << i;
     }
   }
-  EXPECT_EQ(Run("info -oo band=2 " + Quote(dir / "t.img")), 1);
-  EXPECT_NE(err.find("band 2"), std::string::npos) << err;
   EXPECT_EQ(Run("info -oo band=x " + Quote(dir / "t.img")), 2);
+}
+
+// Bands count from 1, as with GDAL's -b and the BIL driver: no option reads
+// the first; 0 is a usage error and a band past the last a read failure.
+TEST_F(VtfmtHfaTest, BandsCountFromOne) {
+  HfaFixture f;
+  f.bands = 3;
+  ASSERT_TRUE(GdalWriteHfa(dir / "b.img", f));
+  const std::string img = Quote(dir / "b.img");
+  std::string first;
+  ASSERT_EQ(Run("dump " + img, &first), 0) << err;
+  for (int band = 1; band <= 3; ++band) {
+    const std::string option = "-oo band=" + std::to_string(band) + " ";
+    std::string out;
+    ASSERT_EQ(Run("dump " + option + img, &out), 0) << band << err;
+    const std::vector<unsigned char> gdal = GdalBandBytes(dir / "b.img", band);
+    EXPECT_EQ(out, std::string(gdal.begin(), gdal.end())) << "band " << band;
+    if (band == 1) {
+      EXPECT_EQ(out, first);
+    }
+    ASSERT_EQ(Run("info " + option + img, &out), 0) << err;
+    EXPECT_EQ(KeyValues(out)["band"], std::to_string(band));
+  }
+  std::string out;
+  ASSERT_EQ(Run("info " + img, &out), 0) << err;
+  EXPECT_EQ(KeyValues(out)["band"], "1");
+
+  EXPECT_EQ(Run("dump -oo band=0 " + img), 2);
+  EXPECT_NE(err.find("band must be a band number from 1, not 0"), std::string::npos) << err;
+  EXPECT_EQ(Run("dump -oo band=4 " + img), 1);
+  EXPECT_NE(err.find("band 4 asked for; the file has 3"), std::string::npos) << err;
 }
 
 TEST_F(VtfmtHfaTest, ConvertCarriesValuesAndPlace) {
@@ -124,7 +153,7 @@ TEST_F(VtfmtHfaTest, ConvertCarriesValuesAndPlace) {
   ASSERT_TRUE(GdalWriteHfa(dir / "b.img", f));
   const std::vector<unsigned char> band3 = GdalBandBytes(dir / "b.img", 3);
   for (const char* name : {"b.bmp", "b.png"}) {
-    ASSERT_EQ(Run("convert -oo band=2 " + Quote(dir / "b.img") + " " + Quote(dir / name)), 0) << name << err;
+    ASSERT_EQ(Run("convert -oo band=3 " + Quote(dir / "b.img") + " " + Quote(dir / name)), 0) << name << err;
     Picture p;
     ASSERT_TRUE(GdalRead(dir / name, p)) << name;
     ASSERT_EQ(p.width, 150);
