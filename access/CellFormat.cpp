@@ -1,11 +1,13 @@
 #include "access/CellFormat.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/vtcore/ImgPixelFormat.h"
+#include "platform/vtcore/VtNumber.h"
 
 namespace vtfmt {
 
@@ -46,9 +48,18 @@ bool Fits(double v, int format) {
     case PF_BIT32:
     case PF_INT32: return whole && v >= INT32_MIN && v <= INT32_MAX;
     case PF_BIT64: return whole && std::fabs(v) <= 9007199254740992.0;
-    case PF_FLOAT32:
+    case PF_FLOAT32: {
+      // A single equal to the value, or one whose shortest text is the
+      // value's: a text grid of singles gives back each single's text.
       if (std::isinf(v)) return true;
-      return std::fabs(v) < kSingleOverflow && static_cast<double>(static_cast<float>(v)) == v;
+      if (!(std::fabs(v) < kSingleOverflow)) return false;
+      const float single = static_cast<float>(v);
+      if (static_cast<double>(single) == v) return true;
+      char text[32];
+      const auto r = std::to_chars(text, text + sizeof text, single);
+      double back = 0;
+      return vtnum::ParseWhole(text, static_cast<size_t>(r.ptr - text), back) && back == v;
+    }
     case PF_FLOAT64: return true;
     default: return false;
   }

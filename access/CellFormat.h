@@ -14,7 +14,8 @@ extern const char kCellFormatList[];
 bool ParseCellFormat(const std::string& text, int& format, std::string& reason);
 // True when `v` is stored unchanged in cells of `format`: the range of the
 // integer formats (1 and 4 bits: 0 and 1, 0 to 15), or a single equal to
-// `v`. What a format chosen for the user must hold.
+// `v` or whose shortest text reads back as `v`. What a format chosen for
+// the user must hold.
 bool Fits(double v, int format);
 // True when cells of `format`, chosen by the user, hold `v`: the integer
 // formats as Fits (no value is cut), singles the nearest single of any

@@ -15,17 +15,18 @@ namespace {
 using vtfmt::Fits;
 using vtfmt::Holds;
 
-TEST(CellFormat, SinglesFitOnlyExactlyAndAreHeldUpToOverflow) {
+TEST(CellFormat, SinglesFitByValueOrTextAndAreHeldUpToOverflow) {
   const double inf = std::numeric_limits<double>::infinity();
   const double halfway = 0x1.ffffffp+127;  // FLT_MAX plus half its last step
   const struct {
     double v;
     bool fits, holds;
   } cases[] = {
-      {0.1, false, true},
+      {0.1, true, true},                // the shortest text of a single
       {774.7639770507812, true, true},  // a single's value in full
-      {774.764, false, true},           // the single's shortest text: not the single
-      {328.9998, false, true},
+      {774.764, true, true},            // the same single's shortest text
+      {774.76398, false, true},         // no single's shortest text
+      {328.9998, true, true},
       {3000000000.0, true, true},
       {16777217.0, false, true},
       {0x1p-149, true, true},  // the smallest subnormal single
