@@ -186,10 +186,8 @@ class AsciiGridDriver final : public RasterDriver {
     grid.m_nFormatMode = CImgFileGrid::kEsriGrid;
     const double w = grid.m_dCellWidth, h = grid.m_dCellHeight;
     if (std::fabs(w - h) > 1e-9 * std::max(std::fabs(w), std::fabs(h))) {
-      char text[128];
-      std::snprintf(text, sizeof text,
-                    "cells of %.17g x %.17g are not square; the header holds one cell size", w, h);
-      reason = text;
+      reason = "cells of " + vtnum::Shortest(w) + " x " + vtnum::Shortest(h) +
+               " are not square; the header holds one cell size";
       return false;
     }
     if (file.GetWidth() > INT32_MAX || file.GetHeight() > INT32_MAX) {

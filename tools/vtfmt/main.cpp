@@ -179,8 +179,8 @@ int Info(const Arguments& args) {
   std::printf("rows: %s\n", rows.samples > 0 ? LayoutText(rows).c_str() : "of no known form");
   CRect2D b;
   if (r.driver->GetBounds(f, b))
-    std::printf("bounds: %s %s %s %s\n", vtnum::Shortest(b.left).c_str(), vtnum::Shortest(b.top).c_str(),
-                vtnum::Shortest(b.right).c_str(), vtnum::Shortest(b.bottom).c_str());
+    std::printf("bounds: %s %s %s %s\n", vtnum::Coordinate(b.left).c_str(), vtnum::Coordinate(b.top).c_str(),
+                vtnum::Coordinate(b.right).c_str(), vtnum::Coordinate(b.bottom).c_str());
   else
     std::printf("bounds: none\n");
   for (const auto& line : r.driver->ExtraInfo(f))
