@@ -81,6 +81,9 @@ class RasterDriver {
   // Tells a writer that the rows it gets hold measured values (signed
   // 16- and 32-bit cells), before the header is written.
   virtual void TakeCells(CImgFile& file) const {}
+  // The same for rows of unsigned 16- or 32-bit cells, for writers that can
+  // store them as unsigned; others are told nothing.
+  virtual void TakeUnsignedCells(CImgFile& file) const {}
   // True when the writer stores pictures, whose pixels are colours.
   virtual bool WritesPictures() const { return false; }
   // True when the palette entries of `file` hold red, green, blue, 0; false
