@@ -179,7 +179,8 @@ class TiffDriver final : public RasterDriver {
   }
 
   // Samples as the tags give them, when they make up the delivered pixel;
-  // 32-bit unsigned cells are signed under the grid option.
+  // complex integers have no array type (the open refuses them); 32-bit
+  // unsigned cells are signed under the grid option.
   bool Layout(CImgFile& file, RowLayout& layout) const override {
     TiffFile& tiff = static_cast<TiffFile&>(file);
     const long samples = tiff.GetBandCount(), bits = tiff.GetBits(), format = tiff.GetSampleFormat();
