@@ -209,14 +209,14 @@ RowDescription RasterDriver::Describe(CImgFile& file) const {
     if (GetNoData(file, noData)) d.noData = noData;
     return d;
   }
-  if (d.samples >= 3) {
+  if (d.samples == 3 || d.samples == 4) {
     d.content = RowContent::kColour;
     d.redFirst = RowsRedFirst(file);
     d.fourth = d.samples == 4 ? Fourth(file) : FourthSample::kNone;
     return d;
   }
   if (d.samples != 1) {
-    d.content = RowContent::kGrey;  // grey and a second sample: no writer's form
+    d.content = RowContent::kGrey;  // grey and other samples: no writer's form but their own
     return d;
   }
   // One sample of 8 bits or fewer: grey levels without a palette or with a

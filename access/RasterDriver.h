@@ -79,7 +79,8 @@ class RasterDriver {
   // Tells a writer that the rows it gets hold measured values (signed
   // 16- and 32-bit cells), before the header is written.
   virtual void TakeCells(CImgFile& file) const {}
-  // Tells a writer that its 16-bit cells are unsigned.
+  // The same for rows of unsigned 16- or 32-bit cells, for writers that can
+  // store them as unsigned; others are told nothing.
   virtual void TakeUnsignedCells(CImgFile& file) const {}
   // Tells a writer that the fourth sample of its 32-bit rows is opacity.
   virtual void TakeAlpha(CImgFile& file) const {}

@@ -60,7 +60,7 @@ RasterWriter::RasterWriter(const std::string& path, const RasterDriver& writer, 
     dst.m_Palette.SetSize(3);
     std::memcpy(dst.m_Palette.GetData(), plan_.TargetMasks().data(), 3 * sizeof(uint32_t));
   } else if (target.content == RowContent::kCells) {
-    if (target.kind == 'u' && target.bits == 16)
+    if (target.kind == 'u')
       writer.TakeUnsignedCells(dst);
     else
       writer.TakeCells(dst);

@@ -171,11 +171,22 @@ bool RowPlan::SelectBand(RowDescription& source, int band, std::string& reason) 
   return true;
 }
 
+// True when the samples are of a type whose values this plan reads one by
+// one: packed indices, 8-, 16- and 32-bit integers, singles and doubles.
+static bool Readable(const RowForm& f) {
+  if (f.kind == 'f') return f.bits == 32 || f.bits == 64;
+  if (f.kind == 'c') return false;
+  if (f.bits == 1 || f.bits == 4) return f.kind == 'u';
+  return f.bits == 8 || f.bits == 16 || f.bits == 32;
+}
+
 double RowPlan::Cost(const RowDescription& s, const RowForm& t, bool& checked) const {
   checked = false;
+  // Samples of other types (complex, half floats, 64-bit integers) go only
+  // to a writer that stores them as they are.
+  if (!Readable(s) || !Readable(t)) return s == t ? 0 : -1;
   if (s.content == RowContent::kMasked || t.content == RowContent::kMasked)
     return s.content == t.content && s.bits == t.bits ? 0 : -1;
-  if (s.kind == 'c') return s == t ? 0 : -1;
   switch (s.content) {
     case RowContent::kColour: {
       if (t.content != RowContent::kColour || t.bits != s.bits || t.kind != s.kind) return -1;

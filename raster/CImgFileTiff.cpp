@@ -410,19 +410,21 @@ long CImgFileTiff::SaveImage() {
   if (!m_pTiff) return -1;
   const ImgPixelFormat format = GetPixelFormat();
   uint16_t bits = 0, samples = 1, sampleFormat = 0;
+  // Grid cells are signed unless the caller says otherwise.
+  const uint16_t cellFormat = m_bUnsignedCells ? SAMPLEFORMAT_UINT : SAMPLEFORMAT_INT;
   switch (format) {
     case PF_BIT24:
       bits = 8, samples = 3;
       break;
     case PF_BIT32:
       if (m_bGrid)
-        bits = 32, sampleFormat = SAMPLEFORMAT_INT;
+        bits = 32, sampleFormat = cellFormat;
       else
         bits = 8, samples = 4;
       break;
     case PF_BIT16:
       bits = 16;
-      if (m_bGrid) sampleFormat = SAMPLEFORMAT_INT;  // grid cells are signed
+      if (m_bGrid) sampleFormat = cellFormat;
       break;
     // Sixteen bits a colour sample, as these formats are read.
     case PF_BIT48:
@@ -432,7 +434,7 @@ long CImgFileTiff::SaveImage() {
       bits = 16, samples = 4;
       break;
     case PF_INT32:
-      bits = 32, sampleFormat = SAMPLEFORMAT_INT;
+      bits = 32, sampleFormat = cellFormat;
       break;
     case PF_FLOAT32:
     case PF_FLOAT64:

@@ -33,6 +33,9 @@ class CImgFileTiff : public CImgFile {
   // or PF_FLOAT32 when SampleFormat says IEEE), and SaveImage writes 32-bit
   // rows as one signed integer sample and 16-bit rows as signed samples.
   int m_bGrid = 0;
+  // When set, SaveImage writes as unsigned samples the cells it would write
+  // as signed ones (16- and 32-bit rows under m_bGrid, PF_INT32 rows).
+  int m_bUnsignedCells = 0;
 
  protected:
   tiff* m_pTiff = nullptr;

@@ -2,10 +2,14 @@
 // libtiff decodes; writes stripped uncompressed files. Rows come top first,
 // colour samples red first. Planar-separate files are delivered with their
 // planes interleaved, so every layout dumps and converts alike. Bounds come
-// from the GeoTIFF tags only, in metres.
+// from the GeoTIFF tags only, in metres. Single samples of 32 bits, and
+// 64-bit floats, are delivered as grid cells by their SampleFormat; layouts
+// that no pixel format holds (complex integers, 24-bit samples) are refused
+// at open.
 #include <tiff.h>
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -34,6 +38,35 @@ class TiffFile : public CImgFileTiff {
 
 std::string Text(long v) { return std::to_string(v); }
 
+// Why pixels of the open file's samples cannot be delivered as they are,
+// naming the layout; empty when they can. A pixel format holds samples of
+// 1, 4, 8, 16, 32 or 64 bits (8 or more when a pixel has several), as many
+// as make up one of its widths, and of a kind a typed array can hold.
+std::string UnheldSamples(CImgFileTiff& tiff) {
+  const long samples = tiff.GetBandCount(), bits = tiff.GetBits(), format = tiff.GetSampleFormat();
+  const bool held =
+      (bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 32 || bits == 64) &&
+      (samples == 1 || bits >= 8) && samples * bits <= 0xFFFF &&
+      CVtImgToolkit::Bit2Format(static_cast<unsigned short>(samples * bits)) != PF_UNKNOWN &&
+      (format != SAMPLEFORMAT_INT || bits >= 8) && (format != SAMPLEFORMAT_IEEEFP || bits >= 16) &&
+      format != SAMPLEFORMAT_COMPLEXINT && (format != SAMPLEFORMAT_COMPLEXIEEEFP || (samples == 1 && bits == 64));
+  if (held) return {};
+  const char* kind = format == SAMPLEFORMAT_INT             ? "signed integer"
+                     : format == SAMPLEFORMAT_IEEEFP        ? "float"
+                     : format == SAMPLEFORMAT_COMPLEXINT    ? "complex integer"
+                     : format == SAMPLEFORMAT_COMPLEXIEEEFP ? "complex float"
+                                                            : "unsigned integer";
+  return Text(samples) + (samples == 1 ? " sample of " : " samples of ") + Text(bits) + "-bit " + kind +
+         " per pixel: no pixel format holds them";
+}
+
+// True when the grid option has 32-bit unsigned single samples read as
+// signed cells.
+bool SignedByOption(CImgFileTiff& tiff) {
+  return tiff.m_bGrid && tiff.GetBandCount() == 1 && tiff.GetBits() == 32 &&
+         tiff.GetSampleFormat() != SAMPLEFORMAT_IEEEFP;
+}
+
 class TiffDriver final : public RasterDriver {
  public:
   const char* Name() const override { return "tiff"; }
@@ -44,12 +77,12 @@ class TiffDriver final : public RasterDriver {
             IndexedForm(8),  ColourForm(3, 8, true),
             ColourForm(4, 8, true, FourthSample::kValue),  ColourForm(3, 16, true),
             ColourForm(4, 16, true, FourthSample::kValue), CellForm(16, 'u'),
-            CellForm(16, 'i'), CellForm(32, 'i'),
+            CellForm(16, 'i'), CellForm(32, 'u'), CellForm(32, 'i'),
             CellForm(32, 'f'), CellForm(64, 'f')};
   }
   std::vector<std::string> Extensions() const override { return {".tif", ".tiff"}; }
   std::vector<std::pair<std::string, std::string>> OptionKeys() const override {
-    return {{"grid", "1: 32-bit single samples are grid cells (signed integer, or float by SampleFormat)"}};
+    return {{"grid", "1: 32-bit unsigned single samples are read as signed cells"}};
   }
 
   // Classic ("II*\0", "MM\0*") and BigTIFF ("II+\0", "MM\0+") signatures.
@@ -76,8 +109,18 @@ class TiffDriver final : public RasterDriver {
   }
 
   bool OpenRead(CImgFile& file, const std::string& path, std::string& reason) const override {
-    if (!RasterDriver::OpenRead(file, path, reason)) return false;
     TiffFile& tiff = static_cast<TiffFile&>(file);
+    if (!tiff.OpenForRead(path.c_str())) {
+      reason = "cannot open the file";
+      return false;
+    }
+    reason = UnheldSamples(tiff);
+    if (reason.empty() && tiff.LoadImage() < 0) reason = "not a tiff file";
+    if (!reason.empty()) {
+      tiff.Close();
+      return false;
+    }
+    DeliverCells(tiff);
     if (!tiff.IsMultiBand()) return true;
     // One plane a sample: rows are delivered as interleaved pixels.
     const long bits = tiff.GetBits(), planes = tiff.GetBandCount();
@@ -94,6 +137,23 @@ class TiffDriver final : public RasterDriver {
     tiff.SetPixelFormatExt(format == PF_BIT48 ? PF_BIT24 : format == PF_BIT64 ? PF_BIT32 : format);
     tiff.SetWidthBytes(static_cast<unsigned long>(CVtImgToolkit::AlignWidth(format, static_cast<long>(tiff.GetWidth()))));
     return true;
+  }
+
+  // A single sample of 32 bits is a cell, never four colour bytes: a float,
+  // or an integer held in a 32-bit cell whose layout says whether it is
+  // signed (unsigned ones are read as signed under the grid option). A
+  // single 64-bit float is a double cell.
+  static void DeliverCells(TiffFile& tiff) {
+    if (tiff.GetBandCount() != 1) return;
+    const long bits = tiff.GetBits(), format = tiff.GetSampleFormat();
+    ImgPixelFormat cells = PF_UNKNOWN;
+    if (bits == 32) cells = format == SAMPLEFORMAT_IEEEFP ? PF_FLOAT32 : PF_INT32;
+    if (bits == 64 && format == SAMPLEFORMAT_IEEEFP) cells = PF_FLOAT64;
+    if (cells == PF_UNKNOWN || cells == tiff.GetPixelFormat()) return;
+    tiff.SetPixelFormat(cells);
+    tiff.SetPixelFormatExt(cells);
+    const unsigned long bytes = static_cast<unsigned long>(CVtImgToolkit::AlignWidth(cells, static_cast<long>(tiff.GetWidth())));
+    tiff.SetWidthBytes(std::max(bytes, tiff.GetWidthBytes()));
   }
 
   long ReadRow(CImgFile& file, long row, CImgScanLine& line) const override {
@@ -140,7 +200,8 @@ class TiffDriver final : public RasterDriver {
   }
 
   // Samples as the tags give them, when they make up the delivered pixel;
-  // complex integers have no array type.
+  // complex integers have no array type (the open refuses them); 32-bit
+  // unsigned cells are signed under the grid option.
   bool Layout(CImgFile& file, RowLayout& layout) const override {
     TiffFile& tiff = static_cast<TiffFile&>(file);
     const long samples = tiff.GetBandCount(), bits = tiff.GetBits(), format = tiff.GetSampleFormat();
@@ -150,17 +211,28 @@ class TiffDriver final : public RasterDriver {
     const char kind = format == SAMPLEFORMAT_INT            ? 'i'
                       : format == SAMPLEFORMAT_IEEEFP       ? 'f'
                       : format == SAMPLEFORMAT_COMPLEXIEEEFP ? 'c'
+                      : SignedByOption(tiff)                 ? 'i'
                                                              : 'u';
     layout = {static_cast<int>(samples), static_cast<int>(bits), kind};
     return true;
   }
 
   bool UnsignedCells(CImgFile& file) const override {
-    return static_cast<TiffFile&>(file).GetSampleFormat() != 2;
+    TiffFile& tiff = static_cast<TiffFile&>(file);
+    return tiff.GetSampleFormat() != SAMPLEFORMAT_INT && !SignedByOption(tiff);
   }
 
   // Cells are written as signed samples (16-bit ones included).
-  void TakeCells(CImgFile& file) const override { static_cast<TiffFile&>(file).m_bGrid = 1; }
+  void TakeCells(CImgFile& file) const override {
+    TiffFile& tiff = static_cast<TiffFile&>(file);
+    tiff.m_bGrid = 1;
+    tiff.m_bUnsignedCells = 0;
+  }
+  void TakeUnsignedCells(CImgFile& file) const override {
+    TiffFile& tiff = static_cast<TiffFile&>(file);
+    tiff.m_bGrid = 1;
+    tiff.m_bUnsignedCells = 1;
+  }
 
   // The tie point and pixel scale go in before the image fields.
   void SetBounds(CImgFile& file, const CRect2D& bounds) const override {

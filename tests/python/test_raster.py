@@ -232,6 +232,42 @@ def test_errors_raise_with_the_message(tmp_path, gdal_files):
         vtfmt.open(gdal_files["rgb.tif"], driver="png")
 
 
+def test_tiff_sample_layouts(tmp_path):
+    def gdal_tiff(name, gdal_type, values, options=()):
+        ds = gdal.GetDriverByName("GTiff").Create(str(tmp_path / name), len(values), 1, 1, gdal_type,
+                                                  options=list(options))
+        ds.GetRasterBand(1).WriteArray(np.array([values]))
+        ds = None
+        return str(tmp_path / name)
+
+    # Complex integers and 24-bit samples have no array type: the open is
+    # refused, naming the layout.
+    for name, gdal_type, options, layout in (
+        ("ci16.tif", gdal.GDT_CInt16, (), "1 sample of 32-bit complex integer per pixel"),
+        ("ci32.tif", gdal.GDT_CInt32, (), "1 sample of 64-bit complex integer per pixel"),
+        ("u24.tif", gdal.GDT_UInt32, ("NBITS=24",), "1 sample of 24-bit unsigned integer per pixel"),
+    ):
+        path = gdal_tiff(name, gdal_type, [1, 2, 300, 4], options)
+        with pytest.raises(vtfmt.Error, match=name + ": driver tiff: " + layout):
+            vtfmt.open(path)
+    # Complex floats come out as GDAL reads them.
+    path = gdal_tiff("cf32.tif", gdal.GDT_CFloat32, [1 + 2j, -3 - 4j, 0, 5])
+    with vtfmt.open(path) as r:
+        ours = r.read()
+    assert ours.dtype == np.complex64
+    np.testing.assert_array_equal(ours, gdal_read(path))
+    # 32-bit unsigned cells are uint32, or int32 under the grid option.
+    path = gdal_tiff("u32.tif", gdal.GDT_UInt32, [0, 1, 3000000000, 4294967295])
+    with vtfmt.open(path) as r:
+        ours = r.read()
+    assert ours.dtype == np.uint32
+    np.testing.assert_array_equal(ours, gdal_read(path))
+    with vtfmt.open(path, grid=1) as r:
+        ours = r.read()
+    assert ours.dtype == np.int32
+    np.testing.assert_array_equal(ours, [[0, 1, 3000000000 - 2**32, -1]])
+
+
 def test_file_names_of_any_bytes(tmp_path, rng):
     data = image(rng, "uint8", (5, 7, 3))
     name = os.fsdecode(b"caf\xe9 \xff.tif")  # not UTF-8

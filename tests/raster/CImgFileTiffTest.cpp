@@ -6,16 +6,20 @@
 #include <proj.h>
 #include <tiffio.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "access/RasterDriver.h"
 #include "platform/vtcore/CVtErrorMsg.h"
 #include "platform/vtcore/CVtImgToolkit.h"
 #include "raster/CImgFileTiff.h"
+#include "support/GdalRaster.h"
 #include "support/GdalTiff.h"
 #include "support/ScratchDir.h"
 
@@ -519,6 +523,129 @@ TEST(CImgFileTiffPeer, RowsReadBackwardsFromCompressedStrips) {
         EXPECT_EQ(std::memcmp(line.GetData(), g.Row(y), 75 * 3), 0) << y;
       }
     }
+  }
+}
+
+// The access layer's TIFF adapter, shared by the tool, the Python module and
+// the GDAL plugin: single samples of 32 bits are cells, never colour bytes.
+TEST(TiffAdapter, SingleSamplesAreDeliveredAsCellsByTheirSampleFormat) {
+  struct AdapterCase {
+    GDALDataType type;
+    int bands;
+    const char* grid;
+    ImgPixelFormat format;
+    vtfmt::RowLayout layout;
+  };
+  const AdapterCase cases[] = {
+      {GDT_Float32, 1, "0", PF_FLOAT32, {1, 32, 'f'}},  {GDT_Float32, 1, "1", PF_FLOAT32, {1, 32, 'f'}},
+      {GDT_Int32, 1, "0", PF_INT32, {1, 32, 'i'}},      {GDT_UInt32, 1, "0", PF_INT32, {1, 32, 'u'}},
+      {GDT_UInt32, 1, "1", PF_INT32, {1, 32, 'i'}},     {GDT_Float64, 1, "0", PF_FLOAT64, {1, 64, 'f'}},
+      {GDT_CFloat32, 1, "0", PF_BIT64, {1, 64, 'c'}},   {GDT_UInt16, 1, "0", PF_BIT16, {1, 16, 'u'}},
+      {GDT_Byte, 4, "0", PF_BIT32, {4, 8, 'u'}},
+  };
+  const vtfmt::RasterDriver* driver = vtfmt::FindDriver("tiff");
+  ASSERT_NE(driver, nullptr);
+  ScratchDir dir;
+  for (const AdapterCase& c : cases) {
+    const std::string name = std::string(GDALGetDataTypeName(c.type)) + "x" + std::to_string(c.bands) + "-" + c.grid;
+    TiffFixture fixture;
+    fixture.width = 13, fixture.height = 4, fixture.bands = c.bands, fixture.type = c.type;
+    const std::string path = dir / (name + ".tif");
+    ASSERT_TRUE(GdalWriteTiff(path, fixture)) << name;
+    std::unique_ptr<CImgFile> file = driver->Create();
+    std::string reason;
+    ASSERT_TRUE(driver->ApplyOptions(*file, {{"grid", c.grid}}, reason)) << reason;
+    ASSERT_TRUE(driver->OpenRead(*file, path, reason)) << name << ": " << reason;
+    EXPECT_EQ(file->GetPixelFormat(), c.format) << name;
+    EXPECT_EQ(driver->HoldsCells(*file), c.bands == 1) << name;
+    vtfmt::RowLayout layout;
+    ASSERT_TRUE(driver->Layout(*file, layout)) << name;
+    EXPECT_EQ(layout.samples, c.layout.samples) << name;
+    EXPECT_EQ(layout.bits, c.layout.bits) << name;
+    EXPECT_EQ(layout.kind, c.layout.kind) << name;
+    // The rows hold the file's samples untouched.
+    GdalPixels g;
+    ASSERT_TRUE(GdalReadPixels(path, g));
+    const size_t rowBytes = static_cast<size_t>(g.width) * g.bands * g.sampleBytes;
+    ASSERT_GE(file->GetWidthBytes(), rowBytes) << name;
+    CImgScanLine line(file->GetPixelFormat(), static_cast<long>(file->GetWidthBytes()));
+    for (int y = 0; y < g.height; ++y) {
+      ASSERT_GE(driver->ReadRow(*file, y, line), 0) << name;
+      EXPECT_EQ(std::memcmp(line.GetData(), g.Row(y), rowBytes), 0) << name << " row " << y;
+    }
+    file->Close();
+  }
+}
+
+// Cells written through the adapter: unsigned ones as SampleFormat 1 when
+// the writer is told so, signed ones as 2, the same bytes either way.
+TEST(TiffAdapter, UnsignedCellsAreWrittenUnsignedAndSignedCellsSigned) {
+  struct WriteCase {
+    ImgPixelFormat format;
+    bool unsignedCells;
+    GDALDataType type;               // as GDAL reads the file
+    std::vector<double> values;      // as GDAL reads them
+  };
+  const WriteCase cases[] = {
+      {PF_BIT16, true, GDT_UInt16, {0, 1, 40000, 65535}},
+      {PF_BIT16, false, GDT_Int16, {0, 1, -25536, -1}},
+      {PF_INT32, true, GDT_UInt32, {0, 1, 3000000000.0, 4294967295.0}},
+      {PF_INT32, false, GDT_Int32, {0, 1, -1294967296, -1}},
+  };
+  const vtfmt::RasterDriver* driver = vtfmt::FindDriver("tiff");
+  ASSERT_NE(driver, nullptr);
+  ScratchDir dir;
+  for (const WriteCase& c : cases) {
+    const std::string name = std::to_string(c.format) + (c.unsignedCells ? "u" : "s");
+    const std::string path = dir / (name + ".tif");
+    const std::vector<uint32_t> cells = {0, 1, c.format == PF_BIT16 ? 40000u : 3000000000u,
+                                         c.format == PF_BIT16 ? 65535u : 4294967295u};
+    std::unique_ptr<CImgFile> file = driver->Create();
+    std::string reason;
+    ASSERT_TRUE(driver->OpenWrite(*file, path, reason)) << reason;
+    file->SetWidth(4);
+    file->SetHeight(1);
+    file->SetPixelFormat(c.format);
+    file->SetPixelFormatExt(c.format);
+    if (c.unsignedCells)
+      driver->TakeUnsignedCells(*file);
+    else
+      driver->TakeCells(*file);
+    ASSERT_TRUE(driver->SaveHeader(*file, reason)) << reason;
+    CImgScanLine line(c.format, static_cast<long>(std::max<unsigned long>(file->GetWidthBytes(), 16)));
+    for (size_t x = 0; x < cells.size(); ++x) {
+      if (c.format == PF_BIT16) {
+        const uint16_t v = static_cast<uint16_t>(cells[x]);
+        std::memcpy(line.GetData() + 2 * x, &v, 2);
+      } else {
+        std::memcpy(line.GetData() + 4 * x, &cells[x], 4);
+      }
+    }
+    ASSERT_GE(driver->WriteRow(*file, 0, line), 0) << name;
+    ASSERT_TRUE(driver->FinishWrite(*file, reason)) << reason;
+
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    ASSERT_NE(tif, nullptr) << name;
+    uint16_t sampleFormat = 0;
+    EXPECT_EQ(TIFFGetField(tif, TIFFTAG_SAMPLEFORMAT, &sampleFormat), 1) << name;
+    EXPECT_EQ(sampleFormat, c.unsignedCells ? SAMPLEFORMAT_UINT : SAMPLEFORMAT_INT) << name;
+    TIFFClose(tif);
+    GDALAllRegister();
+    GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);
+    ASSERT_NE(ds, nullptr) << name;
+    EXPECT_EQ(GDALGetRasterDataType(GDALGetRasterBand(ds, 1)), c.type) << name;
+    GDALClose(ds);
+    GdalGrid g;
+    ASSERT_TRUE(GdalReadGrid(path, g));
+    EXPECT_EQ(g.values, c.values) << name;
+
+    // Our reader says so too.
+    std::unique_ptr<CImgFile> back = driver->Create();
+    ASSERT_TRUE(driver->OpenRead(*back, path, reason)) << reason;
+    vtfmt::RowLayout layout;
+    ASSERT_TRUE(driver->Layout(*back, layout));
+    EXPECT_EQ(layout.kind, c.unsignedCells ? 'u' : 'i') << name;
+    EXPECT_EQ(driver->UnsignedCells(*back), c.unsignedCells) << name;
   }
 }
 

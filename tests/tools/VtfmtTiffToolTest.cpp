@@ -2,8 +2,10 @@
 // whatever the layout, and conversions to and from the other drivers that
 // GDAL reads back with the same pixels and places.
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -14,6 +16,43 @@
 #include "support/ToolRun.h"
 
 namespace {
+
+// A GeoTIFF of one band of `type`, GDAL's: its first row `values`, its
+// second the same reversed.
+bool GdalCells(const std::string& path, GDALDataType type, std::vector<double> values) {
+  GDALAllRegister();
+  const int width = static_cast<int>(values.size());
+  GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), width, 2, 1, type, nullptr);
+  if (!ds) return false;
+  double gt[6] = {1000, 10, 0, 2000, 0, -10};
+  GDALSetGeoTransform(ds, gt);
+  values.insert(values.end(), values.rbegin(), values.rend());
+  const bool ok = GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Write, 0, 0, width, 2, values.data(), width, 2,
+                               GDT_Float64, 0, 0) == CE_None;
+  GDALClose(ds);
+  return ok;
+}
+
+// A one-row TIFF of single `bits`-bit samples of `sampleFormat`, which GDAL
+// writes only for some kinds, straight through libtiff.
+bool LibTiffSamples(const std::string& path, uint16_t bits, uint16_t sampleFormat) {
+  TIFF* t = TIFFOpen(path.c_str(), "w");
+  if (!t) return false;
+  const uint32_t width = 4;
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width);
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, 1u);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bits);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(1));
+  TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, sampleFormat);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 1u);
+  std::vector<unsigned char> row(width * bits / 8);
+  for (size_t i = 0; i < row.size(); ++i) row[i] = static_cast<unsigned char>(i * 37 + 1);
+  const bool ok = TIFFWriteScanline(t, row.data(), 0, 0) == 1;
+  TIFFClose(t);
+  return ok;
+}
 
 class VtfmtTiffTest : public ::testing::Test {
  protected:
@@ -155,6 +194,113 @@ TEST_F(VtfmtTiffTest, DamagedFilesAndBadOptionsFailCleanly) {
   EXPECT_EQ(Run("info -oo grid=2 " + Path("whole.tif")).status, 2);
   EXPECT_EQ(Run("convert -oo nosuch=1 " + Path("whole.tif") + " " + Path("x.tif")).status, 2);
   EXPECT_FALSE(dir.Exists("x.tif"));
+}
+
+TEST_F(VtfmtTiffTest, SingleSampleCellsConvertWithTheirValuesWithoutTheGridOption) {
+  struct CellCase {
+    const char* name;
+    GDALDataType type;
+    std::vector<double> values;
+  };
+  const CellCase cases[] = {
+      {"f32", GDT_Float32, {1.5, -2.25, 1e30, 0}},
+      {"i32", GDT_Int32, {1, -5, 100000, -2147483648.0}},
+      {"f64", GDT_Float64, {0.1, -2.5, 1e300, 0}},
+      {"u32", GDT_UInt32, {0, 1, 305419896, 2147483647}},
+  };
+  for (const CellCase& c : cases) {
+    const std::string in = std::string(c.name) + ".tif";
+    ASSERT_TRUE(GdalCells(dir / in, c.type, c.values)) << c.name;
+    GdalGrid source;
+    ASSERT_TRUE(GdalReadGrid(dir / in, source));
+    for (const char* ext : {".asc", ".tif"}) {
+      const std::string out = std::string(c.name) + "-out" + ext;
+      const ToolResult r = Run("convert " + Path(in) + " " + Path(out));
+      ASSERT_EQ(r.status, 0) << out << ": " << r.err;
+      GdalGrid back;
+      ASSERT_TRUE(GdalReadGrid(dir / out, back)) << out;
+      ASSERT_EQ(back.values.size(), source.values.size()) << out;
+      for (size_t i = 0; i < source.values.size(); ++i) {
+        // A text grid holds a single-precision cell as its shortest text,
+        // which reads back as that single-precision value.
+        const bool single = c.type == GDT_Float32 && std::string(ext) == ".asc";
+        if (single)
+          EXPECT_EQ(static_cast<float>(back.values[i]), static_cast<float>(source.values[i])) << out << " " << i;
+        else
+          EXPECT_EQ(back.values[i], source.values[i]) << out << " " << i;
+      }
+      EXPECT_EQ(back.gt[0], 1000) << out;
+      EXPECT_EQ(back.gt[3], 2000) << out;
+    }
+  }
+}
+
+// Unsigned cells that signed ones cannot hold: once convert tells writers
+// which cells are unsigned, enable this.
+TEST_F(VtfmtTiffTest, UnsignedCellsAreKeptOrRefusedNeverChanged) {
+  ASSERT_TRUE(GdalCells(dir / "u16.tif", GDT_UInt16, {0, 1, 40000, 65535}));
+  ToolResult r = Run("convert " + Path("u16.tif") + " " + Path("u16-out.tif"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  GDALDatasetH ds = GDALOpen((dir / "u16-out.tif").c_str(), GA_ReadOnly);
+  ASSERT_NE(ds, nullptr);
+  EXPECT_EQ(GDALGetRasterDataType(GDALGetRasterBand(ds, 1)), GDT_UInt16);
+  GDALClose(ds);
+  GdalGrid u16;
+  ASSERT_TRUE(GdalReadGrid(dir / "u16-out.tif", u16));
+  EXPECT_EQ(u16.values, (std::vector<double>{0, 1, 40000, 65535, 65535, 40000, 1, 0}));
+
+  ASSERT_TRUE(GdalCells(dir / "u32.tif", GDT_UInt32, {0, 1, 3000000000.0, 4294967295.0}));
+  for (const char* out : {"u32-out.asc", "u32-out.tif"}) {
+    r = Run("convert " + Path("u32.tif") + " " + Path(out));
+    if (r.status != 0) {
+      EXPECT_EQ(r.status, 1) << out;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+      EXPECT_FALSE(dir.Exists(out));
+      continue;
+    }
+    GdalGrid back;
+    ASSERT_TRUE(GdalReadGrid(dir / out, back)) << out;
+    EXPECT_EQ(back.values, (std::vector<double>{0, 1, 3000000000.0, 4294967295.0, 4294967295.0, 3000000000.0, 1, 0}))
+        << out;
+  }
+}
+
+TEST_F(VtfmtTiffTest, SampleLayoutsNoPixelFormatHoldsAreRefusedByName) {
+  struct RefusedCase {
+    const char* name;
+    const char* layout;  // what the message names
+  };
+  ASSERT_TRUE(GdalCells(dir / "ci16.tif", GDT_CInt16, {1, -2, 300, 0}));
+  ASSERT_TRUE(GdalCells(dir / "ci32.tif", GDT_CInt32, {1, -2, 300, 0}));
+  ASSERT_TRUE(LibTiffSamples(dir / "u24.tif", 24, SAMPLEFORMAT_UINT));
+  ASSERT_TRUE(LibTiffSamples(dir / "i24.tif", 24, SAMPLEFORMAT_INT));
+  ASSERT_TRUE(LibTiffSamples(dir / "f24.tif", 24, SAMPLEFORMAT_IEEEFP));
+  const RefusedCase cases[] = {{"ci16", "1 sample of 32-bit complex integer"},
+                               {"ci32", "1 sample of 64-bit complex integer"},
+                               {"u24", "1 sample of 24-bit unsigned integer"},
+                               {"i24", "1 sample of 24-bit signed integer"},
+                               {"f24", "1 sample of 24-bit float"}};
+  for (const RefusedCase& c : cases) {
+    const std::string in = std::string(c.name) + ".tif";
+    for (const std::string& command : {"info " + Path(in), "dump " + Path(in),
+                                       "convert " + Path(in) + " " + Path("out.asc"),
+                                       "convert " + Path(in) + " " + Path("out.tif")}) {
+      const ToolResult r = Run(command);
+      EXPECT_EQ(r.status, 1) << command;
+      EXPECT_NE(r.err.find(in + ": driver tiff: " + c.layout + " per pixel"), std::string::npos) << r.err;
+      EXPECT_EQ(r.err.find("not a tiff file"), std::string::npos) << r.err;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+      EXPECT_TRUE(r.out.empty()) << command;
+    }
+    EXPECT_FALSE(dir.Exists("out.asc"));
+    EXPECT_FALSE(dir.Exists("out.tif"));
+  }
+
+  // Complex floats have an array form and still open.
+  ASSERT_TRUE(GdalCells(dir / "cf32.tif", GDT_CFloat32, {1, -2, 300, 0}));
+  const ToolResult r = Run("info " + Path("cf32.tif"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(KeyValues(r.out)["sample_format"], "6");
 }
 
 }  // namespace
