@@ -81,6 +81,8 @@ class RasterDriver {
   // Tells a writer that the rows it gets hold measured values (signed
   // 16- and 32-bit cells), before the header is written.
   virtual void TakeCells(CImgFile& file) const {}
+  // Tells a writer that the fourth sample of the 32-bit rows it gets is alpha, before the header is written.
+  virtual void TakeAlpha(CImgFile& file) const {}
   // True when the writer stores pictures, whose pixels are colours.
   virtual bool WritesPictures() const { return false; }
   // True when the palette entries of `file` hold red, green, blue, 0; false
