@@ -141,6 +141,7 @@ Image UseAll(int width, int height, const std::vector<Rgb>& colors, unsigned see
 
 // GDAL's no-data value of band 1 (a GIF's transparent index), or -1.
 int GdalNoData(const std::string& path) {
+  GDALAllRegister();
   GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);
   if (!ds) return -2;
   int has = 0;
