@@ -40,6 +40,11 @@ void ErrorExit(j_common_ptr cinfo) {
   std::abort();
 }
 
+// The DCT of a compression at `quality`: the fast integer transform is off
+// by several levels at high qualities, where its error outweighs the
+// quantization's, so the accurate one is used from quality 90 up.
+J_DCT_METHOD DctMethod(int quality) { return quality >= 90 ? JDCT_ISLOW : JDCT_IFAST; }
+
 jpeg_error_mgr* SetupError(ErrorManager& err) {
   jpeg_std_error(&err.pub);
   err.pub.error_exit = ErrorExit;
@@ -408,7 +413,7 @@ long CImgFileJPEG::SaveImage() {
     m_Compress.input_components = comps;
     m_Compress.in_color_space = space;
     jpeg_set_defaults(&m_Compress);
-    m_Compress.dct_method = JDCT_IFAST;
+    m_Compress.dct_method = DctMethod(m_nQuality);
     jpeg_set_quality(&m_Compress, m_nQuality, TRUE);
   });
   if (!ok) {
@@ -613,8 +618,9 @@ long CImgFileJPEG::OutputBlock(unsigned char*& buffer, CGeoImgBlock* block, int 
     c.input_components = comps;
     c.in_color_space = space;
     jpeg_set_defaults(&c);
-    c.dct_method = JDCT_IFAST;
-    jpeg_set_quality(&c, std::min(100, std::max(0, quality)), TRUE);
+    const int clamped = std::min(100, std::max(0, quality));
+    c.dct_method = DctMethod(clamped);
+    jpeg_set_quality(&c, clamped, TRUE);
     jpeg_start_compress(&c, TRUE);
     for (long i = 0; i < height; ++i) {
       block->GetScanLine(i, line, 0, 0);

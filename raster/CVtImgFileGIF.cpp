@@ -153,6 +153,79 @@ void DdbBits16ToBits24(const BYTE* source, size_t width, size_t height, BYTE* ta
   }
 }
 
+// Indices of up to `limit` distinct colours; colours are red << 16 | green << 8 | blue.
+class ColourTable {
+ public:
+  // The index of `colour`, added when new; -1 when it would be colour
+  // number `limit` + 1.
+  int Find(uint32_t colour, size_t limit) {
+    size_t slot = (colour * 2654435761u) >> (32 - kBits);
+    for (;; slot = (slot + 1) & (kSlots - 1)) {
+      if (m_keys[slot] == colour + 1) return m_index[slot];
+      if (m_keys[slot] == 0) break;
+    }
+    if (m_colours.size() == limit) return -1;
+    m_keys[slot] = colour + 1;
+    m_index[slot] = static_cast<uint16_t>(m_colours.size());
+    m_colours.push_back(colour);
+    return m_index[slot];
+  }
+  const std::vector<uint32_t>& Colours() const { return m_colours; }
+
+ private:
+  // Four times the most colours kept, so that probes stay short.
+  static constexpr int kBits = 10;
+  static constexpr size_t kSlots = size_t(1) << kBits;
+  uint32_t m_keys[kSlots] = {};  // colour + 1; 0 for a free slot
+  uint16_t m_index[kSlots] = {};
+  std::vector<uint32_t> m_colours;
+};
+
+// When the opaque pixels of the 24-bit rows `source` (blue, green, red) hold
+// no more than `limit` colours: `colours` receives them in ascending order of
+// red, green, blue, `indices` each opaque pixel's index among them, and the
+// result is true. Pixels whose `alpha` is 0 are not counted and their index
+// is left as it was; a null `alpha` means every pixel is opaque.
+bool ExactColours(const unsigned char* source, const unsigned char* alpha, size_t width, size_t height,
+                  size_t limit, unsigned char* indices, std::vector<GifColorType>& colours) {
+  auto table = std::make_unique<ColourTable>();
+  const size_t in = Row24(width), out = Row8(width);
+  uint32_t last = 0;
+  int lastIndex = -1;
+  for (size_t y = 0; y < height; ++y) {
+    const unsigned char* s = source + y * in;
+    unsigned char* t = indices + y * out;
+    for (size_t x = 0; x < width; ++x, s += 3) {
+      if (alpha && alpha[y * width + x] == 0) continue;
+      const uint32_t colour = uint32_t(s[2]) << 16 | uint32_t(s[1]) << 8 | s[0];
+      if (lastIndex < 0 || colour != last) {
+        lastIndex = table->Find(colour, limit);
+        if (lastIndex < 0) return false;
+        last = colour;
+      }
+      t[x] = static_cast<unsigned char>(lastIndex);
+    }
+  }
+  // Ascending colours, so that a grey ramp keeps its order in the map.
+  const std::vector<uint32_t>& found = table->Colours();
+  std::vector<uint32_t> sorted = found;
+  std::sort(sorted.begin(), sorted.end());
+  unsigned char order[256] = {};
+  for (size_t i = 0; i < found.size(); ++i)
+    order[i] =
+        static_cast<unsigned char>(std::lower_bound(sorted.begin(), sorted.end(), found[i]) - sorted.begin());
+  for (size_t y = 0; y < height; ++y) {
+    unsigned char* t = indices + y * out;
+    for (size_t x = 0; x < width; ++x)
+      if (!alpha || alpha[y * width + x]) t[x] = order[t[x]];
+  }
+  colours.clear();
+  for (uint32_t c : sorted)
+    colours.push_back(GifColorType{static_cast<GifByteType>(c >> 16), static_cast<GifByteType>(c >> 8),
+                                   static_cast<GifByteType>(c)});
+  return true;
+}
+
 }  // namespace
 
 CVtImgFileGIF::CVtImgFileGIF() = default;
@@ -315,11 +388,19 @@ void CVtImgFileGIF::QuantizeColor(unsigned char* source, unsigned char*& indices
   const size_t width = m_dwWidth, height = m_dwHeight;
   const size_t in = Row24(width), out = Row8(width);
 
+  // Transparent pixels (alpha 0) have no colour to keep: they count in no
+  // cell and get their own index afterwards.
+  const unsigned char* alpha = m_Alpha.size() == width * height ? m_Alpha.data() : nullptr;
+
   // 1. Every pixel into its cell; the cell number stands in for the index.
   for (size_t y = 0; y < height; ++y) {
     const unsigned char* s = source + y * in;
     unsigned char* t = indices + y * out;
     for (size_t x = 0; x < width; ++x, s += 3) {
+      if (alpha && alpha[y * width + x] == 0) {
+        t[x] = 0;
+        continue;
+      }
       const unsigned blue = s[0], green = s[1], red = s[2];
       const unsigned qb = blue < 210 ? blue / 42 : 5;
       const unsigned qg = green < 216 ? green / 36 : 6;
@@ -381,6 +462,12 @@ void CVtImgFileGIF::QuantizeColor(unsigned char* source, unsigned char*& indices
 long CVtImgFileGIF::OutputDirect(CString path, CDC* dc, CBitmap* bitmap, ImgPixelFormat /*format*/,
                                  CRect2D /*bounds*/) {
   m_nGifError = 0;
+  // The alpha describes this export's bitmap only.
+  struct ClearAlpha {
+    std::vector<unsigned char>& alpha;
+    ~ClearAlpha() { std::vector<unsigned char>().swap(alpha); }
+  } clearAlpha{m_Alpha};
+
   int error = 0;
   GifFileType* gif = EGifOpenFileName(path, true, &error);
   if (!gif) {
@@ -409,46 +496,94 @@ long CVtImgFileGIF::OutputDirect(CString path, CDC* dc, CBitmap* bitmap, ImgPixe
   const int bpp = info.bmBitsPixel;
   SetWidthBytes(static_cast<unsigned long>(CalcWidthBytes(static_cast<long>(width), static_cast<unsigned char>(bpp))));
 
-  // The bits, top row first. Bitmaps of 16, 24 and 32 bits are fetched in
-  // their own format and widened here; indexed ones are fetched as 24-bit
-  // rows, colours looked up by the device.
-  std::vector<unsigned char> bits24, indices;
+  // A GIF pixel is either transparent or opaque: any other alpha is refused.
+  const unsigned char* alpha = m_Alpha.empty() ? nullptr : m_Alpha.data();
+  bool transparent = false;
+  if (alpha && m_Alpha.size() != width * height)
+    return fail(-1, "the alpha does not match the bitmap's size");
+  for (size_t i = 0; i < m_Alpha.size(); ++i) {
+    if (alpha[i] == 0) {
+      transparent = true;
+    } else if (alpha[i] != 255) {
+      return fail(-1, "the pixel at row " + std::to_string(i / width) + ", column " +
+                          std::to_string(i % width) + " is partly transparent (alpha " +
+                          std::to_string(alpha[i]) + "); a GIF pixel is either transparent or opaque");
+    }
+  }
+  if (!transparent) alpha = nullptr;
+
+  std::vector<unsigned char> indices;
   try {
-    bits24.assign(height * Row24(width), 0);
     indices.assign(height * Row8(width), 0);
   } catch (const std::bad_alloc&) {
     return fail(-2, "not enough memory for the bitmap");
   }
-  {
-    const int fetchBits = (bpp == 16 || bpp == 24 || bpp == 32) ? bpp : 24;
-    const size_t rowBytes = static_cast<size_t>(CalcWidthBytes(static_cast<long>(width), static_cast<unsigned char>(fetchBits)));
-    std::vector<unsigned char> bits;
-    try {
-      bits.assign(height * rowBytes, 0);
-    } catch (const std::bad_alloc&) {
-      return fail(-2, "not enough memory for the bitmap");
-    }
-    struct {
-      BITMAPINFOHEADER header;
-      RGBQUAD colors[256];
-    } dib{};
+
+  // Rows from the device, top row first, at `fetchBits` bits a pixel, each
+  // handed to `take` with its number.
+  struct {
+    BITMAPINFOHEADER header;
+    RGBQUAD colors[256];
+  } dib{};
+  HDC hdc = dc ? dc->GetSafeHdc() : nullptr;
+  CDC own;
+  if (!hdc && own.CreateCompatibleDC(nullptr)) hdc = own.GetSafeHdc();
+  auto fetch = [&](int fetchBits, auto&& take) {
     dib.header.biSize = sizeof(BITMAPINFOHEADER);
     dib.header.biWidth = static_cast<LONG>(width);
     dib.header.biHeight = -static_cast<LONG>(height);  // top row first
     dib.header.biPlanes = 1;
     dib.header.biBitCount = static_cast<WORD>(fetchBits);
     dib.header.biCompression = BI_RGB;
-    // The device pads rows to 4 bytes; device-dependent rows are padded to 2.
-    std::vector<unsigned char> dibRow((width * fetchBits + 31) / 32 * 4);
-    HDC hdc = dc ? dc->GetSafeHdc() : nullptr;
-    CDC own;
-    if (!hdc && own.CreateCompatibleDC(nullptr)) hdc = own.GetSafeHdc();
+    // The device pads rows to 4 bytes.
+    std::vector<unsigned char> row((width * fetchBits + 31) / 32 * 4);
     for (size_t y = 0; y < height; ++y) {
-      if (GetDIBits(hdc, *bitmap, static_cast<UINT>(y), 1, dibRow.data(),
-                    reinterpret_cast<BITMAPINFO*>(&dib), DIB_RGB_COLORS) != 1)
-        return fail(-2, "the device cannot deliver the bitmap's rows");
-      std::memcpy(bits.data() + y * rowBytes, dibRow.data(), rowBytes);
+      if (GetDIBits(hdc, *bitmap, static_cast<UINT>(y), 1, row.data(), reinterpret_cast<BITMAPINFO*>(&dib),
+                    DIB_RGB_COLORS) != 1)
+        return false;
+      take(y, row.data());
     }
+    return true;
+  };
+
+  // The colour map, in index order.
+  std::vector<GifColorType> colours;
+  int transparentIndex = -1;
+  if (bpp <= 8 && !transparent) {
+    // Indexed bitmaps keep their indices and colour table as they are.
+    const bool fetched = fetch(bpp, [&](size_t y, const unsigned char* row) {
+      unsigned char* t = indices.data() + y * Row8(width);
+      for (size_t x = 0; x < width; ++x)
+        t[x] = bpp == 8   ? row[x]
+               : bpp == 4 ? (x % 2 ? row[x / 2] & 0x0F : row[x / 2] >> 4)
+                          : (row[x / 8] >> (7 - x % 8)) & 1;
+    });
+    if (!fetched) return fail(-2, "the device cannot deliver the bitmap's rows");
+    for (int i = 0; i < (1 << bpp); ++i)
+      colours.push_back(GifColorType{dib.colors[i].rgbRed, dib.colors[i].rgbGreen, dib.colors[i].rgbBlue});
+  } else {
+    // Bitmaps of 16, 24 and 32 bits are fetched in their own format and
+    // widened here; indexed ones are fetched as 24-bit rows, colours looked
+    // up by the device.
+    std::vector<unsigned char> bits24;
+    try {
+      bits24.assign(height * Row24(width), 0);
+    } catch (const std::bad_alloc&) {
+      return fail(-2, "not enough memory for the bitmap");
+    }
+    const int fetchBits = (bpp == 16 || bpp == 24 || bpp == 32) ? bpp : 24;
+    const size_t rowBytes =
+        static_cast<size_t>(CalcWidthBytes(static_cast<long>(width), static_cast<unsigned char>(fetchBits)));
+    std::vector<unsigned char> bits;
+    try {
+      bits.assign(height * rowBytes, 0);
+    } catch (const std::bad_alloc&) {
+      return fail(-2, "not enough memory for the bitmap");
+    }
+    if (!fetch(fetchBits, [&](size_t y, const unsigned char* row) {
+          std::memcpy(bits.data() + y * rowBytes, row, rowBytes);
+        }))
+      return fail(-2, "the device cannot deliver the bitmap's rows");
     unsigned char* target = bits24.data();
     if (fetchBits == 32) {
       const uint32_t savedBytes = m_dwWidthBytes;
@@ -460,24 +595,67 @@ long CVtImgFileGIF::OutputDirect(CString path, CDC* dc, CBitmap* bitmap, ImgPixe
     } else {
       bits24.swap(bits);  // 24-bit device rows have the quantizer's row length
     }
+    std::vector<unsigned char>().swap(bits);
+
+    // As many colours as a colour map holds (one entry less when a
+    // transparent one is needed) are kept exactly; more go through the
+    // quantizer.
+    if (!ExactColours(bits24.data(), alpha, width, height, transparent ? 255 : 256, indices.data(),
+                      colours)) {
+      CPalette* made = nullptr;
+      unsigned char* indexData = indices.data();
+      QuantizeColor(bits24.data(), indexData, made);
+      palette.reset(made);
+      PALETTEENTRY entries[256] = {};
+      palette->GetPaletteEntries(0, 256, entries);
+      colours.clear();
+      for (const PALETTEENTRY& e : entries) colours.push_back(GifColorType{e.peRed, e.peGreen, e.peBlue});
+    }
+    std::vector<unsigned char>().swap(bits24);
+
+    // Transparent pixels take an entry no opaque pixel uses: the one after
+    // the exact colours, or one the quantizer left unused (it maps the
+    // pixels to at most 252 of its 256 entries).
+    if (alpha) {
+      bool used[256] = {};
+      for (size_t y = 0; y < height; ++y)
+        for (size_t x = 0; x < width; ++x)
+          if (alpha[y * width + x]) used[indices[y * Row8(width) + x]] = true;
+      transparentIndex = static_cast<int>(std::find(used, used + 256, false) - used);
+      if (transparentIndex == 256) return fail(-2, "no colour map entry is left for the transparent pixels");
+      if (static_cast<size_t>(transparentIndex) >= colours.size())
+        colours.resize(static_cast<size_t>(transparentIndex) + 1, GifColorType{0, 0, 0});
+      for (size_t y = 0; y < height; ++y)
+        for (size_t x = 0; x < width; ++x)
+          if (!alpha[y * width + x])
+            indices[y * Row8(width) + x] = static_cast<unsigned char>(transparentIndex);
+    }
   }
 
-  CPalette* made = nullptr;
-  unsigned char* indexData = indices.data();
-  QuantizeColor(bits24.data(), indexData, made);
-  palette.reset(made);
-  std::vector<unsigned char>().swap(bits24);
-
-  PALETTEENTRY entries[256] = {};
-  palette->GetPaletteEntries(0, 256, entries);
-  GifColorType colors[256];
-  for (int i = 0; i < 256; ++i) colors[i] = GifColorType{entries[i].peRed, entries[i].peGreen, entries[i].peBlue};
-  ColorMapObject* map = GifMakeMapObject(256, colors);
+  // A colour map holds a power of two entries, at least two; black fills it.
+  size_t mapSize = 2;
+  while (mapSize < colours.size()) mapSize *= 2;
+  colours.resize(mapSize, GifColorType{0, 0, 0});
+  ColorMapObject* map = GifMakeMapObject(static_cast<int>(mapSize), colours.data());
   if (!map) return fail(-2, "not enough memory for the colour map");
+  // Transparency needs a graphic control block, which version 89a brings.
+  if (transparentIndex >= 0) EGifSetGifVersion(gif, true);
   const int screen = EGifPutScreenDesc(gif, static_cast<int>(width), static_cast<int>(height), 8, 0, map);
   GifFreeMapObject(map);
-  if (screen == GIF_ERROR ||
-      EGifPutImageDesc(gif, 0, 0, static_cast<int>(width), static_cast<int>(height), true, nullptr) == GIF_ERROR) {
+  bool described = screen != GIF_ERROR;
+  if (described && transparentIndex >= 0) {
+    GraphicsControlBlock control{};
+    control.DisposalMode = DISPOSAL_UNSPECIFIED;
+    control.UserInputFlag = false;
+    control.DelayTime = 0;
+    control.TransparentColor = transparentIndex;
+    GifByteType extension[4];
+    const size_t length = EGifGCBToExtension(&control, extension);
+    described =
+        EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(length), extension) != GIF_ERROR;
+  }
+  if (!described || EGifPutImageDesc(gif, 0, 0, static_cast<int>(width), static_cast<int>(height), true,
+                                     nullptr) == GIF_ERROR) {
     m_nGifError = gif->Error;
     return fail(-1, std::string("giflib: ") + GifErrorString(gif->Error));
   }

@@ -1,14 +1,16 @@
 // GIF images through giflib. Reading decodes the whole file into memory when
 // it is opened, so rows may be read in any order; giflib hands interlaced
 // images back in display order. Writing exports a device bitmap as an
-// interlaced 8-bit GIF whose 256 colours come from our own quantizer: a
-// colour cube of 252 cells, of which the 236 most used keep a palette entry
-// between the display's twenty static colours. The file keeps no
-// georeferencing.
+// interlaced GIF. Indexed bitmaps keep their indices and colour table, and
+// pictures of no more than 256 colours keep every colour; only pictures of
+// more colours go through our own quantizer: a colour cube of 252 cells, of
+// which the 236 most used keep a palette entry between the display's twenty
+// static colours. The file keeps no georeferencing.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/mfc/CPalette.h"
 #include "raster/imgfile/CImgFile.h"
@@ -46,18 +48,30 @@ class CVtImgFileGIF : public CImgFile {
   long ReadScanLine(long row, CImgScanLine& line) override;
   // Copies the palette into `palette`; 1, or 0 when the palette is empty.
   long GetPalette(CArray<PALETTEENTRY, PALETTEENTRY>& palette);
-  // Writes `bitmap` into the new file `path` as an interlaced 8-bit GIF with
-  // a quantized palette. `dc`, `format` and `bounds` are not used. 1; -1 when
-  // the file exists or cannot be created, or the bitmap cannot be described
-  // or is larger than a GIF holds; -2 when memory runs out or the device
-  // cannot deliver the bits; -3 when a row cannot be written; -4 when the
-  // file cannot be completed. A file this call created is removed on failure.
+  // Writes `bitmap` into the new file `path` as an interlaced GIF: the
+  // indices and colour table of a 1-, 4- or 8-bit bitmap; the exact colours
+  // of a picture of no more than 256; a quantized palette for more. Pixels
+  // that m_Alpha makes transparent share the colour map's transparent entry.
+  // `dc`, `format` and `bounds` are not used. 1; -1 when the file exists or
+  // cannot be created, the bitmap cannot be described or is larger than a GIF
+  // holds, or a pixel is partly transparent; -2 when memory runs out or the
+  // device cannot deliver the bits; -3 when a row cannot be written; -4 when
+  // the file cannot be completed. A file this call created is removed on
+  // failure.
   long OutputDirect(CString path, CDC* dc, CBitmap* bitmap, ImgPixelFormat format, CRect2D bounds) override;
 
   // The decoded file (screen, images, extensions), or null when closed.
   const GifFileType* GetGifFile() const { return m_pGifFile; }
   // giflib's error code of the last failed read or write (0 when none).
   int GetGifError() const { return m_nGifError; }
+
+ protected:
+  // Alpha of the next export's pixels, which a device bitmap does not carry:
+  // one byte a pixel, top row first, rows of the bitmap's width; empty when
+  // every pixel is opaque. 0 is transparent, 255 opaque; OutputDirect
+  // refuses any other value, as a GIF pixel is one or the other, and clears
+  // the array when it returns.
+  std::vector<unsigned char> m_Alpha;
 
  private:
   // -1 when the file cannot be opened, 0 when it does not start with "GIF",
@@ -68,7 +82,8 @@ class CVtImgFileGIF : public CImgFile {
   // 32-bit rows (width bytes long) into 24-bit rows.
   void Bits32ToBits24(unsigned char* source, unsigned char*& target);
   // Cells and palette for the 24-bit rows in `source`; `indices` receives
-  // one palette index per pixel, `palette` a new 256-entry palette.
+  // one palette index per pixel, `palette` a new 256-entry palette. Pixels
+  // that m_Alpha makes transparent count in no cell.
   void QuantizeColor(unsigned char* source, unsigned char*& indices, CPalette*& palette);
   // Records `text` on the error-message object; returns `code`.
   long Fail(long code, const std::string& text);

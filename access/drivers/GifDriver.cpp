@@ -1,7 +1,9 @@
 // GIF: reads the first image of any GIF giflib decodes (indices, top row
 // first); writes by gathering the rows into a device bitmap and exporting it
-// as an interlaced 8-bit GIF with the driver's quantized palette, the only
-// way the driver writes.
+// as an interlaced GIF, the only way the driver writes: indexed rows keep
+// their indices and palette, pictures of up to 256 colours their colours,
+// and only pictures of more colours are quantized. Alpha of 32-bit rows, when
+// the caller says the fourth sample is alpha, becomes GIF transparency.
 #include <gif_lib.h>
 
 #include <cstdio>
@@ -25,6 +27,16 @@ class GifToolFile final : public CVtImgFileGIF {
   std::string m_strOutPath;
   std::vector<BYTE> m_Bits;  // device-dependent rows, top row first
   size_t m_nStride = 0;      // bytes of one such row
+  bool m_bAlpha = false;     // the fourth byte of 32-bit rows is alpha
+
+  // Hands the fourth bytes of the gathered 32-bit rows to the export as its
+  // alpha (the device bitmap does not keep them).
+  void TakeAlphaFromRows() {
+    const size_t width = GetWidth(), height = GetHeight();
+    m_Alpha.resize(width * height);
+    for (size_t y = 0; y < height; ++y)
+      for (size_t x = 0; x < width; ++x) m_Alpha[y * width + x] = m_Bits[y * m_nStride + 4 * x + 3];
+  }
 };
 
 class GifDriver final : public RasterDriver {
@@ -60,6 +72,7 @@ class GifDriver final : public RasterDriver {
   }
 
   bool PaletteRedFirst(CImgFile&) const override { return true; }
+  void TakeAlpha(CImgFile& file) const override { static_cast<GifToolFile&>(file).m_bAlpha = true; }
 
   InfoLines ExtraInfo(CImgFile& file) const override {
     const GifFileType* gif = static_cast<CVtImgFileGIF&>(file).GetGifFile();
@@ -136,6 +149,14 @@ class GifDriver final : public RasterDriver {
   bool FinishWrite(CImgFile& file, std::string& reason) const override {
     GifToolFile& gif = static_cast<GifToolFile&>(file);
     const int bpp = static_cast<int>(gif.GetPixelFormat());
+    if (gif.m_bAlpha && bpp == 32) {
+      try {
+        gif.TakeAlphaFromRows();
+      } catch (const std::bad_alloc&) {
+        reason = "not enough memory for the image's alpha";
+        return false;
+      }
+    }
     CBitmap bitmap;
     bitmap.Attach(CreateBitmap(static_cast<int>(gif.GetWidth()), static_cast<int>(gif.GetHeight()), 1,
                                static_cast<UINT>(bpp), gif.m_Bits.data()));
@@ -145,11 +166,19 @@ class GifDriver final : public RasterDriver {
       reason = "cannot make a device bitmap of the image";
       return false;
     }
-    if (bpp <= 8) {  // the colour table: the palette, red first, black beyond it
+    if (bpp <= 8) {
+      // The colour table: the palette, red first, black beyond it; without a
+      // palette the indices are grey levels (index i is grey i).
       std::vector<RGBQUAD> table(size_t(1) << bpp, RGBQUAD{0, 0, 0, 0});
-      for (size_t i = 0; i < table.size() && i < static_cast<size_t>(gif.m_Palette.GetSize()); ++i) {
-        const PALETTEENTRY& e = gif.m_Palette[static_cast<int>(i)];
-        table[i] = RGBQUAD{e.peBlue, e.peGreen, e.peRed, 0};
+      const size_t entries = static_cast<size_t>(gif.m_Palette.GetSize());
+      for (size_t i = 0; i < table.size(); ++i) {
+        if (entries == 0) {
+          const BYTE grey = static_cast<BYTE>(i);
+          table[i] = RGBQUAD{grey, grey, grey, 0};
+        } else if (i < entries) {
+          const PALETTEENTRY& e = gif.m_Palette[static_cast<int>(i)];
+          table[i] = RGBQUAD{e.peBlue, e.peGreen, e.peRed, 0};
+        }
       }
       dc.SelectObject(&bitmap);
       SetDIBColorTable(dc.GetSafeHdc(), 0, static_cast<UINT>(table.size()), table.data());

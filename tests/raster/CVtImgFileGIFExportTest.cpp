@@ -1,19 +1,26 @@
-// Exporting device bitmaps as GIF: GDAL reads what we write. Images whose
-// colours each have a cell of the colour cube to themselves come back
-// exactly; others within their cell, but for the few least used cells the
-// quantizer drops.
+// Exporting device bitmaps as GIF: GDAL reads what we write. Indexed
+// bitmaps keep their indices and colours, pictures of up to 256 colours
+// every colour; pictures of more come back within their cell of the colour
+// cube, but for the few least used cells the quantizer drops. Pixels made
+// transparent share the transparent entry; partly transparent ones are
+// refused. The access layer's writer gathers rows into such bitmaps.
 #include <gtest/gtest.h>
+
+#include <gdal.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "access/RasterDriver.h"
 #include "platform/mfc/CBitmap.h"
 #include "platform/mfc/CDC.h"
+#include "platform/vtcore/CVtErrorMsg.h"
 #include "raster/CVtImgFileGIF.h"
 #include "support/ColourCells.h"
 #include "support/GdalRaster.h"
@@ -99,6 +106,59 @@ std::vector<Rgb> OnePerCell(int n, unsigned seed, bool fiveBits = false) {
   return colors;
 }
 
+// The k-th variant (k < 36) of `c` in the same cell: red moves within its level.
+Rgb InSameCell(Rgb c, int k) {
+  int lo, hi;
+  Level(c.r, 42, 5, lo, hi);
+  c.r = static_cast<unsigned char>(lo + (c.r - lo + k) % (hi - lo + 1));
+  return c;
+}
+
+// `n` distinct colours crowded into few cells, so that the quantizer would
+// merge them. With `fiveBits` every level is one a 5-5-5 bitmap holds.
+std::vector<Rgb> Crowded(int n, unsigned seed, bool fiveBits = false) {
+  std::mt19937 gen(seed);
+  std::set<Rgb> seen;
+  std::vector<Rgb> colors;
+  auto level = [&](int base, int spread) {
+    const unsigned v = static_cast<unsigned>(base) + gen() % static_cast<unsigned>(spread);
+    return static_cast<unsigned char>(fiveBits ? (v >> 3) << 3 | v >> 5 : v);
+  };
+  const int spread = fiveBits ? 96 : 48;
+  while (static_cast<int>(colors.size()) < n) {
+    const Rgb c{level(60, spread), level(90, spread), level(30, spread)};
+    if (seen.insert(c).second) colors.push_back(c);
+  }
+  return colors;
+}
+
+// A picture that uses each of `colors` at least once, in runs and noise.
+Image UseAll(int width, int height, const std::vector<Rgb>& colors, unsigned seed) {
+  Image image = Paint(width, height, colors, seed);
+  for (size_t i = 0; i < colors.size() && i * 3 < image.pixels.size(); ++i) image.pixels[i * 3] = colors[i];
+  return image;
+}
+
+// GDAL's no-data value of band 1 (a GIF's transparent index), or -1.
+int GdalNoData(const std::string& path) {
+  GDALAllRegister();
+  GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);
+  if (!ds) return -2;
+  int has = 0;
+  const double value = GDALGetRasterNoDataValue(GDALGetRasterBand(ds, 1), &has);
+  GDALClose(ds);
+  return has ? static_cast<int>(value) : -1;
+}
+
+std::string LastMessage() { return VtGetErrorMsgObj()->GetMessage().str(); }
+
+// The driver with the alpha that a caller who knows it hands to an export.
+class AlphaGif : public CVtImgFileGIF {
+ public:
+  void SetAlpha(std::vector<unsigned char> alpha) { m_Alpha = std::move(alpha); }
+  bool AlphaCleared() const { return m_Alpha.empty(); }
+};
+
 class GifExportTest : public ::testing::Test {
  protected:
   ScratchDir dir;
@@ -131,7 +191,14 @@ TEST_F(GifExportTest, ColoursWithACellEachComeBackExactlyAtEveryBitDepth) {
 }
 
 TEST_F(GifExportTest, FileIsAnInterlacedGifWithTheStaticColoursAroundTheCells) {
-  const Image image = Paint(37, 23, OnePerCell(12, 5), 1);
+  // 300 colours, more than a colour map holds, in twelve cells.
+  std::vector<Rgb> colors;
+  for (const Rgb& c : OnePerCell(12, 5))
+    for (int k = 0; k < 25; ++k) colors.push_back(InSameCell(c, k));
+  Image image;
+  image.width = 37;
+  image.height = 23;
+  for (int i = 0; i < image.width * image.height; ++i) image.pixels.push_back(colors[i % colors.size()]);
   const std::string path = dir / "i.gif";
   ASSERT_EQ(Export(path, MakeBitmap(image, 24)), 1);
   const std::string bytes = dir.Get("i.gif");
@@ -185,6 +252,215 @@ TEST_F(GifExportTest, TrueColourImagesComeBackWithinTheQuantizerError) {
       ASSERT_EQ(Export(path, MakeBitmap(*image, bpp)), 1);
       ExpectWithinQuantizerError(*image, GdalColours(path));
     }
+}
+
+TEST_F(GifExportTest, PicturesOfAtMost256ColoursKeepEveryColour) {
+  std::vector<Rgb> greyTable, fifteen;
+  for (int v = 0; v < 256; ++v)
+    greyTable.push_back(Rgb{(unsigned char)v, (unsigned char)v, (unsigned char)v});
+  for (int k = 0; k < 15; ++k) fifteen.push_back(greyTable[static_cast<size_t>(k * 18)]);
+  const std::vector<Rgb> two = {{100, 100, 100}, {110, 104, 120}};  // one cell
+  struct Case {
+    const char* name;
+    int bpp;
+    std::vector<Rgb> table;  // an indexed bitmap's colours; empty for true colour
+    std::vector<Rgb> used;   // the colours the pixels take
+  } cases[] = {
+      {"15 grey levels in a grey table", 8, greyTable, fifteen},
+      {"15 grey levels, 24-bit", 24, {}, fifteen},
+      {"256-colour palette", 8, Crowded(256, 1), Crowded(256, 1)},
+      {"2-colour palette", 1, two, two},
+      {"16-colour palette", 4, Crowded(16, 2), Crowded(16, 2)},
+      {"256 colours, 24-bit", 24, {}, Crowded(256, 3)},
+      {"200 colours, 32-bit", 32, {}, Crowded(200, 4)},
+      {"256 colours, 16-bit", 16, {}, Crowded(256, 5, true)},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir / ("x" + std::to_string(n++) + ".gif");
+    const Image image = UseAll(37, 23, c.used, static_cast<unsigned>(n));
+    ASSERT_EQ(Export(path, MakeBitmap(image, c.bpp, c.table)), 1);
+    Picture p;
+    ASSERT_TRUE(GdalRead(path, p));
+    const Image back = GdalColours(path);
+    ASSERT_EQ(back.pixels.size(), image.pixels.size());
+    size_t moved = 0;
+    for (size_t i = 0; i < image.pixels.size(); ++i) moved += !(image.pixels[i] == back.pixels[i]);
+    EXPECT_EQ(moved, 0u) << "pixels whose colour changed";
+    if (c.table.empty()) continue;
+    // Indexed bitmaps keep their indices and their whole colour table.
+    EXPECT_EQ(p.colors.size(), c.table.size());
+    if (p.colors.size() < c.table.size()) continue;
+    size_t entries = 0, indices = 0;
+    for (size_t i = 0; i < c.table.size(); ++i)
+      entries += !(Rgb{(unsigned char)p.colors[i].c1, (unsigned char)p.colors[i].c2,
+                       (unsigned char)p.colors[i].c3} == c.table[i]);
+    for (int y = 0; y < image.height; ++y)
+      for (int x = 0; x < image.width; ++x)
+        indices +=
+            p.At(x, y, 0) != std::find(c.table.begin(), c.table.end(), image.At(x, y)) - c.table.begin();
+    EXPECT_EQ(entries, 0u) << "colour table entries that changed";
+    EXPECT_EQ(indices, 0u) << "pixels whose index changed";
+  }
+}
+
+TEST_F(GifExportTest, MoreThan256ColoursStillGoThroughTheQuantizer) {
+  for (int colors : {257, 300}) {
+    SCOPED_TRACE(colors);
+    const Image image = UseAll(41, 29, Crowded(colors, 6), 9);
+    const std::string path = dir / ("m" + std::to_string(colors) + ".gif");
+    ASSERT_EQ(Export(path, MakeBitmap(image, 24)), 1);
+    const Image back = GdalColours(path);
+    ExpectWithinQuantizerError(image, back);
+    size_t changed = 0;
+    for (size_t i = 0; i < image.pixels.size(); ++i) changed += !(image.pixels[i] == back.pixels[i]);
+    EXPECT_GT(changed, 0u);
+  }
+}
+
+// Alpha 0 and 255, with few colours (kept exactly, the transparent entry
+// after them) and with more than the map holds beside the transparent entry.
+TEST_F(GifExportTest, TransparentPixelsShareTheTransparentEntry) {
+  for (int colors : {40, 255, 256, 300}) {
+    SCOPED_TRACE(colors);
+    const Image image = UseAll(43, 31, Crowded(colors, 7), 2);
+    std::vector<unsigned char> alpha(image.pixels.size(), 255);
+    for (size_t i = 0; i < alpha.size(); i += 7) alpha[i] = 0;
+    const std::string name = "t" + std::to_string(colors) + ".gif";
+    AlphaGif gif;
+    gif.SetAlpha(alpha);
+    CBitmap bitmap;
+    bitmap.Attach(MakeBitmap(image, 32));
+    CDC dc;
+    dc.CreateCompatibleDC(nullptr);
+    ASSERT_EQ(gif.OutputDirect((dir / name).c_str(), &dc, &bitmap, PF_BIT24, CRect2D()), 1);
+    EXPECT_TRUE(gif.AlphaCleared());
+    EXPECT_EQ(dir.Get(name).substr(0, 6), "GIF89a");
+    const int transparent = GdalNoData(dir / name);
+    ASSERT_GE(transparent, 0);
+    Picture p;
+    ASSERT_TRUE(GdalRead(dir / name, p));
+    const Image back = GdalColours(dir / name);
+    for (size_t i = 0; i < alpha.size(); ++i) {
+      ASSERT_EQ(p.pixels[i] == transparent, alpha[i] == 0) << "pixel " << i;
+      if (alpha[i] && colors < 256) {
+        ASSERT_TRUE(back.pixels[i] == image.pixels[i]) << "pixel " << i;
+      }
+    }
+  }
+}
+
+TEST_F(GifExportTest, PartlyTransparentPixelsAreRefused) {
+  const Image image = UseAll(9, 5, Crowded(6, 8), 1);
+  std::vector<unsigned char> alpha(image.pixels.size(), 255);
+  alpha[2 * 9 + 3] = 128;
+  alpha[4 * 9 + 1] = 1;
+  AlphaGif gif;
+  CDC dc;
+  dc.CreateCompatibleDC(nullptr);
+  CBitmap bitmap;
+  bitmap.Attach(MakeBitmap(image, 32));
+  gif.SetAlpha(alpha);
+  EXPECT_EQ(gif.OutputDirect((dir / "half.gif").c_str(), &dc, &bitmap, PF_BIT24, CRect2D()), -1);
+  EXPECT_NE(LastMessage().find("row 2, column 3"), std::string::npos) << LastMessage();
+  EXPECT_FALSE(dir.Exists("half.gif"));
+  EXPECT_TRUE(gif.AlphaCleared());
+  gif.SetAlpha(std::vector<unsigned char>(7, 0));  // not one byte a pixel
+  EXPECT_EQ(gif.OutputDirect((dir / "size.gif").c_str(), &dc, &bitmap, PF_BIT24, CRect2D()), -1);
+  EXPECT_FALSE(dir.Exists("size.gif"));
+  // Without alpha the same bitmap is written whole and opaque.
+  ASSERT_EQ(gif.OutputDirect((dir / "opaque.gif").c_str(), &dc, &bitmap, PF_BIT24, CRect2D()), 1);
+  EXPECT_EQ(GdalNoData(dir / "opaque.gif"), -1);
+}
+
+// The access layer's writer: rows in, a GIF out, as the tool and the
+// Python module write.
+class GifWriterTest : public GifExportTest {
+ protected:
+  // Writes `rows` (top row first, `bpp` bits a pixel) as `name`; false with
+  // the reason and the driver's message in `reason`.
+  bool Write(const std::string& name, int width, int height, ImgPixelFormat format,
+             const std::vector<std::vector<unsigned char>>& rows, bool alpha, std::string& reason) {
+    const vtfmt::RasterDriver* driver = vtfmt::FindDriver("gif");
+    if (!driver) {
+      reason = "no gif driver";
+      return false;
+    }
+    std::unique_ptr<CImgFile> file = driver->Create();
+    file->SetWidth(static_cast<unsigned long>(width));
+    file->SetHeight(static_cast<unsigned long>(height));
+    file->SetPixelFormat(format);
+    if (alpha) driver->TakeAlpha(*file);
+    vtfmt::ClearDriverMessage();
+    bool ok = driver->OpenWrite(*file, dir / name, reason) && driver->SaveHeader(*file, reason);
+    for (int r = 0; ok && r < height; ++r) {
+      CImgScanLine line(format, static_cast<long>(rows[static_cast<size_t>(r)].size()));
+      std::copy(rows[static_cast<size_t>(r)].begin(), rows[static_cast<size_t>(r)].end(), line.GetData());
+      ok = driver->WriteRow(*file, r, line) >= 0;
+    }
+    ok = ok && driver->FinishWrite(*file, reason);
+    if (!ok) reason += ": " + vtfmt::DriverMessage();
+    return ok;
+  }
+};
+
+TEST_F(GifWriterTest, GreyRowsWithoutAPaletteKeepTheirLevels) {
+  std::vector<std::vector<unsigned char>> rows;
+  for (int y = 0; y < 16; ++y) {
+    rows.emplace_back();
+    for (int x = 0; x < 19; ++x) rows.back().push_back(static_cast<unsigned char>((y * 19 + x) * 255 / 303));
+  }
+  std::string reason;
+  ASSERT_TRUE(Write("grey.gif", 19, 16, PF_BIT8, rows, false, reason)) << reason;
+  const Image back = GdalColours(dir / "grey.gif");
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 19; ++x) {
+      const unsigned char v = rows[static_cast<size_t>(y)][static_cast<size_t>(x)];
+      ASSERT_TRUE((back.At(x, y) == Rgb{v, v, v})) << x << "," << y;
+    }
+}
+
+TEST_F(GifWriterTest, AlphaOfRgbaRowsBecomesTransparencyWhenTheCallerSaysSo) {
+  // Pixel (x, y): blue x, green 40, red 10 y, alpha 0 on the diagonal.
+  const int width = 11, height = 7;
+  std::vector<std::vector<unsigned char>> rows(height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      rows[static_cast<size_t>(y)].insert(
+          rows[static_cast<size_t>(y)].end(),
+          {static_cast<unsigned char>(x), 40, static_cast<unsigned char>(10 * y),
+           static_cast<unsigned char>(x == y ? 0 : 255)});
+  std::string reason;
+  for (bool alpha : {true, false}) {
+    SCOPED_TRACE(alpha ? "alpha" : "fourth byte ignored");
+    const std::string name = alpha ? "rgba.gif" : "rgbx.gif";
+    ASSERT_TRUE(Write(name, width, height, PF_BIT32, rows, alpha, reason)) << reason;
+    const int transparent = GdalNoData(dir / name);
+    EXPECT_EQ(transparent >= 0, alpha);
+    Picture p;
+    ASSERT_TRUE(GdalRead(dir / name, p));
+    const Image back = GdalColours(dir / name);
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        if (alpha && x == y) {
+          EXPECT_EQ(p.At(x, y, 0), transparent);
+          continue;
+        }
+        EXPECT_NE(p.At(x, y, 0), transparent);
+        EXPECT_TRUE(
+            (back.At(x, y) == Rgb{static_cast<unsigned char>(10 * y), 40, static_cast<unsigned char>(x)}))
+            << x << "," << y;
+      }
+  }
+
+  // Alpha between 0 and 255 fails the write, naming the first such pixel.
+  rows[3][4 * 5 + 3] = 128;
+  rows[5][4 * 2 + 3] = 200;
+  EXPECT_FALSE(Write("half.gif", width, height, PF_BIT32, rows, true, reason));
+  EXPECT_NE(reason.find("row 3, column 5"), std::string::npos) << reason;
+  EXPECT_EQ(reason.find('\n'), std::string::npos) << reason;
+  EXPECT_FALSE(dir.Exists("half.gif"));
 }
 
 // One colour over 4200 x 4200 pixels: its cell's sums pass 2^32.

@@ -36,7 +36,100 @@ Picture Pattern(int width, int height, int colors) {
   return p;
 }
 
+// The colours of a picture GDAL reads: paletted, grey without a palette,
+// or red, green, blue bands.
+Image PictureColours(const std::string& path) {
+  Picture p;
+  EXPECT_TRUE(GdalRead(path, p)) << path;
+  if (!p.colors.empty()) return GdalColours(path);
+  Image image;
+  image.width = p.width;
+  image.height = p.height;
+  for (int y = 0; y < p.height; ++y)
+    for (int x = 0; x < p.width; ++x)
+      image.pixels.push_back(p.bands >= 3 ? Rgb{p.At(x, y, 0), p.At(x, y, 1), p.At(x, y, 2)}
+                                          : Rgb{p.At(x, y, 0), p.At(x, y, 0), p.At(x, y, 0)});
+  return image;
+}
+
+// GDAL writes `p` as a PNG, paletted when it has colours.
+bool GdalWritePng(const std::string& path, const Picture& p) {
+  GDALAllRegister();
+  GDALDatasetH mem =
+      GDALCreate(GDALGetDriverByName("MEM"), "", p.width, p.height, p.bands, GDT_Byte, nullptr);
+  if (!mem) return false;
+  if (!p.colors.empty()) {
+    GDALColorTableH table = GDALCreateColorTable(GPI_RGB);
+    for (size_t i = 0; i < p.colors.size(); ++i) GDALSetColorEntry(table, static_cast<int>(i), &p.colors[i]);
+    GDALSetRasterColorTable(GDALGetRasterBand(mem, 1), table);
+    GDALDestroyColorTable(table);
+  }
+  bool ok =
+      GDALDatasetRasterIO(mem, GF_Write, 0, 0, p.width, p.height, const_cast<unsigned char*>(p.pixels.data()),
+                          p.width, p.height, GDT_Byte, p.bands, nullptr, p.bands,
+                          static_cast<GSpacing>(p.width) * p.bands, 1) == CE_None;
+  GDALDatasetH png =
+      ok ? GDALCreateCopy(GDALGetDriverByName("PNG"), path.c_str(), mem, FALSE, nullptr, nullptr, nullptr)
+         : nullptr;
+  ok = png != nullptr;
+  if (png) GDALClose(png);
+  GDALClose(mem);
+  return ok;
+}
+
 class VtfmtGifTest : public ToolTest {};
+
+// Sources of no more than 256 colours: every colour comes back, and
+// paletted ones keep their indices too.
+TEST_F(VtfmtGifTest, ConvertKeepsPicturesOfAtMost256Colours) {
+  std::mt19937 gen(17);
+  auto grey = [&](int levels) {
+    Picture p;
+    p.width = 29;
+    p.height = 17;
+    p.bands = 1;
+    for (int i = 0; i < p.width * p.height; ++i)
+      p.pixels.push_back(static_cast<unsigned char>(i % levels * (255 / (levels - 1))));
+    return p;
+  };
+  Picture crowded = Pattern(31, 19, 256);  // 256 colours close together
+  for (GDALColorEntry& e : crowded.colors)
+    e = GDALColorEntry{static_cast<short>(60 + gen() % 40), static_cast<short>(90 + gen() % 40),
+                       static_cast<short>(30 + gen() % 40), 255};
+  Picture rgb;  // a 3-band picture of 200 such colours
+  rgb.width = 23;
+  rgb.height = 21;
+  rgb.bands = 3;
+  for (int i = 0; i < rgb.width * rgb.height; ++i) {
+    const int k = i % 200;
+    rgb.pixels.insert(rgb.pixels.end(), {static_cast<unsigned char>(60 + k % 7 * 5),
+                                         static_cast<unsigned char>(90 + k / 7 % 6 * 3),
+                                         static_cast<unsigned char>(30 + k / 42 * 2)});
+  }
+  ASSERT_TRUE(GdalWritePng(dir / "grey256.png", grey(256)));
+  ASSERT_TRUE(GdalWritePng(dir / "grey15.png", grey(15)));
+  ASSERT_TRUE(GdalWritePng(dir / "pal256.png", crowded));
+  ASSERT_TRUE(GdalWritePng(dir / "rgb200.png", rgb));
+  ASSERT_EQ(
+      Shell("convert -size 37x13 -seed 4 plasma:grey50-grey60 +dither -colors 16 BMP3:" + dir / "pal16.bmp"),
+      0);
+  for (const char* source : {"grey256.png", "grey15.png", "pal256.png", "rgb200.png", "pal16.bmp"}) {
+    SCOPED_TRACE(source);
+    const std::string gif = dir / (std::string(source) + ".gif");
+    ASSERT_EQ(Run("convert " + Quote(dir / source) + " " + Quote(gif)), 0) << err;
+    const Image a = PictureColours(dir / source), b = GdalColours(gif);
+    ASSERT_EQ(a.pixels.size(), b.pixels.size());
+    size_t moved = 0;
+    for (size_t i = 0; i < a.pixels.size(); ++i) moved += !(a.pixels[i] == b.pixels[i]);
+    EXPECT_EQ(moved, 0u) << "pixels whose colour changed";
+    Picture from, to;
+    ASSERT_TRUE(GdalRead(dir / source, from));
+    ASSERT_TRUE(GdalRead(gif, to));
+    if (!from.colors.empty()) {
+      EXPECT_TRUE(from.pixels == to.pixels) << "the indices changed";
+    }
+  }
+}
 
 TEST_F(VtfmtGifTest, InfoDescribesTheScreenAndFirstImage) {
   ASSERT_TRUE(GdalWriteGif(dir / "g.gif", Pattern(37, 5, 256), true));
