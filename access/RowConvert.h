@@ -1,6 +1,5 @@
-// Row forms shared by the tool's conversions and the array reader and
-// writer: colour samples between blue-first and red-first order, unsigned
-// 16-bit cells widened to signed 32-bit ones.
+// Colour samples between blue-first and red-first order, for the array
+// reader and the conversion of rows.
 #pragma once
 
 #include <cstddef>
@@ -11,8 +10,8 @@ namespace vtfmt {
 // `samples` samples (3 or more) of `sampleBytes` bytes each.
 void SwapRedBlue(unsigned char* row, size_t pixels, size_t samples, size_t sampleBytes);
 
-// `cells` unsigned 16-bit cells of `from` as signed 32-bit ones in `to`,
-// machine byte order.
-void WidenUnsigned16(const unsigned char* from, unsigned char* to, size_t cells);
+// Copies `pixels` pixels of `samples` (3 or 4) 8-bit samples, the first and
+// third exchanged: blue first to red first and back, in one pass.
+void CopySwappingRedBlue(const unsigned char* from, unsigned char* to, size_t pixels, size_t samples);
 
 }  // namespace vtfmt

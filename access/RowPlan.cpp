@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "access/RowConvert.h"
 #include "platform/vtcore/VtNumber.h"
 
 namespace vtfmt {
@@ -357,6 +358,11 @@ bool RowPlan::Convert(const unsigned char* from, unsigned char* to, std::string&
       return true;
     }
     case Step::kColour: {
+      // The common case, the order alone changed, in one fast pass.
+      if (source_.bits == 8 && source_.samples == target_.samples && source_.redFirst != target_.redFirst) {
+        CopySwappingRedBlue(from, to, width, static_cast<size_t>(target_.samples));
+        return true;
+      }
       const size_t done = source_.bits == 16 ? CopyColour<uint16_t>(from, to, width, source_, target_)
                                              : CopyColour<uint8_t>(from, to, width, source_, target_);
       if (done == width) return true;
