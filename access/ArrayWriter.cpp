@@ -21,6 +21,7 @@ ImgPixelFormat FormatOf(int samples, ArrayType type, bool& cells) {
   if (samples != 1) return PF_UNKNOWN;
   if (type.kind == 'i' && bits == 16) return PF_BIT16;
   if (type.kind == 'i' && bits == 32) return PF_INT32;
+  if (type.kind == 'u' && bits == 32) return PF_BIT32;  // unsigned cells: writers that keep them say so
   if (type.kind == 'f' && bits == 32) return PF_FLOAT32;
   if (type.kind == 'f' && bits == 64) return PF_FLOAT64;
   return PF_UNKNOWN;

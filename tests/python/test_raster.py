@@ -152,6 +152,7 @@ WRITE_CASES = [
     ("i16.tif", lambda rng: image(rng, "int16", (31, 45))),
     ("u16.tif", lambda rng: image(rng, "uint16", (31, 45))),
     ("i32.tif", lambda rng: image(rng, "int32", (31, 45))),
+    ("u32.tif", lambda rng: image(rng, "uint32", (31, 45))),
     ("f32.tif", lambda rng: image(rng, "float32", (31, 45))),
     ("f64.tif", lambda rng: image(rng, "float64", (31, 45))),
     ("rgb.png", lambda rng: image(rng, "uint8", (31, 45, 3))),
@@ -176,6 +177,27 @@ def test_written_files_read_back_in_gdal(tmp_path, rng, name, make):
         assert gdal.Open(path).GetGeoTransform() == pytest.approx((1000.0, 2.5, 0, 2000.0, 0, -2.5))
     with vtfmt.open(path) as r:
         np.testing.assert_array_equal(r.read().astype(np.float64), data.astype(np.float64))
+
+
+def test_rgba_to_gif_keeps_transparency_and_refuses_partial_opacity(tmp_path, rng):
+    data = image(rng, "uint8", (9, 14, 4))
+    data[..., 3] = np.where(rng.integers(0, 2, (9, 14)) == 0, 0, 255)
+    path = str(tmp_path / "a.gif")
+    vtfmt.write(path, data)
+    ds = gdal.Open(path)
+    band = ds.GetRasterBand(1)
+    table = band.GetColorTable()
+    indices = band.ReadAsArray()
+    transparent = band.GetNoDataValue()
+    assert transparent is not None
+    np.testing.assert_array_equal(indices == transparent, data[..., 3] == 0)
+    colours = np.array([table.GetColorEntry(int(i))[:3] for i in indices.ravel()]).reshape(9, 14, 3)
+    opaque = data[..., 3] == 255
+    np.testing.assert_array_equal(colours[opaque], data[..., :3][opaque])
+    data[4, 6, 3] = 128
+    with pytest.raises(vtfmt.Error, match="row 4, column 6"):
+        vtfmt.write(str(tmp_path / "b.gif"), data)
+    assert not (tmp_path / "b.gif").exists()
 
 
 def test_views_and_byte_orders_are_written_as_they_read(tmp_path, rng):

@@ -131,6 +131,46 @@ TEST_F(VtfmtGifTest, ConvertKeepsPicturesOfAtMost256Colours) {
   }
 }
 
+// RGBA: fully transparent pixels become GIF's transparent index, opaque ones
+// keep their colours; any pixel in between is refused by name.
+TEST_F(VtfmtGifTest, ConvertKeepsTransparencyOrRefusesPartialOpacity) {
+  Picture rgba;
+  rgba.width = 19;
+  rgba.height = 7;
+  rgba.bands = 4;
+  for (int y = 0; y < rgba.height; ++y)
+    for (int x = 0; x < rgba.width; ++x)
+      rgba.pixels.insert(rgba.pixels.end(), {static_cast<unsigned char>(x * 13), static_cast<unsigned char>(y * 30),
+                                             100, static_cast<unsigned char>((x + y) % 3 == 0 ? 0 : 255)});
+  ASSERT_TRUE(GdalWritePng(dir / "a.png", rgba));
+  ASSERT_EQ(Run("convert " + Quote(dir / "a.png") + " " + Quote(dir / "a.gif")), 0) << err;
+  GDALDatasetH ds = GDALOpen((dir / "a.gif").c_str(), GA_ReadOnly);
+  ASSERT_NE(ds, nullptr);
+  int hasNoData = 0;
+  const double transparent = GDALGetRasterNoDataValue(GDALGetRasterBand(ds, 1), &hasNoData);
+  GDALClose(ds);
+  ASSERT_TRUE(hasNoData) << "no transparent index";
+  Picture gif;
+  ASSERT_TRUE(GdalRead(dir / "a.gif", gif));
+  for (int y = 0; y < rgba.height; ++y)
+    for (int x = 0; x < rgba.width; ++x) {
+      const unsigned char index = gif.At(x, y, 0);
+      if (rgba.At(x, y, 3) == 0) {
+        EXPECT_EQ(index, transparent) << x << "," << y;
+        continue;
+      }
+      ASSERT_NE(index, transparent) << x << "," << y;
+      const GDALColorEntry& e = gif.colors[index];
+      EXPECT_TRUE(e.c1 == rgba.At(x, y, 0) && e.c2 == rgba.At(x, y, 1) && e.c3 == rgba.At(x, y, 2)) << x << "," << y;
+    }
+
+  rgba.pixels[(3 * rgba.width + 5) * 4 + 3] = 128;
+  ASSERT_TRUE(GdalWritePng(dir / "half.png", rgba));
+  EXPECT_EQ(Run("convert " + Quote(dir / "half.png") + " " + Quote(dir / "half.gif")), 1);
+  EXPECT_NE(err.find("row 3, column 5"), std::string::npos) << err;
+  EXPECT_FALSE(dir.Exists("half.gif"));
+}
+
 TEST_F(VtfmtGifTest, InfoDescribesTheScreenAndFirstImage) {
   ASSERT_TRUE(GdalWriteGif(dir / "g.gif", Pattern(37, 5, 256), true));
   dir.Put("noext.img", dir.Get("g.gif"));
