@@ -11,27 +11,8 @@
 
 namespace vtfmt {
 
-const RasterDriver& NamedDriver(const std::string& name, bool writing) {
-  const RasterDriver* driver = FindDriver(name);
-  if (!driver) throw ArrayArgumentError("unknown driver " + name + " (see vtfmt.formats())");
-  if (!(writing ? driver->CanWrite() : driver->CanRead()))
-    throw ArrayArgumentError("driver " + name + (writing ? " cannot write" : " cannot read"));
-  return *driver;
-}
-
 ArrayReader::ArrayReader(const std::string& path, const std::string& driver, const Options& options)
-    : path_(path), options_(options) {
-  if (!driver.empty()) {
-    driver_ = &NamedDriver(driver, false);
-  } else {
-    driver_ = DetectReader(path);
-    if (!driver_) {
-      FILE* f = std::fopen(path.c_str(), "rb");
-      if (!f) throw ArrayError(path + ": " + std::strerror(errno));
-      std::fclose(f);
-      throw ArrayError(path + ": format not recognised (name the driver)");
-    }
-  }
+    : path_(path), driver_(&ReadingDriver(driver, path)), options_(options) {
   Open();
   CImgFile& f = *file_;
   width_ = f.GetWidth();

@@ -16,9 +16,6 @@
 
 namespace vtfmt {
 
-// The driver called `name`, which must read (or write, when `writing`);
-// ArrayArgumentError otherwise.
-const RasterDriver& NamedDriver(const std::string& name, bool writing);
 
 // The element type of the arrays: `kind` as in RowLayout, `bytes` a sample.
 struct ArrayType {

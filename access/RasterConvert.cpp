@@ -36,17 +36,7 @@ struct Source {
 
   void Open(const std::string& name, const std::string& driverName, const Options& options) {
     path = name;
-    if (!driverName.empty()) {
-      driver = &NamedDriver(driverName, false);
-    } else {
-      driver = DetectReader(path);
-      if (!driver) {
-        FILE* f = std::fopen(path.c_str(), "rb");
-        if (!f) throw ArrayError(path + ": " + std::strerror(errno));
-        std::fclose(f);
-        throw ArrayError(path + ": format not recognised (try -f DRIVER)");
-      }
-    }
+    driver = &ReadingDriver(driverName, path);
     file = driver->Create();
     std::string reason;
     if (!driver->ApplyOptions(*file, options, reason)) throw ArrayArgumentError(reason);

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstring>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 
+#include "access/AccessError.h"
 #include "platform/vtcore/CVtErrorMsg.h"
 #include "platform/vtcore/CVtImgToolkit.h"
 
@@ -129,6 +131,35 @@ const RasterDriver* DetectWriter(const std::string& path) {
   }
   return nullptr;
 }
+
+const RasterDriver& NamedDriver(const std::string& name, bool writing) {
+  const RasterDriver* driver = FindDriver(name);
+  if (!driver) {
+    std::string names;
+    for (const RasterDriver* d : Drivers()) names += (names.empty() ? "" : " ") + std::string(d->Name());
+    throw ArrayArgumentError("unknown driver " + name + " (the drivers: " + names + ")");
+  }
+  if (!(writing ? driver->CanWrite() : driver->CanRead()))
+    throw ArrayArgumentError("driver " + name + (writing ? " cannot write" : " cannot read"));
+  return *driver;
+}
+
+const RasterDriver& ReadingDriver(const std::string& name, const std::string& path) {
+  if (!name.empty()) return NamedDriver(name, false);
+  if (const RasterDriver* driver = DetectReader(path)) return *driver;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) throw ArrayError(path + ": " + std::strerror(errno));
+  std::fclose(f);
+  throw ArrayError(path + ": format not recognised (name the driver with -f)");
+}
+
+const RasterDriver& WritingDriver(const std::string& name, const std::string& path) {
+  if (!name.empty()) return NamedDriver(name, true);
+  const RasterDriver* driver = DetectWriter(path);
+  if (!driver) throw ArrayArgumentError("no writing driver claims " + path + " (name the driver)");
+  return *driver;
+}
+
 
 }  // namespace vtfmt
 

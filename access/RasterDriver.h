@@ -122,6 +122,15 @@ const RasterDriver* FindDriver(const std::string& name);
 const RasterDriver* DetectReader(const std::string& path);
 // The writing driver that claims `path`'s extension, or null.
 const RasterDriver* DetectWriter(const std::string& path);
+// The driver called `name`, which must read (or write, when `writing`);
+// ArrayArgumentError otherwise.
+const RasterDriver& NamedDriver(const std::string& name, bool writing);
+// The reading driver called `name`, or the one that recognises `path`;
+// ArrayError naming the file when none does.
+const RasterDriver& ReadingDriver(const std::string& name, const std::string& path);
+// The writing driver called `name`, or the one that claims `path`'s
+// extension; ArrayArgumentError when there is none.
+const RasterDriver& WritingDriver(const std::string& name, const std::string& path);
 
 // The text of the error message of the calling thread, when a driver recorded one
 // since the last ClearDriverMessage.

@@ -8,18 +8,6 @@
 
 namespace vtfmt {
 
-const RasterDriver& WritingDriver(const std::string& name, const std::string& path) {
-  if (!name.empty()) {
-    const RasterDriver* driver = FindDriver(name);
-    if (!driver) throw ArrayArgumentError("unknown driver " + name + " (see vtfmt formats)");
-    if (!driver->CanWrite()) throw ArrayArgumentError("driver " + name + " cannot write");
-    return *driver;
-  }
-  const RasterDriver* driver = DetectWriter(path);
-  if (!driver) throw ArrayArgumentError("no writing driver claims " + path + " (name the driver)");
-  return *driver;
-}
-
 bool RasterWriter::Plan(const RasterDriver& writer, const RowDescription& source, RowPlan& plan, std::string& reason) {
   if (source.samples == 0) {
     reason = "pixel format " + std::to_string(static_cast<int>(source.format)) + " has no row form to convert";

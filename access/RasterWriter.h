@@ -15,9 +15,6 @@
 
 namespace vtfmt {
 
-// The writing driver called `name`, or the one that claims `path`'s
-// extension; ArrayArgumentError when there is none.
-const RasterDriver& WritingDriver(const std::string& name, const std::string& path);
 
 class RasterWriter {
  public:

@@ -101,11 +101,6 @@ Arguments Parse(int argc, char** argv, int first, bool allowWriter) {
   return args;
 }
 
-const RasterDriver* NamedDriver(const std::string& name) {
-  const RasterDriver* d = FindDriver(name);
-  if (!d) throw UsageError{"unknown driver " + name + " (see vtfmt formats)"};
-  return d;
-}
 
 // A reader opened by its driver's protocol; the driver closes its files
 // when it is destroyed.
@@ -123,17 +118,12 @@ FileError DriverFailure(const std::string& file, const std::string& reason) {
 
 void OpenForReading(OpenReader& r, const Arguments& args, const std::string& path,
                     const Options* options = nullptr) {
-  if (!args.reader.empty()) {
-    r.driver = NamedDriver(args.reader);
-    if (!r.driver->CanRead()) throw UsageError{"driver " + args.reader + " cannot read"};
-  } else {
-    r.driver = DetectReader(path);
-    if (!r.driver) {
-      FILE* f = std::fopen(path.c_str(), "rb");
-      if (!f) throw FileError{path, std::strerror(errno)};
-      std::fclose(f);
-      throw FileError{path, "format not recognised (try -f DRIVER)"};
-    }
+  try {
+    r.driver = &ReadingDriver(args.reader, path);
+  } catch (const ArrayArgumentError& e) {
+    throw UsageError{e.what()};
+  } catch (const ArrayError& e) {
+    throw FileError{"", e.what()};
   }
   r.file = r.driver->Create();
   std::string reason;
