@@ -186,6 +186,8 @@ void ConvertRaster(const std::string& in, const std::string& out, const ConvertS
   // not colours.
   if (settings.scale && rows.content != RowContent::kCells)
     throw ArrayArgumentError("-scale applies to grids; " + in + " holds a picture");
+  const bool numbers = rows.kind == 'f' ? rows.bits == 32 || rows.bits == 64 : rows.kind != 'c' && rows.bits >= 8 && rows.bits <= 32;
+  if (settings.scale && !numbers) throw ArrayError(in + ": -scale cannot read " + LayoutText(rows));
   RowDescription scaled = rows;
   double lo = settings.scaleMin, hi = settings.scaleMax;
   if (settings.scale) {
