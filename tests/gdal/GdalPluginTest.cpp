@@ -135,6 +135,39 @@ TEST_F(GdalPlugin, CreateCopyWritesFilesVtfmtReadsBack) {
   }
 }
 
+// Copies keep every value or fail: the fractions of a float grid are not
+// NSDTF integers, and doubles are not IDRISI reals, while whole floats and
+// singles go.
+TEST_F(GdalPlugin, CreateCopyKeepsEveryValueOrFails) {
+  int status = 0;
+  const struct {
+    const char* type;
+    const char* format;
+    const char* out;
+    bool kept;
+  } cases[] = {{"Float32", "VTFMT_NSDTF", "f.grd", false}, {"Float32", "VTFMT_IDRISI", "f.img", true},
+               {"Float64", "VTFMT_IDRISI", "d.img", false}, {"UInt16", "VTFMT_NSDTF", "u.grd", true}};
+  for (const auto& c : cases) {
+    // The grid's decimals as doubles, then as the type asked for.
+    Shell(std::string("gdal_translate -q --config AAIGRID_DATATYPE Float64 -ot ") + c.type + " " + Quote(kSamples + "hill.asc") + " " +
+              Quote(dir / "src.tif"),
+          &status);
+    ASSERT_EQ(status, 0);
+    const std::string out = dir / c.out;
+    const std::string log =
+        Shell(std::string("gdal_translate -q -of ") + c.format + " " + Quote(dir / "src.tif") + " " + Quote(out), &status);
+    if (!c.kept) {
+      EXPECT_NE(status, 0) << c.type << " to " << c.format << ": " << log;
+      EXPECT_NE(log.find("does not fit"), std::string::npos) << log;
+      continue;
+    }
+    ASSERT_EQ(status, 0) << log;
+    ASSERT_EQ(Run("convert " + Quote(out) + " " + Quote(dir / "back.tif")), 0) << err;
+    int w1, h1, b1, w2, h2, b2;
+    EXPECT_EQ(Cells(dir / "src.tif", w1, h1, b1), Cells(dir / "back.tif", w2, h2, b2)) << c.type << " " << c.format;
+  }
+}
+
 // No file of another format is claimed: every sample and test file that is
 // not one of ours is identified by GDAL's own drivers or by none.
 TEST_F(GdalPlugin, IdentifiesOnlyItsOwnFiles) {
