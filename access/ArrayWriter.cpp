@@ -16,8 +16,10 @@ namespace {
 ImgPixelFormat FormatOf(int samples, ArrayType type, bool& cells) {
   cells = samples == 1 && (type.bytes > 1 || type.kind != 'u');
   const int bits = type.bytes * 8;
-  if (type.kind == 'u' && bits == 8) return samples == 1 ? PF_BIT8 : samples == 3 ? PF_BIT24 : samples == 4 ? PF_BIT32 : PF_UNKNOWN;
-  if (type.kind == 'u' && bits == 16) return samples == 1 ? PF_BIT16 : samples == 3 ? PF_BIT48 : samples == 4 ? PF_BIT64 : PF_UNKNOWN;
+  if (type.kind == 'u' && bits == 8)
+    return samples == 1 ? PF_BIT8 : samples == 3 ? PF_BIT24 : samples == 4 ? PF_BIT32 : PF_UNKNOWN;
+  if (type.kind == 'u' && bits == 16)
+    return samples == 1 ? PF_BIT16 : samples == 3 ? PF_BIT48 : samples == 4 ? PF_BIT64 : PF_UNKNOWN;
   if (samples != 1) return PF_UNKNOWN;
   if (type.kind == 'i' && bits == 16) return PF_BIT16;
   if (type.kind == 'i' && bits == 32) return PF_INT32;
@@ -28,7 +30,10 @@ ImgPixelFormat FormatOf(int samples, ArrayType type, bool& cells) {
 }
 
 std::string TypeName(ArrayType type) {
-  const char* kind = type.kind == 'u' ? "uint" : type.kind == 'i' ? "int" : type.kind == 'f' ? "float" : "complex";
+  const char* kind = type.kind == 'u'   ? "uint"
+                     : type.kind == 'i' ? "int"
+                     : type.kind == 'f' ? "float"
+                                        : "complex";
   return kind + std::to_string(type.bytes * 8);
 }
 
@@ -37,7 +42,8 @@ std::string TypeName(ArrayType type) {
 RowDescription DescribeArray(const ArrayImage& image, const std::optional<CRect2D>& bounds,
                              const std::vector<unsigned char>& palette) {
   if (image.width == 0 || image.height == 0) throw ArrayArgumentError("the array has no pixels");
-  if (image.width > 0x7FFFFFFFul || image.height > 0x7FFFFFFFul) throw ArrayArgumentError("the array is too large");
+  if (image.width > 0x7FFFFFFFul || image.height > 0x7FFFFFFFul)
+    throw ArrayArgumentError("the array is too large");
   bool cells = false;
   const ImgPixelFormat format = FormatOf(image.samples, image.type, cells);
   if (format == PF_UNKNOWN)
@@ -64,7 +70,8 @@ RowDescription DescribeArray(const ArrayImage& image, const std::optional<CRect2
     rows.fourth = image.samples == 4 ? FourthSample::kAlpha : FourthSample::kNone;
   } else if (!palette.empty()) {
     rows.content = RowContent::kIndexed;
-    for (size_t at = 0; at < palette.size(); at += 4) rows.palette.push_back({palette[at], palette[at + 1], palette[at + 2]});
+    for (size_t at = 0; at < palette.size(); at += 4)
+      rows.palette.push_back({palette[at], palette[at + 1], palette[at + 2]});
   } else {
     rows.content = RowContent::kGrey;
   }
@@ -73,7 +80,8 @@ RowDescription DescribeArray(const ArrayImage& image, const std::optional<CRect2
 }
 
 void WriteArray(const std::string& path, const std::string& driverName, const Options& options,
-                const ArrayImage& image, const std::optional<CRect2D>& bounds, const std::vector<unsigned char>& palette) {
+                const ArrayImage& image, const std::optional<CRect2D>& bounds,
+                const std::vector<unsigned char>& palette) {
   const RasterDriver& writer = WritingDriver(driverName, path);
   const RowDescription rows = DescribeArray(image, bounds, palette);
   RowPlan plan;

@@ -44,7 +44,8 @@ struct Source {
     if (!driver->OpenRead(*file, path, reason)) throw ArrayError(Failure(reason));
     rows = driver->Describe(*file);
     line = CImgScanLine(file->GetPixelFormat(), static_cast<long>(rows.lineBytes));
-    if (static_cast<size_t>(line.GetSize()) < rows.lineBytes) throw ArrayError(Failure("a row is too long to hold"));
+    if (static_cast<size_t>(line.GetSize()) < rows.lineBytes)
+      throw ArrayError(Failure("a row is too long to hold"));
   }
 
   // Reads row `row` in the file's own order into `line`.
@@ -111,11 +112,14 @@ double CellValue(const unsigned char* row, size_t x, const RowForm& f) {
   return f.kind == 'i' ? get(int32_t{}) : get(uint32_t{});
 }
 
-bool Skipped(double v, const RowDescription& rows) { return std::isnan(v) || (rows.noData && v == *rows.noData); }
+bool Skipped(double v, const RowDescription& rows) {
+  return std::isnan(v) || (rows.noData && v == *rows.noData);
+}
 
 // Cells to 8-bit grey: `lo` to 0 and `hi` to 255 in a straight line,
 // cells beyond them clamped, no-data 0.
-void ScaleRow(const unsigned char* cells, unsigned char* grey, const RowDescription& rows, double lo, double hi) {
+void ScaleRow(const unsigned char* cells, unsigned char* grey, const RowDescription& rows, double lo,
+              double hi) {
   const double span = hi > lo ? hi - lo : 1.0;
   for (size_t x = 0; x < rows.width; ++x) {
     const double v = CellValue(cells, x, rows);
@@ -143,7 +147,8 @@ class BandPicker {
   const unsigned char* Pick(const unsigned char* row, unsigned long k) {
     if (!picking_) return row;
     std::string reason;
-    if (!plan_.Convert(row, row_.data(), reason)) throw ArrayError(path_ + ": row " + std::to_string(k) + ", " + reason);
+    if (!plan_.Convert(row, row_.data(), reason))
+      throw ArrayError(path_ + ": row " + std::to_string(k) + ", " + reason);
     return row_.data();
   }
 
@@ -160,7 +165,8 @@ void ConvertRaster(const std::string& in, const std::string& out, const ConvertS
   const RasterDriver& writer = WritingDriver(settings.writer, out);
   // Each setting goes to the driver, or both drivers, that take it; a band
   // the reader does not pick itself is picked here.
-  const RasterDriver* reader = settings.reader.empty() ? DetectReader(in) : &NamedDriver(settings.reader, false);
+  const RasterDriver* reader =
+      settings.reader.empty() ? DetectReader(in) : &NamedDriver(settings.reader, false);
   Options readerOptions, writerOptions;
   int band = 0;
   for (const auto& option : settings.options) {
@@ -186,7 +192,8 @@ void ConvertRaster(const std::string& in, const std::string& out, const ConvertS
   // not colours.
   if (settings.scale && rows.content != RowContent::kCells)
     throw ArrayArgumentError("-scale applies to grids; " + in + " holds a picture");
-  const bool numbers = rows.kind == 'f' ? rows.bits == 32 || rows.bits == 64 : rows.kind != 'c' && rows.bits >= 8 && rows.bits <= 32;
+  const bool numbers = rows.kind == 'f' ? rows.bits == 32 || rows.bits == 64
+                                        : rows.kind != 'c' && rows.bits >= 8 && rows.bits <= 32;
   if (settings.scale && !numbers) throw ArrayError(in + ": -scale cannot read " + LayoutText(rows));
   RowDescription scaled = rows;
   double lo = settings.scaleMin, hi = settings.scaleMax;

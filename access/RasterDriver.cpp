@@ -160,7 +160,6 @@ const RasterDriver& WritingDriver(const std::string& name, const std::string& pa
   return *driver;
 }
 
-
 }  // namespace vtfmt
 
 namespace vtfmt {
@@ -172,21 +171,42 @@ long RasterDriver::ReadRow(CImgFile& file, long row, CImgScanLine& line) const {
 bool RasterDriver::Layout(CImgFile& file, RowLayout& layout) const {
   const bool cells = HoldsCells(file);
   switch (file.GetPixelFormat()) {
-    case PF_BIT1: layout = {1, 1, 'u'}; return true;
-    case PF_BIT4: layout = {1, 4, 'u'}; return true;
-    case PF_BIT8: layout = {1, 8, 'u'}; return true;
+    case PF_BIT1:
+      layout = {1, 1, 'u'};
+      return true;
+    case PF_BIT4:
+      layout = {1, 4, 'u'};
+      return true;
+    case PF_BIT8:
+      layout = {1, 8, 'u'};
+      return true;
     case PF_BIT16:
       if (!cells) return false;
       layout = {1, 16, UnsignedCells(file) ? 'u' : 'i'};
       return true;
-    case PF_BIT24: layout = {3, 8, 'u'}; return true;
-    case PF_BIT32: layout = cells ? RowLayout{1, 32, 'i'} : RowLayout{4, 8, 'u'}; return true;
-    case PF_BIT48: layout = {3, 16, 'u'}; return true;
-    case PF_BIT64: layout = {4, 16, 'u'}; return true;
-    case PF_INT32: layout = {1, 32, 'i'}; return true;
-    case PF_FLOAT32: layout = {1, 32, 'f'}; return true;
-    case PF_FLOAT64: layout = {1, 64, 'f'}; return true;
-    default: return false;
+    case PF_BIT24:
+      layout = {3, 8, 'u'};
+      return true;
+    case PF_BIT32:
+      layout = cells ? RowLayout{1, 32, 'i'} : RowLayout{4, 8, 'u'};
+      return true;
+    case PF_BIT48:
+      layout = {3, 16, 'u'};
+      return true;
+    case PF_BIT64:
+      layout = {4, 16, 'u'};
+      return true;
+    case PF_INT32:
+      layout = {1, 32, 'i'};
+      return true;
+    case PF_FLOAT32:
+      layout = {1, 32, 'f'};
+      return true;
+    case PF_FLOAT64:
+      layout = {1, 64, 'f'};
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -214,8 +234,9 @@ RowDescription RasterDriver::Describe(CImgFile& file) const {
   d.width = file.GetWidth();
   d.height = file.GetHeight();
   d.format = file.GetPixelFormat();
-  d.lineBytes = static_cast<size_t>(std::max<long>(
-      static_cast<long>(file.GetWidthBytes()), CVtImgToolkit::AlignWidthByte(d.format, static_cast<long>(d.width))));
+  d.lineBytes = static_cast<size_t>(
+      std::max<long>(static_cast<long>(file.GetWidthBytes()),
+                     CVtImgToolkit::AlignWidthByte(d.format, static_cast<long>(d.width))));
   d.bottomUp = BottomUp(file);
   CRect2D bounds;
   if (GetBounds(file, bounds)) d.bounds = bounds;

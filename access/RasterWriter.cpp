@@ -8,9 +8,11 @@
 
 namespace vtfmt {
 
-bool RasterWriter::Plan(const RasterDriver& writer, const RowDescription& source, RowPlan& plan, std::string& reason) {
+bool RasterWriter::Plan(const RasterDriver& writer, const RowDescription& source, RowPlan& plan,
+                        std::string& reason) {
   if (source.samples == 0) {
-    reason = "pixel format " + std::to_string(static_cast<int>(source.format)) + " has no row form to convert";
+    reason =
+        "pixel format " + std::to_string(static_cast<int>(source.format)) + " has no row form to convert";
     return false;
   }
   return plan.Choose(source, writer.WriteForms(), writer.Name(), reason);
@@ -20,7 +22,8 @@ RasterWriter::RasterWriter(const std::string& path, const RasterDriver& writer, 
                            const RowDescription& source, const RowPlan& plan)
     : path_(path), writer_(writer), plan_(plan) {
   if (source.width == 0 || source.height == 0) throw ArrayArgumentError("the image has no pixels");
-  if (source.width > 0x7FFFFFFFul || source.height > 0x7FFFFFFFul) throw ArrayArgumentError("the image is too large");
+  if (source.width > 0x7FFFFFFFul || source.height > 0x7FFFFFFFul)
+    throw ArrayArgumentError("the image is too large");
   file_ = writer.Create();
   std::string reason;
   if (!writer.ApplyOptions(*file_, options, reason)) throw ArrayArgumentError(reason);
@@ -42,7 +45,8 @@ RasterWriter::RasterWriter(const std::string& path, const RasterDriver& writer, 
     dst.m_Palette.SetSize(static_cast<int>(palette.size()));
     for (size_t i = 0; i < palette.size(); ++i) {
       const auto& e = palette[i];
-      dst.m_Palette[static_cast<int>(i)] = PALETTEENTRY{redFirst ? e[0] : e[2], e[1], redFirst ? e[2] : e[0], 0};
+      dst.m_Palette[static_cast<int>(i)] =
+          PALETTEENTRY{redFirst ? e[0] : e[2], e[1], redFirst ? e[2] : e[0], 0};
     }
   } else if (target.content == RowContent::kMasked) {
     dst.m_Palette.SetSize(3);

@@ -15,12 +15,12 @@
 
 namespace vtfmt {
 
-
 class RasterWriter {
  public:
   // Plans rows of `source` for `writer`. False with `reason` when the
   // writer cannot keep their values.
-  static bool Plan(const RasterDriver& writer, const RowDescription& source, RowPlan& plan, std::string& reason);
+  static bool Plan(const RasterDriver& writer, const RowDescription& source, RowPlan& plan,
+                   std::string& reason);
 
   // Creates `path` for rows of `source` along `plan`, with `options` for the
   // writer. Throws ArrayArgumentError for a bad option, ArrayError naming the

@@ -26,10 +26,10 @@ enum class RowContent {
 
 // What the fourth sample of a four-sample colour pixel is.
 enum class FourthSample : char {
-  kNone = 0,       // three samples
-  kAlpha = 'a',    // opacity, 0 transparent
-  kUnused = 'x',   // padding: readers ignore it
-  kValue = 'v',    // a sample of no stated meaning, kept as a value
+  kNone = 0,      // three samples
+  kAlpha = 'a',   // opacity, 0 transparent
+  kUnused = 'x',  // padding: readers ignore it
+  kValue = 'v',   // a sample of no stated meaning, kept as a value
 };
 
 // One form of row: samples per pixel, each of `bits` bits of `kind` ('u'
@@ -53,9 +53,9 @@ struct RowForm {
 // The rows of an open image: their form, and what goes with them.
 struct RowDescription : RowForm {
   unsigned long width = 0, height = 0;
-  ImgPixelFormat format = PF_UNKNOWN;  // the driver's pixel format of the rows
-  size_t lineBytes = 0;                // bytes a scan line must hold to be read
-  bool bottomUp = false;               // row 0 is the bottom row of the picture
+  ImgPixelFormat format = PF_UNKNOWN;           // the driver's pixel format of the rows
+  size_t lineBytes = 0;                         // bytes a scan line must hold to be read
+  bool bottomUp = false;                        // row 0 is the bottom row of the picture
   std::vector<std::array<uint8_t, 3>> palette;  // red, green, blue (indexed)
   std::array<uint32_t, 3> masks{};              // red, green, blue masks (masked)
   std::optional<double> noData;
@@ -63,12 +63,16 @@ struct RowDescription : RowForm {
 };
 
 // Forms of row as writers list them.
-inline RowForm IndexedForm(int bits) { return {RowContent::kIndexed, 1, bits, 'u', true, FourthSample::kNone}; }
+inline RowForm IndexedForm(int bits) {
+  return {RowContent::kIndexed, 1, bits, 'u', true, FourthSample::kNone};
+}
 inline RowForm GreyForm() { return {RowContent::kGrey, 1, 8, 'u', true, FourthSample::kNone}; }
 inline RowForm ColourForm(int samples, int bits, bool redFirst, FourthSample fourth = FourthSample::kNone) {
   return {RowContent::kColour, samples, bits, 'u', redFirst, fourth};
 }
-inline RowForm CellForm(int bits, char kind) { return {RowContent::kCells, 1, bits, kind, true, FourthSample::kNone}; }
+inline RowForm CellForm(int bits, char kind) {
+  return {RowContent::kCells, 1, bits, kind, true, FourthSample::kNone};
+}
 inline RowForm MaskedForm() { return {RowContent::kMasked, 1, 16, 'u', true, FourthSample::kNone}; }
 
 // The platform's pixel format of rows of `form`; PF_UNKNOWN when none holds them.

@@ -17,12 +17,18 @@ ImgPixelFormat PixelFormatOf(const RowForm& f) {
     if (f.kind == 'f') return f.bits == 32 ? PF_FLOAT32 : f.bits == 64 ? PF_FLOAT64 : PF_UNKNOWN;
     if (f.kind == 'i' && f.bits == 32) return PF_INT32;
     switch (f.bits) {
-      case 1: return PF_BIT1;
-      case 4: return PF_BIT4;
-      case 8: return PF_BIT8;
-      case 16: return PF_BIT16;
-      case 32: return PF_BIT32;
-      default: return PF_UNKNOWN;
+      case 1:
+        return PF_BIT1;
+      case 4:
+        return PF_BIT4;
+      case 8:
+        return PF_BIT8;
+      case 16:
+        return PF_BIT16;
+      case 32:
+        return PF_BIT32;
+      default:
+        return PF_UNKNOWN;
     }
   }
   if (f.kind != 'u') return PF_UNKNOWN;
@@ -36,14 +42,25 @@ size_t RowBytesOf(const RowForm& f, unsigned long width) {
 }
 
 std::string LayoutText(const RowForm& f) {
-  const char* kind = f.kind == 'u' ? "unsigned" : f.kind == 'i' ? "signed" : f.kind == 'f' ? "float" : "complex";
+  const char* kind = f.kind == 'u'   ? "unsigned"
+                     : f.kind == 'i' ? "signed"
+                     : f.kind == 'f' ? "float"
+                                     : "complex";
   std::string text = std::to_string(f.samples) + (f.samples == 1 ? " sample" : " samples") + " of " +
                      std::to_string(f.bits) + "-bit " + kind + " per pixel (";
   switch (f.content) {
-    case RowContent::kIndexed: text += "palette indices"; break;
-    case RowContent::kGrey: text += "grey"; break;
-    case RowContent::kCells: text += "grid cells"; break;
-    case RowContent::kMasked: text += "colour under bit masks"; break;
+    case RowContent::kIndexed:
+      text += "palette indices";
+      break;
+    case RowContent::kGrey:
+      text += "grey";
+      break;
+    case RowContent::kCells:
+      text += "grid cells";
+      break;
+    case RowContent::kMasked:
+      text += "colour under bit masks";
+      break;
     case RowContent::kColour:
       text += f.redFirst ? "colour, red first" : "colour, blue first";
       if (f.fourth == FourthSample::kAlpha) text += ", with alpha";
@@ -56,7 +73,8 @@ namespace {
 
 bool Numeric(const RowForm& f) {
   return f.samples == 1 && f.kind != 'c' &&
-         (f.content == RowContent::kCells || f.content == RowContent::kGrey || f.content == RowContent::kIndexed);
+         (f.content == RowContent::kCells || f.content == RowContent::kGrey ||
+          f.content == RowContent::kIndexed);
 }
 
 // The range of values of a one-sample type, and whether every value is whole.
@@ -88,10 +106,14 @@ bool Holds(const RowForm& to, const RowForm& from) {
 // The value of sample `i` of a one-sample row of `f`.
 double Load(const unsigned char* row, size_t i, const RowForm& f) {
   switch (f.bits) {
-    case 1: return (row[i / 8] >> (7 - i % 8)) & 1;
-    case 4: return (row[i / 2] >> (i % 2 == 0 ? 4 : 0)) & 0x0F;
-    case 8: return f.kind == 'i' ? static_cast<int8_t>(row[i]) : row[i];
-    default: break;
+    case 1:
+      return (row[i / 8] >> (7 - i % 8)) & 1;
+    case 4:
+      return (row[i / 2] >> (i % 2 == 0 ? 4 : 0)) & 0x0F;
+    case 8:
+      return f.kind == 'i' ? static_cast<int8_t>(row[i]) : row[i];
+    default:
+      break;
   }
   auto get = [&](auto v) {
     std::memcpy(&v, row + i * sizeof v, sizeof v);
@@ -127,8 +149,12 @@ void Store(unsigned char* row, size_t i, double v, const RowForm& f) {
       b = static_cast<unsigned char>(i % 2 == 0 ? (b & 0x0F) | (nibble << 4) : (b & 0xF0) | nibble);
       return;
     }
-    case 8: row[i] = f.kind == 'i' ? static_cast<unsigned char>(static_cast<int8_t>(v)) : static_cast<unsigned char>(v); return;
-    default: break;
+    case 8:
+      row[i] =
+          f.kind == 'i' ? static_cast<unsigned char>(static_cast<int8_t>(v)) : static_cast<unsigned char>(v);
+      return;
+    default:
+      break;
   }
   if (f.kind == 'f') return f.bits == 32 ? put(static_cast<float>(v)) : put(v);
   if (f.bits == 16) return f.kind == 'i' ? put(static_cast<int16_t>(v)) : put(static_cast<uint16_t>(v));
@@ -241,8 +267,8 @@ double RowPlan::Cost(const RowDescription& s, const RowForm& t, bool& checked) c
   }
 }
 
-bool RowPlan::Choose(const RowDescription& source, const std::vector<RowForm>& forms, const std::string& writer,
-                     std::string& reason) {
+bool RowPlan::Choose(const RowDescription& source, const std::vector<RowForm>& forms,
+                     const std::string& writer, std::string& reason) {
   source_ = source;
   double best = -1;
   for (const RowForm& form : forms) {
@@ -254,10 +280,13 @@ bool RowPlan::Choose(const RowDescription& source, const std::vector<RowForm>& f
     checked_ = checked;
   }
   if (best < 0) {
-    const bool takesCells = std::any_of(forms.begin(), forms.end(), [](const RowForm& f) { return f.content == RowContent::kCells; });
-    const bool takesColour = std::any_of(forms.begin(), forms.end(), [](const RowForm& f) { return f.content == RowContent::kColour; });
+    const bool takesCells = std::any_of(forms.begin(), forms.end(),
+                                        [](const RowForm& f) { return f.content == RowContent::kCells; });
+    const bool takesColour = std::any_of(forms.begin(), forms.end(),
+                                         [](const RowForm& f) { return f.content == RowContent::kColour; });
     if (source.content == RowContent::kCells && !takesCells)
-      reason = "the rows hold grid cells, not colours; -scale [MIN MAX] maps them to 8-bit grey for " + writer;
+      reason =
+          "the rows hold grid cells, not colours; -scale [MIN MAX] maps them to 8-bit grey for " + writer;
     else if (source.content == RowContent::kColour && !takesColour)
       reason = "the rows hold " + LayoutText(source) + "; driver " + writer +
                " stores one value a cell: choose a band with -oo band=N";
@@ -268,18 +297,22 @@ bool RowPlan::Choose(const RowDescription& source, const std::vector<RowForm>& f
   // What the converted rows are.
   if (target_.content == RowContent::kColour && source.content == RowContent::kColour) {
     step_ = source == target_ ? Step::kCopy : Step::kColour;
-  } else if (target_.content == RowContent::kColour || (target_.content == RowContent::kGrey && source.content == RowContent::kIndexed)) {
+  } else if (target_.content == RowContent::kColour ||
+             (target_.content == RowContent::kGrey && source.content == RowContent::kIndexed)) {
     step_ = Step::kThroughPalette;
-  } else if (target_.content == RowContent::kCells && !(source.samples == 1 && source.bits == target_.bits && source.kind == target_.kind)) {
+  } else if (target_.content == RowContent::kCells &&
+             !(source.samples == 1 && source.bits == target_.bits && source.kind == target_.kind)) {
     step_ = Step::kValues;
-  } else if ((target_.content == RowContent::kIndexed || target_.content == RowContent::kGrey) && source.bits != target_.bits) {
+  } else if ((target_.content == RowContent::kIndexed || target_.content == RowContent::kGrey) &&
+             source.bits != target_.bits) {
     step_ = Step::kUnpack;
   } else {
     step_ = Step::kCopy;
   }
   palette_.clear();
   if (target_.content == RowContent::kIndexed) {
-    palette_ = source.content == RowContent::kIndexed && !source.palette.empty() ? source.palette : GreyRamp(source.bits);
+    palette_ = source.content == RowContent::kIndexed && !source.palette.empty() ? source.palette
+                                                                                 : GreyRamp(source.bits);
     // All the entries the target's indices can name; the rest black.
     palette_.resize(size_t(1) << target_.bits, {0, 0, 0});
   }
@@ -291,7 +324,8 @@ namespace {
 // Copies `pixels` colour pixels between sample orders and fourth samples.
 // Returns the first pixel whose opacity would be lost, or `pixels`.
 template <typename Sample>
-size_t CopyColour(const unsigned char* from, unsigned char* to, size_t pixels, const RowForm& s, const RowForm& t) {
+size_t CopyColour(const unsigned char* from, unsigned char* to, size_t pixels, const RowForm& s,
+                  const RowForm& t) {
   const size_t fs = static_cast<size_t>(s.samples), ts = static_cast<size_t>(t.samples);
   const Sample full = std::numeric_limits<Sample>::max();
   const bool swap = s.redFirst != t.redFirst;
@@ -316,12 +350,14 @@ bool RowPlan::Convert(const unsigned char* from, unsigned char* to, std::string&
   const size_t width = source_.width;
   if (band_ >= 0) {
     // One sample of each pixel, into a row of its own.
-    const size_t sample = static_cast<size_t>(banded_.bits / 8), pixel = sample * static_cast<size_t>(banded_.samples);
+    const size_t sample = static_cast<size_t>(banded_.bits / 8),
+                 pixel = sample * static_cast<size_t>(banded_.samples);
     size_t at = static_cast<size_t>(band_);
     // Colour bands are counted red first whatever the order in the row.
     if (banded_.content == RowContent::kColour && !banded_.redFirst && at < 3) at = 2 - at;
     scratch_.resize(sample * width);
-    for (size_t x = 0; x < width; ++x) std::memcpy(&scratch_[x * sample], from + x * pixel + at * sample, sample);
+    for (size_t x = 0; x < width; ++x)
+      std::memcpy(&scratch_[x * sample], from + x * pixel + at * sample, sample);
     from = scratch_.data();
   }
   switch (step_) {
@@ -333,8 +369,9 @@ bool RowPlan::Convert(const unsigned char* from, unsigned char* to, std::string&
       for (size_t x = 0; x < width; ++x) Store(to, x, Load(from, x, source_), target_);
       return true;
     case Step::kThroughPalette: {
-      const std::vector<std::array<uint8_t, 3>> ramp =
-          source_.content == RowContent::kIndexed ? std::vector<std::array<uint8_t, 3>>() : GreyRamp(source_.bits);
+      const std::vector<std::array<uint8_t, 3>> ramp = source_.content == RowContent::kIndexed
+                                                           ? std::vector<std::array<uint8_t, 3>>()
+                                                           : GreyRamp(source_.bits);
       const auto& palette = ramp.empty() ? source_.palette : ramp;
       const size_t samples = static_cast<size_t>(target_.samples);
       for (size_t x = 0; x < width; ++x) {

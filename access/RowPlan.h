@@ -42,11 +42,11 @@ class RowPlan {
 
  private:
   enum class Step {
-    kCopy,          // the same form
-    kUnpack,        // packed indices or levels, one a byte
+    kCopy,            // the same form
+    kUnpack,          // packed indices or levels, one a byte
     kThroughPalette,  // indices to grey levels or colours
-    kColour,        // colour samples reordered, the fourth added or dropped
-    kValues,        // one sample, another type
+    kColour,          // colour samples reordered, the fourth added or dropped
+    kValues,          // one sample, another type
   };
   // The cost of converting `from` into `to` (lower is better), or a negative
   // value when it would lose values; `checked` when each value is checked.

@@ -235,7 +235,9 @@ GDALDataset* VtfmtDataset::CreateCopy(const Format& target, const char* path, GD
   vtfmt::ArrayImage image;
   image.width = static_cast<unsigned long>(source->GetRasterXSize());
   image.height = static_cast<unsigned long>(source->GetRasterYSize());
-  image.type = {GDALDataTypeIsFloating(type) ? 'f' : GDALDataTypeIsSigned(type) ? 'i' : 'u',
+  image.type = {GDALDataTypeIsFloating(type) ? 'f'
+                : GDALDataTypeIsSigned(type) ? 'i'
+                                             : 'u',
                 GDALGetDataTypeSizeBytes(type)};
   if (GDALDataTypeIsComplex(type)) image.type.kind = 'c';
   std::optional<CRect2D> bounds;
@@ -247,14 +249,16 @@ GDALDataset* VtfmtDataset::CreateCopy(const Format& target, const char* path, GD
     const vtfmt::RowDescription rows = vtfmt::DescribeArray(image, bounds, {});
     vtfmt::RowPlan plan;
     std::string reason;
-    if (!vtfmt::RasterWriter::Plan(driver, rows, plan, reason)) throw vtfmt::ArrayError(std::string(path) + ": " + reason);
+    if (!vtfmt::RasterWriter::Plan(driver, rows, plan, reason))
+      throw vtfmt::ArrayError(std::string(path) + ": " + reason);
     vtfmt::RasterWriter writer(path, driver, {}, rows, plan);
     std::vector<unsigned char> row(rows.lineBytes);
     for (unsigned long k = 0; k < image.height; ++k) {
       const int y = static_cast<int>(writer.BottomUp() ? image.height - 1 - k : k);
-      if (band->RasterIO(GF_Read, 0, y, static_cast<int>(image.width), 1, row.data(), static_cast<int>(image.width), 1,
-                         type, 0, 0, nullptr) != CE_None)
-        throw vtfmt::ArrayError(std::string(path) + ": cannot read row " + std::to_string(y) + " of the source");
+      if (band->RasterIO(GF_Read, 0, y, static_cast<int>(image.width), 1, row.data(),
+                         static_cast<int>(image.width), 1, type, 0, 0, nullptr) != CE_None)
+        throw vtfmt::ArrayError(std::string(path) + ": cannot read row " + std::to_string(y) +
+                                " of the source");
       writer.Write(k, row.data());
       if (progress && !progress((k + 1.0) / image.height, nullptr, progressData)) {
         writer.Abandon();

@@ -145,17 +145,20 @@ TEST_F(GdalPlugin, CreateCopyKeepsEveryValueOrFails) {
     const char* format;
     const char* out;
     bool kept;
-  } cases[] = {{"Float32", "VTFMT_NSDTF", "f.grd", false}, {"Float32", "VTFMT_IDRISI", "f.img", true},
-               {"Float64", "VTFMT_IDRISI", "d.img", false}, {"UInt16", "VTFMT_NSDTF", "u.grd", true}};
+  } cases[] = {{"Float32", "VTFMT_NSDTF", "f.grd", false},
+               {"Float32", "VTFMT_IDRISI", "f.img", true},
+               {"Float64", "VTFMT_IDRISI", "d.img", false},
+               {"UInt16", "VTFMT_NSDTF", "u.grd", true}};
   for (const auto& c : cases) {
     // The grid's decimals as doubles, then as the type asked for.
-    Shell(std::string("gdal_translate -q --config AAIGRID_DATATYPE Float64 -ot ") + c.type + " " + Quote(kSamples + "hill.asc") + " " +
-              Quote(dir / "src.tif"),
+    Shell(std::string("gdal_translate -q --config AAIGRID_DATATYPE Float64 -ot ") + c.type + " " +
+              Quote(kSamples + "hill.asc") + " " + Quote(dir / "src.tif"),
           &status);
     ASSERT_EQ(status, 0);
     const std::string out = dir / c.out;
-    const std::string log =
-        Shell(std::string("gdal_translate -q -of ") + c.format + " " + Quote(dir / "src.tif") + " " + Quote(out), &status);
+    const std::string log = Shell(
+        std::string("gdal_translate -q -of ") + c.format + " " + Quote(dir / "src.tif") + " " + Quote(out),
+        &status);
     if (!c.kept) {
       EXPECT_NE(status, 0) << c.type << " to " << c.format << ": " << log;
       EXPECT_NE(log.find("does not fit"), std::string::npos) << log;
@@ -164,7 +167,8 @@ TEST_F(GdalPlugin, CreateCopyKeepsEveryValueOrFails) {
     ASSERT_EQ(status, 0) << log;
     ASSERT_EQ(Run("convert " + Quote(out) + " " + Quote(dir / "back.tif")), 0) << err;
     int w1, h1, b1, w2, h2, b2;
-    EXPECT_EQ(Cells(dir / "src.tif", w1, h1, b1), Cells(dir / "back.tif", w2, h2, b2)) << c.type << " " << c.format;
+    EXPECT_EQ(Cells(dir / "src.tif", w1, h1, b1), Cells(dir / "back.tif", w2, h2, b2))
+        << c.type << " " << c.format;
   }
 }
 

@@ -39,21 +39,25 @@ bool ReadRaster(const std::string& path, Raster& r, bool indices = false, bool s
   GDALAllRegister();
   const char* options[] = {"DATATYPE=Float64", nullptr};
   const bool grid = path.size() > 4 && path.compare(path.size() - 4, 4, ".asc") == 0;
-  GDALDatasetH ds = GDALOpenEx(path.c_str(), GDAL_OF_RASTER, nullptr, grid && !singles ? options : nullptr, nullptr);
+  GDALDatasetH ds =
+      GDALOpenEx(path.c_str(), GDAL_OF_RASTER, nullptr, grid && !singles ? options : nullptr, nullptr);
   if (!ds) return false;
   r.width = GDALGetRasterXSize(ds);
   r.height = GDALGetRasterYSize(ds);
   r.bands = GDALGetRasterCount(ds);
   r.values.resize(static_cast<size_t>(r.width) * r.height * r.bands);
-  const CPLErr err = GDALDatasetRasterIO(ds, GF_Read, 0, 0, r.width, r.height, r.values.data(), r.width, r.height,
-                                         GDT_Float64, r.bands, nullptr, 8 * r.bands, 8L * r.bands * r.width, 8);
-  GDALColorTableH table = r.bands == 1 && !indices ? GDALGetRasterColorTable(GDALGetRasterBand(ds, 1)) : nullptr;
+  const CPLErr err =
+      GDALDatasetRasterIO(ds, GF_Read, 0, 0, r.width, r.height, r.values.data(), r.width, r.height,
+                          GDT_Float64, r.bands, nullptr, 8 * r.bands, 8L * r.bands * r.width, 8);
+  GDALColorTableH table =
+      r.bands == 1 && !indices ? GDALGetRasterColorTable(GDALGetRasterBand(ds, 1)) : nullptr;
   if (table) {
     // Colours for indices: three bands.
     std::vector<double> colours;
     for (double v : r.values) {
       const GDALColorEntry* e = GDALGetColorEntry(table, static_cast<int>(v));
-      colours.insert(colours.end(), {e ? double(e->c1) : -1.0, e ? double(e->c2) : -1.0, e ? double(e->c3) : -1.0});
+      colours.insert(colours.end(),
+                     {e ? double(e->c1) : -1.0, e ? double(e->c2) : -1.0, e ? double(e->c3) : -1.0});
     }
     r.values.swap(colours);
     r.bands = 3;
@@ -78,8 +82,8 @@ struct Kind {
   const char* name;
   GDALDataType type;
   int bands;
-  int nbits;         // 1 or 4 for packed indices, else 0
-  int paletteSize;   // entries of the colour table, 0 for none
+  int nbits;        // 1 or 4 for packed indices, else 0
+  int paletteSize;  // entries of the colour table, 0 for none
   std::function<double(int, int, int)> value;
 };
 
@@ -93,7 +97,8 @@ const std::vector<Kind>& Kinds() {
       {"pal8", GDT_Byte, 1, 0, 151, [](int x, int y, int) { return (x * 7 + y * 13) % 151; }},
       {"grey", GDT_Byte, 1, 0, 0, Smooth},
       {"rgb", GDT_Byte, 3, 0, 0, Smooth},
-      {"rgba", GDT_Byte, 4, 0, 0, [](int x, int y, int b) { return b == 3 ? (x * 40 + y) % 256 : Smooth(x, y, b); }},
+      {"rgba", GDT_Byte, 4, 0, 0,
+       [](int x, int y, int b) { return b == 3 ? (x * 40 + y) % 256 : Smooth(x, y, b); }},
       {"rgb16", GDT_UInt16, 3, 0, 0, [](int x, int y, int b) { return 1000.0 * x + 300.0 * y + 7000.0 * b; }},
       {"u16", GDT_UInt16, 1, 0, 0, [](int x, int y, int) { return (x * 997 + y * 40000) % 65536; }},
       {"i16", GDT_Int16, 1, 0, 0, [](int x, int y, int) { return (x * 997 + y * 311) % 60000 - 30000; }},
@@ -123,22 +128,38 @@ struct Source {
 
 const std::vector<Source>& Sources() {
   static const std::vector<Source> sources = {
-      {"pal1", "GTiff", ".tif", {"NBITS=1"}},  {"pal1", "PNG", ".png", {"NBITS=1"}},
-      {"pal4", "GTiff", ".tif", {"NBITS=4"}},  {"pal4", "PNG", ".png", {"NBITS=4"}},
-      {"pal8", "GTiff", ".tif", {}},           {"pal8", "PNG", ".png", {}},
-      {"pal8", "BMP", ".bmp", {}},             {"pal8", "GIF", ".gif", {}},
-      {"grey", "GTiff", ".tif", {}},           {"grey", "PNG", ".png", {}},
-      {"grey", "JPEG", ".jpg", {"QUALITY=95"}}, {"grey", "EHdr", ".bil", {}},
-      {"grey", "HFA", ".img", {}},             {"rgb", "GTiff", ".tif", {}},
-      {"rgb", "PNG", ".png", {}},              {"rgb", "BMP", ".bmp", {}},
-      {"rgb", "JPEG", ".jpg", {"QUALITY=95"}}, {"rgba", "GTiff", ".tif", {"ALPHA=YES"}},
-      {"rgba", "PNG", ".png", {}},             {"rgb16", "GTiff", ".tif", {}},
-      {"u16", "GTiff", ".tif", {}},            {"u16", "HFA", ".img", {}},
-      {"i16", "GTiff", ".tif", {}},            {"i16", "EHdr", ".bil", {}},
-      {"i16", "AAIGrid", ".asc", {}},          {"i32", "GTiff", ".tif", {}},
-      {"i32", "AAIGrid", ".asc", {}},          {"i32", "HFA", ".img", {}},
-      {"f32", "GTiff", ".tif", {}},            {"f32", "AAIGrid", ".asc", {}},
-      {"f32", "HFA", ".img", {}},              {"f32whole", "GTiff", ".tif", {}},
+      {"pal1", "GTiff", ".tif", {"NBITS=1"}},
+      {"pal1", "PNG", ".png", {"NBITS=1"}},
+      {"pal4", "GTiff", ".tif", {"NBITS=4"}},
+      {"pal4", "PNG", ".png", {"NBITS=4"}},
+      {"pal8", "GTiff", ".tif", {}},
+      {"pal8", "PNG", ".png", {}},
+      {"pal8", "BMP", ".bmp", {}},
+      {"pal8", "GIF", ".gif", {}},
+      {"grey", "GTiff", ".tif", {}},
+      {"grey", "PNG", ".png", {}},
+      {"grey", "JPEG", ".jpg", {"QUALITY=95"}},
+      {"grey", "EHdr", ".bil", {}},
+      {"grey", "HFA", ".img", {}},
+      {"rgb", "GTiff", ".tif", {}},
+      {"rgb", "PNG", ".png", {}},
+      {"rgb", "BMP", ".bmp", {}},
+      {"rgb", "JPEG", ".jpg", {"QUALITY=95"}},
+      {"rgba", "GTiff", ".tif", {"ALPHA=YES"}},
+      {"rgba", "PNG", ".png", {}},
+      {"rgb16", "GTiff", ".tif", {}},
+      {"u16", "GTiff", ".tif", {}},
+      {"u16", "HFA", ".img", {}},
+      {"i16", "GTiff", ".tif", {}},
+      {"i16", "EHdr", ".bil", {}},
+      {"i16", "AAIGrid", ".asc", {}},
+      {"i32", "GTiff", ".tif", {}},
+      {"i32", "AAIGrid", ".asc", {}},
+      {"i32", "HFA", ".img", {}},
+      {"f32", "GTiff", ".tif", {}},
+      {"f32", "AAIGrid", ".asc", {}},
+      {"f32", "HFA", ".img", {}},
+      {"f32whole", "GTiff", ".tif", {}},
       {"f64", "GTiff", ".tif", {}},
   };
   return sources;
@@ -158,7 +179,10 @@ const std::vector<Writer>& Writers() {
       {"png", ".png", {"pal1", "pal4", "pal8", "grey", "rgb", "rgba"}},
       {"jpeg", ".jpg", pictures},
       {"gif", ".gif", pictures},
-      {"tiff", ".tif", {"pal1", "pal4", "pal8", "grey", "rgb", "rgba", "rgb16", "u16", "i16", "i32", "f32", "f32whole", "f64"}},
+      {"tiff",
+       ".tif",
+       {"pal1", "pal4", "pal8", "grey", "rgb", "rgba", "rgb16", "u16", "i16", "i32", "f32", "f32whole",
+        "f64"}},
       {"aaigrid", ".asc", {"pal1", "pal4", "pal8", "grey", "u16", "i16", "i32", "f32", "f32whole", "f64"}},
       {"nsdtf", ".nsdtf", {"pal1", "pal4", "pal8", "grey", "u16", "i16", "i32", "f32whole"}},
       {"idrisi", ".img", {"pal1", "pal4", "pal8", "grey", "u16", "i16", "i32", "f32", "f32whole"}},
@@ -181,7 +205,8 @@ bool MakeSource(const Source& s, const std::string& path, int width, int height)
   if (k.paletteSize > 0) {
     GDALColorTableH table = GDALCreateColorTable(GPI_RGB);
     for (int i = 0; i < k.paletteSize; ++i) {
-      const GDALColorEntry e = {short((i * 37) % 256), short((i * 91 + 17) % 256), short((255 - i * 5) % 256), 255};
+      const GDALColorEntry e = {short((i * 37) % 256), short((i * 91 + 17) % 256), short((255 - i * 5) % 256),
+                                255};
       GDALSetColorEntry(table, i, &e);
     }
     GDALSetRasterColorTable(GDALGetRasterBand(mem, 1), table);
@@ -223,10 +248,11 @@ double Difference(const Raster& a, const Raster& b) {
 // What GDAL's own JPEG writer at quality 100 loses on `r`: the largest
 // difference between `r` and its decoding.
 double GdalJpegLoss(const ScratchDir& dir, const Raster& r) {
-  GDALDatasetH mem = GDALCreate(GDALGetDriverByName("MEM"), "", r.width, r.height, r.bands, GDT_Byte, nullptr);
+  GDALDatasetH mem =
+      GDALCreate(GDALGetDriverByName("MEM"), "", r.width, r.height, r.bands, GDT_Byte, nullptr);
   std::vector<double> values = r.values;
-  GDALDatasetRasterIO(mem, GF_Write, 0, 0, r.width, r.height, values.data(), r.width, r.height, GDT_Float64, r.bands,
-                      nullptr, 8 * r.bands, 8L * r.bands * r.width, 8);
+  GDALDatasetRasterIO(mem, GF_Write, 0, 0, r.width, r.height, values.data(), r.width, r.height, GDT_Float64,
+                      r.bands, nullptr, 8 * r.bands, 8L * r.bands * r.width, 8);
   const char* options[] = {"QUALITY=100", nullptr};
   const std::string path = dir / "gdal-reference.jpg";
   GDALDatasetH out = GDALCreateCopy(GDALGetDriverByName("JPEG"), path.c_str(), mem, FALSE,
@@ -242,7 +268,8 @@ double GdalJpegLoss(const ScratchDir& dir, const Raster& r) {
 size_t Colours(const Raster& r) {
   std::set<std::vector<double>> seen;
   for (size_t i = 0; i < r.values.size(); i += static_cast<size_t>(r.bands))
-    seen.insert(std::vector<double>(r.values.begin() + static_cast<long>(i), r.values.begin() + static_cast<long>(i) + r.bands));
+    seen.insert(std::vector<double>(r.values.begin() + static_cast<long>(i),
+                                    r.values.begin() + static_cast<long>(i) + r.bands));
   return seen.size();
 }
 
@@ -257,11 +284,12 @@ TEST_P(VtfmtConvertMatrix, EveryPairKeepsItsValuesOrFailsWithAReason) {
   // Rows of every padding from PNG, whose reader hands out unpadded rows;
   // two widths from the others.
   const std::string gdalDriver = source.gdalDriver;
-  const std::vector<int> widths = gdalDriver == "PNG" ? std::vector<int>{1, 3, 53, 64, 127} : std::vector<int>{3, 53};
+  const std::vector<int> widths =
+      gdalDriver == "PNG" ? std::vector<int>{1, 3, 53, 64, 127} : std::vector<int>{3, 53};
   for (int width : widths) {
     const int height = 5;
-    const std::string in = dir / (std::string(source.kind) + "_" + source.gdalDriver + "_" + std::to_string(width) +
-                                  source.extension);
+    const std::string in = dir / (std::string(source.kind) + "_" + source.gdalDriver + "_" +
+                                  std::to_string(width) + source.extension);
     ASSERT_TRUE(MakeSource(source, in, width, height)) << in;
     Raster expected, numbers;
     ASSERT_TRUE(ReadRaster(in, expected)) << in;
@@ -269,7 +297,8 @@ TEST_P(VtfmtConvertMatrix, EveryPairKeepsItsValuesOrFailsWithAReason) {
     for (const Writer& writer : Writers()) {
       const std::string what = in + " -> " + writer.driver;
       const std::string out = dir / (std::string("out") + writer.extension);
-      const ToolResult r = RunTool(dir, "convert -F " + std::string(writer.driver) + " " + Quote(in) + " " + Quote(out));
+      const ToolResult r =
+          RunTool(dir, "convert -F " + std::string(writer.driver) + " " + Quote(in) + " " + Quote(out));
       const bool keeps = writer.keeps.count(source.kind) > 0;
       if (r.status != 0) {
         EXPECT_EQ(r.status, 1) << what << ": " << r.err;
@@ -325,7 +354,8 @@ TEST(VtfmtConvertScale, ScaledCellsReachEveryPictureWriter) {
     const double lo = *range.first, hi = *range.second;
     for (const char* writer : {"bmp", "png", "gif", "tiff"}) {
       const std::string out = dir / (std::string("s.") + writer);
-      const ToolResult r = RunTool(dir, "convert -scale -F " + std::string(writer) + " " + Quote(in) + " " + Quote(out));
+      const ToolResult r =
+          RunTool(dir, "convert -scale -F " + std::string(writer) + " " + Quote(in) + " " + Quote(out));
       ASSERT_EQ(r.status, 0) << kind << " -> " << writer << ": " << r.err;
       Raster grey;
       ASSERT_TRUE(ReadOutput(out, grey));

@@ -140,8 +140,9 @@ TEST_F(VtfmtGifTest, ConvertKeepsTransparencyOrRefusesPartialOpacity) {
   rgba.bands = 4;
   for (int y = 0; y < rgba.height; ++y)
     for (int x = 0; x < rgba.width; ++x)
-      rgba.pixels.insert(rgba.pixels.end(), {static_cast<unsigned char>(x * 13), static_cast<unsigned char>(y * 30),
-                                             100, static_cast<unsigned char>((x + y) % 3 == 0 ? 0 : 255)});
+      rgba.pixels.insert(rgba.pixels.end(),
+                         {static_cast<unsigned char>(x * 13), static_cast<unsigned char>(y * 30), 100,
+                          static_cast<unsigned char>((x + y) % 3 == 0 ? 0 : 255)});
   ASSERT_TRUE(GdalWritePng(dir / "a.png", rgba));
   ASSERT_EQ(Run("convert " + Quote(dir / "a.png") + " " + Quote(dir / "a.gif")), 0) << err;
   GDALDatasetH ds = GDALOpen((dir / "a.gif").c_str(), GA_ReadOnly);
@@ -161,7 +162,8 @@ TEST_F(VtfmtGifTest, ConvertKeepsTransparencyOrRefusesPartialOpacity) {
       }
       ASSERT_NE(index, transparent) << x << "," << y;
       const GDALColorEntry& e = gif.colors[index];
-      EXPECT_TRUE(e.c1 == rgba.At(x, y, 0) && e.c2 == rgba.At(x, y, 1) && e.c3 == rgba.At(x, y, 2)) << x << "," << y;
+      EXPECT_TRUE(e.c1 == rgba.At(x, y, 0) && e.c2 == rgba.At(x, y, 1) && e.c3 == rgba.At(x, y, 2))
+          << x << "," << y;
     }
 
   rgba.pixels[(3 * rgba.width + 5) * 4 + 3] = 128;

@@ -101,7 +101,6 @@ Arguments Parse(int argc, char** argv, int first, bool allowWriter) {
   return args;
 }
 
-
 // A reader opened by its driver's protocol; the driver closes its files
 // when it is destroyed.
 struct OpenReader {
