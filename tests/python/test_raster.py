@@ -351,17 +351,20 @@ def test_writers_on_several_threads_agree(tmp_path, rng):
     pictures = [image(rng, "uint8", (23, 31, 3)) for _ in range(4)]
     names = [f"{i}.{ext}" for i in range(4) for ext in ("bmp", "tif", "png", "gif")]
 
-    def write(name):
+    def write(name, folder="serial"):
         data = pictures[int(name[0])]
-        vtfmt.write(str(tmp_path / name), data)
-        with vtfmt.open(str(tmp_path / name)) as r:
+        path = tmp_path / folder / name
+        path.parent.mkdir(exist_ok=True)
+        vtfmt.write(str(path), data)
+        with vtfmt.open(str(path)) as r:
             back = r.read()
             return name, back if r.palette is None else r.palette[back][..., :3]
 
     # GIF reduces the colours to a palette of its own: as it does on one thread.
     serial = {name: write(name)[1] for name in names if name.endswith(".gif")}
+    # Each name twice at once, each write to a file of its own.
     with concurrent.futures.ThreadPoolExecutor(max_workers=8) as pool:
-        results = list(pool.map(write, names * 2))
+        results = list(pool.map(write, names * 2, ["a"] * len(names) + ["b"] * len(names)))
     for name, back in results:
         np.testing.assert_array_equal(back, serial.get(name, pictures[int(name[0])]))
 
