@@ -209,7 +209,9 @@ int CImgFileArcGrd::LoadIndexFile() {
   std::vector<unsigned char> x;
   if (!ReadSmallFile(m_strDirectory + "w001001x.adf", 100, size_t(1) << 31, x))
     return Reject("The tile index w001001x.adf of grid \"%s\" is missing or too short.", dir);
-  if (ReadInt32(&x[0]) != 9994 || ReadInt32(&x[4]) != -1004 ||
+  // The second word is -1004 in some grids and -1016 in others that ESRI
+  // software writes; only its first two bytes (FF FF) are checked.
+  if (ReadInt32(&x[0]) != 9994 || x[4] != 0xFF || x[5] != 0xFF ||
       static_cast<uint64_t>(static_cast<uint32_t>(ReadInt32(&x[24]))) * 2 != x.size() || (x.size() - 100) % 8 != 0)
     return Reject("The tile index of grid \"%s\" is malformed.", dir);
   m_nDataLength = GetLength();
