@@ -351,3 +351,38 @@ TEST(ArcGrdTest, ConstantTileOfTheNoDataMinimum) {
 }
 
 }  // namespace
+
+namespace {
+
+// An integer grid written by ESRI software (tests/data/aig/windraster, see
+// its SOURCE.txt): its tile index's second word is -1016, and its run tiles
+// of 32-bit values have the minimum 80 00 00 01 (the no-data value), with
+// codes 80 00 xx xx for values and 00 00 00 00 for cells without data.
+// Every cell as GDAL reads it.
+TEST(ArcGrdTest, GridWrittenByEsriReadsAsGdalReadsIt) {
+  const std::string path = std::string(VTFMT_SOURCE_DIR) + "/tests/data/aig/windraster";
+  GdalGrid gdal;
+  ASSERT_TRUE(GdalReadGrid(path, gdal));
+  ASSERT_TRUE(gdal.hasNoData);
+  const OurGrid ours = ReadOurs(path);
+  ASSERT_EQ(ours.load, 1);
+  ASSERT_EQ(ours.width, 556);
+  ASSERT_EQ(ours.height, 366);
+  ASSERT_EQ(ours.values.size(), gdal.values.size());
+  size_t none = 0, mismatches = 0;
+  for (size_t i = 0; i < gdal.values.size(); ++i) {
+    const bool gdalNone = gdal.values[i] == gdal.noData;
+    none += gdalNone;
+    // Cells without data are left as the background or written as the no-value.
+    const bool ourNone = std::isnan(ours.values[i]) || ours.values[i] == -9999;
+    if (gdalNone != ourNone || (!gdalNone && ours.values[i] != gdal.values[i])) {
+      if (++mismatches <= 5)
+        ADD_FAILURE() << "cell " << i % 556 << "," << i / 556 << ": ours " << ours.values[i] << ", GDAL "
+                      << gdal.values[i];
+    }
+  }
+  EXPECT_EQ(mismatches, 0u);
+  EXPECT_GT(none, 0u);  // the grid has cells without data
+}
+
+}  // namespace
