@@ -68,7 +68,8 @@ class CImgFileBILGrid : public CImgFile {
 
   // Reads the header, then the world file's cell size and position. 1; -1
   // when the driver is not open, the header gives no rows or columns or no
-  // bands, a bit count other than 8, 16 or 32, floating-point cells, row
+  // bands, a bit count other than 8, 16 or 32, floating-point cells of
+  // other than 32 bits (the reason in m_strRefusal), row
   // byte counts that contradict the width and bit count, or rows longer
   // than the data file.
   long LoadImage() override;
@@ -79,7 +80,8 @@ class CImgFileBILGrid : public CImgFile {
   // Reads band `band` of row `row` into `line`: the width bytes (at most
   // the line's size) from row × (band gap bytes + total row bytes) + band ×
   // band row bytes, in machine byte order, cells equal to the no-data value
-  // replaced (8-bit by 241, 16-bit by -9999, 32-bit by 0). Returns the bytes
+  // replaced (8-bit by 241, 16-bit by -9999, 32-bit integers by 0; float
+  // cells are kept as stored). Returns the bytes
   // read; 0 when the driver is not open, the band or row does not exist,
   // the line cannot hold the row's cells, bands of a band-interleaved-by-
   // pixel or band-sequential file are asked for (their rows are not where
