@@ -237,8 +237,8 @@ bool CImgFileImg::LoadBandImg(int band, HFABand*& result) {
   const int bits = b->SampleBits();
   if (bits < 8 && static_cast<long long>(b->blockWidth) * b->blockHeight * bits % 8 != 0) {
     CString text;
-    text.Format("band %d packs %d-bit pixels in blocks of %d x %d pixels, which end inside a byte; not read", band,
-                bits, b->blockWidth, b->blockHeight);
+    text.Format("its %d-bit pixels are packed in blocks of %d x %d pixels, which end inside a byte; not read", bits,
+                b->blockWidth, b->blockHeight);
     return Fail(text);
   }
   const size_t blockBytes = b->BlockBytes();
