@@ -209,7 +209,9 @@ int CImgFileArcGrd::LoadIndexFile() {
   std::vector<unsigned char> x;
   if (!ReadSmallFile(m_strDirectory + "w001001x.adf", 100, size_t(1) << 31, x))
     return Reject("The tile index w001001x.adf of grid \"%s\" is missing or too short.", dir);
-  if (ReadInt32(&x[0]) != 9994 || ReadInt32(&x[4]) != -1004 ||
+  // The second word is -1004 in some grids and -1016 in others that ESRI
+  // software writes; only its first two bytes (FF FF) are checked.
+  if (ReadInt32(&x[0]) != 9994 || x[4] != 0xFF || x[5] != 0xFF ||
       static_cast<uint64_t>(static_cast<uint32_t>(ReadInt32(&x[24]))) * 2 != x.size() || (x.size() - 100) % 8 != 0)
     return Reject("The tile index of grid \"%s\" is malformed.", dir);
   m_nDataLength = GetLength();
@@ -287,17 +289,15 @@ void CImgFileArcGrd::ReadTileInfo(int tile) {
   if (size < 2u + n || !DataAt(offset, 2 + size_t(size))) return;
   head = DataAt(offset, 4 + size_t(n));
   const unsigned char* m = head + 4;
+  // The minimum is a big-endian two's-complement number of n bytes; of a
+  // longer one the low 32 bits count. Cells are the minimum plus their code
+  // in 32-bit wrapping arithmetic, so that a minimum of 80 00 00 01 (the
+  // cell without data) plus codes 80 00 xx xx gives xx xx + 1.
   uint32_t min = 0;
-  BYTE state = kTileReadable;
-  if (n >= 4 && m[0] == 0x80 && m[1] == 0x00) {
-    // Marks a constant tile without data; other types take the low word.
-    if (head[2] == 0x00) state = kTileNoData;
-    min = head[2] == 0x00 ? static_cast<uint32_t>(m_nNoValue) : GetVal(m + 2, 2);
-  } else if (n >= 1 && n <= 3 && m[0] >= 0x80) {
-    min = GetVal(m, n) - (uint32_t(1) << (8 * n));
-  } else {
-    for (int i = 0; i < n; ++i) min = min << 8 | m[i];  // the low 32 bits
-  }
+  for (int i = 0; i < n; ++i) min = min << 8 | m[i];
+  if (n >= 1 && n <= 3 && m[0] >= 0x80) min -= uint32_t(1) << (8 * n);
+  // A constant tile of that minimum holds no data.
+  const BYTE state = head[2] == 0x00 && static_cast<int32_t>(min) == kIntNoData ? kTileNoData : kTileReadable;
   m_TileTypes[tile] = head[2];
   m_TileSizes[tile] = size;
   m_MinSizes[tile] = static_cast<BYTE>(n);
@@ -402,8 +402,6 @@ struct TileStream {
       for (int b = 0; b < bytes; ++b) v = v << 8 | data[pos + 1 + b];
       pos += 1 + bytes;
       if (n > count - at) return false;
-      // A four-byte value starting 80 00 gives its low word.
-      if (bytes == 4 && (v >> 16) == 0x8000) v &= 0xFFFF;
       Fill(at, n, AddWrapped(min, v));
       at += n;
     }
@@ -440,6 +438,18 @@ struct TileStream {
 
 bool CImgFileArcGrd::ReadRowInTileInteger(int tile, int slot) {
   if (m_IndexSizes[tile] == 0) return true;  // an empty tile: no cells
+  if (!DecodeIntegerTile(tile, slot)) return false;
+  // A cell that comes out as the integer no-data value has no data, in
+  // whichever encoding it was stored.
+  const size_t cells = size_t(m_nTileWidth) * m_nTileHeight;
+  const int32_t* values = m_Cells.data() + size_t(slot) * cells;
+  unsigned char* kinds = m_Kinds.data() + size_t(slot) * cells;
+  for (size_t i = 0; i < cells; ++i)
+    if (kinds[i] == kValue && values[i] == kIntNoData) kinds[i] = kNoValue;
+  return true;
+}
+
+bool CImgFileArcGrd::DecodeIntegerTile(int tile, int slot) {
   if (m_TileState[tile] == kTileUnreadable) return false;
   size_t size = 0;
   const unsigned char* bytes = ReadTileBytes(tile, size);

@@ -91,6 +91,7 @@ class CImgFileArcGrd : public CImgFile {
   // first; the encoded integer tiles the second.
   bool ReadRowInTileFloat(int tile, int slot);
   bool ReadRowInTileInteger(int tile, int slot);
+  bool DecodeIntegerTile(int tile, int slot);  // by the tile's type
   // The bytes of tile `tile` after its size word, `size` of them, valid
   // until the next read; null when the tile passes the end of the data file
   // or its size word and the index differ.

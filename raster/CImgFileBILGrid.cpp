@@ -178,6 +178,9 @@ void CImgFileBILGrid::ResetHeader() {
   m_nBitCount = 16;
   m_nBandRowBytes = m_nTotalRowBytes = m_nBandGapBytes = 0;
   m_nNoData = -9999;
+  m_bFloat = m_bHasNoData = false;
+  m_dNoData = -9999;
+  m_strRefusal.Empty();
 }
 
 bool CImgFileBILGrid::ReadWorldFile() {
@@ -241,9 +244,11 @@ long CImgFileBILGrid::LoadImage() {
         m_nTotalRowBytes = AbsInt(HeaderInt(value));
       else if (key == "BANDGAPBYTES")
         m_nBandGapBytes = AbsInt(HeaderInt(value));
-      else if (key == "NODATA")
+      else if (key == "NODATA") {
         m_nNoData = HeaderShort(value);
-      else if (key == "ULXMAP")
+        m_bHasNoData = true;
+        m_dNoData = vtnum::AtoF(value);
+      } else if (key == "ULXMAP")
         m_dUpperLeftX = vtnum::AtoF(value);
       else if (key == "ULYMAP")
         m_dUpperLeftY = vtnum::AtoF(value);
@@ -257,12 +262,20 @@ long CImgFileBILGrid::LoadImage() {
   }
   ReadWorldFile();
 
-  // The driver delivers 8-bit, 16-bit and 32-bit integer cells; other bit
-  // counts and floating-point cells would come out as meaningless numbers.
-  if (m_nBitCount != 8 && m_nBitCount != 16 && m_nBitCount != 32) return -1;
-  if (floatCells) return -1;
+  // The driver delivers 8-bit, 16-bit and 32-bit integer cells and 32-bit
+  // singles; other bit counts would come out as meaningless numbers.
+  if (floatCells && m_nBitCount != 32) {
+    m_strRefusal.Format("PIXELTYPE FLOAT with NBITS %d is not read; only NBITS 32", m_nBitCount);
+    return -1;
+  }
+  if (m_nBitCount != 8 && m_nBitCount != 16 && m_nBitCount != 32) {
+    m_strRefusal.Format("NBITS %d is not read; only 8, 16 and 32", m_nBitCount);
+    return -1;
+  }
+  m_bFloat = floatCells;
   if (rows == 0 || columns == 0 || m_nBandCount == 0) return -1;
-  const ImgPixelFormat format = m_nBitCount == 8 ? PF_BIT8 : m_nBitCount == 32 ? PF_INT32 : PF_BIT16;
+  const ImgPixelFormat format =
+      m_bFloat ? PF_FLOAT32 : m_nBitCount == 8 ? PF_BIT8 : m_nBitCount == 32 ? PF_INT32 : PF_BIT16;
 
   const long long bandRow = static_cast<long long>(columns) * m_nBitCount / 8;
   if (bandRow > INT_MAX) return -1;
@@ -329,10 +342,29 @@ long CImgFileBILGrid::ReadScanLine(long band, long row, CImgScanLine& line) {
       FinishRow<int16_t>(data, count, swap, true, m_nNoData, -9999, m_dMinimum, m_dMaximum);
       break;
     default:
-      FinishRow<int32_t>(data, count, swap, true, m_nNoData, 0, m_dMinimum, m_dMaximum);
+      if (m_bFloat)
+        FinishFloatRow(data, count, swap);
+      else
+        FinishRow<int32_t>(data, count, swap, true, m_nNoData, 0, m_dMinimum, m_dMaximum);
       break;
   }
   return static_cast<long>(got);
+}
+
+void CImgFileBILGrid::FinishFloatRow(unsigned char* data, size_t count, bool swap) {
+  // Singles keep their bits; the statistics pass over no-data and NaN cells.
+  const float noData = static_cast<float>(m_dNoData);
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t bits;
+    std::memcpy(&bits, data + 4 * i, 4);
+    if (swap) bits = static_cast<uint32_t>(ByteSwap(static_cast<int32_t>(bits)));
+    std::memcpy(data + 4 * i, &bits, 4);
+    float v;
+    std::memcpy(&v, &bits, 4);
+    if (std::isnan(v) || (m_bHasNoData && v == noData)) continue;
+    m_dMinimum = std::min(m_dMinimum, static_cast<double>(v));
+    m_dMaximum = std::max(m_dMaximum, static_cast<double>(v));
+  }
 }
 
 int CImgFileBILGrid::GetGeoReference(CRect2D& bounds) const {

@@ -2,7 +2,8 @@
 // name with the extension ".HDR" (found in any case; GDAL writes ".hdr").
 //
 // CImgFileBILGrid reads band-interleaved-by-line images and elevation grids
-// of 8, 16 and 32 bits, with an optional world file ".BLW" that overrides
+// of 8, 16 and 32 bits (integers, or singles when the header says
+// PIXELTYPE FLOAT), with an optional world file ".BLW" that overrides
 // the header's position and cell size. CImgFileUSGrid reads USGS elevation
 // grids of 16- or 32-bit cells, delivered as 16-bit cells. Both convert the
 // file's byte order to the machine's, replace no-data cells and keep running
@@ -36,6 +37,12 @@ class CImgFileBILGrid : public CImgFile {
   int m_nTotalRowBytes = 0;      // "TOTALROWBYTES"
   int m_nBandGapBytes = 0;       // "BANDGAPBYTES"
   int16_t m_nNoData = -9999;     // "NODATA"
+  // "PIXELTYPE FLOAT" with NBITS 32: single-precision cells, delivered as
+  // stored in PF_FLOAT32, no-data cells kept as the header's NODATA.
+  bool m_bFloat = false;
+  bool m_bHasNoData = false;       // the header gives NODATA
+  double m_dNoData = -9999;        // "NODATA" as written, for float cells
+  CString m_strRefusal;            // why LoadImage refused the header, if it did
   // Smallest and largest cell delivered since the object was built (both
   // start at 0, so the minimum is never above 0 nor the maximum below it).
   double m_dMaximum = 0.0;
@@ -61,7 +68,8 @@ class CImgFileBILGrid : public CImgFile {
 
   // Reads the header, then the world file's cell size and position. 1; -1
   // when the driver is not open, the header gives no rows or columns or no
-  // bands, a bit count other than 8, 16 or 32, floating-point cells, row
+  // bands, a bit count other than 8, 16 or 32, floating-point cells of
+  // other than 32 bits (the reason in m_strRefusal), row
   // byte counts that contradict the width and bit count, or rows longer
   // than the data file.
   long LoadImage() override;
@@ -72,7 +80,8 @@ class CImgFileBILGrid : public CImgFile {
   // Reads band `band` of row `row` into `line`: the width bytes (at most
   // the line's size) from row × (band gap bytes + total row bytes) + band ×
   // band row bytes, in machine byte order, cells equal to the no-data value
-  // replaced (8-bit by 241, 16-bit by -9999, 32-bit by 0). Returns the bytes
+  // replaced (8-bit by 241, 16-bit by -9999, 32-bit integers by 0; float
+  // cells are kept as stored). Returns the bytes
   // read; 0 when the driver is not open, the band or row does not exist,
   // the line cannot hold the row's cells, bands of a band-interleaved-by-
   // pixel or band-sequential file are asked for (their rows are not where
@@ -89,6 +98,8 @@ class CImgFileBILGrid : public CImgFile {
  private:
   void ResetHeader();
   bool ReadWorldFile();
+  // Puts `count` single cells in machine order and widens the statistics.
+  void FinishFloatRow(unsigned char* data, size_t count, bool swap);
 };
 
 class CImgFileUSGrid : public CImgFile {

@@ -56,16 +56,6 @@ bool FailHfa(const char* what) {
   return Fail(text);
 }
 
-// A byte of pixels packed least significant bits first (the file's order)
-// as the same pixels packed most significant bits first.
-unsigned char MostSignificantFirst(unsigned char byte, int bits) {
-  unsigned char out = 0;
-  const int mask = (1 << bits) - 1;
-  for (int shift = 0; shift < 8; shift += bits)
-    out |= static_cast<unsigned char>(((byte >> shift) & mask) << (8 - bits - shift));
-  return out;
-}
-
 // Metres in one map unit of each unit name (lower case), for the WKT: feet
 // in these files are US survey feet unless named international.
 struct UnitMetres {
@@ -241,10 +231,14 @@ bool CImgFileImg::LoadBandImg(int band, HFABand*& result) {
     text.Format("the file has no band %d", band);
     return Fail(text);
   }
-  if (b->blockWidth % 16 != 0 || b->blockHeight % 16 != 0) {
+  // Blocks may be any size. Packed pixels run on from row to row within a
+  // block; a block whose pixels end inside a byte is written short by
+  // GDAL and read back shifted, so its pixels are not known.
+  const int bits = b->SampleBits();
+  if (bits < 8 && static_cast<long long>(b->blockWidth) * b->blockHeight * bits % 8 != 0) {
     CString text;
-    text.Format("band %d has blocks of %d x %d pixels, not a multiple of 16", band, b->blockWidth,
-                b->blockHeight);
+    text.Format("its %d-bit pixels are packed in blocks of %d x %d pixels, which end inside a byte; not read", bits,
+                b->blockWidth, b->blockHeight);
     return Fail(text);
   }
   const size_t blockBytes = b->BlockBytes();
@@ -342,19 +336,22 @@ long CImgFileImg::ReadScanLine(long row, CImgScanLine& line, HFABand* band) {
                   count * pixelBytes);
     }
   } else {
-    // Blocks of packed pixels: a block row starts on a byte, since blocks
-    // are a multiple of 16 pixels wide.
-    const size_t blockRowBytes = static_cast<size_t>(band->blockWidth) * bits / 8;
+    // Blocks of packed pixels, least significant bits first, rows following
+    // one another without padding (blocks may be any number of pixels
+    // wide); rows are delivered most significant bits first.
+    const int mask = (1 << bits) - 1;
+    const long long rowBytesOut = (static_cast<long long>(band->width) * bits + 7) / 8;
+    std::memset(out, 0, static_cast<size_t>(rowBytesOut));
     for (int i = 0; i < band->blocksPerRow; ++i) {
-      const long long x = static_cast<long long>(i) * band->blockWidth;
-      const long long count = std::min<long long>(band->blockWidth, band->width - x);
-      const unsigned char* from = m_BlockTable[first + i].buffer.data() + r * blockRowBytes;
-      unsigned char* to = out + x * bits / 8;
-      const long long bytes = (count * bits + 7) / 8;
-      for (long long k = 0; k < bytes; ++k) to[k] = MostSignificantFirst(from[k], bits);
-      // Bits past the row's last pixel are cleared.
-      const int used = static_cast<int>(count * bits % 8);
-      if (used) to[bytes - 1] &= static_cast<unsigned char>(0xFF << (8 - used));
+      const long long x0 = static_cast<long long>(i) * band->blockWidth;
+      const long long count = std::min<long long>(band->blockWidth, band->width - x0);
+      const unsigned char* block = m_BlockTable[first + i].buffer.data();
+      for (long long c = 0; c < count; ++c) {
+        const long long in = (static_cast<long long>(r) * band->blockWidth + c) * bits;
+        const int v = (block[in / 8] >> (in % 8)) & mask;
+        const long long at = (x0 + c) * bits;
+        out[at / 8] |= static_cast<unsigned char>(v << (8 - bits - at % 8));
+      }
     }
   }
   return line.GetSize();

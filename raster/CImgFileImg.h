@@ -99,9 +99,9 @@ class CImgFileImg : public CImgFile {
   // band the file does not have.
   virtual long LoadImage(int band);
   // Prepares block-row reading of band `band` and hands out its handle:
-  // false when the file has no such band, its blocks are not a multiple of
-  // 16 pixels wide and high, its block row is too large to hold, or its
-  // blocks cannot be read.
+  // false when the file has no such band, its blocks of packed pixels end
+  // inside a byte, its block row is too large to hold, or its blocks
+  // cannot be read. Blocks may be of any size.
   bool LoadBandImg(int band, HFABand*& result);
   using CImgFile::ReadScanLine;
   // Fills `line` with row `row` of `band` (a handle LoadBandImg gave this

@@ -2,7 +2,9 @@
 // world file): read-only. One band is read, the first unless -oo band=N
 // (1 to NBANDS) names another. 8-bit bands are grey pictures; 16- and
 // 32-bit bands hold cells, with no-data cells delivered as -9999 (16-bit)
-// or 0 (32-bit). `info` reads every row of the band for its statistics.
+// or 0 (32-bit integers); bands of PIXELTYPE FLOAT hold singles, delivered
+// as stored, no-data cells as the header's NODATA. `info` reads every row of
+// the band for its statistics.
 #include <cctype>
 #include <cstdlib>
 #include <string>
@@ -86,8 +88,11 @@ class BilDriver final : public RasterDriver {
   }
 
   bool OpenRead(CImgFile& file, const std::string& path, std::string& reason) const override {
-    if (!RasterDriver::OpenRead(file, path, reason)) return false;
     BilFile& bil = static_cast<BilFile&>(file);
+    if (!RasterDriver::OpenRead(file, path, reason)) {
+      if (!bil.m_strRefusal.IsEmpty()) reason = bil.m_strRefusal.str();
+      return false;
+    }
     if (bil.m_nBand >= bil.m_nBandCount) {
       reason = "band " + std::to_string(bil.m_nBand + 1) + " asked for; the file has " +
                std::to_string(bil.m_nBandCount);
@@ -124,6 +129,11 @@ class BilDriver final : public RasterDriver {
   // real cells also hold, so none is claimed for them.
   bool GetNoData(CImgFile& file, double& value) const override {
     const BilFile& bil = static_cast<BilFile&>(file);
+    if (bil.m_bFloat) {
+      if (!bil.m_bHasNoData) return false;
+      value = static_cast<float>(bil.m_dNoData);  // as the cells hold it
+      return true;
+    }
     if (bil.m_nBitCount == 16) value = -9999;
     else if (bil.m_nBitCount == 8 && bil.m_nNoData >= 0 && bil.m_nNoData <= 255) value = 241;
     else return false;
@@ -132,14 +142,20 @@ class BilDriver final : public RasterDriver {
 
   InfoLines ExtraInfo(CImgFile& file) const override {
     BilFile& bil = static_cast<BilFile&>(file);
-    const char* replaced = bil.m_nBitCount == 8 ? "241" : bil.m_nBitCount == 16 ? "-9999" : "0";
+    const char* replaced = bil.m_bFloat            ? "as stored"
+                           : bil.m_nBitCount == 8  ? "241"
+                           : bil.m_nBitCount == 16 ? "-9999"
+                                                   : "0";
     const bool read = ReadAll(bil, bil.m_nBand, true);
+    std::string noData = std::to_string(bil.m_nNoData);
+    if (bil.m_bFloat) noData = bil.m_bHasNoData ? vtnum::Shortest(static_cast<float>(bil.m_dNoData)) : "none";
     return {{"byte_order", bil.m_strByteOrder.str()},
             {"layout", bil.m_strLayout.str()},
             {"bands", std::to_string(bil.m_nBandCount)},
             {"band", std::to_string(bil.m_nBand + 1)},
             {"bits", std::to_string(bil.m_nBitCount)},
-            {"nodata", std::to_string(bil.m_nNoData)},
+            {"pixel_type", bil.m_bFloat ? "float" : "integer"},
+            {"nodata", noData},
             {"nodata_delivered_as", replaced},
             {"minimum", read ? vtnum::Shortest(bil.m_dMinimum) : "unread"},
             {"maximum", read ? vtnum::Shortest(bil.m_dMaximum) : "unread"}};

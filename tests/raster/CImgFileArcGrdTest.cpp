@@ -235,6 +235,10 @@ const Damage kDamages[] = {
     {"zero cell size", 0xD7, [](const std::string& d) { EditFile(d + "/hdr.adf", [](auto& b) { std::fill(b.begin() + 256, b.begin() + 264, 0); }); }, -1, -1},
     {"bounds file of 31 bytes", 0xD7, [](const std::string& d) { EditFile(d + "/dblbnd.adf", [](auto& b) { b.pop_back(); }); }, -1, -1},
     {"index length word wrong", 0xD7, [](const std::string& d) { EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 24, Get32(b, 24) + 1); }); }, -1, -1},
+    {"index second word -1016 as ESRI writes", 0xD7,
+     [](const std::string& d) { EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 4, uint32_t(-1016)); }); }, 1, -1},
+    {"index second word not starting FF FF", 0xD7,
+     [](const std::string& d) { EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 4, 0xFF00FC14u); }); }, -1, -1},
     {"index magic wrong", 0xD7, [](const std::string& d) { EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 0, 9995); }); }, -1, -1},
     {"tile offset past the data file", 0xD7,
      [](const std::string& d) { EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 100 + 8 * 4, 0x7FFFFFF0); }); }, 1, 4},
@@ -344,6 +348,41 @@ TEST(ArcGrdTest, ConstantTileOfTheNoDataMinimum) {
     EXPECT_EQ(gdal.hasNoData && gdal.values[i] == gdal.noData, none) << i;
     EXPECT_EQ(ours.values[i], none ? -77 : g.cells[i]) << i;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// An integer grid written by ESRI software (tests/data/aig/windraster, see
+// its SOURCE.txt): its tile index's second word is -1016, and its run tiles
+// of 32-bit values have the minimum 80 00 00 01 (the no-data value), with
+// codes 80 00 xx xx for values and 00 00 00 00 for cells without data.
+// Every cell as GDAL reads it.
+TEST(ArcGrdTest, GridWrittenByEsriReadsAsGdalReadsIt) {
+  const std::string path = std::string(VTFMT_SOURCE_DIR) + "/tests/data/aig/windraster";
+  GdalGrid gdal;
+  ASSERT_TRUE(GdalReadGrid(path, gdal));
+  ASSERT_TRUE(gdal.hasNoData);
+  const OurGrid ours = ReadOurs(path);
+  ASSERT_EQ(ours.load, 1);
+  ASSERT_EQ(ours.width, 556);
+  ASSERT_EQ(ours.height, 366);
+  ASSERT_EQ(ours.values.size(), gdal.values.size());
+  size_t none = 0, mismatches = 0;
+  for (size_t i = 0; i < gdal.values.size(); ++i) {
+    const bool gdalNone = gdal.values[i] == gdal.noData;
+    none += gdalNone;
+    // Cells without data are left as the background or written as the no-value.
+    const bool ourNone = std::isnan(ours.values[i]) || ours.values[i] == -9999;
+    if (gdalNone != ourNone || (!gdalNone && ours.values[i] != gdal.values[i])) {
+      if (++mismatches <= 5)
+        ADD_FAILURE() << "cell " << i % 556 << "," << i / 556 << ": ours " << ours.values[i] << ", GDAL "
+                      << gdal.values[i];
+    }
+  }
+  EXPECT_EQ(mismatches, 0u);
+  EXPECT_GT(none, 0u);  // the grid has cells without data
 }
 
 }  // namespace

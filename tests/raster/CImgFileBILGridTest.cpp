@@ -32,6 +32,8 @@ double Value(GDALDataType type, int b, size_t i, double noData) {
     case GDT_Byte: return static_cast<double>(k % 256);
     case GDT_UInt16: return static_cast<double>(k % 65536);
     case GDT_Int16: return static_cast<double>(k % 65536 - 32768);
+    // Singles with fractions, of either sign and several magnitudes.
+    case GDT_Float32: return static_cast<double>(static_cast<float>((k % 20001 - 10000) * 0.137 * (1 + i % 3 * 1000)));
     default: return static_cast<double>((k * 40503) % 4000000000LL - 2000000000LL);
   }
 }
@@ -45,6 +47,7 @@ double Expected(GDALDataType type, double g, double noData) {
     case GDT_Byte: return g == noData ? 241 : g;
     case GDT_Int16:
     case GDT_UInt16: return Low16(g) == Low16(noData) ? -9999 : Low16(g);
+    case GDT_Float32: return g;  // no-data cells stay as the header's NODATA
     default: return g == noData ? 0 : g;
   }
 }
@@ -63,12 +66,16 @@ TEST(BilGrid, GdalWrittenFilesReadAsGdalReadsThem) {
       {"int16 big-endian", GDT_Int16, 1, true, true}, {"uint16 three bands", GDT_UInt16, 3, false, true},
       {"int32 big-endian", GDT_Int32, 1, true, false}, {"int32 two bands", GDT_Int32, 2, false, false},
       {"byte four bands big-endian", GDT_Byte, 4, true, false},
+      {"float32", GDT_Float32, 1, false, false},       {"float32 two bands big-endian", GDT_Float32, 2, true, false},
   };
   const int width = 1101, height = 9;  // rows of several blocks of cells, not a multiple of 4 bytes
   for (const BilCase& c : cases) {
     SCOPED_TRACE(c.name);
     ScratchDir dir;
-    const double noData = c.type == GDT_Byte ? 7 : c.type == GDT_UInt16 ? 65535 : -9999;
+    const double noData = c.type == GDT_Byte     ? 7
+                          : c.type == GDT_UInt16  ? 65535
+                          : c.type == GDT_Float32 ? -3.4028234663852886e38
+                                                  : -9999;
     std::vector<double> values(static_cast<size_t>(width) * height * c.bands);
     for (size_t i = 0; i < values.size(); ++i)
       values[i] = Value(c.type, static_cast<int>(i / (width * height)), i % (width * height), noData);
@@ -87,7 +94,11 @@ TEST(BilGrid, GdalWrittenFilesReadAsGdalReadsThem) {
     EXPECT_EQ(bil.GetHeight(), unsigned(height));
     EXPECT_EQ(bil.m_nBandCount, c.bands);
     EXPECT_EQ(bil.m_strByteOrder, c.bigEndian ? "M" : "I");
-    const ImgPixelFormat format = cellBytes == 1 ? PF_BIT8 : cellBytes == 2 ? PF_BIT16 : PF_INT32;
+    const ImgPixelFormat format = c.type == GDT_Float32 ? PF_FLOAT32
+                                  : cellBytes == 1       ? PF_BIT8
+                                  : cellBytes == 2       ? PF_BIT16
+                                                         : PF_INT32;
+    EXPECT_EQ(bil.m_bFloat, c.type == GDT_Float32);
     EXPECT_EQ(bil.GetPixelFormat(), format);
     EXPECT_EQ(bil.GetWidthBytes(), (width * cellBytes + 3) / 4 * 4);
     CRect2D bounds;
@@ -106,7 +117,8 @@ TEST(BilGrid, GdalWrittenFilesReadAsGdalReadsThem) {
         for (int x = 0; x < width; ++x) {
           const double want = Expected(c.type, g.At(b, row, x), noData);
           ASSERT_EQ(line.GetValue(x), want) << "band " << b << " row " << row << " col " << x;
-          lo = std::min(lo, want), hi = std::max(hi, want);
+          // Float statistics pass over no-data cells.
+          if (c.type != GDT_Float32 || want != noData) lo = std::min(lo, want), hi = std::max(hi, want);
         }
       }
     }
@@ -131,7 +143,9 @@ TEST(BilGrid, HeadersAsTheyCome) {
       {"NROWS 4\nNCOLS 6\nBANDROWBYTES 14\n", -1, 0},                   // contradicts 6 x 16 bits
       {"NROWS 4\nNCOLS 6\nTOTALROWBYTES 24\n", -1, 0},                  // one band of 12 bytes
       {"NROWS 4\nNCOLS 6\nNBITS 12\n", -1, 0},                          // no such cells
-      {"NROWS 4\nNCOLS 6\nNBITS 32\nPIXELTYPE FLOAT\n", -1, 0},         // floats are not integers
+      {"NROWS 4\nNCOLS 2\nNBITS 32\nPIXELTYPE FLOAT\n", 1, 2},          // singles
+      {"NROWS 2\nNCOLS 3\nNBITS 64\nPIXELTYPE FLOAT\n", -1, 0},         // doubles are not read
+      {"NROWS 4\nNCOLS 6\nNBITS 16\nPIXELTYPE FLOAT\n", -1, 0},         // no 16-bit floats
       {"NCOLS 6\nNBITS 16\n", -1, 0},                                   // no rows
       {"NROWS 4\nNCOLS 0\n", -1, 0},
       {"NROWS 4\nNCOLS 6\nNBANDS 0\n", -1, 0},

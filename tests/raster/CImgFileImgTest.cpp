@@ -45,6 +45,15 @@ TEST(CImgFileImgTest, EveryPixelTypeReadsAsGdal) {
       {GDT_Float64, {"COMPRESSED=YES"}, 0, 64},
       {GDT_CFloat32, {}, 0, 64},
       {GDT_CFloat64, {}, 0, 128},
+      // Blocks of any size: one block of the image's width, sizes that are
+      // not a multiple of 16, and packed blocks whose rows do not end on a
+      // byte (150 x 2 bits).
+      {GDT_Byte, {"BLOCKSIZE=150"}, 0, 8},
+      {GDT_Int16, {"BLOCKSIZE=50", "COMPRESSED=YES"}, 0, 16},
+      {GDT_Byte, {"BLOCKSIZE=40", "NBITS=1"}, 1, 1},
+      {GDT_Byte, {"BLOCKSIZE=36", "NBITS=2", "COMPRESSED=YES"}, 2, 2},
+      {GDT_Byte, {"BLOCKSIZE=150", "NBITS=2"}, 2, 2},
+      {GDT_Byte, {"BLOCKSIZE=34", "NBITS=4"}, 4, 4},
   };
   ScratchDir dir;
   for (const TypeCase& c : cases) {
@@ -110,8 +119,25 @@ TEST(CImgFileImgTest, BlocksAndLines) {
   EXPECT_FALSE(img.LoadBandImg(0, band));
   ASSERT_EQ(img.OpenForRead((dir / "odd.img").c_str()), 1);
   EXPECT_EQ(img.LoadImage(1), -1);  // one band only
+  // Blocks of 100 pixels, not a multiple of 16, read as GDAL reads them.
+  ASSERT_TRUE(img.LoadBandImg(0, band)) << VtGetErrorMsgObj()->GetMessage().GetString();
+  EXPECT_EQ(img.m_nBlocksPerRow, 2);
+  {
+    const std::vector<unsigned char> odd = GdalBandBytes(dir / "odd.img", 1);
+    CImgScanLine row(PF_BIT8, 150);
+    for (int y : {39, 0, 17}) {
+      ASSERT_EQ(img.ReadScanLine(y, row, band), 150);
+      EXPECT_EQ(std::memcmp(row.GetData(), odd.data() + y * 150, 150), 0) << y;
+    }
+  }
+
+  // Packed blocks of 35 x 35 one-bit pixels end inside a byte: refused.
+  f.options = {"BLOCKSIZE=35", "NBITS=1"};
+  ASSERT_TRUE(GdalWriteHfa(dir / "bits.img", f, 1));
+  ASSERT_EQ(img.OpenForRead((dir / "bits.img").c_str()), 1);
   EXPECT_FALSE(img.LoadBandImg(0, band));
-  EXPECT_NE(std::string(VtGetErrorMsgObj()->GetMessage()).find("multiple of 16"), std::string::npos);
+  EXPECT_NE(std::string(VtGetErrorMsgObj()->GetMessage()).find("blocks of 35 x 35 pixels, which end inside a byte"),
+            std::string::npos);
 
   // A 1000-pixel row of 256-pixel blocks: 1000 bytes are enough and nothing
   // goes past them; one byte fewer is refused.

@@ -107,4 +107,21 @@ TEST_F(VtfmtAigTest, ConvertToTheGridWriters) {
   EXPECT_EQ(Run("convert -scale " + Quote(grid) + " " + Quote(dir / "out.png")), 0) << err;
 }
 
+// The grid written by ESRI software (tests/data/aig/windraster) converted
+// to GeoTIFF: GDAL reads every cell of it as of the grid, its no-data cells
+// as -9999.
+TEST_F(VtfmtAigTest, GridWrittenByEsriConvertsAsGdalReadsIt) {
+  const std::string grid = std::string(VTFMT_SOURCE_DIR) + "/tests/data/aig/windraster";
+  GdalGrid source;
+  ASSERT_TRUE(GdalReadGrid(grid, source));
+  ASSERT_TRUE(source.hasNoData);
+  ASSERT_EQ(Run("convert " + Quote(grid) + " " + Quote(dir / "wind.tif")), 0) << err;
+  GdalGrid back;
+  ASSERT_TRUE(GdalReadGrid(dir / "wind.tif", back));
+  ASSERT_EQ(back.values.size(), source.values.size());
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(back.gt[i], source.gt[i]) << "geotransform " << i;
+  for (size_t i = 0; i < source.values.size(); ++i)
+    ASSERT_EQ(back.values[i], source.values[i] == source.noData ? -9999 : source.values[i]) << i;
+}
+
 }  // namespace

@@ -104,6 +104,35 @@ TEST_F(VtfmtHeaderRasterTest, BilAndUsGridConvertToAsciiGridsGdalReads) {
   EXPECT_EQ(usAsc.values[7], 12);
 }
 
+// A float BIL (PIXELTYPE FLOAT, NBITS 32) by GDAL: info says float and the
+// header's no-data; convert to GeoTIFF keeps every single, no-data cells as
+// they are, and GDAL reads the TIFF as Float32 cell for cell.
+TEST_F(VtfmtHeaderRasterTest, FloatBilConvertsToTiffCellForCell) {
+  const int width = 7, height = 3;
+  const double noData = -3.4028234663852886e38;
+  std::vector<double> values;
+  for (int i = 0; i < width * height; ++i)
+    values.push_back(i == 9 ? noData : static_cast<double>(static_cast<float>(i * 13.371 - 100.0 + 1e-3 / (i + 1))));
+  const double gt[6] = {-120, 0.5, 0, 45, 0, -0.5};
+  ASSERT_TRUE(GdalWriteEhdr(dir / "f.bil", GDT_Float32, width, height, 1, values, gt, &noData));
+  auto keys = Info(Quote(dir / "f.bil"));
+  EXPECT_EQ(keys["driver"], "bil");
+  EXPECT_EQ(keys["pixel_type"], "float");
+  EXPECT_EQ(keys["nodata"], "-3.4028235e+38");
+  ASSERT_EQ(Run("convert " + Quote(dir / "f.bil") + " " + Quote(dir / "f.tif")), 0) << err;
+  GDALAllRegister();
+  GDALDatasetH ds = GDALOpen((dir / "f.tif").c_str(), GA_ReadOnly);
+  ASSERT_NE(ds, nullptr);
+  EXPECT_EQ(GDALGetRasterDataType(GDALGetRasterBand(ds, 1)), GDT_Float32);
+  GDALClose(ds);
+  GdalGrid tif;
+  ASSERT_TRUE(GdalReadGrid(dir / "f.tif", tif));
+  ASSERT_EQ(tif.values.size(), values.size());
+  for (size_t i = 0; i < values.size(); ++i) EXPECT_EQ(tif.values[i], values[i]) << i;
+  EXPECT_EQ(tif.gt[0], -120);
+  EXPECT_EQ(tif.gt[1], 0.5);
+}
+
 // IDRISI: the sample's rows equal GDAL's read of the same image, and an
 // ASCII grid converted to a real image reads back in GDAL unchanged.
 TEST_F(VtfmtHeaderRasterTest, IdrisiInfoDumpAndConvert) {
