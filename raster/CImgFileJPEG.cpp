@@ -45,10 +45,38 @@ void ErrorExit(j_common_ptr cinfo) {
 // quantization's, so the accurate one is used from quality 90 up.
 J_DCT_METHOD DctMethod(int quality) { return quality >= 90 ? JDCT_ISLOW : JDCT_IFAST; }
 
+// libjpeg's warnings and traces. While a file is decoded, the end of its
+// data is noted rather than printed: the decoding fails the rows it lost.
+void EmitMessage(j_common_ptr cinfo, int level) {
+  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  if (level < 0 && err->watchEnd) {
+    const int code = cinfo->err->msg_code;
+    if (code == JWRN_JPEG_EOF) {
+      err->endOfFile = true;
+      cinfo->err->num_warnings++;
+      return;
+    }
+    // Huffman decoding stops at a marker where it still needs bits and
+    // fills the rest with zeros; after the file's end any warning is one
+    // about the missing data.
+    if (code == JWRN_HIT_MARKER || err->endOfFile) {
+      err->dataMissing = true;
+      cinfo->err->num_warnings++;
+      return;
+    }
+  }
+  err->standardEmit(cinfo, level);
+}
+
 jpeg_error_mgr* SetupError(ErrorManager& err) {
   jpeg_std_error(&err.pub);
   err.pub.error_exit = ErrorExit;
+  err.standardEmit = err.pub.emit_message;
+  err.pub.emit_message = EmitMessage;
   err.tooManyScans = 0;
+  err.watchEnd = false;
+  err.endOfFile = false;
+  err.dataMissing = false;
   return &err.pub;
 }
 
@@ -305,8 +333,11 @@ bool CImgFileJPEG::StartFileDecompress() {
   DestroyDecompress();
   if (!m_pFile || std::fseek(m_pFile, 0, SEEK_SET) != 0) return false;
   std::string reason;
+  bool started = false;
+  m_bMultiScan = false;
   const bool ok = Guarded(m_Error, [&] {
     m_Decompress.err = SetupError(m_Error);
+    m_Error.watchEnd = true;
     jpeg_create_decompress(&m_Decompress);
     m_bDecompressCreated = true;
     m_Decompress.progress = &m_Progress;
@@ -315,11 +346,18 @@ bool CImgFileJPEG::StartFileDecompress() {
       reason = "no JPEG image in the file";
       return;
     }
-    reason = CheckHeader(&m_Decompress, m_nFileSize, jpeg_has_multiple_scans(&m_Decompress) != 0);
+    m_bMultiScan = jpeg_has_multiple_scans(&m_Decompress) != 0;
+    reason = CheckHeader(&m_Decompress, m_nFileSize, m_bMultiScan);
     if (!reason.empty()) return;
+    started = true;
     jpeg_start_decompress(&m_Decompress);
   });
-  if (ok && reason.empty()) return true;
+  m_nLostFrom = -1;
+  // A file of several scans is read whole here. When it ends early, even
+  // inside a scan's header (which libjpeg then fails on), its header stands
+  // but no row is whole: LoadImage succeeds and every row fails.
+  if (started && (ok ? DataLost() : m_Error.endOfFile)) m_nLostFrom = 0;
+  if ((ok && reason.empty()) || m_nLostFrom == 0) return true;
   if (!reason.empty()) Record(reason);
   DestroyDecompress();
   return false;
@@ -327,9 +365,11 @@ bool CImgFileJPEG::StartFileDecompress() {
 
 long CImgFileJPEG::LoadImage() {
   if (!StartFileDecompress()) return -1;
-  const int comps = m_Decompress.output_components;
-  SetHeight(m_Decompress.output_height);
-  SetWidth(m_Decompress.output_width);
+  // The header's sizes: a file that ended early may have stopped libjpeg
+  // before it set its output sizes (which are the same, unscaled).
+  const int comps = OutputComponents(&m_Decompress);
+  SetHeight(m_Decompress.image_height);
+  SetWidth(m_Decompress.image_width);
   SetPixelFormat(CVtImgToolkit::Bit2Format(static_cast<unsigned short>(comps * 8)));
   SetPixelFormatExt(GetPixelFormat());
   SetWidthBytes(static_cast<unsigned long>(CVtImgToolkit::AlignWidth(GetPixelFormat(), GetWidth())));
@@ -337,8 +377,40 @@ long CImgFileJPEG::LoadImage() {
   return 1;
 }
 
+bool CImgFileJPEG::DataLost() const {
+  if (m_Error.dataMissing) return true;
+  if (!m_Error.endOfFile) return false;
+  // Huffman decoding warns where a scan lacks bits, so an end met only while
+  // looking for the next marker loses nothing of the scans read. A single
+  // scan is then whole; a progressive file is whole when every coefficient
+  // of every component was refined to its last bit. Arithmetic decoding does
+  // not warn, and a sequential file of several scans does not tell which
+  // scans it has: an early end loses data there.
+  const jpeg_decompress_struct& d = m_Decompress;
+  if (d.arith_code) return true;
+  if (!m_bMultiScan) return false;
+  if (!d.progressive_mode || !d.coef_bits) return true;
+  for (int c = 0; c < d.num_components; ++c)
+    for (int k = 0; k < DCTSIZE2; ++k)
+      if (d.coef_bits[c][k] != 0) return true;
+  return false;
+}
+
+// Records why rows from `from` on cannot be read.
+static void RecordLost(bool multiScan, long from) {
+  if (multiScan)
+    Record("JPEG file of several scans ends early or is damaged: no row is whole");
+  else
+    Record("JPEG data ends before row " + std::to_string(from) + " is whole: the file is cut short or damaged");
+}
+
 long CImgFileJPEG::ReadScanLine(long row, CImgScanLine& line) {
   if (!m_bDecompressCreated || row < 0) return -1;
+  // Checked first: libjpeg may have stopped where the data ran out.
+  if (m_nLostFrom >= 0 && row >= m_nLostFrom) {
+    if (static_cast<unsigned long>(row) < GetHeight()) RecordLost(m_bMultiScan, m_nLostFrom);
+    return -1;
+  }
   jpeg_decompress_struct& d = m_Decompress;
   if (static_cast<unsigned long>(row) < d.output_scanline || static_cast<unsigned long>(row) >= d.output_height)
     return -1;
@@ -348,9 +420,15 @@ long CImgFileJPEG::ReadScanLine(long row, CImgScanLine& line) {
   bool delivered = true;
   const bool ok = Guarded(m_Error, [&] {
     while (d.output_scanline <= static_cast<unsigned long>(row)) {
+      const long decoding = static_cast<long>(d.output_scanline);
       m_pRow = line.GetData();
       if (jpeg_read_scanlines(&d, &m_pRow, 1) != 1) {
         delivered = false;
+        return;
+      }
+      // The row being decoded when the data ran out may hold its zeros.
+      if (DataLost()) {
+        m_nLostFrom = decoding;
         return;
       }
     }
@@ -358,6 +436,10 @@ long CImgFileJPEG::ReadScanLine(long row, CImgScanLine& line) {
   if (!ok) {
     DestroyDecompress();
     m_nDecompressing = 0;
+    return -1;
+  }
+  if (m_nLostFrom >= 0) {
+    RecordLost(m_bMultiScan, m_nLostFrom);
     return -1;
   }
   return delivered ? 1 : -1;

@@ -44,6 +44,12 @@ class CImgFileJPEG : public CImgFile {
     jmp_buf* jump = nullptr;  // where error_exit returns to; null outside an operation
     int tooManyScans = 0;     // set by the progress monitor before it fails
     CImgFileJPEG* owner = nullptr;
+    void (*standardEmit)(j_common_ptr, int) = nullptr;  // libjpeg's own message output
+    // While a file is decoded, the warnings that mean data is missing are
+    // kept here instead of printed; ReadScanLine turns them into failures.
+    bool watchEnd = false;
+    bool endOfFile = false;    // the file ran out; an end-of-image marker was supplied
+    bool dataMissing = false;  // the decoder needed bits the stream does not hold
   };
 
   unsigned char m_nQuality = 100;
@@ -80,8 +86,10 @@ class CImgFileJPEG : public CImgFile {
   long SaveImage() override;
   // Decodes row `row` into `line` (width x components bytes: red, green,
   // blue or grey). 1; -1 for an earlier row than the next one, a row past the
-  // height, a line shorter than a row, no decoding in progress, or a libjpeg
-  // error.
+  // height, a line shorter than a row, no decoding in progress, a libjpeg
+  // error, or a row the file does not hold whole: from the row whose decoding
+  // ran out of data on (a file cut short), and every row of a file of several
+  // scans (progressive) that ends early, since each scan refines every row.
   long ReadScanLine(long row, CImgScanLine& line) override;
   // Writes `line` as the next row (`row` is not used); compression starts
   // with the first row. The number of rows libjpeg took (1, or 0 when every
@@ -139,6 +147,8 @@ class CImgFileJPEG : public CImgFile {
   // reads the header, checks it and starts decoding. False (object
   // destroyed) on failure.
   bool StartFileDecompress();
+  // True when the decoding so far has found data missing from the file.
+  bool DataLost() const;
   // Fetches device row `row` (from the bottom) at 24 bits into `bgr`.
   static bool FetchRow24(CDC* dc, CBitmap* bitmap, long row, long width, unsigned char* bgr);
 
@@ -147,4 +157,6 @@ class CImgFileJPEG : public CImgFile {
   int m_nCompressState = kNoCompress;
   bool m_bCloseFailed = false;
   uint64_t m_nFileSize = 0;
+  long m_nLostFrom = -1;      // first row the file does not hold, or -1
+  bool m_bMultiScan = false;  // the file has several scans (decoded whole at the start)
 };
