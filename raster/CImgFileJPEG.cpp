@@ -113,12 +113,30 @@ bool Guarded(ErrorManager& err, Body&& body) {
   return true;
 }
 
-// Samples of one decoded pixel for the header's output colour space: 1
-// (grey) or 3 (RGB); 0 for colour spaces we do not deliver (CMYK and others).
+// True when libjpeg decodes the file to CMYK samples (CMYK files and
+// YCCK-coded ones, its default for both), which we deliver as RGB.
+bool DecodesCmyk(j_decompress_ptr d) { return d->out_color_space == JCS_CMYK && d->num_components == 4; }
+
+// Samples of one delivered pixel for the header's output colour space: 1
+// (grey) or 3 (RGB, also from CMYK); 0 for colour spaces we do not deliver.
 int OutputComponents(j_decompress_ptr d) {
   if (d->out_color_space == JCS_GRAYSCALE && d->num_components == 1) return 1;
   if (d->out_color_space == JCS_RGB && d->num_components == 3) return 3;
+  if (DecodesCmyk(d)) return 3;
   return 0;
+}
+
+// `width` CMYK pixels to red, green, blue: each of C, M and Y times K over
+// 255, rounded down, as GDAL delivers them. CMYK JPEG files keep the inks
+// inverted (Adobe's convention, 255 for no ink), for which this is the
+// usual (1 - c)(1 - k).
+void CmykToRgb(const JSAMPLE* cmyk, JDIMENSION width, unsigned char* rgb) {
+  for (JDIMENSION x = 0; x < width; ++x, cmyk += 4, rgb += 3) {
+    const unsigned k = cmyk[3];
+    rgb[0] = static_cast<unsigned char>(cmyk[0] * k / 255);
+    rgb[1] = static_cast<unsigned char>(cmyk[1] * k / 255);
+    rgb[2] = static_cast<unsigned char>(cmyk[2] * k / 255);
+  }
 }
 
 // Why a header read from a stream of `bytes` bytes cannot be decoded, or an
@@ -127,8 +145,8 @@ std::string CheckHeader(j_decompress_ptr d, uint64_t bytes, bool whole) {
   const int comps = OutputComponents(d);
   if (comps == 0)
     return "JPEG colour space " + std::to_string(d->jpeg_color_space) + " with " +
-           std::to_string(d->num_components) + " components cannot be read (grey and RGB only)";
-  const uint64_t samples = uint64_t(d->image_width) * d->image_height * comps;
+           std::to_string(d->num_components) + " components cannot be read (grey, RGB and CMYK only)";
+  const uint64_t samples = uint64_t(d->image_width) * d->image_height * std::max(comps, d->num_components);
   const std::string size = std::to_string(d->image_width) + " x " + std::to_string(d->image_height);
   if (samples > bytes * CImgFileJPEG::kMaxSamplesPerByte)
     return "JPEG header describes " + size + " pixels, more than a stream of " + std::to_string(bytes) +
@@ -414,18 +432,21 @@ long CImgFileJPEG::ReadScanLine(long row, CImgScanLine& line) {
   jpeg_decompress_struct& d = m_Decompress;
   if (static_cast<unsigned long>(row) < d.output_scanline || static_cast<unsigned long>(row) >= d.output_height)
     return -1;
-  const size_t rowBytes = size_t(d.output_width) * static_cast<size_t>(d.output_components);
+  const bool cmyk = DecodesCmyk(&d);
+  const size_t rowBytes = size_t(d.output_width) * (cmyk ? 3u : static_cast<size_t>(d.output_components));
   if (static_cast<size_t>(line.GetSize()) < rowBytes) return -1;
+  if (cmyk && m_Cmyk.size() < size_t(d.output_width) * 4) m_Cmyk.resize(size_t(d.output_width) * 4);
   // Rows before the one asked for are decoded into the line and dropped.
   bool delivered = true;
   const bool ok = Guarded(m_Error, [&] {
     while (d.output_scanline <= static_cast<unsigned long>(row)) {
       const long decoding = static_cast<long>(d.output_scanline);
-      m_pRow = line.GetData();
+      m_pRow = cmyk ? m_Cmyk.data() : line.GetData();
       if (jpeg_read_scanlines(&d, &m_pRow, 1) != 1) {
         delivered = false;
         return;
       }
+      if (cmyk) CmykToRgb(m_Cmyk.data(), d.output_width, line.GetData());
       // The row being decoded when the data ran out may hold its zeros.
       if (DataLost()) {
         m_nLostFrom = decoding;
@@ -726,6 +747,7 @@ long CImgFileJPEG::InputBlock(unsigned char* data, int length, CGeoImgBlock* blo
   // The stream is read where it lies; the memory file only borrows it.
   CVtMemFile mem(data, static_cast<unsigned long>(length));
   CImgScanLine line;
+  std::vector<JSAMPLE> cmykRow;  // a CMYK row before it becomes RGB
   std::string reason;
   MemSource src;
   ErrorManager err;
@@ -768,10 +790,13 @@ long CImgFileJPEG::InputBlock(unsigned char* data, int length, CGeoImgBlock* blo
     line.m_PixelFormat = block->m_PixelFormat;
     line.m_nLength = block->m_nWidthBytes;
     line.m_nWidth = block->m_nWidth;
+    const bool cmyk = DecodesCmyk(&d);
+    if (cmyk) cmykRow.resize(size_t(d.image_width) * 4);
     jpeg_start_decompress(&d);
     for (long i = 0; i < block->m_nHeight; ++i) {
-      JSAMPROW row = line.GetData();
+      JSAMPROW row = cmyk ? cmykRow.data() : line.GetData();
       if (jpeg_read_scanlines(&d, &row, 1) != 1) return;
+      if (cmyk) CmykToRgb(cmykRow.data(), d.output_width, line.GetData());
       if (comps == 3) line.SwapBlueRed();
       block->SetScanLine(i, line, 0, 0);
     }

@@ -1,4 +1,5 @@
-// JPEG: read grey and RGB files (baseline and progressive), write baseline
+// JPEG: read grey, RGB and CMYK files (baseline and progressive; CMYK as
+// RGB), write baseline
 // files at the quality -oo quality=N gives (100 unless set). Rows are read
 // once each, in order, red first.
 #include <charconv>

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 
 #include "support/JpegPeer.h"
@@ -49,6 +50,21 @@ TEST_F(VtfmtJpegTest, DumpGivesGdalsSamplesRedFirst) {
     ASSERT_EQ(Run("dump " + Quote(dir / "d.jpg"), &out), 0) << err;
     EXPECT_EQ(out, std::string(p.pixels.begin(), p.pixels.end())) << bands;
   }
+}
+
+// A CMYK file (ImageMagick's) is read as GDAL reads it: RGB, sample for
+// sample.
+TEST_F(VtfmtJpegTest, CmykFilesDumpAsGdalsRgb) {
+  ASSERT_TRUE(GdalWrite(dir / "s.bmp", TestPicture(21, 9, 3, 8)));
+  ASSERT_EQ(std::system(("convert " + Quote(dir / "s.bmp") + " -colorspace CMYK " + Quote(dir / "c.jpg")).c_str()), 0);
+  std::string out;
+  ASSERT_EQ(Run("info " + Quote(dir / "c.jpg"), &out), 0) << err;
+  EXPECT_EQ(KeyValues(out)["pixel_format"], "24");
+  Picture p;
+  ASSERT_TRUE(GdalRead(dir / "c.jpg", p));
+  ASSERT_EQ(p.bands, 3);
+  ASSERT_EQ(Run("dump " + Quote(dir / "c.jpg"), &out), 0) << err;
+  EXPECT_EQ(out, std::string(p.pixels.begin(), p.pixels.end()));
 }
 
 // A file cut inside its image data fails at the first row it does not hold,
