@@ -1,7 +1,6 @@
 // JPEG: read grey, RGB and CMYK files (baseline and progressive; CMYK as
-// RGB), write baseline
-// files at the quality -oo quality=N gives (100 unless set). Rows are read
-// once each, in order, red first.
+// RGB), write baseline files at the quality -oo quality=N gives (100 unless
+// set). Rows are read once each, in order, red first.
 #include <charconv>
 #include <string>
 
