@@ -419,7 +419,8 @@ static void RecordLost(bool multiScan, long from) {
   if (multiScan)
     Record("JPEG file of several scans ends early or is damaged: no row is whole");
   else
-    Record("JPEG data ends before row " + std::to_string(from) + " is whole: the file is cut short or damaged");
+    Record("JPEG data ends before row " + std::to_string(from) +
+           " is whole: the file is cut short or damaged");
 }
 
 long CImgFileJPEG::ReadScanLine(long row, CImgScanLine& line) {

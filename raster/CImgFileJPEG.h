@@ -161,6 +161,6 @@ class CImgFileJPEG : public CImgFile {
   bool m_bCloseFailed = false;
   uint64_t m_nFileSize = 0;
   std::vector<JSAMPLE> m_Cmyk;  // a decoded CMYK row, delivered as RGB
-  long m_nLostFrom = -1;      // first row the file does not hold, or -1
-  bool m_bMultiScan = false;  // the file has several scans (decoded whole at the start)
+  long m_nLostFrom = -1;        // first row the file does not hold, or -1
+  bool m_bMultiScan = false;    // the file has several scans (decoded whole at the start)
 };

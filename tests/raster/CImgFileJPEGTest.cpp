@@ -171,8 +171,9 @@ TEST_F(JpegTest, FileCutShortFailsFromTheFirstRowItLacks) {
     const char* name;
     std::vector<std::string> options;
   };
-  for (const Kind& kind : {Kind{"baseline", {"QUALITY=95"}}, Kind{"progressive", {"QUALITY=95", "PROGRESSIVE=ON"}},
-                           Kind{"arithmetic", {"QUALITY=95", "ARITHMETIC=YES"}}}) {
+  for (const Kind& kind :
+       {Kind{"baseline", {"QUALITY=95"}}, Kind{"progressive", {"QUALITY=95", "PROGRESSIVE=ON"}},
+        Kind{"arithmetic", {"QUALITY=95", "ARITHMETIC=YES"}}}) {
     const std::string good = Gdal(64, 64, 3, kind.options);
     dir.Put("good.jpg", good);
     Picture whole;
@@ -181,7 +182,8 @@ TEST_F(JpegTest, FileCutShortFailsFromTheFirstRowItLacks) {
     std::vector<size_t> cuts = {good.size() - 2, good.size() - 1, good.size() * 2 / 3, good.size() / 3};
     if (progressive) cuts.push_back(good.rfind("\xFF\xDA"));  // the last scan missing whole
     for (size_t cut : cuts) {
-      SCOPED_TRACE(std::string(kind.name) + " cut at " + std::to_string(cut) + " of " + std::to_string(good.size()));
+      SCOPED_TRACE(std::string(kind.name) + " cut at " + std::to_string(cut) + " of " +
+                   std::to_string(good.size()));
       const std::string bytes = good.substr(0, cut);
       Picture ours;
       const long held = HeldRows(bytes, ours);
@@ -193,8 +195,9 @@ TEST_F(JpegTest, FileCutShortFailsFromTheFirstRowItLacks) {
       ASSERT_EQ(gdal.pixels.size(), whole.pixels.size());
       const size_t rowBytes = 64 * 3;
       size_t same = 0;  // rows GDAL reads from the cut file as from the whole one
-      while (same < 64 && std::equal(gdal.pixels.begin() + same * rowBytes, gdal.pixels.begin() + (same + 1) * rowBytes,
-                                     whole.pixels.begin() + same * rowBytes))
+      while (same < 64 &&
+             std::equal(gdal.pixels.begin() + same * rowBytes, gdal.pixels.begin() + (same + 1) * rowBytes,
+                        whole.pixels.begin() + same * rowBytes))
         ++same;
       EXPECT_LE(static_cast<size_t>(held), same);
       EXPECT_TRUE(std::equal(ours.pixels.begin(), ours.pixels.end(), whole.pixels.begin()));
@@ -203,7 +206,8 @@ TEST_F(JpegTest, FileCutShortFailsFromTheFirstRowItLacks) {
         continue;
       }
       ASSERT_LT(held, 64);
-      EXPECT_NE(Message().find(progressive ? "no row is whole" : "row " + std::to_string(held)), std::string::npos)
+      EXPECT_NE(Message().find(progressive ? "no row is whole" : "row " + std::to_string(held)),
+                std::string::npos)
           << Message();
       if (progressive) EXPECT_EQ(held, 0);
       // A baseline file cut two thirds in still gives the rows before the cut.

@@ -56,7 +56,9 @@ TEST_F(VtfmtJpegTest, DumpGivesGdalsSamplesRedFirst) {
 // sample.
 TEST_F(VtfmtJpegTest, CmykFilesDumpAsGdalsRgb) {
   ASSERT_TRUE(GdalWrite(dir / "s.bmp", TestPicture(21, 9, 3, 8)));
-  ASSERT_EQ(std::system(("convert " + Quote(dir / "s.bmp") + " -colorspace CMYK " + Quote(dir / "c.jpg")).c_str()), 0);
+  ASSERT_EQ(
+      std::system(("convert " + Quote(dir / "s.bmp") + " -colorspace CMYK " + Quote(dir / "c.jpg")).c_str()),
+      0);
   std::string out;
   ASSERT_EQ(Run("info " + Quote(dir / "c.jpg"), &out), 0) << err;
   EXPECT_EQ(KeyValues(out)["pixel_format"], "24");
@@ -87,8 +89,10 @@ TEST_F(VtfmtJpegTest, DumpOfACutFileFailsAtTheCut) {
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     EXPECT_LT(held, 48u);
     EXPECT_EQ(out, whole.substr(0, out.size()));
-    if (progressive[1] == 'N') EXPECT_EQ(held, 0u);
-    else EXPECT_GE(held, 16u);
+    if (progressive[1] == 'N')
+      EXPECT_EQ(held, 0u);
+    else
+      EXPECT_GE(held, 16u);
   }
 }
 
