@@ -45,10 +45,38 @@ void ErrorExit(j_common_ptr cinfo) {
 // quantization's, so the accurate one is used from quality 90 up.
 J_DCT_METHOD DctMethod(int quality) { return quality >= 90 ? JDCT_ISLOW : JDCT_IFAST; }
 
+// libjpeg's warnings and traces. While a file is decoded, the end of its
+// data is noted rather than printed: the decoding fails the rows it lost.
+void EmitMessage(j_common_ptr cinfo, int level) {
+  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  if (level < 0 && err->watchEnd) {
+    const int code = cinfo->err->msg_code;
+    if (code == JWRN_JPEG_EOF) {
+      err->endOfFile = true;
+      cinfo->err->num_warnings++;
+      return;
+    }
+    // Huffman decoding stops at a marker where it still needs bits and
+    // fills the rest with zeros; after the file's end any warning is one
+    // about the missing data.
+    if (code == JWRN_HIT_MARKER || err->endOfFile) {
+      err->dataMissing = true;
+      cinfo->err->num_warnings++;
+      return;
+    }
+  }
+  err->standardEmit(cinfo, level);
+}
+
 jpeg_error_mgr* SetupError(ErrorManager& err) {
   jpeg_std_error(&err.pub);
   err.pub.error_exit = ErrorExit;
+  err.standardEmit = err.pub.emit_message;
+  err.pub.emit_message = EmitMessage;
   err.tooManyScans = 0;
+  err.watchEnd = false;
+  err.endOfFile = false;
+  err.dataMissing = false;
   return &err.pub;
 }
 
@@ -85,12 +113,30 @@ bool Guarded(ErrorManager& err, Body&& body) {
   return true;
 }
 
-// Samples of one decoded pixel for the header's output colour space: 1
-// (grey) or 3 (RGB); 0 for colour spaces we do not deliver (CMYK and others).
+// True when libjpeg decodes the file to CMYK samples (CMYK files and
+// YCCK-coded ones, its default for both), which we deliver as RGB.
+bool DecodesCmyk(j_decompress_ptr d) { return d->out_color_space == JCS_CMYK && d->num_components == 4; }
+
+// Samples of one delivered pixel for the header's output colour space: 1
+// (grey) or 3 (RGB, also from CMYK); 0 for colour spaces we do not deliver.
 int OutputComponents(j_decompress_ptr d) {
   if (d->out_color_space == JCS_GRAYSCALE && d->num_components == 1) return 1;
   if (d->out_color_space == JCS_RGB && d->num_components == 3) return 3;
+  if (DecodesCmyk(d)) return 3;
   return 0;
+}
+
+// `width` CMYK pixels to red, green, blue: each of C, M and Y times K over
+// 255, rounded down, as GDAL delivers them. CMYK JPEG files keep the inks
+// inverted (Adobe's convention, 255 for no ink), for which this is the
+// usual (1 - c)(1 - k).
+void CmykToRgb(const JSAMPLE* cmyk, JDIMENSION width, unsigned char* rgb) {
+  for (JDIMENSION x = 0; x < width; ++x, cmyk += 4, rgb += 3) {
+    const unsigned k = cmyk[3];
+    rgb[0] = static_cast<unsigned char>(cmyk[0] * k / 255);
+    rgb[1] = static_cast<unsigned char>(cmyk[1] * k / 255);
+    rgb[2] = static_cast<unsigned char>(cmyk[2] * k / 255);
+  }
 }
 
 // Why a header read from a stream of `bytes` bytes cannot be decoded, or an
@@ -99,8 +145,8 @@ std::string CheckHeader(j_decompress_ptr d, uint64_t bytes, bool whole) {
   const int comps = OutputComponents(d);
   if (comps == 0)
     return "JPEG colour space " + std::to_string(d->jpeg_color_space) + " with " +
-           std::to_string(d->num_components) + " components cannot be read (grey and RGB only)";
-  const uint64_t samples = uint64_t(d->image_width) * d->image_height * comps;
+           std::to_string(d->num_components) + " components cannot be read (grey, RGB and CMYK only)";
+  const uint64_t samples = uint64_t(d->image_width) * d->image_height * std::max(comps, d->num_components);
   const std::string size = std::to_string(d->image_width) + " x " + std::to_string(d->image_height);
   if (samples > bytes * CImgFileJPEG::kMaxSamplesPerByte)
     return "JPEG header describes " + size + " pixels, more than a stream of " + std::to_string(bytes) +
@@ -305,8 +351,11 @@ bool CImgFileJPEG::StartFileDecompress() {
   DestroyDecompress();
   if (!m_pFile || std::fseek(m_pFile, 0, SEEK_SET) != 0) return false;
   std::string reason;
+  bool started = false;
+  m_bMultiScan = false;
   const bool ok = Guarded(m_Error, [&] {
     m_Decompress.err = SetupError(m_Error);
+    m_Error.watchEnd = true;
     jpeg_create_decompress(&m_Decompress);
     m_bDecompressCreated = true;
     m_Decompress.progress = &m_Progress;
@@ -315,11 +364,18 @@ bool CImgFileJPEG::StartFileDecompress() {
       reason = "no JPEG image in the file";
       return;
     }
-    reason = CheckHeader(&m_Decompress, m_nFileSize, jpeg_has_multiple_scans(&m_Decompress) != 0);
+    m_bMultiScan = jpeg_has_multiple_scans(&m_Decompress) != 0;
+    reason = CheckHeader(&m_Decompress, m_nFileSize, m_bMultiScan);
     if (!reason.empty()) return;
+    started = true;
     jpeg_start_decompress(&m_Decompress);
   });
-  if (ok && reason.empty()) return true;
+  m_nLostFrom = -1;
+  // A file of several scans is read whole here. When it ends early, even
+  // inside a scan's header (which libjpeg then fails on), its header stands
+  // but no row is whole: LoadImage succeeds and every row fails.
+  if (started && (ok ? DataLost() : m_Error.endOfFile)) m_nLostFrom = 0;
+  if ((ok && reason.empty()) || m_nLostFrom == 0) return true;
   if (!reason.empty()) Record(reason);
   DestroyDecompress();
   return false;
@@ -327,9 +383,11 @@ bool CImgFileJPEG::StartFileDecompress() {
 
 long CImgFileJPEG::LoadImage() {
   if (!StartFileDecompress()) return -1;
-  const int comps = m_Decompress.output_components;
-  SetHeight(m_Decompress.output_height);
-  SetWidth(m_Decompress.output_width);
+  // The header's sizes: a file that ended early may have stopped libjpeg
+  // before it set its output sizes (which are the same, unscaled).
+  const int comps = OutputComponents(&m_Decompress);
+  SetHeight(m_Decompress.image_height);
+  SetWidth(m_Decompress.image_width);
   SetPixelFormat(CVtImgToolkit::Bit2Format(static_cast<unsigned short>(comps * 8)));
   SetPixelFormatExt(GetPixelFormat());
   SetWidthBytes(static_cast<unsigned long>(CVtImgToolkit::AlignWidth(GetPixelFormat(), GetWidth())));
@@ -337,20 +395,62 @@ long CImgFileJPEG::LoadImage() {
   return 1;
 }
 
+bool CImgFileJPEG::DataLost() const {
+  if (m_Error.dataMissing) return true;
+  if (!m_Error.endOfFile) return false;
+  // Huffman decoding warns where a scan lacks bits, so an end met only while
+  // looking for the next marker loses nothing of the scans read. A single
+  // scan is then whole; a progressive file is whole when every coefficient
+  // of every component was refined to its last bit. Arithmetic decoding does
+  // not warn, and a sequential file of several scans does not tell which
+  // scans it has: an early end loses data there.
+  const jpeg_decompress_struct& d = m_Decompress;
+  if (d.arith_code) return true;
+  if (!m_bMultiScan) return false;
+  if (!d.progressive_mode || !d.coef_bits) return true;
+  for (int c = 0; c < d.num_components; ++c)
+    for (int k = 0; k < DCTSIZE2; ++k)
+      if (d.coef_bits[c][k] != 0) return true;
+  return false;
+}
+
+// Records why rows from `from` on cannot be read.
+static void RecordLost(bool multiScan, long from) {
+  if (multiScan)
+    Record("JPEG file of several scans ends early or is damaged: no row is whole");
+  else
+    Record("JPEG data ends before row " + std::to_string(from) +
+           " is whole: the file is cut short or damaged");
+}
+
 long CImgFileJPEG::ReadScanLine(long row, CImgScanLine& line) {
   if (!m_bDecompressCreated || row < 0) return -1;
+  // Checked first: libjpeg may have stopped where the data ran out.
+  if (m_nLostFrom >= 0 && row >= m_nLostFrom) {
+    if (static_cast<unsigned long>(row) < GetHeight()) RecordLost(m_bMultiScan, m_nLostFrom);
+    return -1;
+  }
   jpeg_decompress_struct& d = m_Decompress;
   if (static_cast<unsigned long>(row) < d.output_scanline || static_cast<unsigned long>(row) >= d.output_height)
     return -1;
-  const size_t rowBytes = size_t(d.output_width) * static_cast<size_t>(d.output_components);
+  const bool cmyk = DecodesCmyk(&d);
+  const size_t rowBytes = size_t(d.output_width) * (cmyk ? 3u : static_cast<size_t>(d.output_components));
   if (static_cast<size_t>(line.GetSize()) < rowBytes) return -1;
+  if (cmyk && m_Cmyk.size() < size_t(d.output_width) * 4) m_Cmyk.resize(size_t(d.output_width) * 4);
   // Rows before the one asked for are decoded into the line and dropped.
   bool delivered = true;
   const bool ok = Guarded(m_Error, [&] {
     while (d.output_scanline <= static_cast<unsigned long>(row)) {
-      m_pRow = line.GetData();
+      const long decoding = static_cast<long>(d.output_scanline);
+      m_pRow = cmyk ? m_Cmyk.data() : line.GetData();
       if (jpeg_read_scanlines(&d, &m_pRow, 1) != 1) {
         delivered = false;
+        return;
+      }
+      if (cmyk) CmykToRgb(m_Cmyk.data(), d.output_width, line.GetData());
+      // The row being decoded when the data ran out may hold its zeros.
+      if (DataLost()) {
+        m_nLostFrom = decoding;
         return;
       }
     }
@@ -358,6 +458,10 @@ long CImgFileJPEG::ReadScanLine(long row, CImgScanLine& line) {
   if (!ok) {
     DestroyDecompress();
     m_nDecompressing = 0;
+    return -1;
+  }
+  if (m_nLostFrom >= 0) {
+    RecordLost(m_bMultiScan, m_nLostFrom);
     return -1;
   }
   return delivered ? 1 : -1;
@@ -644,6 +748,7 @@ long CImgFileJPEG::InputBlock(unsigned char* data, int length, CGeoImgBlock* blo
   // The stream is read where it lies; the memory file only borrows it.
   CVtMemFile mem(data, static_cast<unsigned long>(length));
   CImgScanLine line;
+  std::vector<JSAMPLE> cmykRow;  // a CMYK row before it becomes RGB
   std::string reason;
   MemSource src;
   ErrorManager err;
@@ -686,10 +791,13 @@ long CImgFileJPEG::InputBlock(unsigned char* data, int length, CGeoImgBlock* blo
     line.m_PixelFormat = block->m_PixelFormat;
     line.m_nLength = block->m_nWidthBytes;
     line.m_nWidth = block->m_nWidth;
+    const bool cmyk = DecodesCmyk(&d);
+    if (cmyk) cmykRow.resize(size_t(d.image_width) * 4);
     jpeg_start_decompress(&d);
     for (long i = 0; i < block->m_nHeight; ++i) {
-      JSAMPROW row = line.GetData();
+      JSAMPROW row = cmyk ? cmykRow.data() : line.GetData();
       if (jpeg_read_scanlines(&d, &row, 1) != 1) return;
+      if (cmyk) CmykToRgb(cmykRow.data(), d.output_width, line.GetData());
       if (comps == 3) line.SwapBlueRed();
       block->SetScanLine(i, line, 0, 0);
     }

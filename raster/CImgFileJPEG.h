@@ -1,7 +1,8 @@
 // JPEG files through libjpeg (interface 62): scan-line reading and writing of
-// grey (8-bit) and RGB (24-bit) images, whole-image exports from a device
-// bitmap or an array of 32-bit pixels, and compression of image blocks to and
-// from JPEG streams in memory.
+// grey (8-bit) and RGB (24-bit) images (CMYK files read as RGB, as GDAL
+// reads them), whole-image exports from a device bitmap or an array of
+// 32-bit pixels, and compression of image blocks to and from JPEG streams in
+// memory.
 //
 // Rows read and written through the scan-line interface are in the file's
 // sample order: red, green, blue (not the blue-first order of bitmaps). Rows
@@ -16,6 +17,7 @@
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include <jpeglib.h>
 
@@ -44,6 +46,12 @@ class CImgFileJPEG : public CImgFile {
     jmp_buf* jump = nullptr;  // where error_exit returns to; null outside an operation
     int tooManyScans = 0;     // set by the progress monitor before it fails
     CImgFileJPEG* owner = nullptr;
+    void (*standardEmit)(j_common_ptr, int) = nullptr;  // libjpeg's own message output
+    // While a file is decoded, the warnings that mean data is missing are
+    // kept here instead of printed; ReadScanLine turns them into failures.
+    bool watchEnd = false;
+    bool endOfFile = false;    // the file ran out; an end-of-image marker was supplied
+    bool dataMissing = false;  // the decoder needed bits the stream does not hold
   };
 
   unsigned char m_nQuality = 100;
@@ -71,7 +79,8 @@ class CImgFileJPEG : public CImgFile {
   // Creates `path`; 1 or 0.
   int OpenForWrite(CString path) override;
   // Reads the header and starts decoding. Width, height, pixel format
-  // (PF_BIT8 grey, PF_BIT24 RGB) and width bytes (aligned to 4) are set.
+  // (PF_BIT8 grey, PF_BIT24 RGB, also for CMYK files) and width bytes
+  // (aligned to 4) are set.
   // 1 on success; -1 when the file is not a JPEG we can read (a message
   // tells why), with the properties unchanged.
   long LoadImage() override;
@@ -80,8 +89,10 @@ class CImgFileJPEG : public CImgFile {
   long SaveImage() override;
   // Decodes row `row` into `line` (width x components bytes: red, green,
   // blue or grey). 1; -1 for an earlier row than the next one, a row past the
-  // height, a line shorter than a row, no decoding in progress, or a libjpeg
-  // error.
+  // height, a line shorter than a row, no decoding in progress, a libjpeg
+  // error, or a row the file does not hold whole: from the row whose decoding
+  // ran out of data on (a file cut short), and every row of a file of several
+  // scans (progressive) that ends early, since each scan refines every row.
   long ReadScanLine(long row, CImgScanLine& line) override;
   // Writes `line` as the next row (`row` is not used); compression starts
   // with the first row. The number of rows libjpeg took (1, or 0 when every
@@ -122,7 +133,7 @@ class CImgFileJPEG : public CImgFile {
   // pixel format, a block without rows, or a libjpeg error.
   long OutputBlock(unsigned char*& buffer, CGeoImgBlock* block, int quality);
   // Decodes a JPEG stream into `block` (PF_BIT8, or PF_BIT24 blue, green,
-  // red rows aligned to 4 bytes). A stream that ends early is completed with
+  // red rows aligned to 4 bytes; CMYK streams become RGB). A stream that ends early is completed with
   // grey after libjpeg's warning. 1, or -1 when the header cannot be read,
   // describes more than the stream can hold, or libjpeg fails.
   long InputBlock(unsigned char* data, int length, CGeoImgBlock* block);
@@ -139,6 +150,8 @@ class CImgFileJPEG : public CImgFile {
   // reads the header, checks it and starts decoding. False (object
   // destroyed) on failure.
   bool StartFileDecompress();
+  // True when the decoding so far has found data missing from the file.
+  bool DataLost() const;
   // Fetches device row `row` (from the bottom) at 24 bits into `bgr`.
   static bool FetchRow24(CDC* dc, CBitmap* bitmap, long row, long width, unsigned char* bgr);
 
@@ -147,4 +160,7 @@ class CImgFileJPEG : public CImgFile {
   int m_nCompressState = kNoCompress;
   bool m_bCloseFailed = false;
   uint64_t m_nFileSize = 0;
+  std::vector<JSAMPLE> m_Cmyk;  // a decoded CMYK row, delivered as RGB
+  long m_nLostFrom = -1;        // first row the file does not hold, or -1
+  bool m_bMultiScan = false;    // the file has several scans (decoded whole at the start)
 };

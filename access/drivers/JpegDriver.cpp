@@ -1,6 +1,6 @@
-// JPEG: read grey and RGB files (baseline and progressive), write baseline
-// files at the quality -oo quality=N gives (100 unless set). Rows are read
-// once each, in order, red first.
+// JPEG: read grey, RGB and CMYK files (baseline and progressive; CMYK as
+// RGB), write baseline files at the quality -oo quality=N gives (100 unless
+// set). Rows are read once each, in order, red first.
 #include <charconv>
 #include <string>
 

@@ -72,6 +72,32 @@ TEST_F(JpegPeerTest, ImageMagickFilesDecodeToGdalsSamples) {
   ExpectSameAsGdal(std::string(VTFMT_SOURCE_DIR) + "/samples/plasma-progressive.jpg", 3);
 }
 
+// CMYK files (ImageMagick's, inks inverted as Adobe keeps them and coded as
+// YCCK) read as RGB with GDAL's samples, baseline and progressive, and
+// close to the picture they were made from: the inversion is undone.
+TEST_F(JpegPeerTest, CmykFilesReadAsGdalsRgb) {
+  const Picture source = TestPicture(45, 30, 3, 12);
+  ASSERT_TRUE(GdalWrite(dir / "s.bmp", source));
+  for (const char* options : {"-quality 95", "-quality 95 -interlace Plane"}) {
+    SCOPED_TRACE(options);
+    ASSERT_EQ(Shell("convert " + dir / "s.bmp" + " -colorspace CMYK " + options + " " + dir / "c.jpg"), 0);
+    ExpectSameAsGdal(dir / "c.jpg", 3);
+    Picture ours;
+    ASSERT_TRUE(OurRead(dir / "c.jpg", ours));
+    EXPECT_LT(MeanDifference(ours, source), 6.0);
+    CImgFileJPEG jpeg;
+    ASSERT_EQ(jpeg.OpenForRead((dir / "c.jpg").c_str()), 1);
+    ASSERT_EQ(jpeg.LoadImage(), 1);
+    EXPECT_EQ(jpeg.GetPixelFormat(), PF_BIT24);
+    EXPECT_EQ(jpeg.GetWidthBytes(), 136u);
+    CImgScanLine shortLine(PF_BIT24, 134);  // a CMYK row is longer, the line need not be
+    EXPECT_EQ(jpeg.ReadScanLine(0, shortLine), -1);
+    CImgScanLine line(PF_BIT24, 135);
+    ASSERT_EQ(jpeg.ReadScanLine(0, line), 1);
+    EXPECT_EQ(0, std::memcmp(line.GetData(), ours.pixels.data(), 135));
+  }
+}
+
 // Files written through OpenForWrite, SaveImage, WriteScanLine and Close are
 // complete: GDAL decodes them to exactly our samples, close to the source.
 TEST_F(JpegPeerTest, FilesWeWriteDecodeInGdalAsInOurs) {
@@ -290,7 +316,8 @@ TEST_F(JpegPeerTest, BlocksRoundTripThroughStreamsGdalDecodesAlike) {
 TEST_F(JpegPeerTest, InputBlockDecodesGdalAndImageMagickStreamsAsGdal) {
   ASSERT_TRUE(GdalWriteJpeg(dir / "p.jpg", TestPicture(33, 40, 3, 9), {"PROGRESSIVE=ON"}));
   ASSERT_EQ(Shell("convert -size 40x33 -seed 2 plasma:fractal -colorspace Gray " + dir / "g.jpg"), 0);
-  for (const char* name : {"p.jpg", "g.jpg"}) {
+  ASSERT_EQ(Shell("convert -size 37x21 -seed 4 plasma:fractal -colorspace CMYK " + dir / "c.jpg"), 0);
+  for (const char* name : {"p.jpg", "g.jpg", "c.jpg"}) {
     SCOPED_TRACE(name);
     std::string bytes = dir.Get(name);
     Picture theirs;

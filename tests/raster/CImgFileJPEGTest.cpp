@@ -1,8 +1,10 @@
 // JPEG driver behaviour: the file protocol, broken and hostile files, the
 // decoding restarts, and that libjpeg's fatal errors come back as failure
 // values instead of ending the process.
+#include <cpl_error.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -53,6 +55,22 @@ class JpegTest : public ::testing::Test {
     dir.Put("in.jpg", bytes);
     if (!jpeg.OpenForRead((dir / "in.jpg").c_str())) return -100;
     return jpeg.LoadImage();
+  }
+  // Rows of `bytes` read as a file (in.jpg) until the first that fails:
+  // their count, or -1 when the file does not load. The row after a failed
+  // one must fail too.
+  long HeldRows(const std::string& bytes, Picture& rows) {
+    CImgFileJPEG jpeg;
+    if (Load(bytes, jpeg) != 1) return -1;
+    const size_t rowBytes = jpeg.GetWidth() * (jpeg.GetPixelFormat() == PF_BIT24 ? 3 : 1);
+    CImgScanLine line(jpeg.GetPixelFormat(), static_cast<long>(jpeg.GetWidthBytes()));
+    long row = 0;
+    for (; row < static_cast<long>(jpeg.GetHeight()); ++row) {
+      if (jpeg.ReadScanLine(row, line) != 1) break;
+      rows.pixels.insert(rows.pixels.end(), line.GetData(), line.GetData() + rowBytes);
+    }
+    if (row + 1 < static_cast<long>(jpeg.GetHeight())) EXPECT_EQ(jpeg.ReadScanLine(row + 1, line), -1);
+    return row;
   }
   long InputBlock(std::string bytes, CGeoImgBlock& block) {
     return CImgFileJPEG().InputBlock(reinterpret_cast<unsigned char*>(&bytes[0]), static_cast<int>(bytes.size()),
@@ -130,7 +148,7 @@ TEST_F(JpegTest, BrokenFilesFailWithAMessage) {
 
 // A stream cut inside its image data is completed after libjpeg's warning;
 // the rows decoded before the cut are the full file's.
-TEST_F(JpegTest, TruncatedDataIsCompletedWithAWarning) {
+TEST_F(JpegTest, TruncatedBlockIsCompletedWithAWarning) {
   const std::string good = Gdal(64, 48, 3, {"QUALITY=95"});
   const std::string cut = good.substr(0, good.size() * 2 / 3);
   CGeoImgBlock full, part;
@@ -141,13 +159,61 @@ TEST_F(JpegTest, TruncatedDataIsCompletedWithAWarning) {
   EXPECT_NE(warned.find("Premature end of JPEG file"), std::string::npos) << warned;
   ASSERT_EQ(part.m_nHeight, 48);
   EXPECT_EQ(0, std::memcmp(full.GetRow(0), part.GetRow(0), static_cast<size_t>(full.m_nWidthBytes)));
+}
 
-  CImgFileJPEG jpeg;
-  testing::internal::CaptureStderr();
-  ASSERT_EQ(Load(cut, jpeg), 1);
-  CImgScanLine line(PF_BIT24, static_cast<long>(jpeg.GetWidthBytes()));
-  for (long r = 0; r < 48; ++r) ASSERT_EQ(jpeg.ReadScanLine(r, line), 1) << r;
-  testing::internal::GetCapturedStderr();
+// A file cut short reads the rows it holds, each equal to GDAL's reading of
+// the same file and of the whole file, and fails the first row it does not
+// hold instead of delivering libjpeg's grey fill. Only the end-of-image
+// marker missing loses no row. A progressive file holds no whole row until
+// its last scan is read.
+TEST_F(JpegTest, FileCutShortFailsFromTheFirstRowItLacks) {
+  struct Kind {
+    const char* name;
+    std::vector<std::string> options;
+  };
+  for (const Kind& kind :
+       {Kind{"baseline", {"QUALITY=95"}}, Kind{"progressive", {"QUALITY=95", "PROGRESSIVE=ON"}},
+        Kind{"arithmetic", {"QUALITY=95", "ARITHMETIC=YES"}}}) {
+    const std::string good = Gdal(64, 64, 3, kind.options);
+    dir.Put("good.jpg", good);
+    Picture whole;
+    ASSERT_TRUE(OurRead(dir / "good.jpg", whole));
+    const bool progressive = kind.name[0] == 'p';
+    std::vector<size_t> cuts = {good.size() - 2, good.size() - 1, good.size() * 2 / 3, good.size() / 3};
+    if (progressive) cuts.push_back(good.rfind("\xFF\xDA"));  // the last scan missing whole
+    for (size_t cut : cuts) {
+      SCOPED_TRACE(std::string(kind.name) + " cut at " + std::to_string(cut) + " of " +
+                   std::to_string(good.size()));
+      const std::string bytes = good.substr(0, cut);
+      Picture ours;
+      const long held = HeldRows(bytes, ours);
+      ASSERT_GE(held, 0);
+      Picture gdal;
+      CPLPushErrorHandler(CPLQuietErrorHandler);
+      GdalRead(dir / "in.jpg", gdal);
+      CPLPopErrorHandler();
+      ASSERT_EQ(gdal.pixels.size(), whole.pixels.size());
+      const size_t rowBytes = 64 * 3;
+      size_t same = 0;  // rows GDAL reads from the cut file as from the whole one
+      while (same < 64 &&
+             std::equal(gdal.pixels.begin() + same * rowBytes, gdal.pixels.begin() + (same + 1) * rowBytes,
+                        whole.pixels.begin() + same * rowBytes))
+        ++same;
+      EXPECT_LE(static_cast<size_t>(held), same);
+      EXPECT_TRUE(std::equal(ours.pixels.begin(), ours.pixels.end(), whole.pixels.begin()));
+      if (cut >= good.size() - 2 && kind.name[0] != 'a') {
+        EXPECT_EQ(held, 64);  // only the end-of-image marker is missing
+        continue;
+      }
+      ASSERT_LT(held, 64);
+      EXPECT_NE(Message().find(progressive ? "no row is whole" : "row " + std::to_string(held)),
+                std::string::npos)
+          << Message();
+      if (progressive) EXPECT_EQ(held, 0);
+      // A baseline file cut two thirds in still gives the rows before the cut.
+      if (kind.name[0] == 'b' && cut == good.size() * 2 / 3) EXPECT_GE(held, 16);
+    }
+  }
 }
 
 // Sizes in the frame header are checked before anything is allocated for

@@ -1,6 +1,8 @@
 // vtfmt on JPEG files end to end: info, dump and convert, checked with GDAL.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 
 #include "support/JpegPeer.h"
@@ -47,6 +49,50 @@ TEST_F(VtfmtJpegTest, DumpGivesGdalsSamplesRedFirst) {
     std::string out;
     ASSERT_EQ(Run("dump " + Quote(dir / "d.jpg"), &out), 0) << err;
     EXPECT_EQ(out, std::string(p.pixels.begin(), p.pixels.end())) << bands;
+  }
+}
+
+// A CMYK file (ImageMagick's) is read as GDAL reads it: RGB, sample for
+// sample.
+TEST_F(VtfmtJpegTest, CmykFilesDumpAsGdalsRgb) {
+  ASSERT_TRUE(GdalWrite(dir / "s.bmp", TestPicture(21, 9, 3, 8)));
+  ASSERT_EQ(
+      std::system(("convert " + Quote(dir / "s.bmp") + " -colorspace CMYK " + Quote(dir / "c.jpg")).c_str()),
+      0);
+  std::string out;
+  ASSERT_EQ(Run("info " + Quote(dir / "c.jpg"), &out), 0) << err;
+  EXPECT_EQ(KeyValues(out)["pixel_format"], "24");
+  Picture p;
+  ASSERT_TRUE(GdalRead(dir / "c.jpg", p));
+  ASSERT_EQ(p.bands, 3);
+  ASSERT_EQ(Run("dump " + Quote(dir / "c.jpg"), &out), 0) << err;
+  EXPECT_EQ(out, std::string(p.pixels.begin(), p.pixels.end()));
+}
+
+// A file cut inside its image data fails at the first row it does not hold,
+// with one line naming the file and the row; the rows before it are the
+// whole file's. The whole file still reads.
+TEST_F(VtfmtJpegTest, DumpOfACutFileFailsAtTheCut) {
+  for (const char* progressive : {"OFF", "ON"}) {
+    SCOPED_TRACE(progressive);
+    ASSERT_TRUE(GdalWriteJpeg(dir / "whole.jpg", TestPicture(40, 48, 3, 4),
+                              {"QUALITY=95", std::string("PROGRESSIVE=") + progressive}));
+    std::string whole, out;
+    ASSERT_EQ(Run("dump " + Quote(dir / "whole.jpg"), &whole), 0) << err;
+    ASSERT_EQ(whole.size(), 40u * 48 * 3);
+    const std::string bytes = dir.Get("whole.jpg");
+    dir.Put("cut.jpg", bytes.substr(0, bytes.size() * 3 / 4));
+    EXPECT_EQ(Run("dump " + Quote(dir / "cut.jpg"), &out), 1);
+    EXPECT_NE(err.find("cut.jpg"), std::string::npos) << err;
+    const size_t held = out.size() / (40 * 3);
+    EXPECT_NE(err.find("row " + std::to_string(held)), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_LT(held, 48u);
+    EXPECT_EQ(out, whole.substr(0, out.size()));
+    if (progressive[1] == 'N')
+      EXPECT_EQ(held, 0u);
+    else
+      EXPECT_GE(held, 16u);
   }
 }
 
