@@ -332,4 +332,33 @@ TEST_F(VtfmtTiffTest, TwoSamplesThatAreNotColoursAreRefusedOrTakenOneBandAtATime
   }
 }
 
+// -scale reads each cell as a number: cells of types it does not read
+// (half floats, 64-bit integers, complex pairs) are refused by name rather
+// than read past the row or as other numbers, with or without a range.
+TEST_F(VtfmtTiffTest, ScaleRefusesCellsItCannotReadAsNumbers) {
+  TiffFixture half;
+  half.width = 64, half.height = 3, half.bands = 1, half.type = GDT_Float32;
+  half.options = {"NBITS=16"};
+  ASSERT_TRUE(GdalWriteTiff(dir / "f16.tif", half));
+  ASSERT_TRUE(GdalCells(dir / "i64.tif", GDT_Int64, {1, -2, 300, 0}));
+  ASSERT_TRUE(GdalCells(dir / "c64.tif", GDT_CFloat32, {1, -2, 300, 0}));
+  const struct {
+    const char* in;
+    const char* layout;
+  } cases[] = {{"f16.tif", "1 sample of 16-bit float"},
+               {"i64.tif", "1 sample of 64-bit signed"},
+               {"c64.tif", "1 sample of 64-bit complex"}};
+  for (const auto& c : cases) {
+    ASSERT_NE(KeyValues(Run("info " + Path(c.in)).out)["rows"].find(c.layout), std::string::npos) << c.in;
+    for (const char* scale : {"-scale", "-scale 0 100"}) {
+      const ToolResult r = Run("convert " + std::string(scale) + " " + Path(c.in) + " " + Path("out.png"));
+      EXPECT_EQ(r.status, 1) << c.in << " " << scale << ": " << r.err;
+      EXPECT_NE(r.err.find(c.in + std::string(": -scale")), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find(c.layout), std::string::npos) << r.err;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+      EXPECT_FALSE(dir.Exists("out.png")) << c.in << " " << scale;
+    }
+  }
+}
+
 }  // namespace
