@@ -101,6 +101,13 @@ class RowSource {
   FILE* spill_ = nullptr;
 };
 
+// True when CellValue reads cells of `f`: 8-, 16- and 32-bit integers,
+// singles and doubles (not half floats, 64-bit integers or complex pairs).
+bool NumericCells(const RowForm& f) {
+  if (f.kind == 'f') return f.bits == 32 || f.bits == 64;
+  return (f.kind == 'u' || f.kind == 'i') && (f.bits == 8 || f.bits == 16 || f.bits == 32);
+}
+
 double CellValue(const unsigned char* row, size_t x, const RowForm& f) {
   auto get = [&](auto v) {
     std::memcpy(&v, row + x * sizeof v, sizeof v);
@@ -192,9 +199,8 @@ void ConvertRaster(const std::string& in, const std::string& out, const ConvertS
   // not colours.
   if (settings.scale && rows.content != RowContent::kCells)
     throw ArrayArgumentError("-scale applies to grids; " + in + " holds a picture");
-  const bool numbers = rows.kind == 'f' ? rows.bits == 32 || rows.bits == 64
-                                        : rows.kind != 'c' && rows.bits >= 8 && rows.bits <= 32;
-  if (settings.scale && !numbers) throw ArrayError(in + ": -scale cannot read " + LayoutText(rows));
+  if (settings.scale && !NumericCells(rows))
+    throw ArrayError(in + ": -scale maps integer and float cells to grey; the rows hold " + LayoutText(rows));
   RowDescription scaled = rows;
   double lo = settings.scaleMin, hi = settings.scaleMax;
   if (settings.scale) {

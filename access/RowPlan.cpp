@@ -212,6 +212,9 @@ double RowPlan::Cost(const RowDescription& s, const RowForm& t, bool& checked) c
   // Samples of other types (complex, half floats, 64-bit integers) go only
   // to a writer that stores them as they are.
   if (!Readable(s) || !Readable(t)) return s == t ? 0 : -1;
+  // So do several samples that are not colours (grey and opacity, bands of
+  // no stated meaning): the steps below read one sample a pixel.
+  if (s.samples != 1 && s.content != RowContent::kColour) return s == t ? 0 : -1;
   if (s.content == RowContent::kMasked || t.content == RowContent::kMasked)
     return s.content == t.content && s.bits == t.bits ? 0 : -1;
   switch (s.content) {
@@ -290,6 +293,9 @@ bool RowPlan::Choose(const RowDescription& source, const std::vector<RowForm>& f
     else if (source.content == RowContent::kColour && !takesColour)
       reason = "the rows hold " + LayoutText(source) + "; driver " + writer +
                " stores one value a cell: choose a band with -oo band=N";
+    else if (source.samples > 1 && source.content != RowContent::kColour)
+      reason = "driver " + writer + " cannot store " + LayoutText(source) +
+               " without changing values: choose a band with -oo band=N";
     else
       reason = "driver " + writer + " cannot store " + LayoutText(source) + " without changing values";
     return false;

@@ -28,16 +28,13 @@ RowDescription Indexed(int bits, std::vector<std::array<uint8_t, 3>> palette, un
   return d;
 }
 
-const std::vector<RowForm> kBmp = {IndexedForm(1),
-                                   IndexedForm(4),
-                                   IndexedForm(8),
-                                   ColourForm(3, 8, false),
-                                   ColourForm(4, 8, false, FourthSample::kUnused),
-                                   MaskedForm()};
-const std::vector<RowForm> kPng = {
-    IndexedForm(1), IndexedForm(4),         IndexedForm(8),
-    GreyForm(),     ColourForm(3, 8, true), ColourForm(4, 8, true, FourthSample::kAlpha),
-    MaskedForm()};
+// Two samples a pixel that are not colours, as a reader describes them.
+RowForm TwoSamples(int bits, char kind) { return {RowContent::kGrey, 2, bits, kind, true, FourthSample::kNone}; }
+
+const std::vector<RowForm> kBmp = {IndexedForm(1), IndexedForm(4), IndexedForm(8), ColourForm(3, 8, false),
+                                   ColourForm(4, 8, false, FourthSample::kUnused), MaskedForm()};
+const std::vector<RowForm> kPng = {IndexedForm(1), IndexedForm(4), IndexedForm(8), GreyForm(), ColourForm(3, 8, true),
+                                   ColourForm(4, 8, true, FourthSample::kAlpha), MaskedForm()};
 const std::vector<RowForm> kJpeg = {GreyForm(), ColourForm(3, 8, true)};
 const std::vector<RowForm> kGrid = {CellForm(16, 'i'), CellForm(32, 'i'), CellForm(32, 'f'),
                                     CellForm(64, 'f')};
@@ -93,6 +90,11 @@ TEST(RowPlan, ChoosesTheFormThatKeepsEveryValue) {
        false,
        {},
        "cannot store"},
+      {"grey and opacity are not one grey", Rows(TwoSamples(8, 'u'), 5), kPng, false, {}, "-oo band=N"},
+      {"two 16-bit bands are not one cell", Rows(TwoSamples(16, 'u'), 5), kGrid, false, {}, "2 samples"},
+      {"two single bands are not one single", Rows(TwoSamples(32, 'f'), 5), kGrid, false, {}, "2 samples"},
+      {"two samples go to a writer that stores both", Rows(TwoSamples(16, 'u'), 5), {CellForm(32, 'u'), TwoSamples(16, 'u')},
+       true, TwoSamples(16, 'u'), ""},
   };
   for (const ChoiceCase& c : cases) {
     RowPlan plan;

@@ -303,4 +303,62 @@ TEST_F(VtfmtTiffTest, SampleLayoutsNoPixelFormatHoldsAreRefusedByName) {
   EXPECT_EQ(KeyValues(r.out)["sample_format"], "6");
 }
 
+// Two samples a pixel that are not colours (grey and opacity, two bands of
+// cells) are not one grey level or one cell: every writer of one sample
+// refuses them, naming them, and -oo band=N takes either band whole.
+TEST_F(VtfmtTiffTest, TwoSamplesThatAreNotColoursAreRefusedOrTakenOneBandAtATime) {
+  for (GDALDataType type : {GDT_Byte, GDT_UInt16}) {
+    TiffFixture fixture;
+    fixture.width = 7, fixture.height = 3, fixture.bands = 2, fixture.type = type;
+    fixture.options = {"PHOTOMETRIC=MINISBLACK"};
+    const std::string in = type == GDT_Byte ? "two8.tif" : "two16.tif";
+    ASSERT_TRUE(GdalWriteTiff(dir / in, fixture));
+    for (const char* out : {"out.png", "out.bmp", "out.gif", "out.tif", "out.asc", "out.img", "out.nsdtf"}) {
+      const ToolResult r = Run("convert " + Path(in) + " " + Path(out));
+      EXPECT_EQ(r.status, 1) << in << " to " << out;
+      EXPECT_NE(r.err.find("2 samples of"), std::string::npos) << in << " to " << out << ": " << r.err;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+      EXPECT_FALSE(dir.Exists(out)) << in << " to " << out;
+    }
+    for (int band = 1; band <= 2; ++band) {
+      const ToolResult r = Run("convert -oo band=" + std::to_string(band) + " " + Path(in) + " " + Path("band.asc"));
+      ASSERT_EQ(r.status, 0) << in << " band " << band << ": " << r.err;
+      GdalGrid back;
+      ASSERT_TRUE(GdalReadGrid(dir / "band.asc", back));
+      ASSERT_EQ(back.values.size(), size_t(7 * 3));
+      for (size_t i = 0; i < back.values.size(); ++i)
+        EXPECT_EQ(back.values[i], PatternValue(fixture, i, band - 1)) << in << " band " << band << " cell " << i;
+    }
+  }
+}
+
+// -scale reads each cell as a number: cells of types it does not read
+// (half floats, 64-bit integers, complex pairs) are refused by name rather
+// than read past the row or as other numbers, with or without a range.
+TEST_F(VtfmtTiffTest, ScaleRefusesCellsItCannotReadAsNumbers) {
+  TiffFixture half;
+  half.width = 64, half.height = 3, half.bands = 1, half.type = GDT_Float32;
+  half.options = {"NBITS=16"};
+  ASSERT_TRUE(GdalWriteTiff(dir / "f16.tif", half));
+  ASSERT_TRUE(GdalCells(dir / "i64.tif", GDT_Int64, {1, -2, 300, 0}));
+  ASSERT_TRUE(GdalCells(dir / "c64.tif", GDT_CFloat32, {1, -2, 300, 0}));
+  const struct {
+    const char* in;
+    const char* layout;
+  } cases[] = {{"f16.tif", "1 sample of 16-bit float"},
+               {"i64.tif", "1 sample of 64-bit signed"},
+               {"c64.tif", "1 sample of 64-bit complex"}};
+  for (const auto& c : cases) {
+    ASSERT_NE(KeyValues(Run("info " + Path(c.in)).out)["rows"].find(c.layout), std::string::npos) << c.in;
+    for (const char* scale : {"-scale", "-scale 0 100"}) {
+      const ToolResult r = Run("convert " + std::string(scale) + " " + Path(c.in) + " " + Path("out.png"));
+      EXPECT_EQ(r.status, 1) << c.in << " " << scale << ": " << r.err;
+      EXPECT_NE(r.err.find(c.in + std::string(": -scale")), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find(c.layout), std::string::npos) << r.err;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+      EXPECT_FALSE(dir.Exists("out.png")) << c.in << " " << scale;
+    }
+  }
+}
+
 }  // namespace
