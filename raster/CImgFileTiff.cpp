@@ -124,20 +124,39 @@ void DeliverJpegAsRgb(TIFF* tif) {
     TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
 }
 
-// Tie point and pixel scale of an open file: the first six and three
-// values, or false when either is missing or short.
-bool TiePointAndScale(TIFF* tif, double tie[6], double scale[3]) {
-  uint16_t tieCount = 0, scaleCount = 0;
-  double* tieValues = nullptr;
-  double* scaleValues = nullptr;
-  if (TIFFGetField(tif, TIFFTAG_GEOTIEPOINTS, &tieCount, &tieValues) != 1 || !tieValues || tieCount <= 5)
-    return false;
-  if (TIFFGetField(tif, TIFFTAG_GEOPIXELSCALE, &scaleCount, &scaleValues) != 1 || !scaleValues ||
-      scaleCount <= 2)
-    return false;
-  std::copy(tieValues, tieValues + 6, tie);
-  std::copy(scaleValues, scaleValues + 3, scale);
-  return true;
+// Where the open file's image lies in its model space, as GDAL reads it:
+// from the pixel scale and tie point, else from a model transformation. The
+// affine transform `gt` maps the corner of pixel (i, j) to
+// (gt[0] + i gt[1] + j gt[2], gt[3] + i gt[4] + j gt[5]).
+enum class Placement { kNone, kPlaced, kRotated };
+Placement ModelTransform(TIFF* tif, GTIF* gtif, double gt[6]) {
+  uint16_t tieCount = 0, scaleCount = 0, matrixCount = 0;
+  double* tie = nullptr;
+  double* scale = nullptr;
+  double* matrix = nullptr;
+  if (TIFFGetField(tif, TIFFTAG_GEOPIXELSCALE, &scaleCount, &scale) == 1 && scale && scaleCount >= 2 &&
+      scale[0] != 0 && scale[1] != 0) {
+    if (TIFFGetField(tif, TIFFTAG_GEOTIEPOINTS, &tieCount, &tie) != 1 || !tie || tieCount < 6)
+      return Placement::kNone;
+    gt[1] = scale[0];
+    gt[2] = 0;
+    gt[4] = 0;
+    gt[5] = -scale[1];
+    gt[0] = tie[3] - tie[0] * gt[1];
+    gt[3] = tie[4] - tie[1] * gt[5];
+  } else if (TIFFGetField(tif, TIFFTAG_GEOTRANSMATRIX, &matrixCount, &matrix) == 1 && matrix &&
+             matrixCount == 16) {
+    gt[0] = matrix[3];
+    gt[1] = matrix[0];
+    gt[2] = matrix[1];
+    gt[3] = matrix[7];
+    gt[4] = matrix[4];
+    gt[5] = matrix[5];
+  } else {
+    return Placement::kNone;
+  }
+  (void)gtif;
+  return gt[2] != 0 || gt[4] != 0 ? Placement::kRotated : Placement::kPlaced;
 }
 
 // Keeps the coordinate database's default context quiet while it lives.
@@ -185,11 +204,11 @@ long DefinitionFactor(GTIF* gt) {
   return CImgFileTiff::UnitFactor(code, metres);
 }
 
-void Corners(const double tie[6], const double scale[3], uint32_t width, uint32_t height, CRect2D& b) {
-  b.left = tie[3] - tie[0] * scale[0];
-  b.top = tie[4] + tie[1] * scale[1];
-  b.right = b.left + width * scale[0];
-  b.bottom = b.top - height * scale[1];
+void Corners(const double gt[6], uint32_t width, uint32_t height, CRect2D& b) {
+  b.left = gt[0];
+  b.top = gt[3];
+  b.right = gt[0] + width * gt[1];
+  b.bottom = gt[3] + height * gt[5];
 }
 
 void Scale(CRect2D& b, double f) {
@@ -605,9 +624,16 @@ long CImgFileTiff::LoadGeoImage(CRect2D& bounds, long divisor) {
   if (!m_pTiff) return 0;
   const uint32_t width = Field32(m_pTiff, TIFFTAG_IMAGEWIDTH, 0);
   const uint32_t height = Field32(m_pTiff, TIFFTAG_IMAGELENGTH, 0);
-  double tie[6], scale[3];
-  if (TiePointAndScale(m_pTiff, tie, scale)) {
-    Corners(tie, scale, width, height, bounds);
+  m_strGeoNote.clear();
+  double gt[6];
+  const Placement placement = ModelTransform(m_pTiff, m_pGeoTiff, gt);
+  if (placement == Placement::kRotated) {
+    // Bounds are an upright rectangle: a turned image has none.
+    m_strGeoNote = "the model transformation rotates the image: no bounds";
+    return 0;
+  }
+  if (placement == Placement::kPlaced) {
+    Corners(gt, width, height, bounds);
     const long factor = DefinitionFactor(m_pGeoTiff);
     if (factor == 0) {
       bounds.SetRectEmpty();
@@ -643,11 +669,11 @@ int CImgFileTiff::LoadGeoImage(CString path, CRect2D& bounds, double scale[]) {
   if (!tif) return 0;
   GTIF* gt = NewGeoTiff(tif);
   int result = 0;
-  double tie[6], pixelScale[3];
-  if (gt && TiePointAndScale(tif, tie, pixelScale)) {
-    scale[0] = pixelScale[0];
-    scale[1] = pixelScale[1];
-    Corners(tie, pixelScale, Field32(tif, TIFFTAG_IMAGEWIDTH, 0), Field32(tif, TIFFTAG_IMAGELENGTH, 0), bounds);
+  double transform[6];
+  if (gt && ModelTransform(tif, gt, transform) == Placement::kPlaced) {
+    scale[0] = transform[1];
+    scale[1] = -transform[5];
+    Corners(transform, Field32(tif, TIFFTAG_IMAGEWIDTH, 0), Field32(tif, TIFFTAG_IMAGELENGTH, 0), bounds);
     const long factor = DefinitionFactor(gt);
     if (factor != 0) {
       Scale(bounds, factor * 0.0001);

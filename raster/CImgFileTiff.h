@@ -1,7 +1,7 @@
 // TIFF and GeoTIFF files through libtiff and libgeotiff. Reads stripped and
 // tiled images (any compression libtiff decodes) row by row, planar-separate
 // images one sample plane at a time, and the model tie point and pixel scale
-// as bounds in a chosen linear unit; writes stripped uncompressed images with
+// or an unrotated model transformation as bounds in a chosen linear unit; writes stripped uncompressed images with
 // an optional colour map, and the tie point and pixel scale. TiledToStript
 // rewrites a tiled 24-bit image as a stripped GeoTIFF in metres.
 //
@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/mfc/CString.h"
@@ -78,9 +79,11 @@ class CImgFileTiff : public CImgFile {
   // Writes out everything given so far for the file being written (the
   // directory included); false when libtiff cannot.
   bool FlushWrite();
-  // Bounds of the open file from its tie point and pixel scale, multiplied
+  // Bounds of the open file from its tie point and pixel scale, or from its
+  // model transformation when that holds no rotation, multiplied
   // by (tenths of a millimetre per file unit) / `divisor`: with 10000, in
-  // metres. Without GeoTIFF tags, from the resolution fields. 1 or 0.
+  // metres. Without GeoTIFF tags, from the resolution
+  // fields. 1 or 0 (0 too for a rotated image: see GeoNote).
   virtual long LoadGeoImage(CRect2D& bounds, long divisor);
   // Writes the tie point and pixel scale of `bounds` for the file being
   // written. 0 without a GeoTIFF handle, else 1.
@@ -101,6 +104,9 @@ class CImgFileTiff : public CImgFile {
   // True when the bounds of the last LoadGeoImage came from GeoTIFF tags
   // rather than the resolution fields.
   bool HasGeoTags() const { return m_bGeoTags; }
+  // Why the last LoadGeoImage gave no bounds although the file places its
+  // image; empty otherwise.
+  const std::string& GeoNote() const { return m_strGeoNote; }
   int32_t GetScanLineSize() const { return m_nScanLineSize; }
   // Compression of the open file (1 none).
   long GetCompression();
@@ -136,6 +142,7 @@ class CImgFileTiff : public CImgFile {
   bool PlausibleUnitSize(uint64_t bytes) const;
 
   bool m_bGeoTags = false;
+  std::string m_strGeoNote;
   uint16_t m_nPlanes = 1;  // sample planes (SamplesPerPixel when separate)
   uint16_t m_nCompression = 1;      // of the open file, read once by LoadImage
   uint32_t m_nRowsPerStrip = 1;

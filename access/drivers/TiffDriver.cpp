@@ -2,7 +2,8 @@
 // libtiff decodes; writes stripped uncompressed files. Rows come top first,
 // colour samples red first. Planar-separate files are delivered with their
 // planes interleaved, so every layout dumps and converts alike. Bounds come
-// from the GeoTIFF tags only, in metres. Single samples of 32 bits, and
+// from the GeoTIFF tags only, in metres; a rotated image has none, and info
+// says why. Single samples of 32 bits, and
 // 64-bit floats, are delivered as grid cells by their SampleFormat; layouts
 // that no pixel format holds (complex integers, 24-bit samples) are refused
 // at open.
@@ -191,12 +192,17 @@ class TiffDriver final : public RasterDriver {
 
   InfoLines ExtraInfo(CImgFile& file) const override {
     TiffFile& tiff = static_cast<TiffFile&>(file);
-    return {{"tiled", tiff.m_bTiled ? "1" : "0"},
-            {"bands", Text(tiff.GetBandCount())},
-            {"bits_per_sample", Text(tiff.GetBits())},
-            {"sample_format", Text(tiff.GetSampleFormat())},
-            {"compression", Text(tiff.GetCompression())},
-            {"planar", tiff.IsMultiBand() ? "separate" : "contiguous"}};
+    InfoLines lines = {{"tiled", tiff.m_bTiled ? "1" : "0"},
+                       {"bands", Text(tiff.GetBandCount())},
+                       {"bits_per_sample", Text(tiff.GetBits())},
+                       {"sample_format", Text(tiff.GetSampleFormat())},
+                       {"compression", Text(tiff.GetCompression())},
+                       {"planar", tiff.IsMultiBand() ? "separate" : "contiguous"}};
+    // Why a file that places its image has no bounds.
+    CRect2D bounds;
+    tiff.LoadGeoImage(bounds, 10000);
+    if (!tiff.GeoNote().empty()) lines.push_back({"bounds_note", tiff.GeoNote()});
+    return lines;
   }
 
   // Samples as the tags give them, when they make up the delivered pixel;

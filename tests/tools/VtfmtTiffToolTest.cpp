@@ -54,6 +54,68 @@ bool LibTiffSamples(const std::string& path, uint16_t bits, uint16_t sampleForma
   return ok;
 }
 
+// A 6 x 4 grey GeoTIFF in UTM 33N written straight through libtiff, placed
+// by `matrix` (16 values) or else by `tie` (6) and `scale` (3), with
+// GTRasterTypeGeoKey `rasterType` (1 area, 2 point).
+struct GeoPlacement {
+  std::vector<double> tie, scale, matrix;
+  uint16_t rasterType = 1;
+};
+bool LibTiffGeo(const std::string& path, const GeoPlacement& p) {
+  static const TIFFFieldInfo geoFields[] = {
+      {33550, -1, -1, TIFF_DOUBLE, FIELD_CUSTOM, 1, 1, const_cast<char*>("ModelPixelScale")},
+      {33922, -1, -1, TIFF_DOUBLE, FIELD_CUSTOM, 1, 1, const_cast<char*>("ModelTiepoint")},
+      {34264, -1, -1, TIFF_DOUBLE, FIELD_CUSTOM, 1, 1, const_cast<char*>("ModelTransformation")},
+      {34735, -1, -1, TIFF_SHORT, FIELD_CUSTOM, 1, 1, const_cast<char*>("GeoKeyDirectory")}};
+  TIFF* t = TIFFOpen(path.c_str(), "w");
+  if (!t) return false;
+  if (TIFFMergeFieldInfo(t, geoFields, 4) != 0) {
+    TIFFClose(t);
+    return false;
+  }
+  const uint32_t width = 6, height = 4;
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width);
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, height);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(1));
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, height);
+  // Projected (1024 = 1), the raster type (1025), EPSG 32633 (3072).
+  const uint16_t keys[] = {1, 1, 0, 3, 1024, 0, 1, 1, 1025, 0, 1, p.rasterType, 3072, 0, 1, 32633};
+  TIFFSetField(t, 34735, uint16_t(16), keys);
+  if (!p.matrix.empty()) {
+    TIFFSetField(t, 34264, static_cast<uint16_t>(p.matrix.size()), p.matrix.data());
+  } else {
+    TIFFSetField(t, 33922, static_cast<uint16_t>(p.tie.size()), p.tie.data());
+    TIFFSetField(t, 33550, static_cast<uint16_t>(p.scale.size()), p.scale.data());
+  }
+  bool ok = true;
+  for (uint32_t y = 0; y < height && ok; ++y) {
+    unsigned char row[width];
+    for (uint32_t x = 0; x < width; ++x) row[x] = static_cast<unsigned char>(y * width + x);
+    ok = TIFFWriteScanline(t, row, y, 0) == 1;
+  }
+  TIFFClose(t);
+  return ok;
+}
+
+// The corners GDAL gives `path`: left, top, right, bottom.
+std::vector<double> GdalCorners(const std::string& path) {
+  GdalPixels g;
+  if (!GdalReadPixels(path, g) || !g.hasGeoTransform) return {};
+  return {g.gt[0], g.gt[3], g.gt[0] + g.width * g.gt[1], g.gt[3] + g.height * g.gt[5]};
+}
+
+// The corners `vtfmt info` prints, or nothing for "bounds: none".
+std::vector<double> InfoCorners(const std::string& out) {
+  std::istringstream in(KeyValues(out)["bounds"]);
+  std::vector<double> corners(4);
+  for (double& c : corners)
+    if (!(in >> c)) return {};
+  return corners;
+}
+
 class VtfmtTiffTest : public ::testing::Test {
  protected:
   ToolResult Run(const std::string& args) { return RunTool(dir, args); }
@@ -301,6 +363,42 @@ TEST_F(VtfmtTiffTest, SampleLayoutsNoPixelFormatHoldsAreRefusedByName) {
   const ToolResult r = Run("info " + Path("cf32.tif"));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(KeyValues(r.out)["sample_format"], "6");
+}
+
+TEST_F(VtfmtTiffTest, ModelTransformationPlacesAnUnrotatedImageAndARotatedOneHasNoBounds) {
+  // Pixels of 10 x 5 m whose corner is at (500000, 4200000).
+  GeoPlacement plain;
+  plain.matrix = {10, 0, 0, 500000, 0, -5, 0, 4200000, 0, 0, 0, 0, 0, 0, 0, 1};
+  ASSERT_TRUE(LibTiffGeo(dir / "matrix.tif", plain));
+  // South up: the matrix's rows run northwards.
+  GeoPlacement southUp = plain;
+  southUp.matrix[5] = 5;
+  ASSERT_TRUE(LibTiffGeo(dir / "south.tif", southUp));
+  for (const char* name : {"matrix.tif", "south.tif"}) {
+    const ToolResult r = Run("info " + Path(name));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<double> gdal = GdalCorners(dir / name);
+    ASSERT_EQ(gdal.size(), 4u) << name;
+    EXPECT_EQ(InfoCorners(r.out), gdal) << name << "\n" << r.out;
+    EXPECT_EQ(KeyValues(r.out).count("bounds_note"), 0u) << r.out;
+  }
+  // The same place by tie point and pixel scale converts to the same bounds.
+  ToolResult r = Run("convert " + Path("matrix.tif") + " " + Path("copy.tif"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(GdalCorners(dir / "copy.tif"), GdalCorners(dir / "matrix.tif"));
+
+  // GDAL's own rotated GeoTIFF: no upright rectangle holds it.
+  GDALAllRegister();
+  GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), (dir / "turned.tif").c_str(), 6, 4, 1, GDT_Byte, nullptr);
+  ASSERT_NE(ds, nullptr);
+  double gt[6] = {500000, 10, 2, 4200000, 1, -5};
+  GDALSetGeoTransform(ds, gt);
+  GDALClose(ds);
+  r = Run("info " + Path("turned.tif"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto keys = KeyValues(r.out);
+  EXPECT_EQ(keys["bounds"], "none");
+  EXPECT_EQ(keys["bounds_note"], "the model transformation rotates the image: no bounds");
 }
 
 }  // namespace
