@@ -127,7 +127,9 @@ void DeliverJpegAsRgb(TIFF* tif) {
 // Where the open file's image lies in its model space, as GDAL reads it:
 // from the pixel scale and tie point, else from a model transformation. The
 // affine transform `gt` maps the corner of pixel (i, j) to
-// (gt[0] + i gt[1] + j gt[2], gt[3] + i gt[4] + j gt[5]).
+// (gt[0] + i gt[1] + j gt[2], gt[3] + i gt[4] + j gt[5]). A raster whose
+// GTRasterTypeGeoKey says PixelIsPoint places the centre of its first pixel
+// there, so its corner lies half a pixel up and left.
 enum class Placement { kNone, kPlaced, kRotated };
 Placement ModelTransform(TIFF* tif, GTIF* gtif, double gt[6]) {
   uint16_t tieCount = 0, scaleCount = 0, matrixCount = 0;
@@ -155,7 +157,11 @@ Placement ModelTransform(TIFF* tif, GTIF* gtif, double gt[6]) {
   } else {
     return Placement::kNone;
   }
-  (void)gtif;
+  unsigned short rasterType = RasterPixelIsArea;
+  if (gtif && GTIFKeyGet(gtif, GTRasterTypeGeoKey, &rasterType, 0, 1) == 1 && rasterType == RasterPixelIsPoint) {
+    gt[0] -= (gt[1] + gt[2]) * 0.5;
+    gt[3] -= (gt[4] + gt[5]) * 0.5;
+  }
   return gt[2] != 0 || gt[4] != 0 ? Placement::kRotated : Placement::kPlaced;
 }
 

@@ -82,7 +82,8 @@ class CImgFileTiff : public CImgFile {
   // Bounds of the open file from its tie point and pixel scale, or from its
   // model transformation when that holds no rotation, multiplied
   // by (tenths of a millimetre per file unit) / `divisor`: with 10000, in
-  // metres. Without GeoTIFF tags, from the resolution
+  // metres. A PixelIsPoint raster's tie point is the centre of its first
+  // pixel, as GDAL reads it. Without GeoTIFF tags, from the resolution
   // fields. 1 or 0 (0 too for a rotated image: see GeoNote).
   virtual long LoadGeoImage(CRect2D& bounds, long divisor);
   // Writes the tie point and pixel scale of `bounds` for the file being

@@ -401,4 +401,38 @@ TEST_F(VtfmtTiffTest, ModelTransformationPlacesAnUnrotatedImageAndARotatedOneHas
   EXPECT_EQ(keys["bounds_note"], "the model transformation rotates the image: no bounds");
 }
 
+TEST_F(VtfmtTiffTest, PixelIsPointPutsTheCornerHalfAPixelUpAndLeftAsGdalDoes) {
+  // GDAL's own: it writes the tie point at the centre of the first pixel.
+  GDALAllRegister();
+  GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), (dir / "gdal.tif").c_str(), 6, 4, 1, GDT_Byte, nullptr);
+  ASSERT_NE(ds, nullptr);
+  GDALSetMetadataItem(ds, "AREA_OR_POINT", "Point", nullptr);
+  double gt[6] = {500000, 10, 0, 4200000, 0, -5};
+  GDALSetGeoTransform(ds, gt);
+  GDALClose(ds);
+  // By hand: tie point and scale, and a model transformation, both of
+  // points; and the same tie point of an area, which stays where it is.
+  GeoPlacement tie;
+  tie.tie = {0, 0, 0, 500005, 4199997.5, 0};
+  tie.scale = {10, 5, 0};
+  tie.rasterType = 2;
+  ASSERT_TRUE(LibTiffGeo(dir / "tie.tif", tie));
+  GeoPlacement matrix;
+  matrix.matrix = {10, 0, 0, 500005, 0, -5, 0, 4199997.5, 0, 0, 0, 0, 0, 0, 0, 1};
+  matrix.rasterType = 2;
+  ASSERT_TRUE(LibTiffGeo(dir / "matrix.tif", matrix));
+  GeoPlacement area = tie;
+  area.rasterType = 1;
+  ASSERT_TRUE(LibTiffGeo(dir / "area.tif", area));
+  const std::vector<double> corner = {500000, 4200000, 500060, 4199980};
+  for (const char* name : {"gdal.tif", "tie.tif", "matrix.tif", "area.tif"}) {
+    const ToolResult r = Run("info " + Path(name));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<double> gdal = GdalCorners(dir / name);
+    EXPECT_EQ(InfoCorners(r.out), gdal) << name << "\n" << r.out;
+    if (std::string(name) != "area.tif") EXPECT_EQ(gdal, corner) << name;
+  }
+  EXPECT_EQ(GdalCorners(dir / "area.tif"), (std::vector<double>{500005, 4199997.5, 500065, 4199977.5}));
+}
+
 }  // namespace
