@@ -534,7 +534,11 @@ bool CImgFileTiff::ReadStrippedRow(uint32_t row, uint16_t sample, unsigned char*
   // compressed strip that reader moves only to the next row of the same
   // plane (or to a strip's first row): any other row, as bottom-up writers
   // ask for them, and the rows of planes read in turn, come from the whole
-  // strip, decoded once into a cache of its plane.
+  // strip, decoded once into a cache of its plane. So do the rows of an
+  // uncompressed strip whose byte count is not the size of its rows (a last
+  // strip counted as if it had RowsPerStrip rows, or padded): libtiff's
+  // scan-line reader reads the whole count and fails past the end of the
+  // file, where reading the strip's rows alone gives them, as GDAL does.
   const uint32_t perStrip = m_nRowsPerStrip;
   StripCache& cache = m_StripCaches[sample % kStripCaches];
   const uint32_t strip = TIFFComputeStrip(m_pTiff, row, sample);
@@ -546,7 +550,8 @@ bool CImgFileTiff::ReadStrippedRow(uint32_t row, uint16_t sample, unsigned char*
   }
   const bool next = sample == m_nLastSample && static_cast<int64_t>(row) == m_nLastRow + 1;
   const bool reachable = row % perStrip == 0 || next;
-  if (perStrip > 1 && m_nCompression != COMPRESSION_NONE && (!reachable || m_nPlanes > 1)) {
+  const bool compressed = m_nCompression != COMPRESSION_NONE;
+  if ((perStrip > 1 && compressed && (!reachable || m_nPlanes > 1)) || (!compressed && !ExactStrip(strip))) {
     const uint64_t bytes = TIFFStripSize64(m_pTiff);
     if (!PlausibleUnitSize(bytes)) return false;
     cache.strip = -1;
@@ -565,6 +570,15 @@ bool CImgFileTiff::ReadStrippedRow(uint32_t row, uint16_t sample, unsigned char*
   m_nLastRow = static_cast<int64_t>(row);
   m_nLastSample = sample;
   return true;
+}
+
+bool CImgFileTiff::ExactStrip(uint32_t strip) {
+  const uint32_t height = static_cast<uint32_t>(GetHeight());
+  const uint32_t perPlane = static_cast<uint32_t>((uint64_t(height) + m_nRowsPerStrip - 1) / m_nRowsPerStrip);
+  const uint64_t first = uint64_t(strip % std::max<uint32_t>(1, perPlane)) * m_nRowsPerStrip;
+  if (first >= height) return false;
+  const uint32_t rows = static_cast<uint32_t>(std::min<uint64_t>(m_nRowsPerStrip, height - first));
+  return TIFFGetStrileByteCount(m_pTiff, strip) == TIFFVStripSize64(m_pTiff, rows);
 }
 
 bool CImgFileTiff::ReadTiledRow(uint32_t row, uint16_t sample, unsigned char* out) {

@@ -138,6 +138,8 @@ class CImgFileTiff : public CImgFile {
   bool ReadTiledRow(uint32_t row, uint16_t sample, unsigned char* out);
   // Row `row` of plane `sample` of a stripped file into `out`.
   bool ReadStrippedRow(uint32_t row, uint16_t sample, unsigned char* out);
+  // True when uncompressed strip `strip`'s byte count is the size of its rows.
+  bool ExactStrip(uint32_t strip);
   void ReleaseTileBand();
   // Checks a strip or tile's decoded size against what the file can hold.
   bool PlausibleUnitSize(uint64_t bytes) const;

@@ -116,6 +116,50 @@ std::vector<double> InfoCorners(const std::string& out) {
   return corners;
 }
 
+// A little-endian TIFF of 7 x 5 pixels of `planes` 8-bit planes (grey, or
+// RGB planar-separate), uncompressed, `rowsPerStrip` rows a strip, its
+// strips last in the file. The last strip of each plane counts `extra` bytes
+// more than its rows, and a full RowsPerStrip of rows, as some writers do;
+// the file ends with the last plane's rows.
+std::string OverCountedStrips(uint32_t rowsPerStrip, uint32_t extra, uint16_t planes) {
+  const uint32_t width = 7, height = 5;
+  const uint32_t perPlane = (height + rowsPerStrip - 1) / rowsPerStrip, strips = perPlane * planes;
+  const uint16_t entries = 11;
+  const uint32_t arrays = 8 + 2 + 12 * entries + 4, pixels = arrays + 8 * strips + 6;
+  std::string out("II*\0\x08\0\0\0", 8);
+  auto put = [&out](uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  auto entry = [&](uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+    put(tag, 2), put(type, 2), put(count, 4), put(value, 4);
+  };
+  put(entries, 2);
+  entry(256, 4, 1, width);
+  entry(257, 4, 1, height);
+  entry(258, 3, planes, planes == 1 ? 8 : pixels - 6);  // three 8s before the pixels
+  entry(259, 3, 1, 1);
+  entry(262, 3, 1, planes == 1 ? 1 : 2);
+  entry(273, 4, strips, strips == 1 ? pixels : arrays);
+  entry(277, 3, 1, planes);
+  entry(278, 4, 1, rowsPerStrip);
+  entry(279, 4, strips, strips == 1 ? 0 : arrays + 4 * strips);  // one strip: patched below
+  entry(284, 3, 1, planes == 1 ? 1 : 2);
+  entry(296, 3, 1, 1);
+  put(0, 4);
+  std::vector<uint32_t> counts;
+  for (uint32_t p = 0; p < planes; ++p)
+    for (uint32_t k = 0; k < perPlane; ++k) {
+      const uint32_t rows = std::min(rowsPerStrip, height - k * rowsPerStrip);
+      counts.push_back(k + 1 == perPlane ? rowsPerStrip * width + extra : rows * width);
+      put(pixels + p * width * height + k * rowsPerStrip * width, 4);
+    }
+  for (uint32_t c : counts) put(c, 4);
+  if (strips == 1) out.replace(8 + 2 + 12 * 8 + 8, 4, std::string(reinterpret_cast<const char*>(&counts[0]), 4));
+  put(8, 2), put(8, 2), put(8, 2);
+  for (uint32_t i = 0; i < width * height * planes; ++i) out.push_back(static_cast<char>(i * 7 + i / 35));
+  return out;
+}
+
 class VtfmtTiffTest : public ::testing::Test {
  protected:
   ToolResult Run(const std::string& args) { return RunTool(dir, args); }
@@ -433,6 +477,32 @@ TEST_F(VtfmtTiffTest, PixelIsPointPutsTheCornerHalfAPixelUpAndLeftAsGdalDoes) {
     if (std::string(name) != "area.tif") EXPECT_EQ(gdal, corner) << name;
   }
   EXPECT_EQ(GdalCorners(dir / "area.tif"), (std::vector<double>{500005, 4199997.5, 500065, 4199977.5}));
+}
+
+TEST_F(VtfmtTiffTest, StripsCountingMoreThanTheirRowsReadWholeAsGdalReadsThem) {
+  struct StripCase {
+    uint32_t rowsPerStrip, extra;
+    uint16_t planes;
+  };
+  // Several strips, the last counted as full; padded; RowsPerStrip beyond
+  // the image; one row a strip; and planes each of one over-counted strip.
+  const StripCase cases[] = {{3, 0, 1}, {2, 3, 1}, {1000, 0, 1}, {1, 4, 1}, {1000, 0, 3}, {2, 0, 3}};
+  for (const StripCase& c : cases) {
+    const std::string name = "s" + std::to_string(c.rowsPerStrip) + "-" + std::to_string(c.extra) + "-" +
+                             std::to_string(c.planes) + ".tif";
+    dir.Put(name, OverCountedStrips(c.rowsPerStrip, c.extra, c.planes));
+    GdalPixels g;
+    ASSERT_TRUE(GdalReadPixels(dir / name, g)) << name;
+    const ToolResult r = Run("dump " + Path(name));
+    ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+    EXPECT_EQ(r.out, std::string(g.bytes.begin(), g.bytes.end())) << name;
+    // Bottom-up writers ask for the rows last first.
+    const ToolResult bmp = Run("convert " + Path(name) + " " + Path(name + ".bmp"));
+    ASSERT_EQ(bmp.status, 0) << name << ": " << bmp.err;
+    GdalPixels back;
+    ASSERT_TRUE(GdalReadPixels(dir / (name + ".bmp"), back)) << name;
+    EXPECT_EQ(back.bytes, g.bytes) << name;
+  }
 }
 
 }  // namespace
