@@ -237,6 +237,14 @@ CImgFileTiff::CImgFileTiff() = default;
 
 CImgFileTiff::~CImgFileTiff() { Close(); }
 
+uint16_t CImgFileTiff::UnpackedBits(long bits, long samples, long sampleFormat) {
+  const bool unsignedSamples = sampleFormat != SAMPLEFORMAT_INT && sampleFormat != SAMPLEFORMAT_IEEEFP &&
+                               sampleFormat != SAMPLEFORMAT_COMPLEXINT && sampleFormat != SAMPLEFORMAT_COMPLEXIEEEFP;
+  if (!unsignedSamples || samples < 1 || samples > 4 || bits < 2 || bits > 15 || bits == 8) return 0;
+  if (bits == 4 && samples == 1) return 0;  // packed indices or grey levels as they are
+  return bits < 8 ? 8 : 16;
+}
+
 long CImgFileTiff::UnitFactor(int code, double metres) {
   switch (code) {
     case Linear_Meter:
@@ -358,15 +366,20 @@ long CImgFileTiff::LoadImage() {
     return Refuse(m_strPath, "the row length does not fit the file");
   }
 
-  const uint64_t interleavedBytes = (uint64_t(bits) * samples * width) >> 3;
+  const uint64_t interleavedBytes = (uint64_t(bits) * samples * width + 7) >> 3;
   const bool interleaved = lineSize == interleavedBytes;
   ImgPixelFormat format;
   long widthBytes;
   uint16_t planes = 1;
+  uint16_t unpackTo = 0;
   if (interleaved) {
     const uint32_t total = uint32_t(bits) * samples;
     format = total <= 0xFFFF ? CVtImgToolkit::Bit2Format(static_cast<unsigned short>(total)) : PF_UNKNOWN;
     const uint16_t sampleFormat = Field16(m_pTiff, TIFFTAG_SAMPLEFORMAT, 4);
+    // Unsigned samples of 2 to 15 bits that no pixel format packs come out
+    // as GDAL gives them: 8-bit values up to 7 bits, else 16-bit ones.
+    unpackTo = UnpackedBits(bits, samples, sampleFormat);
+    if (unpackTo) format = CVtImgToolkit::Bit2Format(static_cast<unsigned short>(unpackTo * samples));
     if (m_bGrid && format == PF_BIT32) format = sampleFormat == SAMPLEFORMAT_IEEEFP ? PF_FLOAT32 : PF_INT32;
     // Double-precision grids, which SaveImage writes, read back as such.
     if (m_bGrid && format == PF_BIT64 && samples == 1 && sampleFormat == SAMPLEFORMAT_IEEEFP) format = PF_FLOAT64;
@@ -392,6 +405,9 @@ long CImgFileTiff::LoadImage() {
   m_nTileLength = tileLength;
   m_nTileByteSize = static_cast<int32_t>(tileSize);
   m_nPlanes = planes;
+  m_nUnpackTo = unpackTo;
+  m_nSampleBits = bits;
+  m_nRowSamples = uint64_t(width) * samples;
 
   m_Palette.SetSize(0);
   m_bPaletteLoaded = 0;
@@ -407,20 +423,25 @@ long CImgFileTiff::LoadImage() {
     case PHOTOMETRIC_MINISBLACK:
       if (n == 0 && format == PF_BIT16) n = 256;
       m_Palette.SetSize(n >= 2 ? n : 0);
+      // Grey levels are the values, as GDAL gives them; one bit is black
+      // and white.
       for (int k = 0; n >= 2 && k < n; ++k) {
-        const BYTE v = k == n - 1 ? 255 : static_cast<BYTE>(k);
+        const BYTE v = n == 2 && k == 1 ? 255 : static_cast<BYTE>(k);
         m_Palette[k] = PALETTEENTRY{v, v, v, 0};
       }
       break;
     case PHOTOMETRIC_PALETTE: {
       uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
-      // libtiff holds 2^BitsPerSample entries; the palette takes the first n.
-      if (n > 0 && bits <= 16 && (1 << bits) >= n &&
+      // libtiff holds 2^BitsPerSample entries; the palette takes the first n
+      // (unpacked indices of fewer bits fill the rest with black).
+      const int held = bits <= 16 ? std::min(n, 1 << bits) : 0;
+      if (n > 0 && (held == n || unpackTo) &&
           TIFFGetField(m_pTiff, TIFFTAG_COLORMAP, &red, &green, &blue) == 1 && red && green && blue) {
         m_Palette.SetSize(n);
         for (int k = 0; k < n; ++k)
-          m_Palette[k] = PALETTEENTRY{static_cast<BYTE>(blue[k] >> 8), static_cast<BYTE>(green[k] >> 8),
-                                      static_cast<BYTE>(red[k] >> 8), 0};
+          m_Palette[k] = k < held ? PALETTEENTRY{static_cast<BYTE>(blue[k] >> 8), static_cast<BYTE>(green[k] >> 8),
+                                                 static_cast<BYTE>(red[k] >> 8), 0}
+                                  : PALETTEENTRY{0, 0, 0, 0};
       }
       break;
     }
@@ -521,12 +542,40 @@ long CImgFileTiff::ReadScanLine(long row, CImgScanLine& line, int sample) {
   if (!m_pTiff || m_nScanLineSize <= 0) return -1;
   if (row < 0 || static_cast<unsigned long>(row) >= GetHeight() || sample < 0 || sample >= m_nPlanes) return -1;
   if (line.GetSize() < m_nScanLineSize) return -1;
+  unsigned char* out = line.GetData();
+  if (m_nUnpackTo) {
+    if (static_cast<uint64_t>(line.GetSize()) < m_nRowSamples * (m_nUnpackTo / 8)) return -1;
+    try {
+      m_Packed.resize(static_cast<size_t>(m_nScanLineSize));
+    } catch (const std::bad_alloc&) {
+      return -1;
+    }
+    out = m_Packed.data();
+  }
   if (m_bTiled) {
-    if (!ReadTiledRow(static_cast<uint32_t>(row), static_cast<uint16_t>(sample), line.GetData())) return -1;
-  } else if (!ReadStrippedRow(static_cast<uint32_t>(row), static_cast<uint16_t>(sample), line.GetData())) {
+    if (!ReadTiledRow(static_cast<uint32_t>(row), static_cast<uint16_t>(sample), out)) return -1;
+  } else if (!ReadStrippedRow(static_cast<uint32_t>(row), static_cast<uint16_t>(sample), out)) {
     return -1;
   }
+  if (m_nUnpackTo) Unpack(line.GetData());
   return m_nScanLineSize;
+}
+
+void CImgFileTiff::Unpack(unsigned char* to) const {
+  // Samples are packed high bit first, each row starting on a byte.
+  const unsigned char* from = m_Packed.data();
+  const uint64_t total = uint64_t(m_nScanLineSize) * 8;
+  uint64_t bit = 0;
+  for (uint64_t i = 0; i < m_nRowSamples && bit + m_nSampleBits <= total; ++i) {
+    uint32_t v = 0;
+    for (uint16_t k = 0; k < m_nSampleBits; ++k, ++bit) v = (v << 1) | ((from[bit >> 3] >> (7 - (bit & 7))) & 1);
+    if (m_nUnpackTo == 8) {
+      to[i] = static_cast<unsigned char>(v);
+    } else {
+      const uint16_t w = static_cast<uint16_t>(v);
+      std::memcpy(to + 2 * i, &w, 2);
+    }
+  }
 }
 
 bool CImgFileTiff::ReadStrippedRow(uint32_t row, uint16_t sample, unsigned char* out) {
@@ -802,7 +851,7 @@ bool CImgFileTiff::IsMultiBand() {
   const long samples = GetBandCount();
   if (samples < 2) return false;
   const uint64_t width = Field32(m_pTiff, TIFFTAG_IMAGEWIDTH, 0);
-  return TIFFScanlineSize64(m_pTiff) != (width * samples * GetBits()) / 8;
+  return TIFFScanlineSize64(m_pTiff) != (width * samples * GetBits() + 7) / 8;
 }
 
 bool CImgFileTiff::TiledToStript(const CString& source, const CString& target) {

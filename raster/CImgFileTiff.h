@@ -109,6 +109,9 @@ class CImgFileTiff : public CImgFile {
   // image; empty otherwise.
   const std::string& GeoNote() const { return m_strGeoNote; }
   int32_t GetScanLineSize() const { return m_nScanLineSize; }
+  // 8 or 16 when samples of 2 to 15 bits are delivered unpacked as values of
+  // that size, else 0.
+  uint16_t GetUnpackedBits() const { return m_nUnpackTo; }
   // Compression of the open file (1 none).
   long GetCompression();
   int32_t GetNoDataValue() const { return m_nNoDataValue; }
@@ -119,6 +122,10 @@ class CImgFileTiff : public CImgFile {
   // `metres` is the unit's length the GeoTIFF definition gives, used for
   // codes without an entry of their own. 0 when it cannot be said.
   static long UnitFactor(int code, double metres);
+  // 8 or 16 when interleaved samples of `bits` of `sampleFormat`, `samples`
+  // a pixel, are delivered unpacked as values of that size (unsigned
+  // samples of 2 to 15 bits, bar single 4-bit ones), else 0.
+  static uint16_t UnpackedBits(long bits, long samples, long sampleFormat);
 
  protected:
   // Opens `path` by itself, reads its bounds in metres and its pixel scale
@@ -138,12 +145,21 @@ class CImgFileTiff : public CImgFile {
   bool ReadTiledRow(uint32_t row, uint16_t sample, unsigned char* out);
   // Row `row` of plane `sample` of a stripped file into `out`.
   bool ReadStrippedRow(uint32_t row, uint16_t sample, unsigned char* out);
+  // Spreads the packed samples of the row in m_Packed over `to`, one 8- or
+  // 16-bit unsigned value each (machine order).
+  void Unpack(unsigned char* to) const;
   // True when uncompressed strip `strip`'s byte count is the size of its rows.
   bool ExactStrip(uint32_t strip);
   void ReleaseTileBand();
   // Checks a strip or tile's decoded size against what the file can hold.
   bool PlausibleUnitSize(uint64_t bytes) const;
 
+  // Bits a delivered sample takes when the file packs samples of another
+  // size (2-15 bits), else 0; the file's sample size; samples in a row.
+  uint16_t m_nUnpackTo = 0;
+  uint16_t m_nSampleBits = 0;
+  uint64_t m_nRowSamples = 0;
+  std::vector<unsigned char> m_Packed;  // one packed row
   bool m_bGeoTags = false;
   std::string m_strGeoNote;
   uint16_t m_nPlanes = 1;  // sample planes (SamplesPerPixel when separate)

@@ -505,4 +505,114 @@ TEST_F(VtfmtTiffTest, StripsCountingMoreThanTheirRowsReadWholeAsGdalReadsThem) {
   }
 }
 
+// A 13 x 3 GeoTIFF of GDAL's, `bands` bands of `type` packed in `nbits`
+// bits, its values the pattern cut to `nbits`.
+bool GdalPacked(const std::string& path, int bands, GDALDataType type, int nbits,
+                std::vector<std::string> options = {}) {
+  TiffFixture f;
+  f.width = 13, f.height = 3, f.bands = bands, f.type = type;
+  options.push_back("NBITS=" + std::to_string(nbits));
+  f.options = options;
+  GDALAllRegister();
+  std::vector<const char*> opts;
+  for (const std::string& o : f.options) opts.push_back(o.c_str());
+  opts.push_back(nullptr);
+  GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), f.width, f.height, bands, type,
+                               const_cast<char**>(opts.data()));
+  if (!ds) return false;
+  bool ok = true;
+  std::vector<double> values(static_cast<size_t>(f.width) * f.height);
+  for (int b = 0; b < bands && ok; ++b) {
+    for (size_t i = 0; i < values.size(); ++i)
+      values[i] = static_cast<double>((i * 37 + i / 7 + b * 91) & ((1u << nbits) - 1));
+    ok = GDALRasterIO(GDALGetRasterBand(ds, b + 1), GF_Write, 0, 0, f.width, f.height, values.data(), f.width,
+                      f.height, GDT_Float64, 0, 0) == CE_None;
+  }
+  GDALClose(ds);
+  return ok;
+}
+
+TEST_F(VtfmtTiffTest, PackedSamplesComeOutAsGdalsValues) {
+  struct PackedCase {
+    const char* name;
+    int bands;
+    GDALDataType type;
+    int nbits;
+    std::vector<std::string> options;
+    const char* rows;  // what info says of them
+  };
+  const PackedCase cases[] = {
+      {"g2", 1, GDT_Byte, 2, {}, "1 sample of 8-bit unsigned per pixel (grey)"},
+      {"g3", 1, GDT_Byte, 3, {"COMPRESS=LZW"}, "1 sample of 8-bit unsigned per pixel (grey)"},
+      {"g4", 1, GDT_Byte, 4, {}, "1 sample of 4-bit unsigned per pixel (palette indices)"},
+      {"rgb5", 3, GDT_Byte, 5, {}, "3 samples of 8-bit unsigned per pixel (colour, red first)"},
+      {"u10", 1, GDT_UInt16, 10, {"TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16"},
+       "1 sample of 16-bit unsigned per pixel (grid cells)"},
+      {"u12", 1, GDT_UInt16, 12, {"COMPRESS=DEFLATE"}, "1 sample of 16-bit unsigned per pixel (grid cells)"},
+  };
+  for (const PackedCase& c : cases) {
+    const std::string in = std::string(c.name) + ".tif";
+    ASSERT_TRUE(GdalPacked(dir / in, c.bands, c.type, c.nbits, c.options)) << c.name;
+    ToolResult r = Run("info " + Path(in));
+    ASSERT_EQ(r.status, 0) << c.name << ": " << r.err;
+    EXPECT_EQ(KeyValues(r.out)["rows"], c.rows) << c.name;
+    GdalPixels g;
+    ASSERT_TRUE(GdalReadPixels(dir / in, g));
+    // Four-bit grey is delivered packed; the others one value a sample.
+    if (c.nbits != 4) {
+      r = Run("dump " + Path(in));
+      ASSERT_EQ(r.status, 0) << c.name << ": " << r.err;
+      EXPECT_EQ(r.out, std::string(g.bytes.begin(), g.bytes.end())) << c.name;
+    }
+    // Through a format that keeps the values and one that shows them.
+    for (const char* ext : {".tif", c.type == GDT_Byte ? ".png" : ".asc"}) {
+      const std::string out = std::string(c.name) + "-out" + ext;
+      r = Run("convert " + Path(in) + " " + Path(out));
+      ASSERT_EQ(r.status, 0) << out << ": " << r.err;
+      GdalPixels back;
+      ASSERT_TRUE(GdalReadPixels(dir / out, back)) << out;
+      if (back.sampleBytes == g.sampleBytes) {
+        EXPECT_EQ(back.bytes, g.bytes) << out;
+        // Grey levels shown through a colour table are the values.
+        GDALDatasetH ds = GDALOpen((dir / out).c_str(), GA_ReadOnly);
+        ASSERT_NE(ds, nullptr);
+        GDALColorTableH table = GDALGetRasterColorTable(GDALGetRasterBand(ds, 1));
+        for (size_t i = 0; table && i < back.bytes.size(); ++i) {
+          const GDALColorEntry* e = GDALGetColorEntry(table, back.bytes[i]);
+          ASSERT_NE(e, nullptr);
+          EXPECT_EQ(e->c1, g.bytes[i]) << out << " " << i;
+          EXPECT_EQ(e->c3, g.bytes[i]) << out << " " << i;
+        }
+        GDALClose(ds);
+      } else {
+        GdalGrid cells, source;
+        ASSERT_TRUE(GdalReadGrid(dir / out, cells));
+        ASSERT_TRUE(GdalReadGrid(dir / in, source));
+        EXPECT_EQ(cells.values, source.values) << out;
+      }
+    }
+  }
+
+  // Planes of packed samples, and packed signed ones, are refused by name.
+  ASSERT_TRUE(GdalPacked(dir / "planes.tif", 3, GDT_Byte, 5, {"INTERLEAVE=BAND"}));
+  ToolResult r = Run("dump " + Path("planes.tif"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("3 samples of 5-bit unsigned integer per pixel"), std::string::npos) << r.err;
+  ASSERT_TRUE(LibTiffSamples(dir / "i12.tif", 12, SAMPLEFORMAT_INT));
+  r = Run("dump " + Path("i12.tif"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("1 sample of 12-bit signed integer per pixel"), std::string::npos) << r.err;
+  // Several samples of float, whatever their count, name their layout.
+  for (int bands : {3, 4}) {
+    TiffFixture f;
+    f.bands = bands, f.type = GDT_Float32;
+    ASSERT_TRUE(GdalWriteTiff(dir / "f.tif", f));
+    r = Run("info " + Path("f.tif"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(std::to_string(bands) + " samples of 32-bit float per pixel: no pixel format holds them"),
+              std::string::npos)
+        << r.err;
+  }
+}
+
 }  // namespace
