@@ -372,6 +372,7 @@ long CImgFileTiff::LoadImage() {
   long widthBytes;
   uint16_t planes = 1;
   uint16_t unpackTo = 0;
+  bool cmyk = false;
   if (interleaved) {
     const uint32_t total = uint32_t(bits) * samples;
     format = total <= 0xFFFF ? CVtImgToolkit::Bit2Format(static_cast<unsigned short>(total)) : PF_UNKNOWN;
@@ -380,6 +381,8 @@ long CImgFileTiff::LoadImage() {
     // as GDAL gives them: 8-bit values up to 7 bits, else 16-bit ones.
     unpackTo = UnpackedBits(bits, samples, sampleFormat);
     if (unpackTo) format = CVtImgToolkit::Bit2Format(static_cast<unsigned short>(unpackTo * samples));
+    cmyk = DeliversCmykAsRgb();
+    if (cmyk) format = PF_BIT24;
     if (m_bGrid && format == PF_BIT32) format = sampleFormat == SAMPLEFORMAT_IEEEFP ? PF_FLOAT32 : PF_INT32;
     // Double-precision grids, which SaveImage writes, read back as such.
     if (m_bGrid && format == PF_BIT64 && samples == 1 && sampleFormat == SAMPLEFORMAT_IEEEFP) format = PF_FLOAT64;
@@ -406,6 +409,7 @@ long CImgFileTiff::LoadImage() {
   m_nTileByteSize = static_cast<int32_t>(tileSize);
   m_nPlanes = planes;
   m_nUnpackTo = unpackTo;
+  m_bCmyk = cmyk;
   m_nSampleBits = bits;
   m_nRowSamples = uint64_t(width) * samples;
 
@@ -543,8 +547,9 @@ long CImgFileTiff::ReadScanLine(long row, CImgScanLine& line, int sample) {
   if (row < 0 || static_cast<unsigned long>(row) >= GetHeight() || sample < 0 || sample >= m_nPlanes) return -1;
   if (line.GetSize() < m_nScanLineSize) return -1;
   unsigned char* out = line.GetData();
-  if (m_nUnpackTo) {
-    if (static_cast<uint64_t>(line.GetSize()) < m_nRowSamples * (m_nUnpackTo / 8)) return -1;
+  if (m_nUnpackTo || m_bCmyk) {
+    const uint64_t needed = m_bCmyk ? m_nRowSamples / 4 * 3 : m_nRowSamples * (m_nUnpackTo / 8);
+    if (static_cast<uint64_t>(line.GetSize()) < needed) return -1;
     try {
       m_Packed.resize(static_cast<size_t>(m_nScanLineSize));
     } catch (const std::bad_alloc&) {
@@ -558,7 +563,27 @@ long CImgFileTiff::ReadScanLine(long row, CImgScanLine& line, int sample) {
     return -1;
   }
   if (m_nUnpackTo) Unpack(line.GetData());
+  if (m_bCmyk) {
+    // Ink to light as libtiff's RGBA reader, and so GDAL, turn it:
+    // red = (255 - cyan) (255 - black) / 255, and so on.
+    const unsigned char* from = m_Packed.data();
+    unsigned char* to = line.GetData();
+    for (uint64_t x = 0; x < m_nRowSamples / 4; ++x, from += 4, to += 3) {
+      const unsigned light = 255u - from[3];
+      for (int c = 0; c < 3; ++c) to[c] = static_cast<unsigned char>((255u - from[c]) * light / 255u);
+    }
+  }
   return m_nScanLineSize;
+}
+
+bool CImgFileTiff::IsCmyk() {
+  return m_pTiff && Field16(m_pTiff, TIFFTAG_PHOTOMETRIC, 0xFFFF) == PHOTOMETRIC_SEPARATED;
+}
+
+bool CImgFileTiff::DeliversCmykAsRgb() {
+  return IsCmyk() && Field16(m_pTiff, TIFFTAG_INKSET, INKSET_CMYK) == INKSET_CMYK && GetBandCount() == 4 &&
+         GetBits() == 8 && Field16(m_pTiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == PLANARCONFIG_CONTIG &&
+         GetSampleFormat() != SAMPLEFORMAT_INT && GetSampleFormat() != SAMPLEFORMAT_IEEEFP;
 }
 
 void CImgFileTiff::Unpack(unsigned char* to) const {

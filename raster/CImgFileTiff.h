@@ -6,7 +6,7 @@
 // rewrites a tiled 24-bit image as a stripped GeoTIFF in metres.
 //
 // Rows are delivered as the file stores its samples: red, green, blue for
-// colour. Palettes keep each colour as blue, green, red, 0.
+// colour. 8-bit CMYK comes out as RGB, as GDAL gives it. Palettes keep each colour as blue, green, red, 0.
 //
 // libtiff's and libgeotiff's errors and warnings never reach the console: they
 // are recorded on the error-message object of the thread.
@@ -109,6 +109,11 @@ class CImgFileTiff : public CImgFile {
   // image; empty otherwise.
   const std::string& GeoNote() const { return m_strGeoNote; }
   int32_t GetScanLineSize() const { return m_nScanLineSize; }
+  // True when the file stores inks (PhotometricInterpretation separated).
+  bool IsCmyk();
+  // True when its pixels are delivered as RGB: four 8-bit unsigned samples
+  // of cyan, magenta, yellow and black, interleaved.
+  bool DeliversCmykAsRgb();
   // 8 or 16 when samples of 2 to 15 bits are delivered unpacked as values of
   // that size, else 0.
   uint16_t GetUnpackedBits() const { return m_nUnpackTo; }
@@ -157,6 +162,7 @@ class CImgFileTiff : public CImgFile {
   // Bits a delivered sample takes when the file packs samples of another
   // size (2-15 bits), else 0; the file's sample size; samples in a row.
   uint16_t m_nUnpackTo = 0;
+  bool m_bCmyk = false;  // CMYK rows, delivered as RGB
   uint16_t m_nSampleBits = 0;
   uint64_t m_nRowSamples = 0;
   std::vector<unsigned char> m_Packed;  // one packed row

@@ -6,7 +6,8 @@
 // says why. Single samples of 32 bits, and
 // 64-bit floats, are delivered as grid cells by their SampleFormat; layouts
 // that no pixel format holds (complex integers, 24-bit samples) are refused
-// at open.
+// at open. Interleaved 8-bit CMYK is delivered as RGB, as GDAL reads it;
+// other inks are refused.
 #include <tiff.h>
 #include <tiffio.h>
 
@@ -47,6 +48,9 @@ std::string Text(long v) { return std::to_string(v); }
 // values, as GDAL gives them.
 std::string UnheldSamples(CImgFileTiff& tiff) {
   const long samples = tiff.GetBandCount(), bits = tiff.GetBits(), format = tiff.GetSampleFormat();
+  if (tiff.IsCmyk() && !tiff.DeliversCmykAsRgb())
+    return "inks of " + Text(samples) + " x " + Text(bits) + "-bit samples" +
+           (tiff.IsMultiBand() ? " in separate planes" : "") + ": only interleaved 8-bit CMYK is read";
   const bool unpacked = CImgFileTiff::UnpackedBits(bits, samples, format) != 0 && !tiff.IsMultiBand();
   const bool held =
       unpacked || (bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 32 || bits == 64) &&
@@ -208,6 +212,7 @@ class TiffDriver final : public RasterDriver {
     CRect2D bounds;
     tiff.LoadGeoImage(bounds, 10000);
     if (!tiff.GeoNote().empty()) lines.push_back({"bounds_note", tiff.GeoNote()});
+    if (tiff.DeliversCmykAsRgb()) lines.push_back({"inks", "CMYK, delivered as RGB"});
     return lines;
   }
 

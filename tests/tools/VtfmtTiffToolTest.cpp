@@ -615,4 +615,53 @@ TEST_F(VtfmtTiffTest, PackedSamplesComeOutAsGdalsValues) {
   }
 }
 
+TEST_F(VtfmtTiffTest, CmykComesOutAsGdalsRgb) {
+  const std::vector<std::vector<std::string>> layouts = {
+      {"PHOTOMETRIC=CMYK"},
+      {"PHOTOMETRIC=CMYK", "TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16", "COMPRESS=LZW"},
+  };
+  for (size_t i = 0; i < layouts.size(); ++i) {
+    TiffFixture f;
+    f.bands = 4;
+    f.options = layouts[i];
+    const std::string name = "cmyk" + std::to_string(i) + ".tif";
+    ASSERT_TRUE(GdalWriteTiff(dir / name, f));
+    // GDAL reads the inks as red, green, blue and an opaque alpha.
+    GdalPixels g;
+    ASSERT_TRUE(GdalReadPixels(dir / name, g));
+    ASSERT_EQ(g.bands, 4);
+    std::string rgb;
+    for (size_t p = 0; p < g.bytes.size(); p += 4) {
+      EXPECT_EQ(g.bytes[p + 3], 255);
+      rgb.append(reinterpret_cast<const char*>(&g.bytes[p]), 3);
+    }
+    ToolResult r = Run("info " + Path(name));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(KeyValues(r.out)["rows"], "3 samples of 8-bit unsigned per pixel (colour, red first)");
+    EXPECT_EQ(KeyValues(r.out)["inks"], "CMYK, delivered as RGB");
+    r = Run("dump " + Path(name));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, rgb) << name;
+    r = Run("convert " + Path(name) + " " + Path(name + ".png"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    GdalPixels png;
+    ASSERT_TRUE(GdalReadPixels(dir / (name + ".png"), png));
+    EXPECT_EQ(std::string(png.bytes.begin(), png.bytes.end()), rgb) << name;
+  }
+  // Inks in planes, or of 16 bits, are refused by their layout.
+  TiffFixture f;
+  f.bands = 4;
+  f.options = {"PHOTOMETRIC=CMYK", "INTERLEAVE=BAND"};
+  ASSERT_TRUE(GdalWriteTiff(dir / "planes.tif", f));
+  f.options = {"PHOTOMETRIC=CMYK"};
+  f.type = GDT_UInt16;
+  ASSERT_TRUE(GdalWriteTiff(dir / "cmyk16.tif", f));
+  for (const char* name : {"planes.tif", "cmyk16.tif"}) {
+    const ToolResult r = Run("convert " + Path(name) + " " + Path("out.png"));
+    EXPECT_EQ(r.status, 1) << name;
+    EXPECT_NE(r.err.find(": only interleaved 8-bit CMYK is read"), std::string::npos) << r.err;
+    EXPECT_FALSE(dir.Exists("out.png"));
+  }
+}
+
 }  // namespace
