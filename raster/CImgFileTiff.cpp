@@ -277,6 +277,8 @@ void CImgFileTiff::ReleaseTileBand() {
     cache.strip = -1;
   }
   m_nLastRow = -1;
+  std::vector<uint32_t>().swap(m_Rgba);
+  m_nRgbaFirst = -1;
 }
 
 void CImgFileTiff::Close() {
@@ -367,7 +369,13 @@ long CImgFileTiff::LoadImage() {
   }
 
   const uint64_t interleavedBytes = (uint64_t(bits) * samples * width + 7) >> 3;
-  const bool interleaved = lineSize == interleavedBytes;
+  // Old-style JPEG is decoded through libtiff's RGBA reader, as GDAL does,
+  // one strip at a time, into 8-bit red, green and blue.
+  const bool rgba = m_nCompression == COMPRESSION_OJPEG;
+  if (rgba && m_bTiled) return Refuse(m_strPath, "old-style JPEG in tiles is not read");
+  if (rgba && !PlausibleUnitSize(uint64_t(width) * std::min(m_nRowsPerStrip, height) * 4))
+    return Refuse(m_strPath, "a strip of old-style JPEG is too large");
+  const bool interleaved = lineSize == interleavedBytes || rgba;
   ImgPixelFormat format;
   long widthBytes;
   uint16_t planes = 1;
@@ -382,7 +390,7 @@ long CImgFileTiff::LoadImage() {
     unpackTo = UnpackedBits(bits, samples, sampleFormat);
     if (unpackTo) format = CVtImgToolkit::Bit2Format(static_cast<unsigned short>(unpackTo * samples));
     cmyk = DeliversCmykAsRgb();
-    if (cmyk) format = PF_BIT24;
+    if (cmyk || rgba) format = PF_BIT24;
     if (m_bGrid && format == PF_BIT32) format = sampleFormat == SAMPLEFORMAT_IEEEFP ? PF_FLOAT32 : PF_INT32;
     // Double-precision grids, which SaveImage writes, read back as such.
     if (m_bGrid && format == PF_BIT64 && samples == 1 && sampleFormat == SAMPLEFORMAT_IEEEFP) format = PF_FLOAT64;
@@ -410,6 +418,8 @@ long CImgFileTiff::LoadImage() {
   m_nPlanes = planes;
   m_nUnpackTo = unpackTo;
   m_bCmyk = cmyk;
+  m_bRgba = rgba;
+  if (rgba) m_nScanLineSize = static_cast<int32_t>(width * 3);
   m_nSampleBits = bits;
   m_nRowSamples = uint64_t(width) * samples;
 
@@ -547,6 +557,7 @@ long CImgFileTiff::ReadScanLine(long row, CImgScanLine& line, int sample) {
   if (row < 0 || static_cast<unsigned long>(row) >= GetHeight() || sample < 0 || sample >= m_nPlanes) return -1;
   if (line.GetSize() < m_nScanLineSize) return -1;
   unsigned char* out = line.GetData();
+  if (m_bRgba) return ReadRgbaRow(static_cast<uint32_t>(row), out) ? m_nScanLineSize : -1;
   if (m_nUnpackTo || m_bCmyk) {
     const uint64_t needed = m_bCmyk ? m_nRowSamples / 4 * 3 : m_nRowSamples * (m_nUnpackTo / 8);
     if (static_cast<uint64_t>(line.GetSize()) < needed) return -1;
@@ -574,6 +585,31 @@ long CImgFileTiff::ReadScanLine(long row, CImgScanLine& line, int sample) {
     }
   }
   return m_nScanLineSize;
+}
+
+bool CImgFileTiff::ReadRgbaRow(uint32_t row, unsigned char* out) {
+  const uint32_t width = static_cast<uint32_t>(GetWidth()), height = static_cast<uint32_t>(GetHeight());
+  const uint32_t perStrip = std::min(m_nRowsPerStrip, height);
+  const uint32_t first = row / perStrip * perStrip;
+  if (m_nRgbaFirst != static_cast<int64_t>(first)) {
+    m_nRgbaFirst = -1;
+    try {
+      m_Rgba.assign(size_t(width) * perStrip, 0);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    if (TIFFReadRGBAStrip(m_pTiff, first, m_Rgba.data()) != 1) return false;
+    m_nRgbaFirst = first;
+  }
+  // The strip's rows lie bottom first.
+  const uint32_t rows = std::min(perStrip, height - first);
+  const uint32_t* from = m_Rgba.data() + size_t(rows - 1 - (row - first)) * width;
+  for (uint32_t x = 0; x < width; ++x, out += 3) {
+    out[0] = static_cast<unsigned char>(TIFFGetR(from[x]));
+    out[1] = static_cast<unsigned char>(TIFFGetG(from[x]));
+    out[2] = static_cast<unsigned char>(TIFFGetB(from[x]));
+  }
+  return true;
 }
 
 bool CImgFileTiff::IsCmyk() {
@@ -875,6 +911,7 @@ bool CImgFileTiff::IsMultiBand() {
   if (!m_pTiff) return false;
   const long samples = GetBandCount();
   if (samples < 2) return false;
+  if (GetCompression() == COMPRESSION_OJPEG) return false;  // delivered through RGBA
   const uint64_t width = Field32(m_pTiff, TIFFTAG_IMAGEWIDTH, 0);
   return TIFFScanlineSize64(m_pTiff) != (width * samples * GetBits() + 7) / 8;
 }

@@ -6,7 +6,8 @@
 // rewrites a tiled 24-bit image as a stripped GeoTIFF in metres.
 //
 // Rows are delivered as the file stores its samples: red, green, blue for
-// colour. 8-bit CMYK comes out as RGB, as GDAL gives it. Palettes keep each colour as blue, green, red, 0.
+// colour. 8-bit CMYK comes out as RGB, as GDAL gives it, and so does
+// stripped old-style JPEG, through libtiff's RGBA reader. Palettes keep each colour as blue, green, red, 0.
 //
 // libtiff's and libgeotiff's errors and warnings never reach the console: they
 // are recorded on the error-message object of the thread.
@@ -153,6 +154,8 @@ class CImgFileTiff : public CImgFile {
   // Spreads the packed samples of the row in m_Packed over `to`, one 8- or
   // 16-bit unsigned value each (machine order).
   void Unpack(unsigned char* to) const;
+  // Row `row` of an old-style JPEG file, red, green, blue, into `out`.
+  bool ReadRgbaRow(uint32_t row, unsigned char* out);
   // True when uncompressed strip `strip`'s byte count is the size of its rows.
   bool ExactStrip(uint32_t strip);
   void ReleaseTileBand();
@@ -161,6 +164,11 @@ class CImgFileTiff : public CImgFile {
 
   // Bits a delivered sample takes when the file packs samples of another
   // size (2-15 bits), else 0; the file's sample size; samples in a row.
+  // Old-style JPEG: the strip decoded through libtiff's RGBA reader and the
+  // first row it holds (-1 for none).
+  bool m_bRgba = false;
+  std::vector<uint32_t> m_Rgba;
+  int64_t m_nRgbaFirst = -1;
   uint16_t m_nUnpackTo = 0;
   bool m_bCmyk = false;  // CMYK rows, delivered as RGB
   uint16_t m_nSampleBits = 0;

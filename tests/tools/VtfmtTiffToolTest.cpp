@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -661,6 +663,85 @@ TEST_F(VtfmtTiffTest, CmykComesOutAsGdalsRgb) {
     EXPECT_EQ(r.status, 1) << name;
     EXPECT_NE(r.err.find(": only interleaved 8-bit CMYK is read"), std::string::npos) << r.err;
     EXPECT_FALSE(dir.Exists("out.png"));
+  }
+}
+
+// A 32 x 24 old-style JPEG TIFF: GDAL's baseline JPEG (YCbCr, 2 x 2
+// subsampled) wrapped whole as the single strip, with JPEGInterchangeFormat
+// pointing at it, as old writers made them. `rowsPerStrip` may exceed the
+// image. Empty when GDAL cannot make the JPEG.
+std::string OldStyleJpeg(const std::string& jpegPath, uint32_t rowsPerStrip) {
+  const int w = 32, h = 24;
+  GDALAllRegister();
+  GDALDatasetH mem = GDALCreate(GDALGetDriverByName("MEM"), "", w, h, 3, GDT_Byte, nullptr);
+  if (!mem) return {};
+  std::vector<unsigned char> band(w * h);
+  for (int b = 0; b < 3; ++b) {
+    for (int i = 0; i < w * h; ++i) band[i] = static_cast<unsigned char>((i % w) * (3 + b * 2) + (i / w) * (7 - b * 2));
+    if (GDALRasterIO(GDALGetRasterBand(mem, b + 1), GF_Write, 0, 0, w, h, band.data(), w, h, GDT_Byte, 0, 0) !=
+        CE_None)
+      return {};
+  }
+  const char* options[] = {"QUALITY=95", nullptr};
+  GDALDatasetH jpeg = GDALCreateCopy(GDALGetDriverByName("JPEG"), jpegPath.c_str(), mem,
+                                     FALSE, const_cast<char**>(options), nullptr, nullptr);
+  GDALClose(mem);
+  if (!jpeg) return {};
+  GDALClose(jpeg);
+  std::ifstream in(jpegPath, std::ios::binary);
+  const std::string stream((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (stream.empty()) return {};
+  std::string out("II*\0\x08\0\0\0", 8);
+  auto put = [&out](uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  const uint16_t entries = 14;
+  const uint32_t bitsAt = 8 + 2 + 12 * entries + 4, jpegAt = bitsAt + 6, length = static_cast<uint32_t>(stream.size());
+  auto entry = [&](uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+    put(tag, 2), put(type, 2), put(count, 4), put(value, 4);
+  };
+  put(entries, 2);
+  entry(256, 4, 1, w);
+  entry(257, 4, 1, h);
+  entry(258, 3, 3, bitsAt);
+  entry(259, 3, 1, 6);  // old-style JPEG
+  entry(262, 3, 1, 6);  // YCbCr
+  entry(273, 4, 1, jpegAt);
+  entry(277, 3, 1, 3);
+  entry(278, 4, 1, rowsPerStrip);
+  entry(279, 4, 1, length);
+  entry(284, 3, 1, 1);
+  entry(512, 3, 1, 1);  // baseline process
+  entry(513, 4, 1, jpegAt);
+  entry(514, 4, 1, length);
+  entry(530, 3, 2, 2 | (2u << 16));  // 2 x 2 subsampling
+  put(0, 4);
+  put(8, 2), put(8, 2), put(8, 2);
+  return out + stream;
+}
+
+TEST_F(VtfmtTiffTest, OldStyleJpegReadsThroughRgbaAsGdalReadsIt) {
+  for (uint32_t rowsPerStrip : {24u, 1000u}) {
+    const std::string tiff = OldStyleJpeg(dir / "source.jpg", rowsPerStrip);
+    ASSERT_FALSE(tiff.empty());
+    const std::string name = "ojpeg" + std::to_string(rowsPerStrip) + ".tif";
+    dir.Put(name, tiff);
+    GdalPixels g;
+    ASSERT_TRUE(GdalReadPixels(dir / name, g));
+    ASSERT_EQ(g.bands, 3);
+    ToolResult r = Run("info " + Path(name));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(KeyValues(r.out)["rows"], "3 samples of 8-bit unsigned per pixel (colour, red first)");
+    EXPECT_EQ(KeyValues(r.out)["compression"], "6");
+    r = Run("dump " + Path(name));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, std::string(g.bytes.begin(), g.bytes.end())) << name;
+    // Rows asked for last first, as bottom-up writers do.
+    r = Run("convert " + Path(name) + " " + Path(name + ".bmp"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    GdalPixels bmp;
+    ASSERT_TRUE(GdalReadPixels(dir / (name + ".bmp"), bmp));
+    EXPECT_EQ(bmp.bytes, g.bytes) << name;
   }
 }
 
