@@ -158,7 +158,8 @@ Placement ModelTransform(TIFF* tif, GTIF* gtif, double gt[6]) {
     return Placement::kNone;
   }
   unsigned short rasterType = RasterPixelIsArea;
-  if (gtif && GTIFKeyGet(gtif, GTRasterTypeGeoKey, &rasterType, 0, 1) == 1 && rasterType == RasterPixelIsPoint) {
+  if (gtif && GTIFKeyGet(gtif, GTRasterTypeGeoKey, &rasterType, 0, 1) == 1 &&
+      rasterType == RasterPixelIsPoint) {
     gt[0] -= (gt[1] + gt[2]) * 0.5;
     gt[3] -= (gt[4] + gt[5]) * 0.5;
   }
@@ -239,7 +240,8 @@ CImgFileTiff::~CImgFileTiff() { Close(); }
 
 uint16_t CImgFileTiff::UnpackedBits(long bits, long samples, long sampleFormat) {
   const bool unsignedSamples = sampleFormat != SAMPLEFORMAT_INT && sampleFormat != SAMPLEFORMAT_IEEEFP &&
-                               sampleFormat != SAMPLEFORMAT_COMPLEXINT && sampleFormat != SAMPLEFORMAT_COMPLEXIEEEFP;
+                               sampleFormat != SAMPLEFORMAT_COMPLEXINT &&
+                               sampleFormat != SAMPLEFORMAT_COMPLEXIEEEFP;
   if (!unsignedSamples || samples < 1 || samples > 4 || bits < 2 || bits > 15 || bits == 8) return 0;
   if (bits == 4 && samples == 1) return 0;  // packed indices or grey levels as they are
   return bits < 8 ? 8 : 16;
@@ -453,9 +455,10 @@ long CImgFileTiff::LoadImage() {
           TIFFGetField(m_pTiff, TIFFTAG_COLORMAP, &red, &green, &blue) == 1 && red && green && blue) {
         m_Palette.SetSize(n);
         for (int k = 0; k < n; ++k)
-          m_Palette[k] = k < held ? PALETTEENTRY{static_cast<BYTE>(blue[k] >> 8), static_cast<BYTE>(green[k] >> 8),
-                                                 static_cast<BYTE>(red[k] >> 8), 0}
-                                  : PALETTEENTRY{0, 0, 0, 0};
+          m_Palette[k] = k < held
+                             ? PALETTEENTRY{static_cast<BYTE>(blue[k] >> 8), static_cast<BYTE>(green[k] >> 8),
+                                            static_cast<BYTE>(red[k] >> 8), 0}
+                             : PALETTEENTRY{0, 0, 0, 0};
       }
       break;
     }
@@ -618,7 +621,8 @@ bool CImgFileTiff::IsCmyk() {
 
 bool CImgFileTiff::DeliversCmykAsRgb() {
   return IsCmyk() && Field16(m_pTiff, TIFFTAG_INKSET, INKSET_CMYK) == INKSET_CMYK && GetBandCount() == 4 &&
-         GetBits() == 8 && Field16(m_pTiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == PLANARCONFIG_CONTIG &&
+         GetBits() == 8 &&
+         Field16(m_pTiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == PLANARCONFIG_CONTIG &&
          GetSampleFormat() != SAMPLEFORMAT_INT && GetSampleFormat() != SAMPLEFORMAT_IEEEFP;
 }
 
@@ -629,7 +633,8 @@ void CImgFileTiff::Unpack(unsigned char* to) const {
   uint64_t bit = 0;
   for (uint64_t i = 0; i < m_nRowSamples && bit + m_nSampleBits <= total; ++i) {
     uint32_t v = 0;
-    for (uint16_t k = 0; k < m_nSampleBits; ++k, ++bit) v = (v << 1) | ((from[bit >> 3] >> (7 - (bit & 7))) & 1);
+    for (uint16_t k = 0; k < m_nSampleBits; ++k, ++bit)
+      v = (v << 1) | ((from[bit >> 3] >> (7 - (bit & 7))) & 1);
     if (m_nUnpackTo == 8) {
       to[i] = static_cast<unsigned char>(v);
     } else {

@@ -53,11 +53,12 @@ std::string UnheldSamples(CImgFileTiff& tiff) {
            (tiff.IsMultiBand() ? " in separate planes" : "") + ": only interleaved 8-bit CMYK is read";
   const bool unpacked = CImgFileTiff::UnpackedBits(bits, samples, format) != 0 && !tiff.IsMultiBand();
   const bool held =
-      unpacked || (bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 32 || bits == 64) &&
-      (samples == 1 || bits >= 8) && samples * bits <= 0xFFFF &&
-      CVtImgToolkit::Bit2Format(static_cast<unsigned short>(samples * bits)) != PF_UNKNOWN &&
-      (format != SAMPLEFORMAT_INT || bits >= 8) && (format != SAMPLEFORMAT_IEEEFP || bits >= 16) &&
-      format != SAMPLEFORMAT_COMPLEXINT && (format != SAMPLEFORMAT_COMPLEXIEEEFP || (samples == 1 && bits == 64));
+      unpacked || ((bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 32 || bits == 64) &&
+                   (samples == 1 || bits >= 8) && samples * bits <= 0xFFFF &&
+                   CVtImgToolkit::Bit2Format(static_cast<unsigned short>(samples * bits)) != PF_UNKNOWN &&
+                   (format != SAMPLEFORMAT_INT || bits >= 8) &&
+                   (format != SAMPLEFORMAT_IEEEFP || bits >= 16) && format != SAMPLEFORMAT_COMPLEXINT &&
+                   (format != SAMPLEFORMAT_COMPLEXIEEEFP || (samples == 1 && bits == 64)));
   if (held) return {};
   const char* kind = format == SAMPLEFORMAT_INT             ? "signed integer"
                      : format == SAMPLEFORMAT_IEEEFP        ? "float"

@@ -64,9 +64,15 @@ TEST(CImgFileTiffHostile, ForgedSizesFailWithACodeBeforeAnythingIsAllocated) {
       // Signed 2-bit samples: no pixel format holds them.
       {"signed2", ForgedTiff(SignedSamples(Stripped(8, 8, 2, 16)), 16)},
       // A 4096 x 4096 tile of three bytes a pixel, uncompressed, in 100 bytes.
-      {"tile", ForgedTiff({{256, TIFF_LONG, 8}, {257, TIFF_LONG, 8}, {258, TIFF_SHORT, 8},
-                           {259, TIFF_SHORT, 1}, {262, TIFF_SHORT, 2}, {277, TIFF_SHORT, 3},
-                           {322, TIFF_LONG, 4096}, {323, TIFF_LONG, 4096}, {324, TIFF_LONG, 8},
+      {"tile", ForgedTiff({{256, TIFF_LONG, 8},
+                           {257, TIFF_LONG, 8},
+                           {258, TIFF_SHORT, 8},
+                           {259, TIFF_SHORT, 1},
+                           {262, TIFF_SHORT, 2},
+                           {277, TIFF_SHORT, 3},
+                           {322, TIFF_LONG, 4096},
+                           {323, TIFF_LONG, 4096},
+                           {324, TIFF_LONG, 8},
                            {325, TIFF_LONG, 64}},
                           64)},
   };

@@ -156,7 +156,8 @@ std::string OverCountedStrips(uint32_t rowsPerStrip, uint32_t extra, uint16_t pl
       put(pixels + p * width * height + k * rowsPerStrip * width, 4);
     }
   for (uint32_t c : counts) put(c, 4);
-  if (strips == 1) out.replace(8 + 2 + 12 * 8 + 8, 4, std::string(reinterpret_cast<const char*>(&counts[0]), 4));
+  if (strips == 1)
+    out.replace(8 + 2 + 12 * 8 + 8, 4, std::string(reinterpret_cast<const char*>(&counts[0]), 4));
   put(8, 2), put(8, 2), put(8, 2);
   for (uint32_t i = 0; i < width * height * planes; ++i) out.push_back(static_cast<char>(i * 7 + i / 35));
   return out;
@@ -435,7 +436,8 @@ TEST_F(VtfmtTiffTest, ModelTransformationPlacesAnUnrotatedImageAndARotatedOneHas
 
   // GDAL's own rotated GeoTIFF: no upright rectangle holds it.
   GDALAllRegister();
-  GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), (dir / "turned.tif").c_str(), 6, 4, 1, GDT_Byte, nullptr);
+  GDALDatasetH ds =
+      GDALCreate(GDALGetDriverByName("GTiff"), (dir / "turned.tif").c_str(), 6, 4, 1, GDT_Byte, nullptr);
   ASSERT_NE(ds, nullptr);
   double gt[6] = {500000, 10, 2, 4200000, 1, -5};
   GDALSetGeoTransform(ds, gt);
@@ -450,7 +452,8 @@ TEST_F(VtfmtTiffTest, ModelTransformationPlacesAnUnrotatedImageAndARotatedOneHas
 TEST_F(VtfmtTiffTest, PixelIsPointPutsTheCornerHalfAPixelUpAndLeftAsGdalDoes) {
   // GDAL's own: it writes the tie point at the centre of the first pixel.
   GDALAllRegister();
-  GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), (dir / "gdal.tif").c_str(), 6, 4, 1, GDT_Byte, nullptr);
+  GDALDatasetH ds =
+      GDALCreate(GDALGetDriverByName("GTiff"), (dir / "gdal.tif").c_str(), 6, 4, 1, GDT_Byte, nullptr);
   ASSERT_NE(ds, nullptr);
   GDALSetMetadataItem(ds, "AREA_OR_POINT", "Point", nullptr);
   double gt[6] = {500000, 10, 0, 4200000, 0, -5};
@@ -548,7 +551,11 @@ TEST_F(VtfmtTiffTest, PackedSamplesComeOutAsGdalsValues) {
       {"g3", 1, GDT_Byte, 3, {"COMPRESS=LZW"}, "1 sample of 8-bit unsigned per pixel (grey)"},
       {"g4", 1, GDT_Byte, 4, {}, "1 sample of 4-bit unsigned per pixel (palette indices)"},
       {"rgb5", 3, GDT_Byte, 5, {}, "3 samples of 8-bit unsigned per pixel (colour, red first)"},
-      {"u10", 1, GDT_UInt16, 10, {"TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16"},
+      {"u10",
+       1,
+       GDT_UInt16,
+       10,
+       {"TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16"},
        "1 sample of 16-bit unsigned per pixel (grid cells)"},
       {"u12", 1, GDT_UInt16, 12, {"COMPRESS=DEFLATE"}, "1 sample of 16-bit unsigned per pixel (grid cells)"},
   };
@@ -611,8 +618,9 @@ TEST_F(VtfmtTiffTest, PackedSamplesComeOutAsGdalsValues) {
     ASSERT_TRUE(GdalWriteTiff(dir / "f.tif", f));
     r = Run("info " + Path("f.tif"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find(std::to_string(bands) + " samples of 32-bit float per pixel: no pixel format holds them"),
-              std::string::npos)
+    EXPECT_NE(
+        r.err.find(std::to_string(bands) + " samples of 32-bit float per pixel: no pixel format holds them"),
+        std::string::npos)
         << r.err;
   }
 }
@@ -677,14 +685,15 @@ std::string OldStyleJpeg(const std::string& jpegPath, uint32_t rowsPerStrip) {
   if (!mem) return {};
   std::vector<unsigned char> band(w * h);
   for (int b = 0; b < 3; ++b) {
-    for (int i = 0; i < w * h; ++i) band[i] = static_cast<unsigned char>((i % w) * (3 + b * 2) + (i / w) * (7 - b * 2));
-    if (GDALRasterIO(GDALGetRasterBand(mem, b + 1), GF_Write, 0, 0, w, h, band.data(), w, h, GDT_Byte, 0, 0) !=
-        CE_None)
+    for (int i = 0; i < w * h; ++i)
+      band[i] = static_cast<unsigned char>((i % w) * (3 + b * 2) + (i / w) * (7 - b * 2));
+    if (GDALRasterIO(GDALGetRasterBand(mem, b + 1), GF_Write, 0, 0, w, h, band.data(), w, h, GDT_Byte, 0,
+                     0) != CE_None)
       return {};
   }
   const char* options[] = {"QUALITY=95", nullptr};
-  GDALDatasetH jpeg = GDALCreateCopy(GDALGetDriverByName("JPEG"), jpegPath.c_str(), mem,
-                                     FALSE, const_cast<char**>(options), nullptr, nullptr);
+  GDALDatasetH jpeg = GDALCreateCopy(GDALGetDriverByName("JPEG"), jpegPath.c_str(), mem, FALSE,
+                                     const_cast<char**>(options), nullptr, nullptr);
   GDALClose(mem);
   if (!jpeg) return {};
   GDALClose(jpeg);
@@ -696,7 +705,8 @@ std::string OldStyleJpeg(const std::string& jpegPath, uint32_t rowsPerStrip) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
   };
   const uint16_t entries = 14;
-  const uint32_t bitsAt = 8 + 2 + 12 * entries + 4, jpegAt = bitsAt + 6, length = static_cast<uint32_t>(stream.size());
+  const uint32_t bitsAt = 8 + 2 + 12 * entries + 4, jpegAt = bitsAt + 6,
+                 length = static_cast<uint32_t>(stream.size());
   auto entry = [&](uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
     put(tag, 2), put(type, 2), put(count, 4), put(value, 4);
   };
