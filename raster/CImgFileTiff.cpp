@@ -124,20 +124,46 @@ void DeliverJpegAsRgb(TIFF* tif) {
     TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
 }
 
-// Tie point and pixel scale of an open file: the first six and three
-// values, or false when either is missing or short.
-bool TiePointAndScale(TIFF* tif, double tie[6], double scale[3]) {
-  uint16_t tieCount = 0, scaleCount = 0;
-  double* tieValues = nullptr;
-  double* scaleValues = nullptr;
-  if (TIFFGetField(tif, TIFFTAG_GEOTIEPOINTS, &tieCount, &tieValues) != 1 || !tieValues || tieCount <= 5)
-    return false;
-  if (TIFFGetField(tif, TIFFTAG_GEOPIXELSCALE, &scaleCount, &scaleValues) != 1 || !scaleValues ||
-      scaleCount <= 2)
-    return false;
-  std::copy(tieValues, tieValues + 6, tie);
-  std::copy(scaleValues, scaleValues + 3, scale);
-  return true;
+// Where the open file's image lies in its model space, as GDAL reads it:
+// from the pixel scale and tie point, else from a model transformation. The
+// affine transform `gt` maps the corner of pixel (i, j) to
+// (gt[0] + i gt[1] + j gt[2], gt[3] + i gt[4] + j gt[5]). A raster whose
+// GTRasterTypeGeoKey says PixelIsPoint places the centre of its first pixel
+// there, so its corner lies half a pixel up and left.
+enum class Placement { kNone, kPlaced, kRotated };
+Placement ModelTransform(TIFF* tif, GTIF* gtif, double gt[6]) {
+  uint16_t tieCount = 0, scaleCount = 0, matrixCount = 0;
+  double* tie = nullptr;
+  double* scale = nullptr;
+  double* matrix = nullptr;
+  if (TIFFGetField(tif, TIFFTAG_GEOPIXELSCALE, &scaleCount, &scale) == 1 && scale && scaleCount >= 2 &&
+      scale[0] != 0 && scale[1] != 0) {
+    if (TIFFGetField(tif, TIFFTAG_GEOTIEPOINTS, &tieCount, &tie) != 1 || !tie || tieCount < 6)
+      return Placement::kNone;
+    gt[1] = scale[0];
+    gt[2] = 0;
+    gt[4] = 0;
+    gt[5] = -scale[1];
+    gt[0] = tie[3] - tie[0] * gt[1];
+    gt[3] = tie[4] - tie[1] * gt[5];
+  } else if (TIFFGetField(tif, TIFFTAG_GEOTRANSMATRIX, &matrixCount, &matrix) == 1 && matrix &&
+             matrixCount == 16) {
+    gt[0] = matrix[3];
+    gt[1] = matrix[0];
+    gt[2] = matrix[1];
+    gt[3] = matrix[7];
+    gt[4] = matrix[4];
+    gt[5] = matrix[5];
+  } else {
+    return Placement::kNone;
+  }
+  unsigned short rasterType = RasterPixelIsArea;
+  if (gtif && GTIFKeyGet(gtif, GTRasterTypeGeoKey, &rasterType, 0, 1) == 1 &&
+      rasterType == RasterPixelIsPoint) {
+    gt[0] -= (gt[1] + gt[2]) * 0.5;
+    gt[3] -= (gt[4] + gt[5]) * 0.5;
+  }
+  return gt[2] != 0 || gt[4] != 0 ? Placement::kRotated : Placement::kPlaced;
 }
 
 // Keeps the coordinate database's default context quiet while it lives.
@@ -185,11 +211,11 @@ long DefinitionFactor(GTIF* gt) {
   return CImgFileTiff::UnitFactor(code, metres);
 }
 
-void Corners(const double tie[6], const double scale[3], uint32_t width, uint32_t height, CRect2D& b) {
-  b.left = tie[3] - tie[0] * scale[0];
-  b.top = tie[4] + tie[1] * scale[1];
-  b.right = b.left + width * scale[0];
-  b.bottom = b.top - height * scale[1];
+void Corners(const double gt[6], uint32_t width, uint32_t height, CRect2D& b) {
+  b.left = gt[0];
+  b.top = gt[3];
+  b.right = gt[0] + width * gt[1];
+  b.bottom = gt[3] + height * gt[5];
 }
 
 void Scale(CRect2D& b, double f) {
@@ -211,6 +237,15 @@ long Refuse(const CString& path, const char* why) {
 CImgFileTiff::CImgFileTiff() = default;
 
 CImgFileTiff::~CImgFileTiff() { Close(); }
+
+uint16_t CImgFileTiff::UnpackedBits(long bits, long samples, long sampleFormat) {
+  const bool unsignedSamples = sampleFormat != SAMPLEFORMAT_INT && sampleFormat != SAMPLEFORMAT_IEEEFP &&
+                               sampleFormat != SAMPLEFORMAT_COMPLEXINT &&
+                               sampleFormat != SAMPLEFORMAT_COMPLEXIEEEFP;
+  if (!unsignedSamples || samples < 1 || samples > 4 || bits < 2 || bits > 15 || bits == 8) return 0;
+  if (bits == 4 && samples == 1) return 0;  // packed indices or grey levels as they are
+  return bits < 8 ? 8 : 16;
+}
 
 long CImgFileTiff::UnitFactor(int code, double metres) {
   switch (code) {
@@ -244,6 +279,8 @@ void CImgFileTiff::ReleaseTileBand() {
     cache.strip = -1;
   }
   m_nLastRow = -1;
+  std::vector<uint32_t>().swap(m_Rgba);
+  m_nRgbaFirst = -1;
 }
 
 void CImgFileTiff::Close() {
@@ -333,15 +370,29 @@ long CImgFileTiff::LoadImage() {
     return Refuse(m_strPath, "the row length does not fit the file");
   }
 
-  const uint64_t interleavedBytes = (uint64_t(bits) * samples * width) >> 3;
-  const bool interleaved = lineSize == interleavedBytes;
+  const uint64_t interleavedBytes = (uint64_t(bits) * samples * width + 7) >> 3;
+  // Old-style JPEG is decoded through libtiff's RGBA reader, as GDAL does,
+  // one strip at a time, into 8-bit red, green and blue.
+  const bool rgba = m_nCompression == COMPRESSION_OJPEG;
+  if (rgba && m_bTiled) return Refuse(m_strPath, "old-style JPEG in tiles is not read");
+  if (rgba && !PlausibleUnitSize(uint64_t(width) * std::min(m_nRowsPerStrip, height) * 4))
+    return Refuse(m_strPath, "a strip of old-style JPEG is too large");
+  const bool interleaved = lineSize == interleavedBytes || rgba;
   ImgPixelFormat format;
   long widthBytes;
   uint16_t planes = 1;
+  uint16_t unpackTo = 0;
+  bool cmyk = false;
   if (interleaved) {
     const uint32_t total = uint32_t(bits) * samples;
     format = total <= 0xFFFF ? CVtImgToolkit::Bit2Format(static_cast<unsigned short>(total)) : PF_UNKNOWN;
     const uint16_t sampleFormat = Field16(m_pTiff, TIFFTAG_SAMPLEFORMAT, 4);
+    // Unsigned samples of 2 to 15 bits that no pixel format packs come out
+    // as GDAL gives them: 8-bit values up to 7 bits, else 16-bit ones.
+    unpackTo = UnpackedBits(bits, samples, sampleFormat);
+    if (unpackTo) format = CVtImgToolkit::Bit2Format(static_cast<unsigned short>(unpackTo * samples));
+    cmyk = DeliversCmykAsRgb();
+    if (cmyk || rgba) format = PF_BIT24;
     if (m_bGrid && format == PF_BIT32) format = sampleFormat == SAMPLEFORMAT_IEEEFP ? PF_FLOAT32 : PF_INT32;
     // Double-precision grids, which SaveImage writes, read back as such.
     if (m_bGrid && format == PF_BIT64 && samples == 1 && sampleFormat == SAMPLEFORMAT_IEEEFP) format = PF_FLOAT64;
@@ -367,6 +418,12 @@ long CImgFileTiff::LoadImage() {
   m_nTileLength = tileLength;
   m_nTileByteSize = static_cast<int32_t>(tileSize);
   m_nPlanes = planes;
+  m_nUnpackTo = unpackTo;
+  m_bCmyk = cmyk;
+  m_bRgba = rgba;
+  if (rgba) m_nScanLineSize = static_cast<int32_t>(width * 3);
+  m_nSampleBits = bits;
+  m_nRowSamples = uint64_t(width) * samples;
 
   m_Palette.SetSize(0);
   m_bPaletteLoaded = 0;
@@ -382,20 +439,26 @@ long CImgFileTiff::LoadImage() {
     case PHOTOMETRIC_MINISBLACK:
       if (n == 0 && format == PF_BIT16) n = 256;
       m_Palette.SetSize(n >= 2 ? n : 0);
+      // Grey levels are the values, as GDAL gives them; one bit is black
+      // and white.
       for (int k = 0; n >= 2 && k < n; ++k) {
-        const BYTE v = k == n - 1 ? 255 : static_cast<BYTE>(k);
+        const BYTE v = n == 2 && k == 1 ? 255 : static_cast<BYTE>(k);
         m_Palette[k] = PALETTEENTRY{v, v, v, 0};
       }
       break;
     case PHOTOMETRIC_PALETTE: {
       uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
-      // libtiff holds 2^BitsPerSample entries; the palette takes the first n.
-      if (n > 0 && bits <= 16 && (1 << bits) >= n &&
+      // libtiff holds 2^BitsPerSample entries; the palette takes the first n
+      // (unpacked indices of fewer bits fill the rest with black).
+      const int held = bits <= 16 ? std::min(n, 1 << bits) : 0;
+      if (n > 0 && (held == n || unpackTo) &&
           TIFFGetField(m_pTiff, TIFFTAG_COLORMAP, &red, &green, &blue) == 1 && red && green && blue) {
         m_Palette.SetSize(n);
         for (int k = 0; k < n; ++k)
-          m_Palette[k] = PALETTEENTRY{static_cast<BYTE>(blue[k] >> 8), static_cast<BYTE>(green[k] >> 8),
-                                      static_cast<BYTE>(red[k] >> 8), 0};
+          m_Palette[k] = k < held
+                             ? PALETTEENTRY{static_cast<BYTE>(blue[k] >> 8), static_cast<BYTE>(green[k] >> 8),
+                                            static_cast<BYTE>(red[k] >> 8), 0}
+                             : PALETTEENTRY{0, 0, 0, 0};
       }
       break;
     }
@@ -496,12 +559,89 @@ long CImgFileTiff::ReadScanLine(long row, CImgScanLine& line, int sample) {
   if (!m_pTiff || m_nScanLineSize <= 0) return -1;
   if (row < 0 || static_cast<unsigned long>(row) >= GetHeight() || sample < 0 || sample >= m_nPlanes) return -1;
   if (line.GetSize() < m_nScanLineSize) return -1;
+  unsigned char* out = line.GetData();
+  if (m_bRgba) return ReadRgbaRow(static_cast<uint32_t>(row), out) ? m_nScanLineSize : -1;
+  if (m_nUnpackTo || m_bCmyk) {
+    const uint64_t needed = m_bCmyk ? m_nRowSamples / 4 * 3 : m_nRowSamples * (m_nUnpackTo / 8);
+    if (static_cast<uint64_t>(line.GetSize()) < needed) return -1;
+    try {
+      m_Packed.resize(static_cast<size_t>(m_nScanLineSize));
+    } catch (const std::bad_alloc&) {
+      return -1;
+    }
+    out = m_Packed.data();
+  }
   if (m_bTiled) {
-    if (!ReadTiledRow(static_cast<uint32_t>(row), static_cast<uint16_t>(sample), line.GetData())) return -1;
-  } else if (!ReadStrippedRow(static_cast<uint32_t>(row), static_cast<uint16_t>(sample), line.GetData())) {
+    if (!ReadTiledRow(static_cast<uint32_t>(row), static_cast<uint16_t>(sample), out)) return -1;
+  } else if (!ReadStrippedRow(static_cast<uint32_t>(row), static_cast<uint16_t>(sample), out)) {
     return -1;
   }
+  if (m_nUnpackTo) Unpack(line.GetData());
+  if (m_bCmyk) {
+    // Ink to light as libtiff's RGBA reader, and so GDAL, turn it:
+    // red = (255 - cyan) (255 - black) / 255, and so on.
+    const unsigned char* from = m_Packed.data();
+    unsigned char* to = line.GetData();
+    for (uint64_t x = 0; x < m_nRowSamples / 4; ++x, from += 4, to += 3) {
+      const unsigned light = 255u - from[3];
+      for (int c = 0; c < 3; ++c) to[c] = static_cast<unsigned char>((255u - from[c]) * light / 255u);
+    }
+  }
   return m_nScanLineSize;
+}
+
+bool CImgFileTiff::ReadRgbaRow(uint32_t row, unsigned char* out) {
+  const uint32_t width = static_cast<uint32_t>(GetWidth()), height = static_cast<uint32_t>(GetHeight());
+  const uint32_t perStrip = std::min(m_nRowsPerStrip, height);
+  const uint32_t first = row / perStrip * perStrip;
+  if (m_nRgbaFirst != static_cast<int64_t>(first)) {
+    m_nRgbaFirst = -1;
+    try {
+      m_Rgba.assign(size_t(width) * perStrip, 0);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    if (TIFFReadRGBAStrip(m_pTiff, first, m_Rgba.data()) != 1) return false;
+    m_nRgbaFirst = first;
+  }
+  // The strip's rows lie bottom first.
+  const uint32_t rows = std::min(perStrip, height - first);
+  const uint32_t* from = m_Rgba.data() + size_t(rows - 1 - (row - first)) * width;
+  for (uint32_t x = 0; x < width; ++x, out += 3) {
+    out[0] = static_cast<unsigned char>(TIFFGetR(from[x]));
+    out[1] = static_cast<unsigned char>(TIFFGetG(from[x]));
+    out[2] = static_cast<unsigned char>(TIFFGetB(from[x]));
+  }
+  return true;
+}
+
+bool CImgFileTiff::IsCmyk() {
+  return m_pTiff && Field16(m_pTiff, TIFFTAG_PHOTOMETRIC, 0xFFFF) == PHOTOMETRIC_SEPARATED;
+}
+
+bool CImgFileTiff::DeliversCmykAsRgb() {
+  return IsCmyk() && Field16(m_pTiff, TIFFTAG_INKSET, INKSET_CMYK) == INKSET_CMYK && GetBandCount() == 4 &&
+         GetBits() == 8 &&
+         Field16(m_pTiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == PLANARCONFIG_CONTIG &&
+         GetSampleFormat() != SAMPLEFORMAT_INT && GetSampleFormat() != SAMPLEFORMAT_IEEEFP;
+}
+
+void CImgFileTiff::Unpack(unsigned char* to) const {
+  // Samples are packed high bit first, each row starting on a byte.
+  const unsigned char* from = m_Packed.data();
+  const uint64_t total = uint64_t(m_nScanLineSize) * 8;
+  uint64_t bit = 0;
+  for (uint64_t i = 0; i < m_nRowSamples && bit + m_nSampleBits <= total; ++i) {
+    uint32_t v = 0;
+    for (uint16_t k = 0; k < m_nSampleBits; ++k, ++bit)
+      v = (v << 1) | ((from[bit >> 3] >> (7 - (bit & 7))) & 1);
+    if (m_nUnpackTo == 8) {
+      to[i] = static_cast<unsigned char>(v);
+    } else {
+      const uint16_t w = static_cast<uint16_t>(v);
+      std::memcpy(to + 2 * i, &w, 2);
+    }
+  }
 }
 
 bool CImgFileTiff::ReadStrippedRow(uint32_t row, uint16_t sample, unsigned char* out) {
@@ -509,7 +649,11 @@ bool CImgFileTiff::ReadStrippedRow(uint32_t row, uint16_t sample, unsigned char*
   // compressed strip that reader moves only to the next row of the same
   // plane (or to a strip's first row): any other row, as bottom-up writers
   // ask for them, and the rows of planes read in turn, come from the whole
-  // strip, decoded once into a cache of its plane.
+  // strip, decoded once into a cache of its plane. So do the rows of an
+  // uncompressed strip whose byte count is not the size of its rows (a last
+  // strip counted as if it had RowsPerStrip rows, or padded): libtiff's
+  // scan-line reader reads the whole count and fails past the end of the
+  // file, where reading the strip's rows alone gives them, as GDAL does.
   const uint32_t perStrip = m_nRowsPerStrip;
   StripCache& cache = m_StripCaches[sample % kStripCaches];
   const uint32_t strip = TIFFComputeStrip(m_pTiff, row, sample);
@@ -521,7 +665,8 @@ bool CImgFileTiff::ReadStrippedRow(uint32_t row, uint16_t sample, unsigned char*
   }
   const bool next = sample == m_nLastSample && static_cast<int64_t>(row) == m_nLastRow + 1;
   const bool reachable = row % perStrip == 0 || next;
-  if (perStrip > 1 && m_nCompression != COMPRESSION_NONE && (!reachable || m_nPlanes > 1)) {
+  const bool compressed = m_nCompression != COMPRESSION_NONE;
+  if ((perStrip > 1 && compressed && (!reachable || m_nPlanes > 1)) || (!compressed && !ExactStrip(strip))) {
     const uint64_t bytes = TIFFStripSize64(m_pTiff);
     if (!PlausibleUnitSize(bytes)) return false;
     cache.strip = -1;
@@ -540,6 +685,15 @@ bool CImgFileTiff::ReadStrippedRow(uint32_t row, uint16_t sample, unsigned char*
   m_nLastRow = static_cast<int64_t>(row);
   m_nLastSample = sample;
   return true;
+}
+
+bool CImgFileTiff::ExactStrip(uint32_t strip) {
+  const uint32_t height = static_cast<uint32_t>(GetHeight());
+  const uint32_t perPlane = static_cast<uint32_t>((uint64_t(height) + m_nRowsPerStrip - 1) / m_nRowsPerStrip);
+  const uint64_t first = uint64_t(strip % std::max<uint32_t>(1, perPlane)) * m_nRowsPerStrip;
+  if (first >= height) return false;
+  const uint32_t rows = static_cast<uint32_t>(std::min<uint64_t>(m_nRowsPerStrip, height - first));
+  return TIFFGetStrileByteCount(m_pTiff, strip) == TIFFVStripSize64(m_pTiff, rows);
 }
 
 bool CImgFileTiff::ReadTiledRow(uint32_t row, uint16_t sample, unsigned char* out) {
@@ -605,9 +759,16 @@ long CImgFileTiff::LoadGeoImage(CRect2D& bounds, long divisor) {
   if (!m_pTiff) return 0;
   const uint32_t width = Field32(m_pTiff, TIFFTAG_IMAGEWIDTH, 0);
   const uint32_t height = Field32(m_pTiff, TIFFTAG_IMAGELENGTH, 0);
-  double tie[6], scale[3];
-  if (TiePointAndScale(m_pTiff, tie, scale)) {
-    Corners(tie, scale, width, height, bounds);
+  m_strGeoNote.clear();
+  double gt[6];
+  const Placement placement = ModelTransform(m_pTiff, m_pGeoTiff, gt);
+  if (placement == Placement::kRotated) {
+    // Bounds are an upright rectangle: a turned image has none.
+    m_strGeoNote = "the model transformation rotates the image: no bounds";
+    return 0;
+  }
+  if (placement == Placement::kPlaced) {
+    Corners(gt, width, height, bounds);
     const long factor = DefinitionFactor(m_pGeoTiff);
     if (factor == 0) {
       bounds.SetRectEmpty();
@@ -643,11 +804,11 @@ int CImgFileTiff::LoadGeoImage(CString path, CRect2D& bounds, double scale[]) {
   if (!tif) return 0;
   GTIF* gt = NewGeoTiff(tif);
   int result = 0;
-  double tie[6], pixelScale[3];
-  if (gt && TiePointAndScale(tif, tie, pixelScale)) {
-    scale[0] = pixelScale[0];
-    scale[1] = pixelScale[1];
-    Corners(tie, pixelScale, Field32(tif, TIFFTAG_IMAGEWIDTH, 0), Field32(tif, TIFFTAG_IMAGELENGTH, 0), bounds);
+  double transform[6];
+  if (gt && ModelTransform(tif, gt, transform) == Placement::kPlaced) {
+    scale[0] = transform[1];
+    scale[1] = -transform[5];
+    Corners(transform, Field32(tif, TIFFTAG_IMAGEWIDTH, 0), Field32(tif, TIFFTAG_IMAGELENGTH, 0), bounds);
     const long factor = DefinitionFactor(gt);
     if (factor != 0) {
       Scale(bounds, factor * 0.0001);
@@ -755,8 +916,9 @@ bool CImgFileTiff::IsMultiBand() {
   if (!m_pTiff) return false;
   const long samples = GetBandCount();
   if (samples < 2) return false;
+  if (GetCompression() == COMPRESSION_OJPEG) return false;  // delivered through RGBA
   const uint64_t width = Field32(m_pTiff, TIFFTAG_IMAGEWIDTH, 0);
-  return TIFFScanlineSize64(m_pTiff) != (width * samples * GetBits()) / 8;
+  return TIFFScanlineSize64(m_pTiff) != (width * samples * GetBits() + 7) / 8;
 }
 
 bool CImgFileTiff::TiledToStript(const CString& source, const CString& target) {

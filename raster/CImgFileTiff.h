@@ -1,18 +1,20 @@
 // TIFF and GeoTIFF files through libtiff and libgeotiff. Reads stripped and
 // tiled images (any compression libtiff decodes) row by row, planar-separate
 // images one sample plane at a time, and the model tie point and pixel scale
-// as bounds in a chosen linear unit; writes stripped uncompressed images with
-// an optional colour map, and the tie point and pixel scale. TiledToStript
-// rewrites a tiled 24-bit image as a stripped GeoTIFF in metres.
+// or an unrotated model transformation as bounds in a chosen linear unit; writes stripped uncompressed images
+// with an optional colour map, and the tie point and pixel scale. TiledToStript rewrites a tiled 24-bit image
+// as a stripped GeoTIFF in metres.
 //
 // Rows are delivered as the file stores its samples: red, green, blue for
-// colour. Palettes keep each colour as blue, green, red, 0.
+// colour. 8-bit CMYK comes out as RGB, as GDAL gives it, and so does
+// stripped old-style JPEG, through libtiff's RGBA reader. Palettes keep each colour as blue, green, red, 0.
 //
 // libtiff's and libgeotiff's errors and warnings never reach the console: they
 // are recorded on the error-message object of the thread.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/mfc/CString.h"
@@ -78,9 +80,12 @@ class CImgFileTiff : public CImgFile {
   // Writes out everything given so far for the file being written (the
   // directory included); false when libtiff cannot.
   bool FlushWrite();
-  // Bounds of the open file from its tie point and pixel scale, multiplied
+  // Bounds of the open file from its tie point and pixel scale, or from its
+  // model transformation when that holds no rotation, multiplied
   // by (tenths of a millimetre per file unit) / `divisor`: with 10000, in
-  // metres. Without GeoTIFF tags, from the resolution fields. 1 or 0.
+  // metres. A PixelIsPoint raster's tie point is the centre of its first
+  // pixel, as GDAL reads it. Without GeoTIFF tags, from the resolution
+  // fields. 1 or 0 (0 too for a rotated image: see GeoNote).
   virtual long LoadGeoImage(CRect2D& bounds, long divisor);
   // Writes the tie point and pixel scale of `bounds` for the file being
   // written. 0 without a GeoTIFF handle, else 1.
@@ -101,7 +106,18 @@ class CImgFileTiff : public CImgFile {
   // True when the bounds of the last LoadGeoImage came from GeoTIFF tags
   // rather than the resolution fields.
   bool HasGeoTags() const { return m_bGeoTags; }
+  // Why the last LoadGeoImage gave no bounds although the file places its
+  // image; empty otherwise.
+  const std::string& GeoNote() const { return m_strGeoNote; }
   int32_t GetScanLineSize() const { return m_nScanLineSize; }
+  // True when the file stores inks (PhotometricInterpretation separated).
+  bool IsCmyk();
+  // True when its pixels are delivered as RGB: four 8-bit unsigned samples
+  // of cyan, magenta, yellow and black, interleaved.
+  bool DeliversCmykAsRgb();
+  // 8 or 16 when samples of 2 to 15 bits are delivered unpacked as values of
+  // that size, else 0.
+  uint16_t GetUnpackedBits() const { return m_nUnpackTo; }
   // Compression of the open file (1 none).
   long GetCompression();
   int32_t GetNoDataValue() const { return m_nNoDataValue; }
@@ -112,6 +128,10 @@ class CImgFileTiff : public CImgFile {
   // `metres` is the unit's length the GeoTIFF definition gives, used for
   // codes without an entry of their own. 0 when it cannot be said.
   static long UnitFactor(int code, double metres);
+  // 8 or 16 when interleaved samples of `bits` of `sampleFormat`, `samples`
+  // a pixel, are delivered unpacked as values of that size (unsigned
+  // samples of 2 to 15 bits, bar single 4-bit ones), else 0.
+  static uint16_t UnpackedBits(long bits, long samples, long sampleFormat);
 
  protected:
   // Opens `path` by itself, reads its bounds in metres and its pixel scale
@@ -131,11 +151,31 @@ class CImgFileTiff : public CImgFile {
   bool ReadTiledRow(uint32_t row, uint16_t sample, unsigned char* out);
   // Row `row` of plane `sample` of a stripped file into `out`.
   bool ReadStrippedRow(uint32_t row, uint16_t sample, unsigned char* out);
+  // Spreads the packed samples of the row in m_Packed over `to`, one 8- or
+  // 16-bit unsigned value each (machine order).
+  void Unpack(unsigned char* to) const;
+  // Row `row` of an old-style JPEG file, red, green, blue, into `out`.
+  bool ReadRgbaRow(uint32_t row, unsigned char* out);
+  // True when uncompressed strip `strip`'s byte count is the size of its rows.
+  bool ExactStrip(uint32_t strip);
   void ReleaseTileBand();
   // Checks a strip or tile's decoded size against what the file can hold.
   bool PlausibleUnitSize(uint64_t bytes) const;
 
+  // Bits a delivered sample takes when the file packs samples of another
+  // size (2-15 bits), else 0; the file's sample size; samples in a row.
+  // Old-style JPEG: the strip decoded through libtiff's RGBA reader and the
+  // first row it holds (-1 for none).
+  bool m_bRgba = false;
+  std::vector<uint32_t> m_Rgba;
+  int64_t m_nRgbaFirst = -1;
+  uint16_t m_nUnpackTo = 0;
+  bool m_bCmyk = false;  // CMYK rows, delivered as RGB
+  uint16_t m_nSampleBits = 0;
+  uint64_t m_nRowSamples = 0;
+  std::vector<unsigned char> m_Packed;  // one packed row
   bool m_bGeoTags = false;
+  std::string m_strGeoNote;
   uint16_t m_nPlanes = 1;  // sample planes (SamplesPerPixel when separate)
   uint16_t m_nCompression = 1;      // of the open file, read once by LoadImage
   uint32_t m_nRowsPerStrip = 1;

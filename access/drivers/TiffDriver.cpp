@@ -2,10 +2,12 @@
 // libtiff decodes; writes stripped uncompressed files. Rows come top first,
 // colour samples red first. Planar-separate files are delivered with their
 // planes interleaved, so every layout dumps and converts alike. Bounds come
-// from the GeoTIFF tags only, in metres. Single samples of 32 bits, and
+// from the GeoTIFF tags only, in metres; a rotated image has none, and info
+// says why. Single samples of 32 bits, and
 // 64-bit floats, are delivered as grid cells by their SampleFormat; layouts
 // that no pixel format holds (complex integers, 24-bit samples) are refused
-// at open.
+// at open. Interleaved 8-bit CMYK is delivered as RGB, as GDAL reads it;
+// other inks are refused.
 #include <tiff.h>
 #include <tiffio.h>
 
@@ -41,15 +43,22 @@ std::string Text(long v) { return std::to_string(v); }
 // Why pixels of the open file's samples cannot be delivered as they are,
 // naming the layout; empty when they can. A pixel format holds samples of
 // 1, 4, 8, 16, 32 or 64 bits (8 or more when a pixel has several), as many
-// as make up one of its widths, and of a kind a typed array can hold.
+// as make up one of its widths, and of a kind a typed array can hold;
+// interleaved unsigned samples of 2 to 15 bits are delivered as 8- or 16-bit
+// values, as GDAL gives them.
 std::string UnheldSamples(CImgFileTiff& tiff) {
   const long samples = tiff.GetBandCount(), bits = tiff.GetBits(), format = tiff.GetSampleFormat();
+  if (tiff.IsCmyk() && !tiff.DeliversCmykAsRgb())
+    return "inks of " + Text(samples) + " x " + Text(bits) + "-bit samples" +
+           (tiff.IsMultiBand() ? " in separate planes" : "") + ": only interleaved 8-bit CMYK is read";
+  const bool unpacked = CImgFileTiff::UnpackedBits(bits, samples, format) != 0 && !tiff.IsMultiBand();
   const bool held =
-      (bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 32 || bits == 64) &&
-      (samples == 1 || bits >= 8) && samples * bits <= 0xFFFF &&
-      CVtImgToolkit::Bit2Format(static_cast<unsigned short>(samples * bits)) != PF_UNKNOWN &&
-      (format != SAMPLEFORMAT_INT || bits >= 8) && (format != SAMPLEFORMAT_IEEEFP || bits >= 16) &&
-      format != SAMPLEFORMAT_COMPLEXINT && (format != SAMPLEFORMAT_COMPLEXIEEEFP || (samples == 1 && bits == 64));
+      unpacked || ((bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 32 || bits == 64) &&
+                   (samples == 1 || bits >= 8) && samples * bits <= 0xFFFF &&
+                   CVtImgToolkit::Bit2Format(static_cast<unsigned short>(samples * bits)) != PF_UNKNOWN &&
+                   (format != SAMPLEFORMAT_INT || bits >= 8) &&
+                   (format != SAMPLEFORMAT_IEEEFP || bits >= 16) && format != SAMPLEFORMAT_COMPLEXINT &&
+                   (format != SAMPLEFORMAT_COMPLEXIEEEFP || (samples == 1 && bits == 64)));
   if (held) return {};
   const char* kind = format == SAMPLEFORMAT_INT             ? "signed integer"
                      : format == SAMPLEFORMAT_IEEEFP        ? "float"
@@ -59,6 +68,9 @@ std::string UnheldSamples(CImgFileTiff& tiff) {
   return Text(samples) + (samples == 1 ? " sample of " : " samples of ") + Text(bits) + "-bit " + kind +
          " per pixel: no pixel format holds them";
 }
+
+// Bits of a delivered sample: the file's, or the size it is unpacked to.
+long Bits(CImgFileTiff& tiff) { return tiff.GetUnpackedBits() ? tiff.GetUnpackedBits() : tiff.GetBits(); }
 
 // True when the grid option has 32-bit unsigned single samples read as
 // signed cells.
@@ -181,7 +193,7 @@ class TiffDriver final : public RasterDriver {
   bool HoldsCells(CImgFile& file) const override {
     TiffFile& tiff = static_cast<TiffFile&>(file);
     const long format = tiff.GetSampleFormat();
-    return tiff.GetBandCount() == 1 && (tiff.GetBits() >= 16 || format == 2 || format == 3);
+    return tiff.GetBandCount() == 1 && (Bits(tiff) >= 16 || format == 2 || format == 3);
   }
 
   bool GetBounds(CImgFile& file, CRect2D& bounds) const override {
@@ -191,12 +203,18 @@ class TiffDriver final : public RasterDriver {
 
   InfoLines ExtraInfo(CImgFile& file) const override {
     TiffFile& tiff = static_cast<TiffFile&>(file);
-    return {{"tiled", tiff.m_bTiled ? "1" : "0"},
-            {"bands", Text(tiff.GetBandCount())},
-            {"bits_per_sample", Text(tiff.GetBits())},
-            {"sample_format", Text(tiff.GetSampleFormat())},
-            {"compression", Text(tiff.GetCompression())},
-            {"planar", tiff.IsMultiBand() ? "separate" : "contiguous"}};
+    InfoLines lines = {{"tiled", tiff.m_bTiled ? "1" : "0"},
+                       {"bands", Text(tiff.GetBandCount())},
+                       {"bits_per_sample", Text(tiff.GetBits())},
+                       {"sample_format", Text(tiff.GetSampleFormat())},
+                       {"compression", Text(tiff.GetCompression())},
+                       {"planar", tiff.IsMultiBand() ? "separate" : "contiguous"}};
+    // Why a file that places its image has no bounds.
+    CRect2D bounds;
+    tiff.LoadGeoImage(bounds, 10000);
+    if (!tiff.GeoNote().empty()) lines.push_back({"bounds_note", tiff.GeoNote()});
+    if (tiff.DeliversCmykAsRgb()) lines.push_back({"inks", "CMYK, delivered as RGB"});
+    return lines;
   }
 
   // Samples as the tags give them, when they make up the delivered pixel;
@@ -204,7 +222,7 @@ class TiffDriver final : public RasterDriver {
   // unsigned cells are signed under the grid option.
   bool Layout(CImgFile& file, RowLayout& layout) const override {
     TiffFile& tiff = static_cast<TiffFile&>(file);
-    const long samples = tiff.GetBandCount(), bits = tiff.GetBits(), format = tiff.GetSampleFormat();
+    const long samples = tiff.GetBandCount(), bits = Bits(tiff), format = tiff.GetSampleFormat();
     const ImgPixelFormat pixel = tiff.GetPixelFormat();
     const long pixelBits = pixel == PF_INT32 || pixel == PF_FLOAT32 ? 32 : pixel == PF_FLOAT64 ? 64 : pixel;
     if (samples * bits != pixelBits || format == SAMPLEFORMAT_COMPLEXINT) return RasterDriver::Layout(file, layout);

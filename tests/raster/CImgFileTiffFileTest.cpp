@@ -47,6 +47,11 @@ std::vector<Entry> Stripped(uint32_t width, uint32_t height, uint16_t bits, uint
           {278, TIFF_LONG, height},         {279, TIFF_LONG, bytes}};
 }
 
+std::vector<Entry> SignedSamples(std::vector<Entry> entries) {
+  entries.push_back({339, TIFF_SHORT, 2});
+  return entries;
+}
+
 TEST(CImgFileTiffHostile, ForgedSizesFailWithACodeBeforeAnythingIsAllocated) {
   ScratchDir dir;
   struct Case {
@@ -56,12 +61,18 @@ TEST(CImgFileTiffHostile, ForgedSizesFailWithACodeBeforeAnythingIsAllocated) {
   const Case cases[] = {
       // A row of 2^30 bytes in a file of a hundred.
       {"wide", ForgedTiff(Stripped(1u << 30, 1, 8, 64), 64)},
-      // 2-bit samples: no pixel format holds them.
-      {"bits2", ForgedTiff(Stripped(8, 8, 2, 16), 16)},
+      // Signed 2-bit samples: no pixel format holds them.
+      {"signed2", ForgedTiff(SignedSamples(Stripped(8, 8, 2, 16)), 16)},
       // A 4096 x 4096 tile of three bytes a pixel, uncompressed, in 100 bytes.
-      {"tile", ForgedTiff({{256, TIFF_LONG, 8}, {257, TIFF_LONG, 8}, {258, TIFF_SHORT, 8},
-                           {259, TIFF_SHORT, 1}, {262, TIFF_SHORT, 2}, {277, TIFF_SHORT, 3},
-                           {322, TIFF_LONG, 4096}, {323, TIFF_LONG, 4096}, {324, TIFF_LONG, 8},
+      {"tile", ForgedTiff({{256, TIFF_LONG, 8},
+                           {257, TIFF_LONG, 8},
+                           {258, TIFF_SHORT, 8},
+                           {259, TIFF_SHORT, 1},
+                           {262, TIFF_SHORT, 2},
+                           {277, TIFF_SHORT, 3},
+                           {322, TIFF_LONG, 4096},
+                           {323, TIFF_LONG, 4096},
+                           {324, TIFF_LONG, 8},
                            {325, TIFF_LONG, 64}},
                           64)},
   };

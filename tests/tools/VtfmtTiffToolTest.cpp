@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -52,6 +54,113 @@ bool LibTiffSamples(const std::string& path, uint16_t bits, uint16_t sampleForma
   const bool ok = TIFFWriteScanline(t, row.data(), 0, 0) == 1;
   TIFFClose(t);
   return ok;
+}
+
+// A 6 x 4 grey GeoTIFF in UTM 33N written straight through libtiff, placed
+// by `matrix` (16 values) or else by `tie` (6) and `scale` (3), with
+// GTRasterTypeGeoKey `rasterType` (1 area, 2 point).
+struct GeoPlacement {
+  std::vector<double> tie, scale, matrix;
+  uint16_t rasterType = 1;
+};
+bool LibTiffGeo(const std::string& path, const GeoPlacement& p) {
+  static const TIFFFieldInfo geoFields[] = {
+      {33550, -1, -1, TIFF_DOUBLE, FIELD_CUSTOM, 1, 1, const_cast<char*>("ModelPixelScale")},
+      {33922, -1, -1, TIFF_DOUBLE, FIELD_CUSTOM, 1, 1, const_cast<char*>("ModelTiepoint")},
+      {34264, -1, -1, TIFF_DOUBLE, FIELD_CUSTOM, 1, 1, const_cast<char*>("ModelTransformation")},
+      {34735, -1, -1, TIFF_SHORT, FIELD_CUSTOM, 1, 1, const_cast<char*>("GeoKeyDirectory")}};
+  TIFF* t = TIFFOpen(path.c_str(), "w");
+  if (!t) return false;
+  if (TIFFMergeFieldInfo(t, geoFields, 4) != 0) {
+    TIFFClose(t);
+    return false;
+  }
+  const uint32_t width = 6, height = 4;
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width);
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, height);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(1));
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, height);
+  // Projected (1024 = 1), the raster type (1025), EPSG 32633 (3072).
+  const uint16_t keys[] = {1, 1, 0, 3, 1024, 0, 1, 1, 1025, 0, 1, p.rasterType, 3072, 0, 1, 32633};
+  TIFFSetField(t, 34735, uint16_t(16), keys);
+  if (!p.matrix.empty()) {
+    TIFFSetField(t, 34264, static_cast<uint16_t>(p.matrix.size()), p.matrix.data());
+  } else {
+    TIFFSetField(t, 33922, static_cast<uint16_t>(p.tie.size()), p.tie.data());
+    TIFFSetField(t, 33550, static_cast<uint16_t>(p.scale.size()), p.scale.data());
+  }
+  bool ok = true;
+  for (uint32_t y = 0; y < height && ok; ++y) {
+    unsigned char row[width];
+    for (uint32_t x = 0; x < width; ++x) row[x] = static_cast<unsigned char>(y * width + x);
+    ok = TIFFWriteScanline(t, row, y, 0) == 1;
+  }
+  TIFFClose(t);
+  return ok;
+}
+
+// The corners GDAL gives `path`: left, top, right, bottom.
+std::vector<double> GdalCorners(const std::string& path) {
+  GdalPixels g;
+  if (!GdalReadPixels(path, g) || !g.hasGeoTransform) return {};
+  return {g.gt[0], g.gt[3], g.gt[0] + g.width * g.gt[1], g.gt[3] + g.height * g.gt[5]};
+}
+
+// The corners `vtfmt info` prints, or nothing for "bounds: none".
+std::vector<double> InfoCorners(const std::string& out) {
+  std::istringstream in(KeyValues(out)["bounds"]);
+  std::vector<double> corners(4);
+  for (double& c : corners)
+    if (!(in >> c)) return {};
+  return corners;
+}
+
+// A little-endian TIFF of 7 x 5 pixels of `planes` 8-bit planes (grey, or
+// RGB planar-separate), uncompressed, `rowsPerStrip` rows a strip, its
+// strips last in the file. The last strip of each plane counts `extra` bytes
+// more than its rows, and a full RowsPerStrip of rows, as some writers do;
+// the file ends with the last plane's rows.
+std::string OverCountedStrips(uint32_t rowsPerStrip, uint32_t extra, uint16_t planes) {
+  const uint32_t width = 7, height = 5;
+  const uint32_t perPlane = (height + rowsPerStrip - 1) / rowsPerStrip, strips = perPlane * planes;
+  const uint16_t entries = 11;
+  const uint32_t arrays = 8 + 2 + 12 * entries + 4, pixels = arrays + 8 * strips + 6;
+  std::string out("II*\0\x08\0\0\0", 8);
+  auto put = [&out](uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  auto entry = [&](uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+    put(tag, 2), put(type, 2), put(count, 4), put(value, 4);
+  };
+  put(entries, 2);
+  entry(256, 4, 1, width);
+  entry(257, 4, 1, height);
+  entry(258, 3, planes, planes == 1 ? 8 : pixels - 6);  // three 8s before the pixels
+  entry(259, 3, 1, 1);
+  entry(262, 3, 1, planes == 1 ? 1 : 2);
+  entry(273, 4, strips, strips == 1 ? pixels : arrays);
+  entry(277, 3, 1, planes);
+  entry(278, 4, 1, rowsPerStrip);
+  entry(279, 4, strips, strips == 1 ? 0 : arrays + 4 * strips);  // one strip: patched below
+  entry(284, 3, 1, planes == 1 ? 1 : 2);
+  entry(296, 3, 1, 1);
+  put(0, 4);
+  std::vector<uint32_t> counts;
+  for (uint32_t p = 0; p < planes; ++p)
+    for (uint32_t k = 0; k < perPlane; ++k) {
+      const uint32_t rows = std::min(rowsPerStrip, height - k * rowsPerStrip);
+      counts.push_back(k + 1 == perPlane ? rowsPerStrip * width + extra : rows * width);
+      put(pixels + p * width * height + k * rowsPerStrip * width, 4);
+    }
+  for (uint32_t c : counts) put(c, 4);
+  if (strips == 1)
+    out.replace(8 + 2 + 12 * 8 + 8, 4, std::string(reinterpret_cast<const char*>(&counts[0]), 4));
+  put(8, 2), put(8, 2), put(8, 2);
+  for (uint32_t i = 0; i < width * height * planes; ++i) out.push_back(static_cast<char>(i * 7 + i / 35));
+  return out;
 }
 
 class VtfmtTiffTest : public ::testing::Test {
@@ -358,6 +467,351 @@ TEST_F(VtfmtTiffTest, ScaleRefusesCellsItCannotReadAsNumbers) {
       EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
       EXPECT_FALSE(dir.Exists("out.png")) << c.in << " " << scale;
     }
+  }
+}
+
+TEST_F(VtfmtTiffTest, ModelTransformationPlacesAnUnrotatedImageAndARotatedOneHasNoBounds) {
+  // Pixels of 10 x 5 m whose corner is at (500000, 4200000).
+  GeoPlacement plain;
+  plain.matrix = {10, 0, 0, 500000, 0, -5, 0, 4200000, 0, 0, 0, 0, 0, 0, 0, 1};
+  ASSERT_TRUE(LibTiffGeo(dir / "matrix.tif", plain));
+  // South up: the matrix's rows run northwards.
+  GeoPlacement southUp = plain;
+  southUp.matrix[5] = 5;
+  ASSERT_TRUE(LibTiffGeo(dir / "south.tif", southUp));
+  for (const char* name : {"matrix.tif", "south.tif"}) {
+    const ToolResult r = Run("info " + Path(name));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<double> gdal = GdalCorners(dir / name);
+    ASSERT_EQ(gdal.size(), 4u) << name;
+    EXPECT_EQ(InfoCorners(r.out), gdal) << name << "\n" << r.out;
+    EXPECT_EQ(KeyValues(r.out).count("bounds_note"), 0u) << r.out;
+  }
+  // The same place by tie point and pixel scale converts to the same bounds.
+  ToolResult r = Run("convert " + Path("matrix.tif") + " " + Path("copy.tif"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(GdalCorners(dir / "copy.tif"), GdalCorners(dir / "matrix.tif"));
+
+  // GDAL's own rotated GeoTIFF: no upright rectangle holds it.
+  GDALAllRegister();
+  GDALDatasetH ds =
+      GDALCreate(GDALGetDriverByName("GTiff"), (dir / "turned.tif").c_str(), 6, 4, 1, GDT_Byte, nullptr);
+  ASSERT_NE(ds, nullptr);
+  double gt[6] = {500000, 10, 2, 4200000, 1, -5};
+  GDALSetGeoTransform(ds, gt);
+  GDALClose(ds);
+  r = Run("info " + Path("turned.tif"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto keys = KeyValues(r.out);
+  EXPECT_EQ(keys["bounds"], "none");
+  EXPECT_EQ(keys["bounds_note"], "the model transformation rotates the image: no bounds");
+}
+
+TEST_F(VtfmtTiffTest, PixelIsPointPutsTheCornerHalfAPixelUpAndLeftAsGdalDoes) {
+  // GDAL's own: it writes the tie point at the centre of the first pixel.
+  GDALAllRegister();
+  GDALDatasetH ds =
+      GDALCreate(GDALGetDriverByName("GTiff"), (dir / "gdal.tif").c_str(), 6, 4, 1, GDT_Byte, nullptr);
+  ASSERT_NE(ds, nullptr);
+  GDALSetMetadataItem(ds, "AREA_OR_POINT", "Point", nullptr);
+  double gt[6] = {500000, 10, 0, 4200000, 0, -5};
+  GDALSetGeoTransform(ds, gt);
+  GDALClose(ds);
+  // By hand: tie point and scale, and a model transformation, both of
+  // points; and the same tie point of an area, which stays where it is.
+  GeoPlacement tie;
+  tie.tie = {0, 0, 0, 500005, 4199997.5, 0};
+  tie.scale = {10, 5, 0};
+  tie.rasterType = 2;
+  ASSERT_TRUE(LibTiffGeo(dir / "tie.tif", tie));
+  GeoPlacement matrix;
+  matrix.matrix = {10, 0, 0, 500005, 0, -5, 0, 4199997.5, 0, 0, 0, 0, 0, 0, 0, 1};
+  matrix.rasterType = 2;
+  ASSERT_TRUE(LibTiffGeo(dir / "matrix.tif", matrix));
+  GeoPlacement area = tie;
+  area.rasterType = 1;
+  ASSERT_TRUE(LibTiffGeo(dir / "area.tif", area));
+  const std::vector<double> corner = {500000, 4200000, 500060, 4199980};
+  for (const char* name : {"gdal.tif", "tie.tif", "matrix.tif", "area.tif"}) {
+    const ToolResult r = Run("info " + Path(name));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<double> gdal = GdalCorners(dir / name);
+    EXPECT_EQ(InfoCorners(r.out), gdal) << name << "\n" << r.out;
+    if (std::string(name) != "area.tif") {
+      EXPECT_EQ(gdal, corner) << name;
+    }
+  }
+  EXPECT_EQ(GdalCorners(dir / "area.tif"), (std::vector<double>{500005, 4199997.5, 500065, 4199977.5}));
+}
+
+TEST_F(VtfmtTiffTest, StripsCountingMoreThanTheirRowsReadWholeAsGdalReadsThem) {
+  struct StripCase {
+    uint32_t rowsPerStrip, extra;
+    uint16_t planes;
+  };
+  // Several strips, the last counted as full; padded; RowsPerStrip beyond
+  // the image; one row a strip; and planes each of one over-counted strip.
+  const StripCase cases[] = {{3, 0, 1}, {2, 3, 1}, {1000, 0, 1}, {1, 4, 1}, {1000, 0, 3}, {2, 0, 3}};
+  for (const StripCase& c : cases) {
+    const std::string name = "s" + std::to_string(c.rowsPerStrip) + "-" + std::to_string(c.extra) + "-" +
+                             std::to_string(c.planes) + ".tif";
+    dir.Put(name, OverCountedStrips(c.rowsPerStrip, c.extra, c.planes));
+    GdalPixels g;
+    ASSERT_TRUE(GdalReadPixels(dir / name, g)) << name;
+    const ToolResult r = Run("dump " + Path(name));
+    ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+    EXPECT_EQ(r.out, std::string(g.bytes.begin(), g.bytes.end())) << name;
+    // Bottom-up writers ask for the rows last first.
+    const ToolResult bmp = Run("convert " + Path(name) + " " + Path(name + ".bmp"));
+    ASSERT_EQ(bmp.status, 0) << name << ": " << bmp.err;
+    GdalPixels back;
+    ASSERT_TRUE(GdalReadPixels(dir / (name + ".bmp"), back)) << name;
+    EXPECT_EQ(back.bytes, g.bytes) << name;
+  }
+}
+
+// A 13 x 3 GeoTIFF of GDAL's, `bands` bands of `type` packed in `nbits`
+// bits, its values the pattern cut to `nbits`.
+bool GdalPacked(const std::string& path, int bands, GDALDataType type, int nbits,
+                std::vector<std::string> options = {}) {
+  TiffFixture f;
+  f.width = 13, f.height = 3, f.bands = bands, f.type = type;
+  options.push_back("NBITS=" + std::to_string(nbits));
+  f.options = options;
+  GDALAllRegister();
+  std::vector<const char*> opts;
+  for (const std::string& o : f.options) opts.push_back(o.c_str());
+  opts.push_back(nullptr);
+  GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), f.width, f.height, bands, type,
+                               const_cast<char**>(opts.data()));
+  if (!ds) return false;
+  bool ok = true;
+  std::vector<double> values(static_cast<size_t>(f.width) * f.height);
+  for (int b = 0; b < bands && ok; ++b) {
+    for (size_t i = 0; i < values.size(); ++i)
+      values[i] = static_cast<double>((i * 37 + i / 7 + b * 91) & ((1u << nbits) - 1));
+    ok = GDALRasterIO(GDALGetRasterBand(ds, b + 1), GF_Write, 0, 0, f.width, f.height, values.data(), f.width,
+                      f.height, GDT_Float64, 0, 0) == CE_None;
+  }
+  GDALClose(ds);
+  return ok;
+}
+
+TEST_F(VtfmtTiffTest, PackedSamplesComeOutAsGdalsValues) {
+  struct PackedCase {
+    const char* name;
+    int bands;
+    GDALDataType type;
+    int nbits;
+    std::vector<std::string> options;
+    const char* rows;  // what info says of them
+  };
+  const PackedCase cases[] = {
+      {"g2", 1, GDT_Byte, 2, {}, "1 sample of 8-bit unsigned per pixel (grey)"},
+      {"g3", 1, GDT_Byte, 3, {"COMPRESS=LZW"}, "1 sample of 8-bit unsigned per pixel (grey)"},
+      {"g4", 1, GDT_Byte, 4, {}, "1 sample of 4-bit unsigned per pixel (palette indices)"},
+      {"rgb5", 3, GDT_Byte, 5, {}, "3 samples of 8-bit unsigned per pixel (colour, red first)"},
+      {"u10",
+       1,
+       GDT_UInt16,
+       10,
+       {"TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16"},
+       "1 sample of 16-bit unsigned per pixel (grid cells)"},
+      {"u12", 1, GDT_UInt16, 12, {"COMPRESS=DEFLATE"}, "1 sample of 16-bit unsigned per pixel (grid cells)"},
+  };
+  for (const PackedCase& c : cases) {
+    const std::string in = std::string(c.name) + ".tif";
+    ASSERT_TRUE(GdalPacked(dir / in, c.bands, c.type, c.nbits, c.options)) << c.name;
+    ToolResult r = Run("info " + Path(in));
+    ASSERT_EQ(r.status, 0) << c.name << ": " << r.err;
+    EXPECT_EQ(KeyValues(r.out)["rows"], c.rows) << c.name;
+    GdalPixels g;
+    ASSERT_TRUE(GdalReadPixels(dir / in, g));
+    // Four-bit grey is delivered packed; the others one value a sample.
+    if (c.nbits != 4) {
+      r = Run("dump " + Path(in));
+      ASSERT_EQ(r.status, 0) << c.name << ": " << r.err;
+      EXPECT_EQ(r.out, std::string(g.bytes.begin(), g.bytes.end())) << c.name;
+    }
+    // Through a format that keeps the values and one that shows them.
+    for (const char* ext : {".tif", c.type == GDT_Byte ? ".png" : ".asc"}) {
+      const std::string out = std::string(c.name) + "-out" + ext;
+      r = Run("convert " + Path(in) + " " + Path(out));
+      ASSERT_EQ(r.status, 0) << out << ": " << r.err;
+      GdalPixels back;
+      ASSERT_TRUE(GdalReadPixels(dir / out, back)) << out;
+      if (back.sampleBytes == g.sampleBytes) {
+        EXPECT_EQ(back.bytes, g.bytes) << out;
+        // Grey levels shown through a colour table are the values.
+        GDALDatasetH ds = GDALOpen((dir / out).c_str(), GA_ReadOnly);
+        ASSERT_NE(ds, nullptr);
+        GDALColorTableH table = GDALGetRasterColorTable(GDALGetRasterBand(ds, 1));
+        for (size_t i = 0; table && i < back.bytes.size(); ++i) {
+          const GDALColorEntry* e = GDALGetColorEntry(table, back.bytes[i]);
+          ASSERT_NE(e, nullptr);
+          EXPECT_EQ(e->c1, g.bytes[i]) << out << " " << i;
+          EXPECT_EQ(e->c3, g.bytes[i]) << out << " " << i;
+        }
+        GDALClose(ds);
+      } else {
+        GdalGrid cells, source;
+        ASSERT_TRUE(GdalReadGrid(dir / out, cells));
+        ASSERT_TRUE(GdalReadGrid(dir / in, source));
+        EXPECT_EQ(cells.values, source.values) << out;
+      }
+    }
+  }
+
+  // Planes of packed samples, and packed signed ones, are refused by name.
+  ASSERT_TRUE(GdalPacked(dir / "planes.tif", 3, GDT_Byte, 5, {"INTERLEAVE=BAND"}));
+  ToolResult r = Run("dump " + Path("planes.tif"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("3 samples of 5-bit unsigned integer per pixel"), std::string::npos) << r.err;
+  ASSERT_TRUE(LibTiffSamples(dir / "i12.tif", 12, SAMPLEFORMAT_INT));
+  r = Run("dump " + Path("i12.tif"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("1 sample of 12-bit signed integer per pixel"), std::string::npos) << r.err;
+  // Several samples of float, whatever their count, name their layout.
+  for (int bands : {3, 4}) {
+    TiffFixture f;
+    f.bands = bands, f.type = GDT_Float32;
+    ASSERT_TRUE(GdalWriteTiff(dir / "f.tif", f));
+    r = Run("info " + Path("f.tif"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(
+        r.err.find(std::to_string(bands) + " samples of 32-bit float per pixel: no pixel format holds them"),
+        std::string::npos)
+        << r.err;
+  }
+}
+
+TEST_F(VtfmtTiffTest, CmykComesOutAsGdalsRgb) {
+  const std::vector<std::vector<std::string>> layouts = {
+      {"PHOTOMETRIC=CMYK"},
+      {"PHOTOMETRIC=CMYK", "TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16", "COMPRESS=LZW"},
+  };
+  for (size_t i = 0; i < layouts.size(); ++i) {
+    TiffFixture f;
+    f.bands = 4;
+    f.options = layouts[i];
+    const std::string name = "cmyk" + std::to_string(i) + ".tif";
+    ASSERT_TRUE(GdalWriteTiff(dir / name, f));
+    // GDAL reads the inks as red, green, blue and an opaque alpha.
+    GdalPixels g;
+    ASSERT_TRUE(GdalReadPixels(dir / name, g));
+    ASSERT_EQ(g.bands, 4);
+    std::string rgb;
+    for (size_t p = 0; p < g.bytes.size(); p += 4) {
+      EXPECT_EQ(g.bytes[p + 3], 255);
+      rgb.append(reinterpret_cast<const char*>(&g.bytes[p]), 3);
+    }
+    ToolResult r = Run("info " + Path(name));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(KeyValues(r.out)["rows"], "3 samples of 8-bit unsigned per pixel (colour, red first)");
+    EXPECT_EQ(KeyValues(r.out)["inks"], "CMYK, delivered as RGB");
+    r = Run("dump " + Path(name));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, rgb) << name;
+    r = Run("convert " + Path(name) + " " + Path(name + ".png"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    GdalPixels png;
+    ASSERT_TRUE(GdalReadPixels(dir / (name + ".png"), png));
+    EXPECT_EQ(std::string(png.bytes.begin(), png.bytes.end()), rgb) << name;
+  }
+  // Inks in planes, or of 16 bits, are refused by their layout.
+  TiffFixture f;
+  f.bands = 4;
+  f.options = {"PHOTOMETRIC=CMYK", "INTERLEAVE=BAND"};
+  ASSERT_TRUE(GdalWriteTiff(dir / "planes.tif", f));
+  f.options = {"PHOTOMETRIC=CMYK"};
+  f.type = GDT_UInt16;
+  ASSERT_TRUE(GdalWriteTiff(dir / "cmyk16.tif", f));
+  for (const char* name : {"planes.tif", "cmyk16.tif"}) {
+    const ToolResult r = Run("convert " + Path(name) + " " + Path("out.png"));
+    EXPECT_EQ(r.status, 1) << name;
+    EXPECT_NE(r.err.find(": only interleaved 8-bit CMYK is read"), std::string::npos) << r.err;
+    EXPECT_FALSE(dir.Exists("out.png"));
+  }
+}
+
+// A 32 x 24 old-style JPEG TIFF: GDAL's baseline JPEG (YCbCr, 2 x 2
+// subsampled) wrapped whole as the single strip, with JPEGInterchangeFormat
+// pointing at it, as old writers made them. `rowsPerStrip` may exceed the
+// image. Empty when GDAL cannot make the JPEG.
+std::string OldStyleJpeg(const std::string& jpegPath, uint32_t rowsPerStrip) {
+  const int w = 32, h = 24;
+  GDALAllRegister();
+  GDALDatasetH mem = GDALCreate(GDALGetDriverByName("MEM"), "", w, h, 3, GDT_Byte, nullptr);
+  if (!mem) return {};
+  std::vector<unsigned char> band(w * h);
+  for (int b = 0; b < 3; ++b) {
+    for (int i = 0; i < w * h; ++i)
+      band[i] = static_cast<unsigned char>((i % w) * (3 + b * 2) + (i / w) * (7 - b * 2));
+    if (GDALRasterIO(GDALGetRasterBand(mem, b + 1), GF_Write, 0, 0, w, h, band.data(), w, h, GDT_Byte, 0,
+                     0) != CE_None)
+      return {};
+  }
+  const char* options[] = {"QUALITY=95", nullptr};
+  GDALDatasetH jpeg = GDALCreateCopy(GDALGetDriverByName("JPEG"), jpegPath.c_str(), mem, FALSE,
+                                     const_cast<char**>(options), nullptr, nullptr);
+  GDALClose(mem);
+  if (!jpeg) return {};
+  GDALClose(jpeg);
+  std::ifstream in(jpegPath, std::ios::binary);
+  const std::string stream((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (stream.empty()) return {};
+  std::string out("II*\0\x08\0\0\0", 8);
+  auto put = [&out](uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  const uint16_t entries = 14;
+  const uint32_t bitsAt = 8 + 2 + 12 * entries + 4, jpegAt = bitsAt + 6,
+                 length = static_cast<uint32_t>(stream.size());
+  auto entry = [&](uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+    put(tag, 2), put(type, 2), put(count, 4), put(value, 4);
+  };
+  put(entries, 2);
+  entry(256, 4, 1, w);
+  entry(257, 4, 1, h);
+  entry(258, 3, 3, bitsAt);
+  entry(259, 3, 1, 6);  // old-style JPEG
+  entry(262, 3, 1, 6);  // YCbCr
+  entry(273, 4, 1, jpegAt);
+  entry(277, 3, 1, 3);
+  entry(278, 4, 1, rowsPerStrip);
+  entry(279, 4, 1, length);
+  entry(284, 3, 1, 1);
+  entry(512, 3, 1, 1);  // baseline process
+  entry(513, 4, 1, jpegAt);
+  entry(514, 4, 1, length);
+  entry(530, 3, 2, 2 | (2u << 16));  // 2 x 2 subsampling
+  put(0, 4);
+  put(8, 2), put(8, 2), put(8, 2);
+  return out + stream;
+}
+
+TEST_F(VtfmtTiffTest, OldStyleJpegReadsThroughRgbaAsGdalReadsIt) {
+  for (uint32_t rowsPerStrip : {24u, 1000u}) {
+    const std::string tiff = OldStyleJpeg(dir / "source.jpg", rowsPerStrip);
+    ASSERT_FALSE(tiff.empty());
+    const std::string name = "ojpeg" + std::to_string(rowsPerStrip) + ".tif";
+    dir.Put(name, tiff);
+    GdalPixels g;
+    ASSERT_TRUE(GdalReadPixels(dir / name, g));
+    ASSERT_EQ(g.bands, 3);
+    ToolResult r = Run("info " + Path(name));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(KeyValues(r.out)["rows"], "3 samples of 8-bit unsigned per pixel (colour, red first)");
+    EXPECT_EQ(KeyValues(r.out)["compression"], "6");
+    r = Run("dump " + Path(name));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, std::string(g.bytes.begin(), g.bytes.end())) << name;
+    // Rows asked for last first, as bottom-up writers do.
+    r = Run("convert " + Path(name) + " " + Path(name + ".bmp"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    GdalPixels bmp;
+    ASSERT_TRUE(GdalReadPixels(dir / (name + ".bmp"), bmp));
+    EXPECT_EQ(bmp.bytes, g.bytes) << name;
   }
 }
 
