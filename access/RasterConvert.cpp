@@ -180,10 +180,9 @@ void ConvertRaster(const std::string& in, const std::string& out, const ConvertS
     const bool toWriter = TakesOption(writer, option.first);
     const bool toReader = reader && TakesOption(*reader, option.first);
     if (option.first == "band" && !toWriter && !toReader) {
-      char* end = nullptr;
-      const long value = std::strtol(option.second.c_str(), &end, 10);
-      if (option.second.empty() || *end != '\0' || value < 1 || value > 64)
-        throw ArrayArgumentError("band must be a band number from 1, not " + option.second);
+      long value = 0;
+      std::string reason;
+      if (!ParseBand(option.second, 64, value, reason)) throw ArrayArgumentError(reason);
       band = static_cast<int>(value);
       continue;
     }

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <cctype>
 #include <cerrno>
@@ -37,6 +38,15 @@ std::string DriverMessage() {
   std::string text = msg->GetMessage().str();
   if (msg->GetCode() != 0) text += " (" + std::to_string(msg->GetCode()) + ")";
   return text;
+}
+
+bool ParseBand(const std::string& text, long most, long& band, std::string& reason) {
+  char* end = nullptr;
+  errno = 0;
+  band = std::strtol(text.c_str(), &end, 10);
+  if (!text.empty() && *end == '\0' && errno == 0 && band >= 1 && band <= most) return true;
+  reason = "band must be a band number from 1, not " + text;
+  return false;
 }
 
 ProbeScore RasterDriver::Probe(const std::string& path, const std::vector<unsigned char>&) const {

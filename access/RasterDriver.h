@@ -132,6 +132,10 @@ const RasterDriver& ReadingDriver(const std::string& name, const std::string& pa
 // extension; ArrayArgumentError when there is none.
 const RasterDriver& WritingDriver(const std::string& name, const std::string& path);
 
+// Parses `-oo band=N`: bands count from 1 for every driver. False with
+// `reason` for anything but a whole number from 1 to `most`.
+bool ParseBand(const std::string& text, long most, long& band, std::string& reason);
+
 // The text of the error message of the calling thread, when a driver recorded one
 // since the last ClearDriverMessage.
 void ClearDriverMessage();

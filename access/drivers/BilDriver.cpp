@@ -7,6 +7,7 @@
 // the band for its statistics.
 #include <cctype>
 #include <cstdlib>
+#include <climits>
 #include <string>
 
 #include "access/RasterDriver.h"
@@ -76,12 +77,8 @@ class BilDriver final : public RasterDriver {
         reason = "driver bil takes no option " + option.first;
         return false;
       }
-      char* end = nullptr;
-      const long band = std::strtol(option.second.c_str(), &end, 10);
-      if (option.second.empty() || *end != '\0' || band < 1) {
-        reason = "band must be a band number from 1, not " + option.second;
-        return false;
-      }
+      long band = 0;
+      if (!ParseBand(option.second, LONG_MAX, band, reason)) return false;
       static_cast<BilFile&>(file).m_nBand = band - 1;
     }
     return true;

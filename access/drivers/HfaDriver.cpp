@@ -85,12 +85,8 @@ class HfaDriver final : public RasterDriver {
         reason = "driver hfa takes no option " + option.first;
         return false;
       }
-      char* end = nullptr;
-      const long band = std::strtol(option.second.c_str(), &end, 10);
-      if (option.second.empty() || *end != '\0' || band < 1 || band > INT32_MAX) {
-        reason = "band must be a band number from 1, not " + option.second;
-        return false;
-      }
+      long band = 0;
+      if (!ParseBand(option.second, INT32_MAX, band, reason)) return false;
       static_cast<HfaFile&>(file).m_nBand = static_cast<int>(band - 1);
     }
     return true;
