@@ -315,10 +315,13 @@ bool RowPlan::Choose(const RowDescription& source, const std::vector<RowForm>& f
   } else {
     step_ = Step::kCopy;
   }
+  // The colours or grey levels that indices and levels stand for.
+  lookup_.clear();
+  if (source.content == RowContent::kIndexed || (source.content == RowContent::kGrey && source.bits <= 8))
+    lookup_ = source.content == RowContent::kIndexed && !source.palette.empty() ? source.palette : GreyRamp(source.bits);
   palette_.clear();
   if (target_.content == RowContent::kIndexed) {
-    palette_ = source.content == RowContent::kIndexed && !source.palette.empty() ? source.palette
-                                                                                 : GreyRamp(source.bits);
+    palette_ = lookup_;
     // All the entries the target's indices can name; the rest black.
     palette_.resize(size_t(1) << target_.bits, {0, 0, 0});
   }
@@ -375,10 +378,7 @@ bool RowPlan::Convert(const unsigned char* from, unsigned char* to, std::string&
       for (size_t x = 0; x < width; ++x) Store(to, x, Load(from, x, source_), target_);
       return true;
     case Step::kThroughPalette: {
-      const std::vector<std::array<uint8_t, 3>> ramp = source_.content == RowContent::kIndexed
-                                                           ? std::vector<std::array<uint8_t, 3>>()
-                                                           : GreyRamp(source_.bits);
-      const auto& palette = ramp.empty() ? source_.palette : ramp;
+      const auto& palette = lookup_;
       const size_t samples = static_cast<size_t>(target_.samples);
       for (size_t x = 0; x < width; ++x) {
         const size_t index = static_cast<size_t>(Load(from, x, source_));

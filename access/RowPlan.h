@@ -58,6 +58,7 @@ class RowPlan {
   Step step_ = Step::kCopy;
   bool checked_ = false;  // each value is checked against the target
   std::vector<std::array<uint8_t, 3>> palette_;
+  std::vector<std::array<uint8_t, 3>> lookup_;  // the source's palette, or its grey levels
   // A band picked from rows of `banded_`: its sample index, or -1.
   int band_ = -1;
   RowForm banded_;
