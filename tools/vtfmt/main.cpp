@@ -132,13 +132,6 @@ void OpenForReading(OpenReader& r, const Arguments& args, const std::string& pat
     throw DriverFailure(path, "driver " + std::string(r.driver->Name()) + ": " + reason);
 }
 
-// Bytes a scan line must hold for this image: the driver's width bytes, and
-// at least the bytes its pixels occupy.
-long LineBytes(CImgFile& f) {
-  return std::max<long>(static_cast<long>(f.GetWidthBytes()),
-                        CVtImgToolkit::AlignWidthByte(f.GetPixelFormat(), f.GetWidth()));
-}
-
 int Formats() {
   for (const RasterDriver* d : Drivers()) {
     std::string caps = d->CanRead() ? "read" : "";
@@ -183,7 +176,8 @@ int Dump(const Arguments& args) {
   OpenForReading(r, args, args.files[0]);
   CImgFile& f = *r.file;
   const long rowBytes = CVtImgToolkit::AlignWidthByte(f.GetPixelFormat(), f.GetWidth());
-  CImgScanLine line(f.GetPixelFormat(), LineBytes(f));
+  // The driver's width bytes, and at least the bytes its pixels occupy.
+  CImgScanLine line(f.GetPixelFormat(), static_cast<long>(r.driver->Describe(f).lineBytes));
   static char buffer[1 << 16];
   std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
   for (unsigned long row = 0; row < f.GetHeight(); ++row) {
