@@ -135,6 +135,7 @@ int CImgFileArcGrd::OpenForRead(CString path) {
 
 long CImgFileArcGrd::LoadImage() {
   m_nDecodedTileRow = -1;
+  m_nCutTile = -1;
   m_nTileCount = 0;
   m_Window.clear();  // bytes of a file opened before
   if (m_hFile == hFileNull) return -1;
@@ -550,16 +551,27 @@ void CImgFileArcGrd::DecodeTileRow(int tileRow) {
   m_Cells.resize(slots * cells);
   m_Kinds.assign(slots * cells, kEmpty);
   m_SlotDecoded.assign(slots, 0);
+  m_nDecodedTileRow = tileRow;
+  m_nCutTile = -1;
   for (size_t i = 0; i < slots; ++i) {
     const long long tile = static_cast<long long>(tileRow) * m_nTilesPerRow + static_cast<long long>(i);
     if (tile >= m_nTileCount) continue;  // missing from the index
     const int t = static_cast<int>(tile), slot = static_cast<int>(i);
+    // A tile the index places (wholly or in part) past the end of the data
+    // file was cut off: its rows fail rather than read as no data.
+    if (m_IndexSizes[t] != 0 && TileEnd(t) > m_nDataLength) {
+      m_nCutTile = t;
+      return;
+    }
     const bool ok = (m_bFloat || !m_bCompressed) ? ReadRowInTileFloat(t, slot) : ReadRowInTileInteger(t, slot);
     // A tile that cannot be decoded gives none of its cells, as if empty.
     if (!ok) std::fill(m_Kinds.begin() + static_cast<long>(i * cells), m_Kinds.begin() + static_cast<long>((i + 1) * cells), kEmpty);
     m_SlotDecoded[i] = ok ? 1 : 0;
   }
-  m_nDecodedTileRow = tileRow;
+}
+
+uint64_t CImgFileArcGrd::TileEnd(int tile) const {
+  return 2 * uint64_t(m_TileOffsets[tile]) + 2 + 2 * uint64_t(m_IndexSizes[tile]);
 }
 
 bool CImgFileArcGrd::ReadRowInTile(int slot, int rowInTile, unsigned char* buffer, long cellsWanted) {
@@ -600,6 +612,13 @@ long CImgFileArcGrd::ReadScanLine(long row, CImgScanLine& line) {
   if (line.GetSize() < CVtImgToolkit::AlignWidthByte(GetPixelFormat(), width)) return -1;
   const int tileRow = static_cast<int>(row / m_nTileHeight);
   if (tileRow != m_nDecodedTileRow) DecodeTileRow(tileRow);
+  if (m_nCutTile >= 0) {
+    const int t = m_nCutTile;
+    Reject("Grid \"%s\": tile %d (bytes %llu to %llu) runs past the end of w001001.adf (%llu bytes).",
+           m_strDirectory.GetString(), t, static_cast<unsigned long long>(2 * uint64_t(m_TileOffsets[t])),
+           static_cast<unsigned long long>(TileEnd(t)), static_cast<unsigned long long>(m_nDataLength));
+    return -1;
+  }
   const int cellBytes = GetPixelFormat() == PF_BIT16 ? 2 : 4;
   for (int i = 0; i < m_nTilesAcross; ++i) {
     const long first = static_cast<long>(i) * m_nTileWidth;

@@ -18,7 +18,9 @@
 // constant no-data tile, a float cell holding the most negative single) or
 // left as the caller filled the scan line (no-data blocks of the marker
 // encodings, tiles that are missing, empty or cannot be decoded), so the
-// caller fills each line with its background before ReadScanLine.
+// caller fills each line with its background before ReadScanLine. A tile
+// the index places past the end of the data file (a cut file) is no empty
+// tile: every row it crosses fails to read.
 #pragma once
 
 #include <cstdint>
@@ -68,7 +70,8 @@ class CImgFileArcGrd : public CImgFile {
   // recorded on the error-message object).
   long LoadImage() override;
   // Fills `line` with row `row`: 1; 0 when the line has no buffer; -1 for a
-  // row outside the grid, a line shorter than the row, or before LoadImage.
+  // row outside the grid, a line shorter than the row, before LoadImage, or
+  // a row crossing a tile past the end of the data file (with a message).
   long ReadScanLine(long row, CImgScanLine& line) override;
   // The value that no-data cells are written as (-9999 after construction).
   void SetNoValue(long value);
@@ -96,8 +99,11 @@ class CImgFileArcGrd : public CImgFile {
   // until the next read; null when the tile passes the end of the data file
   // or its size word and the index differ.
   const unsigned char* ReadTileBytes(int tile, size_t& size);
-  // Decodes the tiles of tile row `tileRow` once, for all of its rows.
+  // Decodes the tiles of tile row `tileRow` once, for all of its rows;
+  // stops at a tile that runs past the end of the data file (m_nCutTile).
   void DecodeTileRow(int tileRow);
+  // The byte just past tile `tile` (its size word and cells) by the index.
+  uint64_t TileEnd(int tile) const;
   // `count` bytes of the data file at `offset`, read through a window of
   // the file (tiles are mostly read in file order); null past the end.
   const unsigned char* DataAt(uint64_t offset, size_t count);
@@ -117,6 +123,7 @@ class CImgFileArcGrd : public CImgFile {
   // The decoded tile row: for each slot (tile across) tile width x tile
   // height cells and what each holds (empty, a value, no data).
   int m_nDecodedTileRow = -1;
+  int m_nCutTile = -1;  // a tile of that row past the data file's end, or -1
   std::vector<int32_t> m_Cells;
   std::vector<unsigned char> m_Kinds;
   std::vector<unsigned char> m_SlotDecoded;

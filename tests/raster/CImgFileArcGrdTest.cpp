@@ -36,9 +36,11 @@ struct OurGrid {
   int width = 0, height = 0, format = 0;
   CRect2D bounds;
   std::vector<double> values;
+  std::vector<long> rows;  // ReadScanLine's result for each row
 };
 
-OurGrid ReadOurs(const std::string& path, long noValue = -9999) {
+// A row that fails gives NaN cells; unless `rowsMayFail`, a failure is an error.
+OurGrid ReadOurs(const std::string& path, long noValue = -9999, bool rowsMayFail = false) {
   OurGrid g;
   CImgFileArcGrd grid;
   grid.SetNoValue(noValue);
@@ -64,7 +66,14 @@ OurGrid ReadOurs(const std::string& path, long noValue = -9999) {
         std::memcpy(line.GetData() + 4 * x, &kBackground, 4);
       }
     }
-    EXPECT_EQ(grid.ReadScanLine(y, line), 1) << path << " row " << y;
+    g.rows.push_back(grid.ReadScanLine(y, line));
+    if (!rowsMayFail) {
+      EXPECT_EQ(g.rows.back(), 1) << path << " row " << y;
+    }
+    if (g.rows.back() != 1) {
+      g.values.insert(g.values.end(), size_t(g.width), kNone);
+      continue;
+    }
     for (int x = 0; x < line.GetSize() / cell; ++x) {
       const double v = line.GetValue(x);
       if (x >= g.width) {
@@ -211,7 +220,10 @@ struct Damage {
   int type;  // encoding of every tile
   std::function<void(const std::string& dir)> apply;
   long load;     // LoadImage's result
-  int lostTile;  // the tile whose cells stay the background, or -1
+  int lostTile;  // the tile whose cells stay the background, -2 tiles 4 on, or -1
+  // The first and last rows that fail to read (a tile cut off the data
+  // file), or -1.
+  int firstFailedRow = -1, lastFailedRow = -1;
 };
 
 // Tile `k`'s byte offset in the data file.
@@ -241,7 +253,9 @@ const Damage kDamages[] = {
      [](const std::string& d) { EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 4, 0xFF00FC14u); }); }, -1, -1},
     {"index magic wrong", 0xD7, [](const std::string& d) { EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 0, 9995); }); }, -1, -1},
     {"tile offset past the data file", 0xD7,
-     [](const std::string& d) { EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 100 + 8 * 4, 0x7FFFFFF0); }); }, 1, 4},
+     [](const std::string& d) { EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 100 + 8 * 4, 0x7FFFFFF0); }); }, 1, -1, 4, 7},
+    {"index size running past the data file", 0xD7,
+     [](const std::string& d) { EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 104 + 8 * 4, 0x10000); }); }, 1, -1, 4, 7},
     {"index size disagrees with the tile", 0xFC,
      [](const std::string& d) { EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 104 + 8 * 4, Get32(b, 104 + 8 * 4) + 1); }); }, 1, 4},
     {"empty tile in the index", 0xFC,
@@ -261,7 +275,19 @@ const Damage kDamages[] = {
        EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 104 + 8 * 4, Get32(b, 104 + 8 * 4) - 2); });
      }, 1, 4},
     {"data file cut in the last tile", 0xD7,
-     [](const std::string& d) { EditFile(d + "/w001001.adf", [](auto& b) { b.resize(b.size() - 3); }); }, 1, 8},
+     [](const std::string& d) { EditFile(d + "/w001001.adf", [](auto& b) { b.resize(b.size() - 3); }); }, 1, -1, 8, 9},
+    {"data file cut in the first tile", 0xFC,
+     [](const std::string& d) { const size_t at = TileAt(d, 0) + 3; EditFile(d + "/w001001.adf", [at](auto& b) { b.resize(at); }); }, 1, -1, 0, 9},
+    {"data file cut to 8 bytes", 0xD7, [](const std::string& d) { EditFile(d + "/w001001.adf", [](auto& b) { b.resize(8); }); }, 1, -1, 0, 9},
+    {"data file empty", 0x08, [](const std::string& d) { EditFile(d + "/w001001.adf", [](auto& b) { b.clear(); }); }, 1, -1, 0, 9},
+    {"empty tiles past the cut stay empty", 0xD7,
+     [](const std::string& d) {
+       // Tiles 4 to 8 become empty in the index and the data file ends
+       // after tile 3: every row reads, tiles 4 on as no data.
+       const size_t end = TileAt(d, 4);
+       EditFile(d + "/w001001x.adf", [](auto& b) { for (int k = 4; k < 9; ++k) Patch32(b, 104 + 8 * k, 0); });
+       EditFile(d + "/w001001.adf", [end](auto& b) { b.resize(end); });
+     }, 1, -2, -1, -1},
 };
 
 class ArcGrdDamage : public ::testing::TestWithParam<Damage> {};
@@ -272,20 +298,25 @@ TEST_P(ArcGrdDamage, LeavesTheTilesCellsAloneOrFailsTheLoad) {
   const AigGrid g = Base(c.type);
   ASSERT_TRUE(WriteAig(dir / "g", g));
   c.apply(dir / "g");
-  const OurGrid ours = ReadOurs(dir / "g");
+  const OurGrid ours = ReadOurs(dir / "g", -9999, true);
   ASSERT_EQ(ours.load, c.load) << c.name;
   if (c.load < 0) return;
   ASSERT_EQ(ours.values.size(), g.cells.size());
-  for (int y = 0; y < g.height; ++y)
+  for (int y = 0; y < g.height; ++y) {
+    const bool fails = y >= c.firstFailedRow && y <= c.lastFailedRow;
+    ASSERT_EQ(ours.rows[size_t(y)], fails ? -1 : 1) << c.name << " row " << y;
+    if (fails) continue;
     for (int x = 0; x < g.width; ++x) {
       const size_t i = size_t(y) * g.width + x;
-      const bool lost = (y / 4) * 3 + x / 8 == c.lostTile;
+      const int tile = (y / 4) * 3 + x / 8;
+      const bool lost = tile == c.lostTile || (c.lostTile == -2 && tile >= 4);
       if (lost) {
         ASSERT_TRUE(std::isnan(ours.values[i])) << c.name << " " << x << "," << y;
       } else {
         ASSERT_EQ(ours.values[i], g.cells[i]) << c.name << " " << x << "," << y;
       }
     }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(DamagedGrids, ArcGrdDamage, ::testing::ValuesIn(kDamages),

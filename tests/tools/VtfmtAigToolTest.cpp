@@ -4,6 +4,8 @@
 #include <gdal.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -63,6 +65,22 @@ TEST_F(VtfmtAigTest, InfoAndDumpOfBothCellTypes) {
   EXPECT_EQ(Run("dump -oo pixel_format=320 " + Quote(dir / "float")), 1);
   EXPECT_NE(err.find("does not fit pixel format 320"), std::string::npos) << err;
   EXPECT_EQ(Run("info " + Quote(dir / "nothing")), 1);
+}
+
+// A data file cut short is a failed read naming the file, never rows of
+// no data; the header and index still give the grid's info.
+TEST_F(VtfmtAigTest, CutDataFileFailsTheRead) {
+  const std::string grid = Make(true);
+  const std::string data = grid + "/w001001.adf";
+  for (long size : {8L, 0L}) {
+    ASSERT_EQ(::truncate(data.c_str(), size), 0);
+    EXPECT_EQ(Run("info " + Quote(grid)), 0) << err;
+    std::string out;
+    EXPECT_EQ(Run("dump " + Quote(grid), &out), 1) << size;
+    EXPECT_NE(err.find("w001001.adf"), std::string::npos) << err;
+    EXPECT_NE(err.find("past the end"), std::string::npos) << err;
+    EXPECT_EQ(Run("convert " + Quote(grid) + " " + Quote(dir / "cut.tif")), 1) << size;
+  }
 }
 
 // Singles asked for: float cells as they are, integer cells as their
