@@ -5,6 +5,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -17,6 +18,7 @@
 #include "EscapedText.h"
 #include "platform/mfc/CException.h"
 #include "platform/vtcore/CVtErrorMsg.h"
+#include "platform/vtcore/VtNumber.h"
 #include "text/CVtTextCodec.h"
 #include "vector/e00/CVtE00.h"
 
@@ -38,6 +40,13 @@ Options OptionsOf(const py::kwargs& kwargs) {
       options[key] = py::str(value);
   }
   return options;
+}
+
+// A path as the file calls take it: the library's calls stop at a NUL, so
+// a path holding one would name another file; refused as Python's open() does.
+const std::string& CheckedPath(const std::string& path) {
+  if (path.find('\0') != std::string::npos) throw py::value_error("embedded null byte in path");
+  return path;
 }
 
 // "=u1", "=i2", "=f4", "=c8": numpy's codes are the layout's kinds.
@@ -129,12 +138,13 @@ class RowIterator {
 };
 
 std::shared_ptr<Reader> Open(const std::string& path, const std::optional<std::string>& driver, const py::kwargs& kwargs) {
-  return std::make_shared<Reader>(path, driver.value_or(""), OptionsOf(kwargs));
+  return std::make_shared<Reader>(CheckedPath(path), driver.value_or(""), OptionsOf(kwargs));
 }
 
 void Write(const std::string& path, py::array array, const std::optional<std::string>& driver,
            const std::optional<std::vector<double>>& bounds, const std::optional<py::array>& palette,
            const py::kwargs& kwargs) {
+  CheckedPath(path);
   array = py::array::ensure(array, py::array::c_style);
   if (!array) throw py::type_error("the image must be an array");
   if (array.ndim() != 2 && array.ndim() != 3)
@@ -150,6 +160,8 @@ void Write(const std::string& path, py::array array, const std::optional<std::st
   std::optional<CRect2D> box;
   if (bounds) {
     if (bounds->size() != 4) throw py::value_error("bounds are (left, top, right, bottom)");
+    for (double v : *bounds)
+      if (!std::isfinite(v)) throw py::value_error("bounds must be finite numbers, not " + vtnum::Shortest(v));
     box = CRect2D((*bounds)[0], (*bounds)[1], (*bounds)[2], (*bounds)[3]);
   }
   std::vector<unsigned char> entries;
@@ -191,7 +203,7 @@ std::string LineBytes(py::handle item) {
 // shared by threads hands each line out once and whole.
 class E00Lines {
  public:
-  explicit E00Lines(const std::string& path) : path_(path) {
+  explicit E00Lines(const std::string& path) : path_(CheckedPath(path)) {
     CString name(path);
     py::gil_scoped_release unlocked;
     if (!e00_.Open(name)) {
@@ -245,6 +257,7 @@ std::string LastMessage(const char* fallback) {
 
 // Writes `lines` (any iterable of text) as an E00 set at `level`.
 void WriteE00(const std::string& path, py::iterable lines, const std::string& level) {
+  CheckedPath(path);
   const CVtE00::E00CompreeLevel compression = LevelOf(level);
   CVtE00 writer;
   CString name(path);

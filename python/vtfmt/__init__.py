@@ -17,14 +17,23 @@ import numpy as _np
 from ._vtfmt import Error, formats
 from . import _vtfmt
 
-__all__ = ["Error", "Reader", "formats", "open", "write"]
+__all__ = ["Error", "RowRangeError", "Reader", "formats", "open", "write"]
 
 Error.__module__ = "vtfmt"
 
 
+class RowRangeError(ValueError, IndexError):
+    """rows=(start, stop) outside the image: a ValueError, and an IndexError
+    as it was before."""
+
+
 def _path(path):
-    """A path as the library takes it: its bytes, whatever they are."""
-    return os.fsencode(path)
+    """A path as the library takes it: its bytes, whatever they are, but
+    never a NUL, which would cut the name short (ValueError, as open())."""
+    path = os.fsencode(path)
+    if b"\0" in path:
+        raise ValueError("embedded null byte in path")
+    return path
 
 
 class Reader:
@@ -52,6 +61,8 @@ class Reader:
     def read(self, rows=None):
         """The image, or the picture rows range(start, stop) of rows=(start, stop)."""
         start, stop = (0, self.height) if rows is None else (int(v) for v in rows)
+        if not 0 <= start <= stop <= self.height:
+            raise RowRangeError(f"rows ({start}, {stop}) are not within (0, {self.height})")
         return self._handle._read(start, stop)
 
     def rows(self):
@@ -88,7 +99,7 @@ def write(path, array, driver=None, bounds=None, palette=None, **options):
     elif not array.dtype.isnative:
         array = array.astype(array.dtype.newbyteorder("="))
     if bounds is not None:
-        bounds = [float(v) for v in bounds]
+        bounds = [float(v) for v in bounds]  # the module refuses NaN and infinity
     if palette is not None:
         palette = _np.asarray(palette)
     _vtfmt._write(_path(path), array, driver, bounds, palette, **options)

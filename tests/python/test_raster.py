@@ -137,9 +137,11 @@ def test_row_ranges_and_rows_agree_with_read(gdal_files, name):
             assert part.shape == (stop - start,) + whole.shape[1:]
             np.testing.assert_array_equal(part, whole[start:stop])
         np.testing.assert_array_equal(np.stack(list(r.rows())), whole)
+        # A ValueError, as the README says, and still the IndexError it was.
         for bad in ((-1, 3), (5, 4), (0, r.height + 1)):
-            with pytest.raises(IndexError):
+            with pytest.raises(ValueError, match="not within") as error:
                 r.read(rows=bad)
+            assert isinstance(error.value, IndexError)
 
 
 # name, array maker, GDAL's type of the file when it differs
@@ -304,6 +306,35 @@ def test_file_names_of_any_bytes(tmp_path, rng):
     assert os.fsdecode(b"gone\xe9.tif") in str(error.value)
 
 
+def test_paths_with_a_nul_are_refused(tmp_path, gdal_files):
+    # The name would be cut at the NUL and name another file: ValueError, as
+    # open() raises, and nothing written, whichever entry takes the path.
+    import vtfmt.dask
+    import vtfmt.e00
+    import vtfmt.gml
+
+    data = np.zeros((3, 4), np.uint8)
+    cut = str(tmp_path / "x.tif")
+    calls = [
+        lambda: vtfmt.write(cut + "\0.bmp", data),
+        lambda: vtfmt.write(os.fsencode(cut) + b"\0.bmp", data),
+        lambda: vtfmt.open(gdal_files["rgb.tif"] + "\0.bmp"),
+        lambda: vtfmt.dask.open(gdal_files["rgb.tif"] + "\0.bmp"),
+        lambda: vtfmt.e00.open(sample("roads.e00") + "\0x"),
+        lambda: vtfmt.e00.write(cut + "\0.e00", ["EXP  0 X", "EOS"]),
+        lambda: vtfmt.gml.export(gdal_files["rgb.tif"] + "\0", cut + ".gml"),
+        lambda: vtfmt.gml.import_(cut + ".gml\0", cut + ".shp"),
+        # The compiled module refuses them too.
+        lambda: vtfmt._vtfmt._open(os.fsencode(gdal_files["rgb.tif"]) + b"\0.bmp"),
+        lambda: vtfmt._vtfmt._write(os.fsencode(cut) + b"\0.bmp", data),
+        lambda: vtfmt._vtfmt._e00_write(os.fsencode(cut) + b"\0.e00", ["EXP  0 X", "EOS"]),
+    ]
+    for i, call in enumerate(calls):
+        with pytest.raises(ValueError, match="null byte"):
+            call()
+        assert os.listdir(tmp_path) == [], i
+
+
 def test_write_refusals_leave_no_file(tmp_path):
     cells = np.zeros((4, 5), np.float32)
     cases = [
@@ -315,6 +346,9 @@ def test_write_refusals_leave_no_file(tmp_path):
         ("c.tif", np.zeros((4, 5), np.uint8), {"driver": "raw"}, ValueError, "cannot write"),
         ("c.tif", np.zeros((0, 5), np.uint8), {}, ValueError, "no pixels"),
         ("no/such/dir/c.tif", np.zeros((4, 5), np.uint8), {}, vtfmt.Error, "driver tiff"),
+        ("n.tif", np.zeros((4, 5), np.uint8), {"bounds": (0, float("nan"), 5, 0)}, ValueError, "finite.*nan"),
+        ("i.asc", cells, {"bounds": (0, 4, float("inf"), 0)}, ValueError, "finite.*inf"),
+        ("m.tif", cells, {"bounds": (float("-inf"), 4, 5, 0)}, ValueError, "finite"),
     ]
     for name, data, kwargs, error, message in cases:
         path = tmp_path / name
