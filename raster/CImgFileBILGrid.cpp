@@ -21,7 +21,34 @@ int HeaderInt(const CString& text) {
   return static_cast<int>(v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : v);
 }
 
-int AbsInt(int v) { return v == INT_MIN ? INT_MAX : std::abs(v); }
+// The reason a header count is refused, or empty: sizes (rows, columns,
+// bands) must be positive, byte counts must not be negative. A count is
+// taken as written, never without its sign.
+CString CountRefusal(const char* key, int value, bool positive, bool given) {
+  CString reason;
+  if (!given && positive)
+    reason.Format("the header gives no %s", key);
+  else if (value < 0 || (positive && value == 0))
+    reason.Format("%s %d is not a %s; it must be %s", key, value, positive ? "size" : "byte count",
+                  positive ? "positive" : "0 or more");
+  return reason;
+}
+
+// The first refusal of `counts`, or empty.
+struct HeaderCount {
+  const char* key;
+  int value;
+  bool positive;
+  bool given;
+};
+template <size_t N>
+CString FirstCountRefusal(const HeaderCount (&counts)[N]) {
+  for (const HeaderCount& c : counts) {
+    const CString reason = CountRefusal(c.key, c.value, c.positive, c.given);
+    if (!reason.IsEmpty()) return reason;
+  }
+  return CString();
+}
 
 // The no-data value is kept in 16 bits, as the header's number wraps into it.
 int16_t HeaderShort(const CString& text) {
@@ -210,6 +237,7 @@ long CImgFileBILGrid::LoadImage() {
   // the same object does not inherit the first one's keys.
   ResetHeader();
   int rows = 0, columns = 0;
+  bool rowsGiven = false, columnsGiven = false;
   bool floatCells = false;
   m_HeaderFile.SeekToBegin();
   CString line, key, value;
@@ -231,19 +259,19 @@ long CImgFileBILGrid::LoadImage() {
       else if (key == "LAYOUT")
         m_strLayout = value;
       else if (key == "NROWS")
-        rows = AbsInt(HeaderInt(value));
+        rows = HeaderInt(value), rowsGiven = true;
       else if (key == "NCOLS")
-        columns = AbsInt(HeaderInt(value));
+        columns = HeaderInt(value), columnsGiven = true;
       else if (key == "NBANDS")
-        m_nBandCount = AbsInt(HeaderInt(value));
+        m_nBandCount = HeaderInt(value);
       else if (key == "NBITS")
-        m_nBitCount = AbsInt(HeaderInt(value));
+        m_nBitCount = HeaderInt(value);
       else if (key == "BANDROWBYTES")
-        m_nBandRowBytes = AbsInt(HeaderInt(value));
+        m_nBandRowBytes = HeaderInt(value);
       else if (key == "TOTALROWBYTES")
-        m_nTotalRowBytes = AbsInt(HeaderInt(value));
+        m_nTotalRowBytes = HeaderInt(value);
       else if (key == "BANDGAPBYTES")
-        m_nBandGapBytes = AbsInt(HeaderInt(value));
+        m_nBandGapBytes = HeaderInt(value);
       else if (key == "NODATA") {
         m_nNoData = HeaderShort(value);
         m_bHasNoData = true;
@@ -262,6 +290,15 @@ long CImgFileBILGrid::LoadImage() {
   }
   ReadWorldFile();
 
+  const HeaderCount counts[] = {{"NROWS", rows, true, rowsGiven},
+                                {"NCOLS", columns, true, columnsGiven},
+                                {"NBANDS", m_nBandCount, true, true},
+                                {"BANDROWBYTES", m_nBandRowBytes, false, true},
+                                {"TOTALROWBYTES", m_nTotalRowBytes, false, true},
+                                {"BANDGAPBYTES", m_nBandGapBytes, false, true}};
+  m_strRefusal = FirstCountRefusal(counts);
+  if (!m_strRefusal.IsEmpty()) return -1;
+
   // The driver delivers 8-bit, 16-bit and 32-bit integer cells and 32-bit
   // singles; other bit counts would come out as meaningless numbers.
   if (floatCells && m_nBitCount != 32) {
@@ -273,7 +310,6 @@ long CImgFileBILGrid::LoadImage() {
     return -1;
   }
   m_bFloat = floatCells;
-  if (rows == 0 || columns == 0 || m_nBandCount == 0) return -1;
   const ImgPixelFormat format =
       m_bFloat ? PF_FLOAT32 : m_nBitCount == 8 ? PF_BIT8 : m_nBitCount == 32 ? PF_INT32 : PF_BIT16;
 
@@ -420,6 +456,8 @@ long CImgFileUSGrid::LoadImage() {
   m_nBandRowBytes = m_nTotalRowBytes = m_nBandGapBytes = 0;
   m_nNoData = -9999;
   m_bXCorner = m_bYCorner = false;
+  m_strRefusal.Empty();
+  bool rowsGiven = false, columnsGiven = false;
 
   m_HeaderFile.SeekToBegin();
   CString line, key, value;
@@ -432,19 +470,19 @@ long CImgFileUSGrid::LoadImage() {
     } else if (key == "LAYOUT") {
       m_strLayout = value;
     } else if (key == "NROWS") {
-      m_nRows = AbsInt(HeaderInt(value));
+      m_nRows = HeaderInt(value), rowsGiven = true;
     } else if (key == "NCOLS") {
-      m_nColumns = AbsInt(HeaderInt(value));
+      m_nColumns = HeaderInt(value), columnsGiven = true;
     } else if (key == "NBANDS") {
-      m_nBandCount = AbsInt(HeaderInt(value));
+      m_nBandCount = HeaderInt(value);
     } else if (key == "NBITS") {
-      m_nBitCount = AbsInt(HeaderInt(value));
+      m_nBitCount = HeaderInt(value);
     } else if (key == "BANDROWBYTES") {
-      m_nBandRowBytes = AbsInt(HeaderInt(value));
+      m_nBandRowBytes = HeaderInt(value);
     } else if (key == "TOTALROWBYTES") {
-      m_nTotalRowBytes = AbsInt(HeaderInt(value));
+      m_nTotalRowBytes = HeaderInt(value);
     } else if (key == "BANDGAPBYTES") {
-      m_nBandGapBytes = AbsInt(HeaderInt(value));
+      m_nBandGapBytes = HeaderInt(value);
     } else if (key == "NODATA") {
       m_nNoData = HeaderShort(value);
     } else if (key == "ULXMAP" || key == "XLLCORNER") {
@@ -462,10 +500,20 @@ long CImgFileUSGrid::LoadImage() {
     }
   }
 
+  const HeaderCount counts[] = {{"NROWS", m_nRows, true, rowsGiven},
+                                {"NCOLS", m_nColumns, true, columnsGiven},
+                                {"NBANDS", m_nBandCount, true, true},
+                                {"BANDROWBYTES", m_nBandRowBytes, false, true},
+                                {"TOTALROWBYTES", m_nTotalRowBytes, false, true},
+                                {"BANDGAPBYTES", m_nBandGapBytes, false, true}};
+  m_strRefusal = FirstCountRefusal(counts);
+  if (!m_strRefusal.IsEmpty()) return -1;
   // Cells of 16 or 32 bits only: others would be read as 16-bit cells from
   // the wrong bytes.
-  if (m_nBitCount != 16 && m_nBitCount != 32) return -1;
-  if (m_nRows <= 0 || m_nColumns <= 0) return -1;
+  if (m_nBitCount != 16 && m_nBitCount != 32) {
+    m_strRefusal.Format("NBITS %d is not read; only 16 and 32", m_nBitCount);
+    return -1;
+  }
   const long long row = static_cast<long long>(m_nColumns) * m_nBitCount / 8;
   if (row > INT_MAX) return -1;
   if (m_nBandRowBytes == 0) m_nBandRowBytes = static_cast<int>(row);

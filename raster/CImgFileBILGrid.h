@@ -67,8 +67,9 @@ class CImgFileBILGrid : public CImgFile {
   void Close() override;
 
   // Reads the header, then the world file's cell size and position. 1; -1
-  // when the driver is not open, the header gives no rows or columns or no
-  // bands, a bit count other than 8, 16 or 32, floating-point cells of
+  // when the driver is not open, the header gives no positive row, column
+  // or band count, a negative byte count (the reason in m_strRefusal), a
+  // bit count other than 8, 16 or 32, floating-point cells of
   // other than 32 bits (the reason in m_strRefusal), row
   // byte counts that contradict the width and bit count, or rows longer
   // than the data file.
@@ -119,6 +120,7 @@ class CImgFileUSGrid : public CImgFile {
   int m_nTotalRowBytes = 0;
   int m_nBandGapBytes = 0;
   int16_t m_nNoData = -9999;
+  CString m_strRefusal;  // why LoadImage refused the header, if it did
   double m_dMaximum = 0.0;
   double m_dMinimum = 0.0;
   CStdioFile m_HeaderFile;
@@ -137,7 +139,8 @@ class CImgFileUSGrid : public CImgFile {
   void Close() override;
 
   // Reads the header. 1; -1 when the driver is not open, the header gives
-  // no rows or no columns, a bit count other than 16 or 32, or rows longer
+  // no positive row, column or band count, a negative byte count or a bit
+  // count other than 16 or 32 (the reason in m_strRefusal), or rows longer
   // than the data file. The pixel format is 16 whatever the bit count.
   long LoadImage() override;
   // Writing is not supported: 1, and nothing is written.

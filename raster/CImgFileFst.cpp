@@ -13,18 +13,27 @@ const char* const kHeaderCodes[] = {"HPN", "HRF", "HTM"};
 const char* const kBandCodes[] = {"B10", "B20", "B30", "B40", "B50", "B61", "B62", "B70", "B80"};
 
 // The number that `text` (trimmed) starts with: its leading decimal digits.
-// False when it starts with none, or with a number no size can be (0, or
-// beyond 32 bits): such a value leaves the property alone.
-bool SizeValue(CString text, unsigned long& value) {
+// False when it starts with none, or with a number beyond 32 bits: such a
+// value leaves the property alone. A size of zero or below is no size: it
+// sets `refusal` (when empty) naming `what` and the text, and gives false.
+bool SizeValue(CString text, unsigned long& value, const char* what, CString& refusal) {
   text.Trim();
   const char* p = text;
+  const bool negative = *p == '-' && p[1] >= '0' && p[1] <= '9';
+  if (negative) ++p;
   if (*p < '0' || *p > '9') return false;
   unsigned long long v = 0;
+  const char* digits = p;
   for (; *p >= '0' && *p <= '9'; ++p) {
     v = v * 10 + static_cast<unsigned>(*p - '0');
-    if (v > INT_MAX) return false;
+    if (v > INT_MAX) break;
   }
-  if (v == 0) return false;
+  if (negative || v == 0) {
+    if (refusal.IsEmpty()) refusal.Format("%s %s%.*s is not a size", what, negative ? "-" : "",
+                                          static_cast<int>(p - digits), digits);
+    return false;
+  }
+  if (v > INT_MAX) return false;
   value = static_cast<unsigned long>(v);
   return true;
 }
@@ -115,7 +124,9 @@ long CImgFileFst::LoadImage() {
   if (!FindHeaderFile(GetFilePath(), headerPath)) return -1;
   CStdioFile header;
   if (!header.Open(headerPath, CFile::modeRead | CFile::typeText)) return -1;
-  unsigned long width = GetWidth(), height = GetHeight();
+  m_strRefusal.Empty();
+  m_nRecordBytes = 0;
+  unsigned long width = GetWidth(), height = GetHeight(), recordBytes = 0;
   ImgPixelFormat format = GetPixelFormat();
   CString line;
   while (header.ReadString(line)) {
@@ -132,29 +143,44 @@ long CImgFileFst::LoadImage() {
       CString pixels = rest;
       pixels.TrimLeft();
       const int lines = pixels.Find("LINES");
-      if (lines >= 0) SizeValue(pixels.Left(lines), width);
+      if (lines >= 0) SizeValue(pixels.Left(lines), width, "PIXELS PER LINE", m_strRefusal);
       const int third = rest.Find('=');
       if (third < 0) continue;
       const CString after = rest.Mid(third + 1);
       const int slash = after.Find('/');
-      SizeValue(slash >= 0 ? after.Left(slash) : after, height);
+      SizeValue(slash >= 0 ? after.Left(slash) : after, height, "LINES PER BAND", m_strRefusal);
+    } else if (line.Find("REC SIZE") >= 0) {
+      // "START LINE #=    1  BLOCKING FACTOR =  1  REC SIZE = 7981": the bytes
+      // from one row to the next.
+      const int equals = line.Find('=', line.Find("REC SIZE"));
+      if (equals >= 0) SizeValue(line.Mid(equals + 1), recordBytes, "REC SIZE", m_strRefusal);
     } else if (key.CompareNoCase("OUTPUT") == 0) {
       // "OUTPUT BITS PER PIXEL = 8  ACQUIRED BITS PER PIXEL = 8"
       const int equals = line.Find('=');
       if (equals < 0) continue;
       const int acquired = line.Find("ACQUIRED", equals + 1);
       unsigned long bits = 0;
-      if (SizeValue(acquired >= 0 ? line.Mid(equals + 1, acquired - equals - 1) : line.Mid(equals + 1), bits) &&
+      CString ignored;  // a bit count that is not 8 or 16 is passed over
+      if (SizeValue(acquired >= 0 ? line.Mid(equals + 1, acquired - equals - 1) : line.Mid(equals + 1), bits,
+                    "OUTPUT BITS PER PIXEL", ignored) &&
           (bits == 8 || bits == 16))
         format = bits == 8 ? PF_BIT8 : PF_BIT16;
     }
   }
   header.Close();
+  if (!m_strRefusal.IsEmpty()) return -1;
 
   // Rows longer than the whole band file belong to another file: callers
   // size their lines from them.
   const unsigned long long rowBytes = static_cast<unsigned long long>(width) * CVtImgToolkit::BitCount(format) / 8;
   if (rowBytes == 0 || rowBytes > GetLength()) return -1;
+  // Records longer than a row hold the row and padding; shorter ones would
+  // cut every row.
+  if (recordBytes != 0 && recordBytes < rowBytes) {
+    m_strRefusal.Format("REC SIZE %lu is shorter than a row of %llu bytes", recordBytes, rowBytes);
+    return -1;
+  }
+  m_nRecordBytes = recordBytes != 0 ? recordBytes : static_cast<unsigned long>(rowBytes);
   SetWidth(width);
   SetHeight(height);
   SetPixelFormat(format);
@@ -169,7 +195,7 @@ long CImgFileFst::ReadScanLine(long row, CImgScanLine& line) {
   if (m_hFile == hFileNull || line.GetSize() == 0 || static_cast<unsigned long>(line.GetSize()) < bytes || bytes == 0)
     return 0;
   if (row < 0 || static_cast<unsigned long>(row) >= GetHeight()) return 0;
-  const long long offset = static_cast<long long>(row) * bytes;
+  const long long offset = static_cast<long long>(row) * (m_nRecordBytes > bytes ? m_nRecordBytes : bytes);
   SetOffBits(static_cast<unsigned long>(offset));
   Seek(offset, CFile::begin);
   const UINT got = Read(line.GetData(), static_cast<UINT>(bytes));

@@ -19,17 +19,20 @@ class CImgFileFst : public CImgFile {
   ~CImgFileFst() override;
 
   // Finds and reads the header of the open band file. 1; -1 when no header
-  // beside it lists the band, the header cannot be opened, or its rows are
-  // longer than the band file. VOLUME and OUTPUT lines whose numbers are
-  // missing, malformed or zero leave the width, height and pixel format as
-  // they were (pixel format 24 after construction, three bytes a pixel);
-  // OUTPUT gives 8 or 16 bits, any other count is ignored. Width bytes are
-  // width × bits per pixel / 8, rows being stored unpadded.
+  // beside it lists the band, the header cannot be opened, its VOLUME line
+  // gives a width or height of zero or below or its REC SIZE is shorter
+  // than a row (the reason in m_strRefusal), or its rows are longer than
+  // the band file. VOLUME and OUTPUT lines whose numbers are missing or
+  // malformed leave the width, height and pixel format as they were (pixel
+  // format 24 after construction, three bytes a pixel); OUTPUT gives 8 or
+  // 16 bits, any other count is ignored. Width bytes are width × bits per
+  // pixel / 8; rows lie REC SIZE bytes apart when the header gives it (the
+  // bytes past a row are padding), else width bytes apart.
   long LoadImage() override;
-  // Reads row `row` (from row × width bytes) into `line`. 1 when anything
-  // was read (the part of a row the file does not hold is zeroed); 0 when
-  // the line is shorter than the width bytes, the row does not exist or
-  // nothing could be read.
+  // Reads row `row` (width bytes from row × record bytes) into `line`. 1
+  // when anything was read (the part of a row the file does not hold is
+  // zeroed); 0 when the line is shorter than the width bytes, the row does
+  // not exist or nothing could be read.
   long ReadScanLine(long row, CImgScanLine& line) override;
 
   // Splits a header line naming two files ("FILENAME =first FILENAME
@@ -40,6 +43,11 @@ class CImgFileFst : public CImgFile {
   // with "L7" and ends in a header code (`isHeader` 1) or a band code
   // (`isHeader` 0); else 0. Case does not matter.
   static int GetFileType(const CString& name, int& isHeader);
+
+  CString m_strRefusal;  // why LoadImage refused the header, if it did
+  // Bytes from one row to the next: the header's REC SIZE, or the width
+  // bytes when it gives none.
+  unsigned long m_nRecordBytes = 0;
 
  protected:
   // Looks for the header that lists the band file `bandPath` beside it,

@@ -52,6 +52,20 @@ bool ReadAll(CImgFile& file, long band, bool bil) {
   return true;
 }
 
+// Why the data file cannot hold every row the header gives, naming the
+// first row it ends inside; empty when it holds them all. Row r's bytes are
+// `rowBytes` from first + r × stride. Reading such a file would lose rows,
+// so it is refused at open, for info as for dump and convert.
+std::string CutRows(const CImgFile& file, unsigned long long first, unsigned long long stride,
+                    unsigned long long rowBytes, unsigned long long rows) {
+  const unsigned long long length = file.GetLength();
+  // Rows and stride come from 32-bit header counts: no product wraps.
+  if (rows == 0 || first + (rows - 1) * stride + rowBytes <= length) return {};
+  const unsigned long long row = length < first + rowBytes ? 0 : (length - first - rowBytes) / stride + 1;
+  return "the data file (" + std::to_string(length) + " bytes) ends inside row " + std::to_string(row) + " of the " +
+         std::to_string(rows) + " the header gives";
+}
+
 class BilDriver final : public RasterDriver {
  public:
   const char* Name() const override { return "bil"; }
@@ -98,6 +112,14 @@ class BilDriver final : public RasterDriver {
     }
     if (bil.m_nBandCount > 1 && (bil.m_strLayout == "BIP" || bil.m_strLayout == "BSQ")) {
       reason = "layout " + bil.m_strLayout.str() + " with several bands is not read; only BIL";
+      bil.Close();
+      return false;
+    }
+    const unsigned long long stride =
+        static_cast<unsigned long long>(bil.m_nBandGapBytes) + static_cast<unsigned long long>(bil.m_nTotalRowBytes);
+    reason = CutRows(bil, static_cast<unsigned long long>(bil.m_nBand) * static_cast<unsigned>(bil.m_nBandRowBytes),
+                     stride, static_cast<unsigned long long>(bil.GetWidth()) * (bil.m_nBitCount / 8), bil.GetHeight());
+    if (!reason.empty()) {
       bil.Close();
       return false;
     }
@@ -175,6 +197,23 @@ class UsGridDriver final : public RasterDriver {
   }
 
   std::unique_ptr<CImgFile> Create() const override { return std::make_unique<CImgFileUSGrid>(); }
+
+  bool OpenRead(CImgFile& file, const std::string& path, std::string& reason) const override {
+    CImgFileUSGrid& us = static_cast<CImgFileUSGrid&>(file);
+    if (!RasterDriver::OpenRead(file, path, reason)) {
+      if (!us.m_strRefusal.IsEmpty()) reason = us.m_strRefusal.str();
+      return false;
+    }
+    const unsigned long long stride =
+        static_cast<unsigned long long>(us.m_nBandGapBytes) + static_cast<unsigned long long>(us.m_nTotalRowBytes);
+    reason = CutRows(us, 0, stride, static_cast<unsigned long long>(us.m_nColumns) * (us.m_nBitCount / 8),
+                     static_cast<unsigned long long>(us.m_nRows));
+    if (!reason.empty()) {
+      us.Close();
+      return false;
+    }
+    return true;
+  }
 
   long ReadRow(CImgFile& file, long row, CImgScanLine& line) const override {
     CImgFileUSGrid& us = static_cast<CImgFileUSGrid&>(file);

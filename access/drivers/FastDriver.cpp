@@ -1,7 +1,9 @@
 // FAST scenes with Landsat-7 names: FILE names one band file ("L7..B10" to
 // "L7..B80"); its scene header ("..HPN", "..HRF" or "..HTM") is found
 // beside it. Read-only. 8-bit bands are grey pictures, 16-bit bands
-// unsigned cells. A row the band file does not hold in full fails.
+// unsigned cells. Rows lie the header's REC SIZE apart; a size of zero or
+// below, or records shorter than a row, are refused naming them. A row the
+// band file does not hold in full fails.
 #include <string>
 
 #include "access/RasterDriver.h"
@@ -54,6 +56,11 @@ class FastDriver final : public RasterDriver {
     }
     if (file.LoadImage() < 0) {
       file.Close();
+      const CString& refusal = static_cast<FastFile&>(file).m_strRefusal;
+      if (!refusal.IsEmpty()) {
+        reason = refusal.str();
+        return false;
+      }
       reason = "no scene header (..HPN, ..HRF or ..HTM) beside it lists this band, or its rows are longer than "
                "the band file";
       return false;
@@ -63,7 +70,8 @@ class FastDriver final : public RasterDriver {
   }
 
   long ReadRow(CImgFile& file, long row, CImgScanLine& line) const override {
-    const unsigned long long end = (static_cast<unsigned long long>(row) + 1) * file.GetWidthBytes();
+    const unsigned long long end =
+        static_cast<unsigned long long>(row) * static_cast<FastFile&>(file).m_nRecordBytes + file.GetWidthBytes();
     if (row < 0 || end > file.GetLength()) {
       VtGetErrorMsgObj()->SetMessage(0L, CString("the band file ends before the end of the row"));
       return -1;

@@ -167,6 +167,47 @@ TEST(BilGrid, HeadersAsTheyCome) {
   }
 }
 
+// Sizes and byte counts keep their sign: a negative or zero one is refused
+// with the key and value named, never read as its absolute value.
+TEST(BilAndUsGrid, SignedOrZeroCountsAreRefusedNamingThem) {
+  const struct {
+    const char* header;
+    const char* reason;
+  } cases[] = {
+      {"NROWS 2\nNCOLS -20\n", "NCOLS -20"},
+      {"NROWS 2\nNCOLS -1\n", "NCOLS -1"},
+      {"NROWS -2\nNCOLS 4\n", "NROWS -2"},
+      {"NROWS 2\nNCOLS 0\n", "NCOLS 0"},
+      {"NROWS 2\nNCOLS 4\nNBANDS -1\n", "NBANDS -1"},
+      {"NROWS 2\nNCOLS 4\nBANDGAPBYTES -8\n", "BANDGAPBYTES -8"},
+      {"NROWS 2\nNCOLS 4\nBANDROWBYTES -8\n", "BANDROWBYTES -8"},
+      {"NROWS 2\nNCOLS 4\nNBITS -16\n", "NBITS -16"},
+      {"NCOLS 4\n", "no NROWS"},
+  };
+  ScratchDir dir;
+  dir.Put("g.bil", std::string(400, '\0'));
+  dir.Put("g.dem", std::string(400, '\0'));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.header);
+    dir.Put("g.hdr", c.header);
+    CImgFileBILGrid bil;
+    ASSERT_EQ(bil.OpenForRead((dir / "g.bil").c_str()), 1);
+    EXPECT_EQ(bil.LoadImage(), -1);
+    EXPECT_NE(bil.m_strRefusal.str().find(c.reason), std::string::npos) << bil.m_strRefusal.str();
+    CImgFileUSGrid us;
+    ASSERT_EQ(us.OpenForRead((dir / "g.dem").c_str()), 1);
+    EXPECT_EQ(us.LoadImage(), -1);
+    EXPECT_NE(us.m_strRefusal.str().find(c.reason), std::string::npos) << us.m_strRefusal.str();
+  }
+  // The same header with the sign dropped is read.
+  dir.Put("g.hdr", "NROWS 2\nNCOLS 20\n");
+  CImgFileBILGrid bil;
+  ASSERT_EQ(bil.OpenForRead((dir / "g.bil").c_str()), 1);
+  EXPECT_EQ(bil.LoadImage(), 1);
+  EXPECT_EQ(bil.GetWidth(), 20u);
+  EXPECT_TRUE(bil.m_strRefusal.IsEmpty());
+}
+
 TEST(BilGrid, BigEndianRowsAndTheWorldFile) {
   // 100 rows of 200 big-endian cells, cell x of row y = 100 y + x.
   ScratchDir dir;

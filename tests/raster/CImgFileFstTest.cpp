@@ -27,17 +27,22 @@ TEST(Fast, BandsReadAsGdalReadsThemThroughTheirHeader) {
     const char* header;  // the header's file name as stored
     int width, height, bits;
     std::vector<std::string> bands;
+    int record;  // REC SIZE; 0 for rows without padding
   };
   const Case cases[] = {
-      {"L71034032_03219991212_HRF.FST", 37, 5, 8, {"B10", "B20", "B30", "B40", "B50", "B70"}},
-      {"l71034032_03219991212_htm.fst", 6, 4, 16, {"B61", "B62"}},  // names in another case
-      {"L71034032_03219991212_HPN.FST", 19, 7, 8, {"B80", ""}},
+      {"L71034032_03219991212_HRF.FST", 37, 5, 8, {"B10", "B20", "B30", "B40", "B50", "B70"}, 0},
+      {"l71034032_03219991212_htm.fst", 6, 4, 16, {"B61", "B62"}, 0},  // names in another case
+      {"L71034032_03219991212_HPN.FST", 19, 7, 8, {"B80", ""}, 0},
+      // Records longer than the rows: each row starts a record.
+      {"L71034032_03219991212_HPN.FST", 31, 6, 8, {"B80"}, 32},
+      {"L71034032_03219991212_HTM.FST", 5, 3, 16, {"B61", "B62"}, 16},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.header);
     ScratchDir dir;
     FastScene scene;
     scene.width = c.width, scene.height = c.height, scene.bits = c.bits, scene.bands = c.bands;
+    scene.recordBytes = c.record;
     scene.Write(dir.path(), c.header);
     GdalBands g;
     ASSERT_TRUE(GdalReadBands(dir / c.header, g));
@@ -58,10 +63,13 @@ TEST(Fast, BandsReadAsGdalReadsThemThroughTheirHeader) {
       CImgScanLine line(format, static_cast<long>(fst.GetWidthBytes()));
       for (int row = c.height - 1; row >= 0; --row) {
         ASSERT_EQ(fst.ReadScanLine(row, line), 1);
-        EXPECT_EQ(fst.GetOffBits(), unsigned(row * c.width * c.bits / 8));
+        EXPECT_EQ(fst.GetOffBits(), unsigned(row * scene.RecordBytes()));
         for (int x = 0; x < c.width; ++x) {
           const double ours = c.bits == 8 ? line.GetValue(x) : static_cast<uint16_t>(line.GetValue(x));
-          ASSERT_EQ(ours, g.At(band, row, x)) << code << " " << row << " " << x;
+          // GDAL reads padded records as if rows were unpadded: they are
+          // checked against the samples written.
+          const double want = c.record != 0 ? FastScene::Sample(band, row, x, c.bits) : g.At(band, row, x);
+          ASSERT_EQ(ours, want) << code << " " << row << " " << x;
         }
       }
       EXPECT_EQ(fst.ReadScanLine(c.height, line), 0);
@@ -103,7 +111,9 @@ TEST(Fast, HeaderDiscoveryAndItsLines) {
   }
 
   // Header lines whose numbers are missing, malformed or unusable change
-  // nothing; good ones later in the file still count.
+  // nothing; good ones later in the file still count. Records are long
+  // enough for three-byte pixels.
+  scene.recordBytes = 18000;
   const struct {
     std::string volume, output;
     unsigned long width, height;
@@ -112,7 +122,7 @@ TEST(Fast, HeaderDiscoveryAndItsLines) {
       {scene.Volume(), "OUTPUT BITS PER PIXEL =12  ACQUIRED BITS PER PIXEL = 8", 6000, 3, PF_BIT24},
       {"VOLUME #/# IN SET =1/1  PIXELS PER LINE = ????  LINES PER BAND = 2/ 2", scene.Output(), 1, 2, PF_BIT8},
       {"VOLUME #/# IN SET =1/1  PIXELS PER LINE = 5", "OUTPUT BITS PER PIXEL =", 1, 1, PF_BIT24},
-      {"VOLUME = PIXELS = 0 LINES = x/", "OUTPUT BITS PER PIXEL =16", 1, 1, PF_BIT16},
+      {"VOLUME = PIXELS = ?? LINES = x/", "OUTPUT BITS PER PIXEL =16", 1, 1, PF_BIT16},
       {"volume #/# in set =1/1  PIXELS PER LINE = 70  LINES PER BAND = 99999999999/", scene.Output(), 70, 1,
        PF_BIT8},
   };
@@ -127,6 +137,30 @@ TEST(Fast, HeaderDiscoveryAndItsLines) {
     EXPECT_EQ(fresh.GetPixelFormat(), c.format);
     EXPECT_EQ(fresh.GetWidthBytes(), c.width * CVtImgToolkit::BitCount(c.format) / 8);
   }
+  // Sizes of zero or below are refused naming them, not read without their
+  // sign nor left at the default.
+  for (const std::string& volume :
+       {std::string("VOLUME #/# IN SET =1/1  PIXELS PER LINE = -1  LINES PER BAND = 2/ 2"),
+        std::string("VOLUME #/# IN SET =1/1  PIXELS PER LINE = 0  LINES PER BAND = 2/ 2"),
+        std::string("VOLUME #/# IN SET =1/1  PIXELS PER LINE = 5  LINES PER BAND = -3/ -3")}) {
+    SCOPED_TRACE(volume);
+    dir.Put(scene.Name("HTM"), scene.Header(volume, scene.Output()));
+    CImgFileFst refused;
+    ASSERT_EQ(refused.OpenForRead((dir / scene.Name("B62")).c_str()), 1);
+    EXPECT_EQ(refused.LoadImage(), -1);
+    const std::string reason = refused.m_strRefusal.str();
+    EXPECT_NE(reason.find(volume.find("= 5") != std::string::npos ? "LINES PER BAND -3" : "PIXELS PER LINE"),
+              std::string::npos)
+        << reason;
+  }
+  // A record shorter than a row would cut every row.
+  scene.recordBytes = 5999;
+  dir.Put(scene.Name("HTM"), scene.Header(scene.Volume(), scene.Output()));
+  CImgFileFst shortRecords;
+  ASSERT_EQ(shortRecords.OpenForRead((dir / scene.Name("B62")).c_str()), 1);
+  EXPECT_EQ(shortRecords.LoadImage(), -1);
+  EXPECT_NE(shortRecords.m_strRefusal.str().find("REC SIZE 5999"), std::string::npos) << shortRecords.m_strRefusal.str();
+  scene.recordBytes = 0;
   // Rows longer than the band file: not its header.
   dir.Put(scene.Name("HTM"), scene.Header("VOLUME = 1 PIXELS = 90000 LINES = 2/", scene.Output()));
   CImgFileFst wide;

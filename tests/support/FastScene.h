@@ -12,6 +12,7 @@ struct FastScene {
   std::string stem = "L71034032_03219991212_";  // band and header names add their code
   std::string ext = ".FST";
   int width = 0, height = 0, bits = 8;
+  int recordBytes = 0;  // REC SIZE, the bytes from row to row; 0 for the row's own bytes (no padding)
   std::vector<std::string> bands;  // codes in header order ("B10"...); "" for an empty FILENAME field
 
   std::string Name(const std::string& code) const { return stem + code + ext; }
@@ -27,7 +28,7 @@ struct FastScene {
         "PRODUCT TYPE =MAP ORIENTED      PRODUCT SIZE =FULL SCENE",
         "TYPE OF PROCESSING =SYSTEMATIC    RESAMPLING =CC",
         volume,
-        "START LINE #=    1  BLOCKING FACTOR =  1  REC SIZE = " + std::to_string(width * bits / 8),
+        "START LINE #=    1  BLOCKING FACTOR =  1  REC SIZE = " + std::to_string(RecordBytes()),
         output,
     };
     for (size_t i = 0; i < bands.size(); i += 2) {
@@ -49,6 +50,7 @@ struct FastScene {
     text.resize(3 * 1536, ' ');
     return text;
   }
+  int RecordBytes() const { return recordBytes != 0 ? recordBytes : width * bits / 8; }
   std::string Volume() const {
     return "VOLUME #/# IN SET =1/1  PIXELS PER LINE = " + std::to_string(width) +
            "  LINES PER BAND = " + std::to_string(height) + "/ " + std::to_string(height);
@@ -70,7 +72,7 @@ struct FastScene {
     for (size_t b = 0; b < bands.size(); ++b) {
       if (bands[b].empty()) continue;
       std::ofstream band(dir + "/" + Name(bands[b]), std::ios::binary);
-      for (int y = 0; y < height; ++y)
+      for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
           const unsigned v = Sample(static_cast<int>(b), y, x, bits);
           if (bits == 16) {
@@ -80,6 +82,9 @@ struct FastScene {
             band.put(static_cast<char>(v));
           }
         }
+        // A record longer than the row ends in padding that is no sample.
+        for (int pad = width * bits / 8; pad < RecordBytes(); ++pad) band.put('\xEE');
+      }
     }
   }
 };

@@ -199,6 +199,76 @@ TEST_F(VtfmtHeaderRasterTest, FastBandThroughItsHeader) {
   WriteBytes(dir / scene.Name("B61"), band.substr(0, band.size() - 1));
   EXPECT_EQ(Run("dump " + Quote(dir / scene.Name("B61"))), 1);
   EXPECT_NE(err.find("row 3"), std::string::npos) << err;
+
+  // Rows 31 bytes long in records of 32: dumped as written, unsheared and
+  // without the padding.
+  FastScene padded;
+  padded.width = 31, padded.height = 3, padded.recordBytes = 32, padded.bands = {"B80"};
+  padded.Write(dir.path(), padded.Name("HPN"));
+  const std::string padRows = Dump(Quote(dir / padded.Name("B80")));
+  ASSERT_EQ(padRows.size(), 31u * 3);
+  for (int i = 0; i < 93; ++i)
+    ASSERT_EQ(static_cast<unsigned char>(padRows[i]), FastScene::Sample(0, i / 31, i % 31, 8)) << i;
+
+  // A negative width is refused with its value, not read as 1.
+  dir.Put(scene.Name("HTM"), scene.Header("VOLUME #/# IN SET =1/1  PIXELS PER LINE = -1  LINES PER BAND = 4/ 4",
+                                          scene.Output()));
+  EXPECT_EQ(Run("info " + Quote(dir / scene.Name("B62"))), 1);
+  EXPECT_NE(err.find("PIXELS PER LINE -1"), std::string::npos) << err;
+}
+
+// A data file that does not hold every row the header gives is refused by
+// info as by dump, naming the row it ends inside: none of its statistics
+// would cover the rows lost.
+TEST_F(VtfmtHeaderRasterTest, InfoRefusesRowsTheDataFileDoesNotHold) {
+  MakeBil("g.bil");
+  const std::string bytes = ReadBytes(dir / "g.bil");  // 4 rows of 3 bands of 10 bytes
+  WriteBytes(dir / "cut.bil", bytes.substr(0, bytes.size() - 3));
+  WriteBytes(dir / "cut.hdr", ReadBytes(dir / "g.hdr"));
+  for (const std::string& command : {std::string("info "), std::string("dump ")}) {
+    EXPECT_EQ(Run(command + "-oo band=3 " + Quote(dir / "cut.bil")), 1);
+    EXPECT_NE(err.find("row 3"), std::string::npos) << err;
+  }
+  // Band 1 lies whole in the cut file.
+  EXPECT_EQ(Info("-oo band=1 " + Quote(dir / "cut.bil"))["maximum"], "34");
+
+  std::string header = ReadBytes(dir / "g.hdr");
+  const size_t at = header.find("NROWS");
+  ASSERT_NE(at, std::string::npos);
+  header.replace(at, header.find('\n', at) - at, "NROWS         2000000000");
+  WriteBytes(dir / "tall.bil", bytes);
+  WriteBytes(dir / "tall.hdr", header);
+  EXPECT_EQ(Run("info " + Quote(dir / "tall.bil")), 1);
+  EXPECT_NE(err.find("row 4 of the 2000000000"), std::string::npos) << err;
+
+  // A USGS grid of 4 rows of 5 16-bit cells, cut inside row 2 or given 2e9 rows.
+  dir.Put("u.dem", std::string(25, '\x01'));
+  dir.Put("u.hdr", "BYTEORDER I\nNROWS 4\nNCOLS 5\nNBITS 16\n");
+  EXPECT_EQ(Run("info " + Quote(dir / "u.dem")), 1);
+  EXPECT_NE(err.find("row 2"), std::string::npos) << err;
+  dir.Put("u.dem", std::string(40, '\x01'));
+  EXPECT_EQ(Info(Quote(dir / "u.dem"))["maximum"], "257");
+  dir.Put("u.hdr", "BYTEORDER I\nNROWS 2000000000\nNCOLS 5\nNBITS 16\n");
+  EXPECT_EQ(Run("info " + Quote(dir / "u.dem")), 1);
+  EXPECT_NE(err.find("row 4 of the 2000000000"), std::string::npos) << err;
+}
+
+// Header sizes keep their sign: BIL and USGS NCOLS -20 are refused by info,
+// dump and convert alike, naming the value.
+TEST_F(VtfmtHeaderRasterTest, NegativeHeaderSizesAreRefused) {
+  dir.Put("g.bil", std::string(160, '\x01'));
+  dir.Put("g.hdr", "NROWS 4\nNCOLS -20\nNBITS 16\n");
+  dir.Put("u.dem", std::string(160, '\x01'));
+  dir.Put("u.hdr", "NROWS 4\nNCOLS -20\nNBITS 16\n");
+  for (const char* name : {"g.bil", "u.dem"}) {
+    SCOPED_TRACE(name);
+    for (const std::string& command : {std::string("info "), std::string("dump ")}) {
+      EXPECT_EQ(Run(command + Quote(dir / name)), 1);
+      EXPECT_NE(err.find("NCOLS -20"), std::string::npos) << err;
+    }
+    EXPECT_EQ(Run("convert " + Quote(dir / name) + " " + Quote(dir / "out.asc")), 1);
+    EXPECT_FALSE(dir.Exists("out.asc"));
+  }
 }
 
 }  // namespace
