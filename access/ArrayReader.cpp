@@ -22,11 +22,8 @@ ArrayReader::ArrayReader(const std::string& path, const std::string& driver, con
   if (rows_.samples == 0 || rows_.content == RowContent::kMasked)
     throw ArrayError(Failure("pixel format " + std::to_string(static_cast<int>(f.GetPixelFormat())) +
                              " has no array form"));
-  layout_ = {rows_.samples, rows_.bits, rows_.kind};
-  if (layout_.bits >= 8 && static_cast<size_t>(line_.GetSize()) < RowBytes())
+  if (rows_.bits >= 8 && static_cast<size_t>(line_.GetSize()) < RowBytes())
     throw ArrayError(Failure("the rows are shorter than their pixels"));
-  bottomUp_ = rows_.bottomUp;
-  redFirst_ = rows_.content != RowContent::kColour || rows_.redFirst;
 }
 
 std::string ArrayReader::Failure(const std::string& reason) const {
@@ -50,12 +47,12 @@ void ArrayReader::Open() {
 }
 
 ArrayType ArrayReader::Type() const {
-  if (layout_.bits < 8) return {'u', 1};
-  return {layout_.kind, layout_.bits / 8};
+  if (rows_.bits < 8) return {'u', 1};
+  return {rows_.kind, rows_.bits / 8};
 }
 
 size_t ArrayReader::RowBytes() const {
-  return static_cast<size_t>(width_) * static_cast<size_t>(layout_.samples) * static_cast<size_t>(Type().bytes);
+  return static_cast<size_t>(width_) * static_cast<size_t>(rows_.samples) * static_cast<size_t>(Type().bytes);
 }
 
 std::vector<unsigned char> ArrayReader::Palette() {
@@ -87,9 +84,9 @@ void ArrayReader::ReadFileRow(long row) {
 
 void ArrayReader::Deliver(unsigned char* out) const {
   const unsigned char* row = line_.GetData();
-  if (layout_.bits < 8) {
+  if (rows_.bits < 8) {
     // Packed indices, most significant bits first, one a byte.
-    const int bits = layout_.bits;
+    const int bits = rows_.bits;
     for (unsigned long x = 0; x < width_; ++x) {
       const unsigned long bit = x * static_cast<unsigned long>(bits);
       out[x] = static_cast<unsigned char>((row[bit / 8] >> (8 - bits - bit % 8)) & ((1 << bits) - 1));
@@ -97,7 +94,7 @@ void ArrayReader::Deliver(unsigned char* out) const {
     return;
   }
   const size_t bytes = RowBytes();
-  if (layout_.samples < 3 || redFirst_) {
+  if (rows_.content != RowContent::kColour || rows_.redFirst) {
     std::memcpy(out, row, bytes);
     return;
   }
@@ -105,10 +102,10 @@ void ArrayReader::Deliver(unsigned char* out) const {
   // colours as they are copied, others after.
   const size_t sample = static_cast<size_t>(Type().bytes);
   const size_t pixels = static_cast<size_t>(width_);
-  if (sample == 1 && (layout_.samples == 3 || layout_.samples == 4))
-    return CopySwappingRedBlue(row, out, pixels, static_cast<size_t>(layout_.samples));
+  if (sample == 1 && (rows_.samples == 3 || rows_.samples == 4))
+    return CopySwappingRedBlue(row, out, pixels, static_cast<size_t>(rows_.samples));
   std::memcpy(out, row, bytes);
-  SwapRedBlue(out, pixels, static_cast<size_t>(layout_.samples), sample);
+  SwapRedBlue(out, pixels, static_cast<size_t>(rows_.samples), sample);
 }
 
 void ArrayReader::Read(unsigned long start, unsigned long stop, unsigned char* out) {
@@ -119,8 +116,8 @@ void ArrayReader::Read(unsigned long start, unsigned long stop, unsigned char* o
   // File rows in ascending order, which sequential drivers need and which
   // keeps reads forward for the others.
   for (unsigned long k = 0; k < stop - start; ++k) {
-    const unsigned long y = bottomUp_ ? stop - 1 - k : start + k;
-    const long fileRow = static_cast<long>(bottomUp_ ? height_ - 1 - y : y);
+    const unsigned long y = rows_.bottomUp ? stop - 1 - k : start + k;
+    const long fileRow = static_cast<long>(rows_.bottomUp ? height_ - 1 - y : y);
     ReadFileRow(fileRow);
     Deliver(out + (y - start) * rowBytes);
   }

@@ -32,11 +32,11 @@ class ArrayReader {
   CImgFile& File() { return *file_; }
   unsigned long Width() const { return width_; }
   unsigned long Height() const { return height_; }
-  int Samples() const { return layout_.samples; }
+  int Samples() const { return rows_.samples; }
   ArrayType Type() const;
   // Bytes of one picture row in the array.
   size_t RowBytes() const;
-  bool BottomUp() const { return bottomUp_; }
+  bool BottomUp() const { return rows_.bottomUp; }
   // Red, green, blue, 255 of each palette entry of an indexed picture.
   std::vector<unsigned char> Palette();
   std::optional<double> NoData();
@@ -62,10 +62,7 @@ class ArrayReader {
   std::unique_ptr<CImgFile> file_;
   CImgScanLine line_;
   RowDescription rows_;
-  RowLayout layout_;
   unsigned long width_ = 0, height_ = 0;
-  bool bottomUp_ = false;
-  bool redFirst_ = false;
   long nextRow_ = 0;  // the next row a sequential driver delivers
 };
 

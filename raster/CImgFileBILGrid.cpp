@@ -41,8 +41,16 @@ struct HeaderCount {
   bool positive;
   bool given;
 };
-template <size_t N>
-CString FirstCountRefusal(const HeaderCount (&counts)[N]) {
+// The first of the header's sizes and byte counts that is no size, or empty:
+// the same keys for BIL and USGS headers.
+CString SizeRefusal(int rows, bool rowsGiven, int columns, bool columnsGiven, int bands, int bandRowBytes,
+                    int totalRowBytes, int bandGapBytes) {
+  const HeaderCount counts[] = {{"NROWS", rows, true, rowsGiven},
+                                {"NCOLS", columns, true, columnsGiven},
+                                {"NBANDS", bands, true, true},
+                                {"BANDROWBYTES", bandRowBytes, false, true},
+                                {"TOTALROWBYTES", totalRowBytes, false, true},
+                                {"BANDGAPBYTES", bandGapBytes, false, true}};
   for (const HeaderCount& c : counts) {
     const CString reason = CountRefusal(c.key, c.value, c.positive, c.given);
     if (!reason.IsEmpty()) return reason;
@@ -290,13 +298,8 @@ long CImgFileBILGrid::LoadImage() {
   }
   ReadWorldFile();
 
-  const HeaderCount counts[] = {{"NROWS", rows, true, rowsGiven},
-                                {"NCOLS", columns, true, columnsGiven},
-                                {"NBANDS", m_nBandCount, true, true},
-                                {"BANDROWBYTES", m_nBandRowBytes, false, true},
-                                {"TOTALROWBYTES", m_nTotalRowBytes, false, true},
-                                {"BANDGAPBYTES", m_nBandGapBytes, false, true}};
-  m_strRefusal = FirstCountRefusal(counts);
+  m_strRefusal = SizeRefusal(rows, rowsGiven, columns, columnsGiven, m_nBandCount, m_nBandRowBytes,
+                             m_nTotalRowBytes, m_nBandGapBytes);
   if (!m_strRefusal.IsEmpty()) return -1;
 
   // The driver delivers 8-bit, 16-bit and 32-bit integer cells and 32-bit
@@ -500,13 +503,8 @@ long CImgFileUSGrid::LoadImage() {
     }
   }
 
-  const HeaderCount counts[] = {{"NROWS", m_nRows, true, rowsGiven},
-                                {"NCOLS", m_nColumns, true, columnsGiven},
-                                {"NBANDS", m_nBandCount, true, true},
-                                {"BANDROWBYTES", m_nBandRowBytes, false, true},
-                                {"TOTALROWBYTES", m_nTotalRowBytes, false, true},
-                                {"BANDGAPBYTES", m_nBandGapBytes, false, true}};
-  m_strRefusal = FirstCountRefusal(counts);
+  m_strRefusal = SizeRefusal(m_nRows, rowsGiven, m_nColumns, columnsGiven, m_nBandCount, m_nBandRowBytes,
+                             m_nTotalRowBytes, m_nBandGapBytes);
   if (!m_strRefusal.IsEmpty()) return -1;
   // Cells of 16 or 32 bits only: others would be read as 16-bit cells from
   // the wrong bytes.
