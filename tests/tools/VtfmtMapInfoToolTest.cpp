@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 #include <ogrsf_frmts.h>
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "support/ToolRun.h"
 
@@ -59,6 +64,85 @@ TEST_F(VtfmtMapInfo, BadInputsFailWithTheirExitCodes) {
   EXPECT_NE(err.find("not a MapInfo file"), std::string::npos) << err;
   EXPECT_EQ(Run("mapinfo frob x"), 2);
   EXPECT_EQ(Run("mapinfo import " + Quote(dir / "missing.shp") + " " + Quote(dir / "o.tab")), 1);
+}
+
+std::string Sample(const char* name) {
+  std::ifstream in(std::string(VTFMT_SOURCE_DIR) + "/samples/" + name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A MIF/MID pair cut anywhere past the .mif header, or a .mid cut before its
+// last field, fails with one line naming the file: OGR reads cut objects
+// and short records as errors, and objects cut off at a line end leave
+// .mid records without an object. `export` then leaves no output.
+TEST_F(VtfmtMapInfo, CutTablesFailNamingTheFile) {
+  const std::string mif = Sample("parcels.mif"), mid = Sample("parcels.mid");
+  // Cuts inside the last number of either file leave a shorter number that
+  // reads as whole: those stay out of reach.
+  const size_t data = mif.find("Data\n"), lastNumber = mif.rfind(' ') + 1, lastField = mid.rfind(',') + 1;
+  ASSERT_NE(data, std::string::npos);
+  struct Cut {
+    size_t mifBytes, midBytes;
+  };
+  std::vector<Cut> cuts;
+  for (size_t n = data + 5; n < lastNumber; n += 8) cuts.push_back({n, mid.size()});
+  for (size_t n = 0; n < lastField; n += 8) cuts.push_back({mif.size(), n});
+  cuts.push_back({mif.size(), mid.rfind('\n', mid.size() - 2) + 1});  // the last record missing whole
+  for (const Cut& c : cuts) {
+    const std::string where = "mif " + std::to_string(c.mifBytes) + ", mid " + std::to_string(c.midBytes);
+    dir.Put("c.mif", mif.substr(0, c.mifBytes));
+    dir.Put("c.mid", mid.substr(0, c.midBytes));
+    std::string out;
+    EXPECT_EQ(Run("mapinfo info " + Quote(dir / "c.mif"), &out), 1) << where << "\n" << out;
+    EXPECT_EQ(err.rfind("vtfmt mapinfo: " + dir / "c.mif" + ": ", 0), 0u) << where << ": " << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << where << ": " << err;
+  }
+  // One cut through export: it fails and leaves nothing behind.
+  dir.Put("c.mif", mif.substr(0, data + 60));
+  dir.Put("c.mid", mid);
+  EXPECT_EQ(Run("mapinfo export " + Quote(dir / "c.mif") + " " + Quote(dir / "c.geojson")), 1);
+  EXPECT_NE(err.find("records but the .mif"), std::string::npos) << err;
+  EXPECT_FALSE(dir.Exists("c.geojson"));
+  // Whole, or missing only its last line end, the pair reads all four.
+  for (const size_t n : {mif.size(), mif.size() - 1}) {
+    dir.Put("c.mif", mif.substr(0, n));
+    std::string out;
+    ASSERT_EQ(Run("mapinfo info " + Quote(dir / "c.mif"), &out), 0) << err;
+    EXPECT_EQ(KeyValues(out)["features"], "4");
+  }
+}
+
+// A native table with a deleted record exports every feature that is left,
+// the last one included: ids are those the table holds, not 1 to the count.
+TEST_F(VtfmtMapInfo, ExportSkipsDeletedRecordsOnly) {
+  GDALAllRegister();
+  {
+    std::unique_ptr<GDALDataset> ds(GetGDALDriverManager()->GetDriverByName("MapInfo File")
+                                        ->Create((dir / "t.tab").c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+    OGRLayer* layer = ds->CreateLayer("t", nullptr, wkbPoint, nullptr);
+    OGRFieldDefn field("a", OFTInteger);
+    layer->CreateField(&field);
+    for (int i = 1; i <= 4; ++i) {
+      OGRFeature f(layer->GetLayerDefn());
+      f.SetField(0, i * 10);
+      f.SetGeometry(std::make_unique<OGRPoint>(i, 1).get());
+      ASSERT_EQ(layer->CreateFeature(&f), OGRERR_NONE);
+    }
+  }
+  {
+    std::unique_ptr<GDALDataset> ds(
+        static_cast<GDALDataset*>(GDALOpenEx((dir / "t.tab").c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE, nullptr, nullptr, nullptr)));
+    ASSERT_EQ(ds->GetLayer(0)->DeleteFeature(2), OGRERR_NONE);
+  }
+  std::string out;
+  ASSERT_EQ(Run("mapinfo export " + Quote(dir / "t.tab") + " " + Quote(dir / "t.geojson"), &out), 0) << err;
+  EXPECT_EQ(KeyValues(out)["features"], "3");
+  std::unique_ptr<GDALDataset> written(
+      static_cast<GDALDataset*>(GDALOpenEx((dir / "t.geojson").c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr)));
+  ASSERT_NE(written, nullptr);
+  std::string values;
+  for (auto& feature : *written->GetLayer(0)) values += std::to_string(feature->GetFieldAsInteger(0)) + " ";
+  EXPECT_EQ(values, "10 30 40 ");
 }
 
 }  // namespace

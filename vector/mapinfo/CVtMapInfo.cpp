@@ -46,6 +46,7 @@ OGRSpatialReference* CVtMapInfo::GetSpatialRef() { return file ? file->GetSpatia
 const char* CVtMapInfo::GetTableName() { return file ? file->GetTableName() : nullptr; }
 int CVtMapInfo::GetNextFeatureId(int previous) { return file ? file->GetNextFeatureId(previous) : -1; }
 TABFeature* CVtMapInfo::GetFeatureRef(int id) { return file ? file->GetFeatureRef(id) : nullptr; }
+std::string CVtMapInfo::GetReadError() const { return file ? file->GetReadError() : std::string(); }
 
 TABFieldType CVtMapInfo::GetNativeFieldType(int field) {
   if (!file || field < 0) return TABFNoField;

@@ -37,6 +37,9 @@ class CVtMapInfo {
   const char* GetTableName();
   int GetNextFeatureId(int previous);
   TABFeature* GetFeatureRef(int id);
+  // Why the table could not be read whole, naming the file; empty when it
+  // could, or when nothing is open.
+  std::string GetReadError() const;
   TABFieldType GetNativeFieldType(int field);
   int GetBounds(double& xMin, double& yMin, double& xMax, double& yMax, int force);
   int GetFeatureCountByType(int& points, int& lines, int& regions, int& texts, int force);

@@ -2,7 +2,9 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -66,6 +68,35 @@ GDALDriver* MapInfoDriver() {
     driver = GetGDALDriverManager()->GetDriverByName("MapInfo File");
   }
   return driver;
+}
+
+// The records of a .mid file: its lines, where a line break inside a
+// quoted string (quotes inside are doubled) does not end a record, and
+// empty lines at the end are not records. -1 when it cannot be read.
+long MidRecords(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return -1;
+  long records = 0, pending = 0;  // pending: empty lines not yet known to be inside
+  bool quoted = false, content = false;
+  char buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+    for (size_t i = 0; i < n; ++i) {
+      const char c = buffer[i];
+      if (c == '"') quoted = !quoted;
+      if (c == '\n' && !quoted) {
+        if (content) records += pending + 1, pending = 0;
+        else ++pending;
+        content = false;
+      } else if (c != '\r') {
+        content = true;
+      }
+    }
+  }
+  if (content) records += pending + 1;
+  const bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  return failed ? -1 : records;
 }
 
 }  // namespace
@@ -191,15 +222,94 @@ int IMapInfoFile::TestCapability(const char* capability) { return layer_ ? layer
 OGRSpatialReference* IMapInfoFile::GetSpatialRef() { return layer_ ? layer_->GetSpatialRef() : reference_.get(); }
 const char* IMapInfoFile::GetTableName() { return layer_ ? layer_->GetName() : nullptr; }
 
+void IMapInfoFile::ReadFailed(const std::string& why) {
+  const char* message = CPLGetLastErrorType() >= CE_Failure ? CPLGetLastErrorMsg() : "";
+  readError_ = path_ + ": " + why + (message && *message ? std::string(": ") + message : std::string());
+}
+
+// Reads every feature once, in order. The library may stop early on a
+// damaged table (a cut .mif, a .mid with fewer records) with only an error
+// recorded, or with none at all; either way fewer features arrive than the
+// table announces, and the table is refused rather than read in part.
+bool IMapInfoFile::Scan() {
+  if (scanned_) return readError_.empty();
+  scanned_ = true;
+  if (!layer_) return false;
+  CPLErrorReset();
+  const GIntBig announced = layer_->GetFeatureCount(TRUE);
+  layer_->ResetReading();
+  for (;;) {
+    std::unique_ptr<OGRFeature> feature(layer_->GetNextFeature());
+    if (CPLGetLastErrorType() >= CE_Failure) {
+      ReadFailed("feature " + std::to_string(ids_.size() + 1) + " of " + std::to_string(announced) +
+                 " cannot be read");
+      break;
+    }
+    if (!feature) break;
+    ids_.push_back(feature->GetFID());
+    const OGRGeometry* g = feature->GetGeometryRef();
+    if (!g) continue;
+    switch (wkbFlatten(g->getGeometryType())) {
+      case wkbPoint: {
+        // Texts come back as points styled with a label.
+        const char* style = feature->GetStyleString();
+        ++kinds_[style && strncasecmp(style, "LABEL", 5) == 0 ? 3 : 0];
+        break;
+      }
+      case wkbMultiPoint:
+        ++kinds_[0];
+        break;
+      case wkbLineString:
+      case wkbMultiLineString:
+      case wkbCircularString:
+      case wkbCompoundCurve:
+      case wkbMultiCurve:
+        ++kinds_[1];
+        break;
+      case wkbPolygon:
+      case wkbMultiPolygon:
+      case wkbCurvePolygon:
+      case wkbMultiSurface:
+        ++kinds_[2];
+        break;
+      default:
+        break;
+    }
+  }
+  layer_->ResetReading();
+  if (readError_.empty() && static_cast<GIntBig>(ids_.size()) != announced)
+    ReadFailed("the table announces " + std::to_string(announced) + " features but " +
+               std::to_string(ids_.size()) + " can be read");
+  // A .mif cut between two objects reads whole as far as it goes; its .mid
+  // still holds the records of the objects cut off.
+  if (readError_.empty() && Extension(path_) == "mif") {
+    const std::string mid = VtResolvePathCase(path_.substr(0, path_.size() - 3) + "mid");
+    const long records = MidRecords(mid);
+    if (records > static_cast<long>(ids_.size()))
+      readError_ = path_ + ": the .mid holds " + std::to_string(records) + " records but the .mif " +
+                   std::to_string(ids_.size()) + " objects";
+  }
+  if (!readError_.empty()) ids_.clear();
+  std::sort(ids_.begin(), ids_.end());
+  return readError_.empty();
+}
+
 int IMapInfoFile::GetNextFeatureId(int previous) {
-  if (!layer_) return -1;
-  const GIntBig count = layer_->GetFeatureCount(TRUE);
-  GIntBig next = previous < 0 ? 1 : static_cast<GIntBig>(previous) + 1;
-  return next >= 1 && next <= count ? static_cast<int>(next) : -1;
+  if (!Scan() || ids_.empty()) return -1;
+  if (previous < 0) return static_cast<int>(ids_.front());
+  const auto next = std::upper_bound(ids_.begin(), ids_.end(), static_cast<GIntBig>(previous));
+  return next == ids_.end() ? -1 : static_cast<int>(*next);
 }
 
 TABFeature* IMapInfoFile::GetFeatureRef(int id) {
-  current_.reset(layer_ && id > 0 ? layer_->GetFeature(id) : nullptr);
+  if (!layer_ || id <= 0) {
+    current_.reset();
+    return nullptr;
+  }
+  CPLErrorReset();
+  current_.reset(layer_->GetFeature(id));
+  if (!current_ && readError_.empty() && std::binary_search(ids_.begin(), ids_.end(), static_cast<GIntBig>(id)))
+    ReadFailed("feature " + std::to_string(id) + " cannot be read");
   return current_.get();
 }
 
@@ -223,40 +333,11 @@ int IMapInfoFile::GetBounds(double& xMin, double& yMin, double& xMax, double& yM
 
 int IMapInfoFile::GetFeatureCountByType(int& points, int& lines, int& regions, int& texts, int) {
   points = lines = regions = texts = 0;
-  if (!layer_) return -1;
-  layer_->ResetReading();
-  for (auto& feature : *layer_) {
-    const OGRGeometry* g = feature->GetGeometryRef();
-    if (!g) continue;
-    switch (wkbFlatten(g->getGeometryType())) {
-      case wkbPoint: {
-        // Texts come back as points styled with a label.
-        const char* style = feature->GetStyleString();
-        if (style && strncasecmp(style, "LABEL", 5) == 0) ++texts;
-        else ++points;
-        break;
-      }
-      case wkbMultiPoint:
-        ++points;
-        break;
-      case wkbLineString:
-      case wkbMultiLineString:
-      case wkbCircularString:
-      case wkbCompoundCurve:
-      case wkbMultiCurve:
-        ++lines;
-        break;
-      case wkbPolygon:
-      case wkbMultiPolygon:
-      case wkbCurvePolygon:
-      case wkbMultiSurface:
-        ++regions;
-        break;
-      default:
-        break;
-    }
-  }
-  layer_->ResetReading();
+  if (!Scan()) return -1;
+  points = kinds_[0];
+  lines = kinds_[1];
+  regions = kinds_[2];
+  texts = kinds_[3];
   return 0;
 }
 

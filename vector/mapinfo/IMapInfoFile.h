@@ -55,14 +55,22 @@ class IMapInfoFile {
   int TestCapability(const char* capability);
   OGRSpatialReference* GetSpatialRef();
   const char* GetTableName();
-  // Ids run from 1; -1 after the last (or before the first, for -1).
+  // The ids of the table's features in order, as a first reading of the
+  // whole table found them (a native table may skip the ids of deleted
+  // records); -1 after the last (or before the first, for -1), and -1 at
+  // once when the table cannot be read whole (see GetReadError).
   int GetNextFeatureId(int previous);
-  // The feature of that id, owned by the file until the next call.
+  // The feature of that id, owned by the file until the next call; null
+  // with GetReadError set when it cannot be read.
   TABFeature* GetFeatureRef(int id);
+  // Why the table could not be read whole, naming the file; empty when it
+  // could (or has not been read yet).
+  const std::string& GetReadError() const { return readError_; }
   TABFieldType GetNativeFieldType(int field);
   // 0 and the extent, or -1.
   int GetBounds(double& xMin, double& yMin, double& xMax, double& yMax, int force);
-  // Counts of points, lines, regions and texts; 0, or -1.
+  // Counts of points, lines, regions and texts; 0, or -1 when the table
+  // cannot be read whole (see GetReadError).
   int GetFeatureCountByType(int& points, int& lines, int& regions, int& texts, int force);
   int SetBounds(double xMin, double yMin, double xMax, double yMax);
   int SetFeatureDefn(OGRFeatureDefn* definition, TABFieldType* types);
@@ -79,6 +87,8 @@ class IMapInfoFile {
   IMapInfoFile() = default;
   bool EnsureLayer();
   void ReadNativeTypes(const std::string& path);
+  bool Scan();
+  void ReadFailed(const std::string& why);
 
   GDALDataset* dataset_ = nullptr;
   OGRLayer* layer_ = nullptr;
@@ -86,6 +96,12 @@ class IMapInfoFile {
   std::string path_;
   std::vector<TABFieldType> native_;  // from the table's own header
   std::unique_ptr<OGRFeature> current_;
+  // What one reading of the whole table found: its ids and the number of
+  // points, lines, regions and texts.
+  bool scanned_ = false;
+  std::vector<GIntBig> ids_;
+  int kinds_[4] = {0, 0, 0, 0};
+  std::string readError_;
   // Set before the layer exists, for writing.
   bool haveBounds_ = false;
   double bounds_[4] = {0, 0, 0, 0};

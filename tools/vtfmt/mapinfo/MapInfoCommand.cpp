@@ -53,7 +53,7 @@ int Info(const std::string& path) {
   CVtMapInfo table;
   OpenForReading(table, path);
   int points = 0, lines = 0, regions = 0, texts = 0;
-  table.GetFeatureCountByType(points, lines, regions, texts, TRUE);
+  if (table.GetFeatureCountByType(points, lines, regions, texts, TRUE) != 0) throw Failure{table.GetReadError(), 1};
   std::printf("table: %s\nfeatures: %d\npoints: %d\nlines: %d\nregions: %d\ntexts: %d\n", table.GetTableName(),
               table.GetFeatureCount(TRUE), points, lines, regions, texts);
   double xMin, yMin, xMax, yMax;
@@ -95,11 +95,18 @@ int Export(const std::string& path, const std::string& target, std::string drive
   long written = 0;
   for (int id = table.GetNextFeatureId(-1); id != -1; id = table.GetNextFeatureId(id)) {
     TABFeature* feature = table.GetFeatureRef(id);
-    if (!feature) continue;
+    if (!feature) break;
     OGRFeature copy(layer->GetLayerDefn());
     copy.SetFrom(feature, TRUE);
     if (layer->CreateFeature(&copy) != OGRERR_NONE) Fail(target, LastError("a feature could not be written"));
     ++written;
+  }
+  // A table that cannot be read whole leaves no output behind.
+  const std::string failure = table.GetReadError();
+  if (!failure.empty()) {
+    out.reset();
+    VSIUnlink(target.c_str());
+    throw Failure{failure, 1};
   }
   out.reset();
   std::printf("written: %s\nfeatures: %ld\n", target.c_str(), written);
