@@ -17,6 +17,8 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "platform/vtcore/CVtErrorMsg.h"
 #include "platform/vtcore/CVtImgToolkit.h"
@@ -209,6 +211,50 @@ long DefinitionFactor(GTIF* gt) {
     metres = defn.UOMLengthInMeters;
   }
   return CImgFileTiff::UnitFactor(code, metres);
+}
+
+// The GeoTIFF tags the current directory lists that libtiff could not read:
+// in a file cut inside them libtiff drops such a tag with a warning, and a
+// definition taken from what is left would give the image the default unit
+// and no system. Names them, comma-separated; empty when all were read.
+std::string UnreadGeoTags(TIFF* tif) {
+  const int fd = TIFFFileno(tif);
+  const uint64_t at = TIFFCurrentDirOffset(tif);
+  if (fd < 0 || at == 0) return std::string();
+  const bool big = TIFFIsBigTIFF(tif) != 0, swap = TIFFIsByteSwapped(tif) != 0;
+  const auto value = [swap](const unsigned char* p, int bytes) {
+    uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i) v |= uint64_t(p[swap ? bytes - 1 - i : i]) << (8 * i);
+    return v;
+  };
+  unsigned char head[8];
+  const int countBytes = big ? 8 : 2, entryBytes = big ? 20 : 12;
+  if (::pread(fd, head, countBytes, static_cast<off_t>(at)) != countBytes) return std::string();
+  // A directory libtiff has read lies whole in the file; its entry count is
+  // bounded by what libtiff accepts.
+  const uint64_t entries = std::min<uint64_t>(value(head, countBytes), 65535);
+  std::vector<unsigned char> dir(static_cast<size_t>(entries) * entryBytes);
+  if (::pread(fd, dir.data(), dir.size(), static_cast<off_t>(at + countBytes)) != static_cast<ssize_t>(dir.size()))
+    return std::string();
+  static const struct {
+    uint16_t tag;
+    const char* name;
+  } kGeoTags[] = {{TIFFTAG_GEOKEYDIRECTORY, "GeoKeyDirectory"},
+                  {TIFFTAG_GEODOUBLEPARAMS, "GeoDoubleParams"},
+                  {TIFFTAG_GEOASCIIPARAMS, "GeoAsciiParams"}};
+  std::string unread;
+  for (uint64_t e = 0; e < entries; ++e) {
+    const uint16_t tag = static_cast<uint16_t>(value(&dir[static_cast<size_t>(e) * entryBytes], 2));
+    for (const auto& g : kGeoTags) {
+      if (tag != g.tag) continue;
+      uint16_t count = 0;
+      void* data = nullptr;
+      const int got = tag == TIFFTAG_GEOASCIIPARAMS ? TIFFGetField(tif, tag, &data)
+                                                    : TIFFGetField(tif, tag, &count, &data);
+      if (got != 1 || !data) unread += (unread.empty() ? "" : ", ") + std::string(g.name);
+    }
+  }
+  return unread;
 }
 
 void Corners(const double gt[6], uint32_t width, uint32_t height, CRect2D& b) {
@@ -760,6 +806,7 @@ long CImgFileTiff::LoadGeoImage(CRect2D& bounds, long divisor) {
   const uint32_t width = Field32(m_pTiff, TIFFTAG_IMAGEWIDTH, 0);
   const uint32_t height = Field32(m_pTiff, TIFFTAG_IMAGELENGTH, 0);
   m_strGeoNote.clear();
+  m_bGeoTagsCut = false;
   double gt[6];
   const Placement placement = ModelTransform(m_pTiff, m_pGeoTiff, gt);
   if (placement == Placement::kRotated) {
@@ -768,6 +815,12 @@ long CImgFileTiff::LoadGeoImage(CRect2D& bounds, long divisor) {
     return 0;
   }
   if (placement == Placement::kPlaced) {
+    const std::string unread = UnreadGeoTags(m_pTiff);
+    if (!unread.empty()) {
+      m_strGeoNote = "the GeoTIFF tags " + unread + " cannot be read whole (the file is cut inside them): no bounds";
+      m_bGeoTagsCut = true;
+      return 0;
+    }
     Corners(gt, width, height, bounds);
     const long factor = DefinitionFactor(m_pGeoTiff);
     if (factor == 0) {

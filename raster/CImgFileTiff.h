@@ -85,7 +85,8 @@ class CImgFileTiff : public CImgFile {
   // by (tenths of a millimetre per file unit) / `divisor`: with 10000, in
   // metres. A PixelIsPoint raster's tie point is the centre of its first
   // pixel, as GDAL reads it. Without GeoTIFF tags, from the resolution
-  // fields. 1 or 0 (0 too for a rotated image: see GeoNote).
+  // fields. 1 or 0 (0 too for a rotated image, or GeoTIFF tags the file
+  // is cut inside: see GeoNote).
   virtual long LoadGeoImage(CRect2D& bounds, long divisor);
   // Writes the tie point and pixel scale of `bounds` for the file being
   // written. 0 without a GeoTIFF handle, else 1.
@@ -109,6 +110,8 @@ class CImgFileTiff : public CImgFile {
   // Why the last LoadGeoImage gave no bounds although the file places its
   // image; empty otherwise.
   const std::string& GeoNote() const { return m_strGeoNote; }
+  // True when that is because GeoTIFF tags are cut short: a damaged file.
+  bool GeoTagsCut() const { return m_bGeoTagsCut; }
   int32_t GetScanLineSize() const { return m_nScanLineSize; }
   // True when the file stores inks (PhotometricInterpretation separated).
   bool IsCmyk();
@@ -176,6 +179,7 @@ class CImgFileTiff : public CImgFile {
   std::vector<unsigned char> m_Packed;  // one packed row
   bool m_bGeoTags = false;
   std::string m_strGeoNote;
+  bool m_bGeoTagsCut = false;
   uint16_t m_nPlanes = 1;  // sample planes (SamplesPerPixel when separate)
   uint16_t m_nCompression = 1;      // of the open file, read once by LoadImage
   uint32_t m_nRowsPerStrip = 1;

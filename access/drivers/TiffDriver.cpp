@@ -213,6 +213,7 @@ class TiffDriver final : public RasterDriver {
     CRect2D bounds;
     tiff.LoadGeoImage(bounds, 10000);
     if (!tiff.GeoNote().empty()) lines.push_back({"bounds_note", tiff.GeoNote()});
+    if (tiff.GeoTagsCut()) lines.push_back({"warning", "the file is damaged: its georeferencing cannot be read whole"});
     if (tiff.DeliversCmykAsRgb()) lines.push_back({"inks", "CMYK, delivered as RGB"});
     return lines;
   }

@@ -305,6 +305,37 @@ TEST_F(VtfmtTiffTest, DamagedFilesAndBadOptionsFailCleanly) {
   EXPECT_FALSE(dir.Exists("x.tif"));
 }
 
+// A file cut inside its GeoTIFF tags never has bounds in another unit: each
+// cut either fails, gives no bounds (with a warning when georeferencing
+// tags are cut short), or the whole file's bounds in metres.
+TEST_F(VtfmtTiffTest, FilesCutInsideTheirGeoKeysGiveNoBoundsAndAWarning) {
+  std::ifstream in(std::string(VTFMT_SOURCE_DIR) + "/samples/dem-feet.tif", std::ios::binary);
+  const std::string whole((std::istreambuf_iterator<char>(in)), {});
+  dir.Put("whole.tif", whole);
+  const std::string bounds = KeyValues(Run("info " + Path("whole.tif")).out)["bounds"];
+  ASSERT_EQ(bounds.rfind("213360 457200 ", 0), 0u) << bounds;  // feet, given in metres
+  int warned = 0;
+  for (size_t n = 257; n < 620; n += 2) {
+    dir.Put("cut.tif", whole.substr(0, n));
+    const ToolResult r = Run("info " + Path("cut.tif"));
+    if (r.status != 0) {
+      EXPECT_EQ(r.status, 1) << n;
+      continue;
+    }
+    auto keys = KeyValues(r.out);
+    EXPECT_TRUE(keys["bounds"] == bounds || keys["bounds"] == "none") << n << ": " << keys["bounds"];
+    if (!keys["warning"].empty()) {
+      ++warned;
+      EXPECT_EQ(keys["bounds"], "none") << n;
+      EXPECT_NE(keys["bounds_note"].find("GeoKeyDirectory"), std::string::npos) << n;
+    }
+    if (n == 409) {
+      EXPECT_FALSE(keys["warning"].empty());
+    }
+  }
+  EXPECT_GT(warned, 25);
+}
+
 TEST_F(VtfmtTiffTest, SingleSampleCellsConvertWithTheirValuesWithoutTheGridOption) {
   struct CellCase {
     const char* name;
