@@ -322,8 +322,11 @@ long CImgFilePng::LoadImage() {
 // Decodes every pass of an interlaced image into m_Image.
 bool CImgFilePng::DecodeInterlaced() {
   const uint64_t bytes = uint64_t(m_nLibRowBytes) * m_dwHeight;
-  if (bytes > kMaxImageBytes) {
-    RecordError("the interlaced image is too large to hold in memory");
+  if (bytes > m_nMaxImageBytes) {
+    const uint64_t mb = uint64_t(1) << 20;
+    RecordError(("the interlaced image is decoded whole and needs " + std::to_string((bytes + mb - 1) / mb) +
+                 " MB, more than the " + std::to_string(m_nMaxImageBytes / mb) + " MB allowed (max_memory)")
+                    .c_str());
     return false;
   }
   try {

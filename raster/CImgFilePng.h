@@ -94,8 +94,10 @@ class CImgFilePng : public CImgFile {
   bool HasTransparency() const { return m_bTransparency; }
 
   // Interlaced images are decoded whole before their first row is given;
-  // one needing more than this many bytes is refused instead.
+  // one needing more than this many bytes is refused instead, unless a
+  // different limit is set before the first row is read.
   static const uint64_t kMaxImageBytes;
+  void SetMaxImageBytes(uint64_t bytes) { m_nMaxImageBytes = bytes; }
 
  private:
   using png_structp = png_struct_def*;
@@ -131,6 +133,7 @@ class CImgFilePng : public CImgFile {
   uint32_t m_nRowsDone = 0;    // rows read or written so far
   size_t m_nLibRowBytes = 0;   // bytes of a row as libpng delivers or takes it
   uint64_t m_nFileBytes = 0;   // size of the file read
+  uint64_t m_nMaxImageBytes = kMaxImageBytes;
   uint64_t m_nReadPos = 0;     // file offset libpng has read up to
   uint64_t m_nNextChunk = 0;   // file offset of the next chunk header
   std::vector<unsigned char> m_Row;    // a row in libpng's layout when it differs from ours

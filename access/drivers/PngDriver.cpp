@@ -1,6 +1,8 @@
 // PNG images: read every colour type but through one pass of rows, top row
 // first; write indexed, grey, 16-bit 5-6-5, 24- and 32-bit images.
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -26,6 +28,28 @@ class PngDriver final : public RasterDriver {
   // Transparency is read into the fourth sample.
   FourthSample Fourth(CImgFile&) const override { return FourthSample::kAlpha; }
   std::vector<std::string> Extensions() const override { return {".png"}; }
+  std::vector<std::pair<std::string, std::string>> OptionKeys() const override {
+    return {{"max_memory", "megabytes an interlaced image, decoded whole, may take (default 2048)"}};
+  }
+
+  bool ApplyOptions(CImgFile& file, const Options& options, std::string& reason) const override {
+    for (const auto& option : options) {
+      if (option.first != "max_memory") {
+        reason = "driver png takes no option " + option.first;
+        return false;
+      }
+      const std::string& text = option.second;
+      uint64_t mb = 0;
+      const auto parsed = std::from_chars(text.data(), text.data() + text.size(), mb);
+      if (text.empty() || parsed.ec != std::errc() || parsed.ptr != text.data() + text.size() || mb < 1 ||
+          mb > (uint64_t(1) << 40)) {
+        reason = "max_memory must be a whole number of megabytes, at least 1, not " + text;
+        return false;
+      }
+      static_cast<CImgFilePng&>(file).SetMaxImageBytes(mb << 20);
+    }
+    return true;
+  }
 
   ProbeScore Probe(const std::string&, const std::vector<unsigned char>& head) const override {
     static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};

@@ -43,6 +43,34 @@ TEST_F(VtfmtPngTest, InfoAndDumpOfTheSample) {
   EXPECT_EQ(out, want);
 }
 
+// An interlaced image is decoded whole: -oo max_memory=N bounds the
+// megabytes it may take, refusing it cleanly beyond; an image read a row at
+// a time is not held to it.
+TEST_F(VtfmtPngTest, MaxMemoryRefusesInterlacedImagesNeedingMore) {
+  ASSERT_EQ(Shell("convert -size 2048x1024 xc:red -alpha set -interlace PNG PNG32:" + Quote(dir / "i.png")), 0);
+  ASSERT_EQ(Shell("convert -size 2048x1024 xc:red -alpha set PNG32:" + Quote(dir / "p.png")), 0);
+  const struct {
+    const char* file;
+    const char* option;
+    int status;
+  } cases[] = {
+      {"i.png", "", 0},          {"i.png", "-oo max_memory=8 ", 0}, {"i.png", "-oo max_memory=7 ", 1},
+      {"p.png", "-oo max_memory=1 ", 0}, {"i.png", "-oo max_memory=0 ", 2}, {"i.png", "-oo max_memory=1e3 ", 2},
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    EXPECT_EQ(Run("dump " + std::string(c.option) + Quote(dir / c.file), &out), c.status) << c.file << " " << c.option << err;
+    if (c.status == 0) {
+      EXPECT_EQ(out.size(), size_t(2048) * 1024 * 4) << c.option;
+    }
+    if (c.status == 1) {
+      EXPECT_NE(err.find("needs 8 MB, more than the 7 MB allowed (max_memory)"), std::string::npos) << err;
+      EXPECT_NE(err.find("i.png"), std::string::npos) << err;
+      EXPECT_TRUE(out.empty());
+    }
+  }
+}
+
 TEST_F(VtfmtPngTest, DumpGivesGdalsPixelsForEachKind) {
   const std::string plasma = "convert -size 19x7 -seed 4 plasma:fractal ";
   struct Kind {
