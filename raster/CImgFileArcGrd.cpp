@@ -136,6 +136,7 @@ int CImgFileArcGrd::OpenForRead(CString path) {
 long CImgFileArcGrd::LoadImage() {
   m_nDecodedTileRow = -1;
   m_nCutTile = -1;
+  m_nBadTile = -1;
   m_nTileCount = 0;
   m_Window.clear();  // bytes of a file opened before
   if (m_hFile == hFileNull) return -1;
@@ -553,6 +554,7 @@ void CImgFileArcGrd::DecodeTileRow(int tileRow) {
   m_SlotDecoded.assign(slots, 0);
   m_nDecodedTileRow = tileRow;
   m_nCutTile = -1;
+  m_nBadTile = -1;
   for (size_t i = 0; i < slots; ++i) {
     const long long tile = static_cast<long long>(tileRow) * m_nTilesPerRow + static_cast<long long>(i);
     if (tile >= m_nTileCount) continue;  // missing from the index
@@ -564,7 +566,13 @@ void CImgFileArcGrd::DecodeTileRow(int tileRow) {
       return;
     }
     const bool ok = (m_bFloat || !m_bCompressed) ? ReadRowInTileFloat(t, slot) : ReadRowInTileInteger(t, slot);
-    // A tile that cannot be decoded gives none of its cells, as if empty.
+    // A tile the index gives no bytes is empty; one whose bytes do not
+    // decode (an unknown type, codes running past its cells or its bytes)
+    // is damaged, and its rows fail rather than read as no data.
+    if (!ok && m_IndexSizes[t] != 0) {
+      m_nBadTile = t;
+      return;
+    }
     if (!ok) std::fill(m_Kinds.begin() + static_cast<long>(i * cells), m_Kinds.begin() + static_cast<long>((i + 1) * cells), kEmpty);
     m_SlotDecoded[i] = ok ? 1 : 0;
   }
@@ -617,6 +625,17 @@ long CImgFileArcGrd::ReadScanLine(long row, CImgScanLine& line) {
     Reject("Grid \"%s\": tile %d (bytes %llu to %llu) runs past the end of w001001.adf (%llu bytes).",
            m_strDirectory.GetString(), t, static_cast<unsigned long long>(2 * uint64_t(m_TileOffsets[t])),
            static_cast<unsigned long long>(TileEnd(t)), static_cast<unsigned long long>(m_nDataLength));
+    return -1;
+  }
+  if (m_nBadTile >= 0) {
+    const int t = m_nBadTile;
+    const unsigned long long from = 2 * uint64_t(m_TileOffsets[t]), to = TileEnd(t);
+    if (m_bFloat || !m_bCompressed)
+      Reject("Grid \"%s\": tile %d (bytes %llu to %llu of w001001.adf) does not hold its cells.",
+             m_strDirectory.GetString(), t, from, to);
+    else
+      Reject("Grid \"%s\": tile %d (type 0x%02X, bytes %llu to %llu of w001001.adf) cannot be decoded.",
+             m_strDirectory.GetString(), t, unsigned(m_TileTypes[t]), from, to);
     return -1;
   }
   const int cellBytes = GetPixelFormat() == PF_BIT16 ? 2 : 4;

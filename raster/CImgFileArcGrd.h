@@ -100,7 +100,8 @@ class CImgFileArcGrd : public CImgFile {
   // or its size word and the index differ.
   const unsigned char* ReadTileBytes(int tile, size_t& size);
   // Decodes the tiles of tile row `tileRow` once, for all of its rows;
-  // stops at a tile that runs past the end of the data file (m_nCutTile).
+  // stops at a tile that runs past the end of the data file (m_nCutTile)
+  // or one that holds bytes but cannot be decoded (m_nBadTile).
   void DecodeTileRow(int tileRow);
   // The byte just past tile `tile` (its size word and cells) by the index.
   uint64_t TileEnd(int tile) const;
@@ -124,6 +125,7 @@ class CImgFileArcGrd : public CImgFile {
   // height cells and what each holds (empty, a value, no data).
   int m_nDecodedTileRow = -1;
   int m_nCutTile = -1;  // a tile of that row past the data file's end, or -1
+  int m_nBadTile = -1;  // a tile of that row whose bytes do not decode, or -1
   std::vector<int32_t> m_Cells;
   std::vector<unsigned char> m_Kinds;
   std::vector<unsigned char> m_SlotDecoded;

@@ -222,7 +222,7 @@ struct Damage {
   long load;     // LoadImage's result
   int lostTile;  // the tile whose cells stay the background, -2 tiles 4 on, or -1
   // The first and last rows that fail to read (a tile cut off the data
-  // file), or -1.
+  // file, or one whose bytes do not decode), or -1.
   int firstFailedRow = -1, lastFailedRow = -1;
 };
 
@@ -257,23 +257,23 @@ const Damage kDamages[] = {
     {"index size running past the data file", 0xD7,
      [](const std::string& d) { EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 104 + 8 * 4, 0x10000); }); }, 1, -1, 4, 7},
     {"index size disagrees with the tile", 0xFC,
-     [](const std::string& d) { EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 104 + 8 * 4, Get32(b, 104 + 8 * 4) + 1); }); }, 1, 4},
+     [](const std::string& d) { EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 104 + 8 * 4, Get32(b, 104 + 8 * 4) + 1); }); }, 1, -1, 4, 7},
     {"empty tile in the index", 0xFC,
      [](const std::string& d) { EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 104 + 8 * 4, 0); }); }, 1, 4},
     {"run past the tile's end", 0xFC,
-     [](const std::string& d) { const size_t at = TileAt(d, 4) + 4; EditFile(d + "/w001001.adf", [at](auto& b) { b[at] = 255; }); }, 1, 4},
+     [](const std::string& d) { const size_t at = TileAt(d, 4) + 4; EditFile(d + "/w001001.adf", [at](auto& b) { b[at] = 255; }); }, 1, -1, 4, 7},
     {"literal block past the tile's end", 0xD7,
-     [](const std::string& d) { const size_t at = TileAt(d, 4) + 4; EditFile(d + "/w001001.adf", [at](auto& b) { b[at] = 127; }); }, 1, 4},
+     [](const std::string& d) { const size_t at = TileAt(d, 4) + 4; EditFile(d + "/w001001.adf", [at](auto& b) { b[at] = 127; }); }, 1, -1, 4, 7},
     {"unknown tile type", 0xD7,
-     [](const std::string& d) { const size_t at = TileAt(d, 4) + 2; EditFile(d + "/w001001.adf", [at](auto& b) { b[at] = 0x33; }); }, 1, 4},
+     [](const std::string& d) { const size_t at = TileAt(d, 4) + 2; EditFile(d + "/w001001.adf", [at](auto& b) { b[at] = 0x33; }); }, 1, -1, 4, 7},
     {"minimum longer than the tile", 0xD7,
-     [](const std::string& d) { const size_t at = TileAt(d, 4) + 3; EditFile(d + "/w001001.adf", [at](auto& b) { b[at] = 200; }); }, 1, 4},
+     [](const std::string& d) { const size_t at = TileAt(d, 4) + 3; EditFile(d + "/w001001.adf", [at](auto& b) { b[at] = 200; }); }, 1, -1, 4, 7},
     {"raw tile short of its cells", 0x08,
      [](const std::string& d) {
        const size_t at = TileAt(d, 4);
        EditFile(d + "/w001001.adf", [at](auto& b) { b[at + 1] -= 2; });
        EditFile(d + "/w001001x.adf", [](auto& b) { Patch32(b, 104 + 8 * 4, Get32(b, 104 + 8 * 4) - 2); });
-     }, 1, 4},
+     }, 1, -1, 4, 7},
     {"data file cut in the last tile", 0xD7,
      [](const std::string& d) { EditFile(d + "/w001001.adf", [](auto& b) { b.resize(b.size() - 3); }); }, 1, -1, 8, 9},
     {"data file cut in the first tile", 0xFC,
@@ -292,7 +292,7 @@ const Damage kDamages[] = {
 
 class ArcGrdDamage : public ::testing::TestWithParam<Damage> {};
 
-TEST_P(ArcGrdDamage, LeavesTheTilesCellsAloneOrFailsTheLoad) {
+TEST_P(ArcGrdDamage, EmptyTilesStayNoDataDamagedOnesFailTheirRows) {
   const Damage& c = GetParam();
   ScratchDir dir;
   const AigGrid g = Base(c.type);

@@ -1,13 +1,18 @@
 // The vtfmt tool on Arc/Info binary grids: info, dump beside GDAL's cells,
 // and conversions to the writable grid formats that GDAL reads back with
 // the same cells and place.
+#include <cpl_error.h>
 #include <gdal.h>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -81,6 +86,56 @@ TEST_F(VtfmtAigTest, CutDataFileFailsTheRead) {
     EXPECT_NE(err.find("past the end"), std::string::npos) << err;
     EXPECT_EQ(Run("convert " + Quote(grid) + " " + Quote(dir / "cut.tif")), 1) << size;
   }
+}
+
+// How GDAL reads a grid: without a message, with warnings only (a CCITT
+// plane whose lines do not add up, decoded anyway), or with an error.
+enum class GdalRead { kClean, kWarned, kFailed };
+GdalRead GdalReadsGrid(const std::string& grid) {
+  static GdalRead worst;
+  worst = GdalRead::kClean;
+  CPLPushErrorHandler([](CPLErr level, CPLErrorNum, const char*) {
+    if (level >= CE_Failure) worst = GdalRead::kFailed;
+    else if (level == CE_Warning && worst == GdalRead::kClean) worst = GdalRead::kWarned;
+  });
+  GdalGrid g;
+  const bool read = GdalReadGrid(grid, g);
+  CPLPopErrorHandler();
+  return read ? worst : GdalRead::kFailed;
+}
+
+// A tile whose bytes do not decode (a type no grid has, codes running past
+// its cells or its bytes) fails the rows it holds, naming the tile, where
+// GDAL raises an error; wherever GDAL reads without a message, so do we.
+// Where GDAL only warns, the plane is damaged and failing is right too.
+TEST_F(VtfmtAigTest, DamagedTilesFailWhereGdalFails) {
+  const std::string sample = std::string(VTFMT_SOURCE_DIR) + "/samples/hill-aig";
+  for (const char* name : {"dblbnd.adf", "hdr.adf", "sta.adf", "w001001x.adf"})
+    ASSERT_EQ(std::system(("cp " + Quote(sample + "/" + name) + " " + Quote(dir.path())).c_str()), 0);
+  std::ifstream in(sample + "/w001001.adf", std::ios::binary);
+  const std::string whole((std::istreambuf_iterator<char>(in)), {});
+  ASSERT_GT(whole.size(), 1000u);
+  int failures = 0, runs = 0;
+  for (size_t at = 100; at < whole.size(); at += 29) {
+    for (const unsigned char value : {0xFF, 0x42}) {
+      std::string damaged = whole;
+      damaged[at] = static_cast<char>(value);
+      dir.Put("w001001.adf", damaged);
+      const GdalRead gdal = GdalReadsGrid(dir.path());
+      std::string out;
+      const int status = Run("dump " + Quote(dir.path()), &out);
+      ++runs;
+      if (gdal != GdalRead::kWarned) {
+        EXPECT_EQ(status, gdal == GdalRead::kClean ? 0 : 1) << "byte " << at << " = " << int(value) << ": " << err;
+      }
+      if (status == 1) {
+        ++failures;
+        EXPECT_NE(err.find("w001001.adf"), std::string::npos) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+      }
+    }
+  }
+  EXPECT_GT(failures, runs / 10);
 }
 
 // Singles asked for: float cells as they are, integer cells as their
