@@ -16,6 +16,16 @@
 
 namespace vtfmt {
 
+std::string CutRows(const CImgFile& file, unsigned long long first, unsigned long long stride,
+                    unsigned long long rowBytes, unsigned long long rows) {
+  const unsigned long long length = file.GetLength();
+  // Rows and stride come from 32-bit header counts: no product wraps.
+  if (rows == 0 || first + (rows - 1) * stride + rowBytes <= length) return {};
+  const unsigned long long row = length < first + rowBytes ? 0 : (length - first - rowBytes) / stride + 1;
+  return "the data file (" + std::to_string(length) + " bytes) ends inside row " + std::to_string(row) + " of the " +
+         std::to_string(rows) + " the header gives";
+}
+
 std::string ExtensionOf(const std::string& path) {
   size_t slash = path.find_last_of("/\\");
   size_t dot = path.rfind('.');

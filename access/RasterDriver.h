@@ -140,6 +140,12 @@ bool ParseBand(const std::string& text, long most, long& band, std::string& reas
 // since the last ClearDriverMessage.
 void ClearDriverMessage();
 std::string DriverMessage();
+// Why the data file of a headed raw raster cannot hold every row its header
+// gives, naming the first row it ends inside; empty when it holds them all.
+// Row r's bytes are `rowBytes` from first + r × stride. Reading such a file
+// would lose rows, so adapters refuse it at open, for info as for dump.
+std::string CutRows(const CImgFile& file, unsigned long long first, unsigned long long stride,
+                    unsigned long long rowBytes, unsigned long long rows);
 // Lower-cased extension of `path` with its dot, or empty.
 std::string ExtensionOf(const std::string& path);
 // Removes the output a failed write left at `path`: only a regular file,

@@ -52,20 +52,6 @@ bool ReadAll(CImgFile& file, long band, bool bil) {
   return true;
 }
 
-// Why the data file cannot hold every row the header gives, naming the
-// first row it ends inside; empty when it holds them all. Row r's bytes are
-// `rowBytes` from first + r × stride. Reading such a file would lose rows,
-// so it is refused at open, for info as for dump and convert.
-std::string CutRows(const CImgFile& file, unsigned long long first, unsigned long long stride,
-                    unsigned long long rowBytes, unsigned long long rows) {
-  const unsigned long long length = file.GetLength();
-  // Rows and stride come from 32-bit header counts: no product wraps.
-  if (rows == 0 || first + (rows - 1) * stride + rowBytes <= length) return {};
-  const unsigned long long row = length < first + rowBytes ? 0 : (length - first - rowBytes) / stride + 1;
-  return "the data file (" + std::to_string(length) + " bytes) ends inside row " + std::to_string(row) + " of the " +
-         std::to_string(rows) + " the header gives";
-}
-
 class BilDriver final : public RasterDriver {
  public:
   const char* Name() const override { return "bil"; }

@@ -65,6 +65,11 @@ class FastDriver final : public RasterDriver {
                "the band file";
       return false;
     }
+    reason = CutRows(file, 0, static_cast<FastFile&>(file).m_nRecordBytes, file.GetWidthBytes(), file.GetHeight());
+    if (!reason.empty()) {
+      file.Close();
+      return false;
+    }
     if (file.GetPixelFormat() == PF_BIT8) CImgFile::CreateGrayPalette(file.m_Palette, 256);
     return true;
   }

@@ -194,11 +194,13 @@ TEST_F(VtfmtHeaderRasterTest, FastBandThroughItsHeader) {
   }
   EXPECT_EQ(Run("info " + Quote(dir / scene.Name("HTM"))), 1);
   EXPECT_NE(err.find("scene header"), std::string::npos) << err;
-  // A band file cut inside its last row.
+  // A band file cut inside its last row: info refuses it as dump does.
   const std::string band = ReadBytes(dir / scene.Name("B61"));
   WriteBytes(dir / scene.Name("B61"), band.substr(0, band.size() - 1));
-  EXPECT_EQ(Run("dump " + Quote(dir / scene.Name("B61"))), 1);
-  EXPECT_NE(err.find("row 3"), std::string::npos) << err;
+  for (const char* command : {"dump ", "info "}) {
+    EXPECT_EQ(Run(command + Quote(dir / scene.Name("B61"))), 1) << command;
+    EXPECT_NE(err.find("ends inside row 3 of the 4"), std::string::npos) << err;
+  }
 
   // Rows 31 bytes long in records of 32: dumped as written, unsheared and
   // without the padding.
@@ -209,6 +211,13 @@ TEST_F(VtfmtHeaderRasterTest, FastBandThroughItsHeader) {
   ASSERT_EQ(padRows.size(), 31u * 3);
   for (int i = 0; i < 93; ++i)
     ASSERT_EQ(static_cast<unsigned char>(padRows[i]), FastScene::Sample(0, i / 31, i % 31, 8)) << i;
+  // The last record needs no padding after its row; one byte less cuts it.
+  const std::string records = ReadBytes(dir / padded.Name("B80"));
+  WriteBytes(dir / padded.Name("B80"), records.substr(0, 2 * 32 + 31));
+  EXPECT_EQ(Info(Quote(dir / padded.Name("B80")))["height"], "3");
+  WriteBytes(dir / padded.Name("B80"), records.substr(0, 2 * 32 + 30));
+  EXPECT_EQ(Run("info " + Quote(dir / padded.Name("B80"))), 1);
+  EXPECT_NE(err.find("row 2"), std::string::npos) << err;
 
   // A negative width is refused with its value, not read as 1.
   dir.Put(scene.Name("HTM"), scene.Header("VOLUME #/# IN SET =1/1  PIXELS PER LINE = -1  LINES PER BAND = 4/ 4",
