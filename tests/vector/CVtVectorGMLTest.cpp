@@ -169,6 +169,54 @@ TEST(CVtVectorGML, ARecordOfNoLayerLeavesTheFileWellFormed) {
   EXPECT_EQ(records, 1);
 }
 
+// Text XML cannot hold is refused where it is given, so the file stays
+// readable; white space that readers would fold comes back as written.
+TEST(CVtVectorGML, TextsXmlCannotHoldAreRefusedAndWhiteSpaceComesBack) {
+  ScratchDir dir;
+  const std::string sub = "tab\there\nline\rreturn";
+  {
+    CVtVectorGML gml;
+    gml.SetCharSet(65536);
+    ASSERT_TRUE(gml.OpenForWrite(CString(dir / "w.gml")));
+    gml.SetLayerCount(1);
+    EXPECT_FALSE(gml.SetLayerInfo(0, "L", 1, CRect2D(), "bell\x07"));
+    ASSERT_TRUE(gml.SetLayerInfo(0, "L", 1, CRect2D(), CString(sub)));
+    gml.SetFieldCount(0, 1);
+    gml.SetFieldInfo(0, 0, "v", 10, 20);
+    gml.BeginWriteRecord();
+    const struct {
+      const char* value;
+      bool written;
+    } records[] = {{"first", true}, {"bad\x01", false}, {"\x1F", false}, {"two\r\nlines\rand\tmore", true},
+                   {"vt\x0B", false}};
+    for (const auto& r : records) {
+      gml.BeginWriteOneRecord();
+      ASSERT_TRUE(gml.WriteOneGeometry(nullptr, "L"));
+      gml.SetFieldValue(0, COleVariant(r.value));
+      EXPECT_EQ(gml.EndWriteOneRecord(), r.written) << r.value;
+    }
+    gml.EndWriteRecord();
+    gml.Close();
+  }
+  EXPECT_EQ(std::system(("xmllint --noout '" + (dir / "w.gml") + "'").c_str()), 0);
+  CVtVectorGML reader;
+  ASSERT_TRUE(reader.OpenForRead(CString(dir / "w.gml")));
+  CString name, readSub;
+  int type = 0;
+  ASSERT_TRUE(reader.GetLayerInfo(0, name, type, readSub));
+  EXPECT_EQ(readSub.str(), sub);
+  std::vector<std::string> values;
+  for (; !reader.IsEOF(); reader.EndReadOneRecord()) {
+    CVtElement* element = nullptr;
+    CString layer, value;
+    reader.ReadOneGeometry(element, layer);
+    EXPECT_TRUE(reader.GetFieldValue(0, value));
+    values.push_back(value.str());
+  }
+  EXPECT_EQ(values, (std::vector<std::string>{"first", "two\r\nlines\rand\tmore"}));
+  EXPECT_TRUE(reader.GetReadError().empty()) << reader.GetReadError();
+}
+
 // A file cut anywhere: the features completed before the cut are read, then
 // the end; nothing hangs.
 TEST(CVtVectorGML, ATruncatedFileGivesTheFeaturesBeforeTheCut) {
