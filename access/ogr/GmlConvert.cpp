@@ -218,7 +218,7 @@ long long ReadRecords(CVtVectorGML& gml, const std::string& path, Progress& prog
   return n;
 }
 
-// Opens a GML file for reading; names and texts come back through `utf8`.
+// A GML file open for reading; its names and texts go through Utf8.
 class GmlReader {
  public:
   explicit GmlReader(const std::string& path) : path_(path) {
@@ -284,16 +284,16 @@ Counts Export(const std::string& source, const std::string& target, int charset,
   long long total = 0;
   for (int l = 0; l < layerCount; ++l) {
     OGRLayer* layer = ds->GetLayer(l);
-    const std::string source_name = layer->GetName();
-    const std::string what = "layer " + source_name;
+    const std::string sourceName = layer->GetName();
+    const std::string what = "layer " + sourceName;
     OGREnvelope e;
     CRect2D bounds;
     if (layer->GetExtent(&e, TRUE) == OGRERR_NONE) bounds.SetRect(e.MinX, e.MaxY, e.MaxX, e.MinY);
-    if (!FirstControl(source_name).empty())
-      Fail(target, what + ": the name holds a control character (" + FirstControl(source_name) + ") XML cannot hold");
-    names.push_back(text(XmlName(source_name, layerNames), what));
+    if (!FirstControl(sourceName).empty())
+      Fail(target, what + ": the name holds a control character (" + FirstControl(sourceName) + ") XML cannot hold");
+    names.push_back(text(XmlName(sourceName, layerNames), what));
     if (!gml.SetLayerInfo(l, CString(names.back()), LayerTypeOf(layer->GetGeomType()), bounds,
-                          CString(text(source_name, what))))
+                          CString(text(sourceName, what))))
       Fail(target, what + ": the name cannot be an element name in " + declared);
     OGRFeatureDefn* defn = layer->GetLayerDefn();
     gml.SetFieldCount(l, defn->GetFieldCount());
@@ -333,9 +333,8 @@ Counts Export(const std::string& source, const std::string& target, int charset,
         gml.SetFieldValue(f, ValueOf(*feature, f, types[l][f], [&](const std::string& value) {
           const std::string control = FirstControl(value);
           if (!control.empty()) Fail(target, field + ": holds a control character (" + control + ") XML cannot hold");
-          const std::string& v = value;
           for (const char* dropped : {"<[[", "]]>"})
-            if (v.find(dropped) != std::string::npos)
+            if (value.find(dropped) != std::string::npos)
               Fail(target, field + ": holds \"" + dropped + "\", which the GML writer leaves out");
           return text(value, field);
         }));
@@ -363,6 +362,7 @@ Counts Import(const std::string& source, const std::string& target, std::string 
   if (!out) Fail(target, "cannot be created by " + driverName);
   std::vector<OGRLayer*> layers;
   std::vector<std::vector<int>> types;
+  std::vector<std::vector<std::string>> fieldNames;
   for (int l = 0; l < gml.GetLayerCount(); ++l) {
     CString name, sub;
     int type;
@@ -379,11 +379,13 @@ Counts Import(const std::string& source, const std::string& target, std::string 
     OGRLayer* layer = out->CreateLayer(layerName.c_str(), nullptr, geometryType, nullptr);
     if (!layer) Fail(target, "cannot create layer " + layerName);
     types.emplace_back();
+    fieldNames.emplace_back();
     for (int f = 0; f < gml.GetFieldCount(l); ++f) {
       CString fieldName;
       int fieldType, size;
       gml.GetFieldInfo(l, f, fieldName, fieldType, size);
-      CreateField(layer, CString(reader.Utf8(fieldName, "a field name of layer " + layerName)), fieldType, size);
+      fieldNames.back().push_back(reader.Utf8(fieldName, "a field name of layer " + layerName));
+      CreateField(layer, CString(fieldNames.back().back()), fieldType, size);
       types.back().push_back(fieldType);
     }
     layers.push_back(layer);
@@ -399,8 +401,10 @@ Counts Import(const std::string& source, const std::string& target, std::string 
       if (types[static_cast<size_t>(l)][f] == 1)
         feature.SetField(f, value.CompareNoCase("true") == 0 || value.str() == "1" ? 1 : 0);
       else
-        feature.SetField(f, reader.Utf8(value, "feature " + std::to_string(written + 1) + ", field " +
-                                                   std::to_string(f + 1)).c_str());
+        feature.SetField(f, reader.Utf8(value, "feature " + std::to_string(written + 1) + " of layer " +
+                                                   layer->GetName() + ", field \"" +
+                                                   fieldNames[static_cast<size_t>(l)][static_cast<size_t>(f)] + "\"")
+                                .c_str());
     }
     if (geometry && !geometry->IsEmpty())
       feature.SetGeometryDirectly(OGRGeometry::FromHandle(static_cast<OGRGeometryH>(geometry->Detach())));
@@ -454,7 +458,8 @@ void Info(const std::string& source) {
       int fieldType, size;
       gml.GetFieldInfo(l, f, fieldName, fieldType, size);
       if (f) fields += ",";
-      fields += reader.Utf8(fieldName, "a field name of layer " + std::to_string(l + 1)) + ":" + CVtVectorGML::FieldTypeToString(fieldType).str() + ":" + std::to_string(size);
+      fields += reader.Utf8(fieldName, "a field name of layer " + std::to_string(l + 1)) + ":" +
+                CVtVectorGML::FieldTypeToString(fieldType).str() + ":" + std::to_string(size);
     }
     std::printf("fields: %s\nfeatures: %lld\n", fields.c_str(), features[static_cast<size_t>(l)]);
   }

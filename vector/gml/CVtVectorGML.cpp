@@ -141,7 +141,8 @@ void CVtVectorGML::SetLayerCount(int count) {
 
 bool CVtVectorGML::SetLayerInfo(int index, const CString& name, int type, const CRect2D& bounds,
                                 const CString& subName) {
-  if (!CVtXmlToolkit::InRange(index, 0, GetLayerCount()) || !IsXmlName(name) || !IsXmlText(subName)) return false;
+  if (!CVtXmlToolkit::InRange(index, 0, GetLayerCount()) || !IsXmlName(name) || !IsXmlText(subName))
+    return false;
   Layer& layer = layers[static_cast<size_t>(index)];
   layer.name = name;
   layer.type = type;
