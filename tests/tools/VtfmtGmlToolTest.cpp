@@ -115,26 +115,28 @@ TEST_F(VtfmtGml, ExportAndImportKeepEveryFeatureFieldAndGeometry) {
   }
 }
 
-// One text layer "towns" with a field "name" holding each of `values`.
-void MakeTextSource(const std::string& path, const std::vector<std::string>& values) {
+// One text layer "towns" with a field `field` holding each of `values`.
+void MakeTextSource(const std::string& path, const std::vector<std::string>& values, const char* field = "name") {
   GDALAllRegister();
   GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GPKG");
   std::unique_ptr<GDALDataset> ds(driver->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
   ASSERT_NE(ds, nullptr);
   OGRLayer* layer = ds->CreateLayer("towns", nullptr, wkbPoint, nullptr);
-  OGRFieldDefn name("name", OFTString);
+  OGRFieldDefn name(field, OFTString);
   layer->CreateField(&name);
   for (const std::string& v : values) {
     OGRFeature feature(layer->GetLayerDefn());
-    feature.SetField("name", v.c_str());
+    feature.SetField(0, v.c_str());
     OGRPoint point(1, 2);
     feature.SetGeometry(&point);
     ASSERT_EQ(layer->CreateFeature(&feature), OGRERR_NONE);
   }
 }
 
-// The "name" texts of every feature of the first layer, as OGR reads them.
-std::vector<std::string> OgrNames(const std::string& path, std::string* layerName = nullptr) {
+// The texts of the first field of every feature of the first layer, as OGR
+// reads them.
+std::vector<std::string> OgrNames(const std::string& path, std::string* layerName = nullptr,
+                                  std::string* fieldName = nullptr) {
   GDALAllRegister();
   std::unique_ptr<GDALDataset> ds(
       static_cast<GDALDataset*>(GDALOpenEx(path.c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr)));
@@ -142,7 +144,9 @@ std::vector<std::string> OgrNames(const std::string& path, std::string* layerNam
   if (!ds || ds->GetLayerCount() < 1) return names;
   OGRLayer* layer = ds->GetLayer(0);
   if (layerName) *layerName = layer->GetName();
-  for (auto& f : *layer) names.push_back(f->GetFieldAsString("name"));
+  if (fieldName && layer->GetLayerDefn()->GetFieldCount() > 0)
+    *fieldName = layer->GetLayerDefn()->GetFieldDefn(0)->GetNameRef();
+  for (auto& f : *layer) names.push_back(f->GetFieldAsString(0));
   return names;
 }
 
@@ -157,40 +161,48 @@ struct Charset {
   int code;
   const char* declared;  // the encoding the file declares
   const char* text;      // UTF-8
+  const char* field;     // a field name in that script, UTF-8
 };
 
+// Place names, and the word "name" or "city" as a field name.
 const std::vector<Charset> kCharsets = {
-    {134, "GB2312", "\xE5\x8C\x97\xE4\xBA\xAC\xE5\xB8\x82\xE6\xB5\xB7\xE6\xB7\x80\xE5\x8C\xBA"},  // Beijing, Haidian
-    {136, "Big5", "\xE8\x87\xBA\xE5\x8C\x97\xE5\xB8\x82\xE4\xBF\xA1\xE7\xBE\xA9\xE5\x8D\x80"},    // Taipei, Xinyi
-    {128, "Shift_JIS", "\xE6\x9D\xB1\xE4\xBA\xAC\xE9\x83\xBD\xE5\x8D\x83\xE4\xBB\xA3\xE7\x94\xB0"},  // Tokyo
+    {134, "GB2312", "\xE5\x8C\x97\xE4\xBA\xAC\xE5\xB8\x82\xE6\xB5\xB7\xE6\xB7\x80\xE5\x8C\xBA",
+     "\xE5\x90\x8D\xE7\xA7\xB0"},
+    {136, "Big5", "\xE8\x87\xBA\xE5\x8C\x97\xE5\xB8\x82\xE4\xBF\xA1\xE7\xBE\xA9\xE5\x8D\x80",
+     "\xE5\x90\x8D\xE7\xA8\xB1"},
+    {128, "Shift_JIS", "\xE6\x9D\xB1\xE4\xBA\xAC\xE9\x83\xBD\xE5\x8D\x83\xE4\xBB\xA3\xE7\x94\xB0",
+     "\xE5\x90\x8D\xE5\x89\x8D"},
     {204, "windows-1251",
      "\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0, \xD1\x83\xD0\xBB. \xD0\xA2\xD0\xB2\xD0\xB5\xD1\x80\xD1\x81"
-     "\xD0\xBA\xD0\xB0\xD1\x8F"},  // Moscow, Tverskaya St.
+     "\xD0\xBA\xD0\xB0\xD1\x8F",
+     "\xD0\x93\xD0\xBE\xD1\x80\xD0\xBE\xD0\xB4"},
 };
 
 // Documents that others write in these sets: import and info hand OGR and
 // the terminal UTF-8, names and texts alike.
 TEST_F(VtfmtGml, ImportAndInfoGiveUtf8WhateverTheDeclaredSet) {
   std::vector<Charset> sets = kCharsets;
-  sets.push_back({0, "ISO-8859-1", "Z\xC3\xBCrich"});
+  sets.push_back({0, "ISO-8859-1", "Z\xC3\xBCrich", "Stra\xC3\x9F" "e"});
   for (const Charset& c : sets) {
     SCOPED_TRACE(c.declared);
-    const std::string text = Recode(c.text, c.declared);
+    const std::string text = Recode(c.text, c.declared), field = Recode(c.field, c.declared);
     ASSERT_FALSE(text.empty());
     dir.Put("in.gml", std::string("<?xml version=\"1.0\" encoding=\"") + c.declared +
                           "\"?>\n<vtl:Veltram gml:version=\"3.0.0\">\n"
                           "<vtl:FeatureCollectionInfo Name=\"towns\" SubName=\"" + text + "\" Type=\"Point\">\n"
-                          "<vtl:UserPorpertyDefines><vtl:UserPorpertyDefine Name=\"name\" Size=\"40\" "
+                          "<vtl:UserPorpertyDefines><vtl:UserPorpertyDefine Name=\"" + field + "\" Size=\"40\" "
                           "Type=\"xs:string\"/></vtl:UserPorpertyDefines>\n</vtl:FeatureCollectionInfo>\n"
-                          "<vtl:FeatureCollection><gml:featureMember><towns><name>" + text +
-                          "</name></towns></gml:featureMember></vtl:FeatureCollection></vtl:Veltram>\n");
+                          "<vtl:FeatureCollection><gml:featureMember><towns><" + field + ">" + text + "</" + field +
+                          "></towns></gml:featureMember></vtl:FeatureCollection></vtl:Veltram>\n");
     std::string out;
     ASSERT_EQ(Run("gml import " + Quote(dir / "in.gml") + " " + Quote(dir / "out.geojson"), &out), 0) << err;
-    std::string layer;
-    EXPECT_EQ(OgrNames(dir / "out.geojson", &layer), std::vector<std::string>{c.text});
+    std::string layer, fieldName;
+    EXPECT_EQ(OgrNames(dir / "out.geojson", &layer, &fieldName), std::vector<std::string>{c.text});
     EXPECT_EQ(layer, c.text);
+    EXPECT_EQ(fieldName, c.field);
     ASSERT_EQ(Run("gml info " + Quote(dir / "in.gml"), &out), 0) << err;
     EXPECT_EQ(KeyValues(out)["layer"], "towns");
+    EXPECT_EQ(KeyValues(out)["fields"], std::string(c.field) + ":xs:string:40");
     std::remove((dir / "out.geojson").c_str());
   }
   // A character reference the declared set cannot hold reaches us as "?":
@@ -213,7 +225,7 @@ TEST_F(VtfmtGml, ImportAndInfoGiveUtf8WhateverTheDeclaredSet) {
 TEST_F(VtfmtGml, ExportWritesTheDeclaredSet) {
   for (const Charset& c : kCharsets) {
     SCOPED_TRACE(c.declared);
-    MakeTextSource(dir / "src.gpkg", {c.text, "plain"});
+    MakeTextSource(dir / "src.gpkg", {c.text, "plain"}, c.field);
     ASSERT_EQ(Run("gml export --charset " + std::to_string(c.code) + " " + Quote(dir / "src.gpkg") + " " +
                   Quote(dir / "x.gml")),
               0)
@@ -221,11 +233,17 @@ TEST_F(VtfmtGml, ExportWritesTheDeclaredSet) {
     const std::string file = dir.Get("x.gml");
     const std::string declaration = std::string("<?xml version=\"1.0\" encoding=\"") + c.declared + "\"?>\n";
     EXPECT_EQ(file.compare(0, declaration.size(), declaration), 0) << file.substr(0, 60);
-    EXPECT_NE(file.find("<name>" + Recode(c.text, c.declared) + "</name>"), std::string::npos);
+    const std::string field = Recode(c.field, c.declared);
+    EXPECT_NE(file.find("<" + field + ">" + Recode(c.text, c.declared) + "</" + field + ">"), std::string::npos);
+    EXPECT_NE(dir.Get("x.xsd").find("<xs:element name=\"" + field + "\" type=\"xs:string\""), std::string::npos);
     const std::vector<std::string> want = {c.text, "plain"};
-    EXPECT_EQ(OgrNames(dir / "x.gml"), want);
+    std::string fieldName;
+    EXPECT_EQ(OgrNames(dir / "x.gml", nullptr, &fieldName), want);
+    EXPECT_EQ(fieldName, c.field);
     ASSERT_EQ(Run("gml import " + Quote(dir / "x.gml") + " " + Quote(dir / "back.geojson")), 0) << err;
-    EXPECT_EQ(OgrNames(dir / "back.geojson"), want);
+    fieldName.clear();
+    EXPECT_EQ(OgrNames(dir / "back.geojson", nullptr, &fieldName), want);
+    EXPECT_EQ(fieldName, c.field);
     for (const char* f : {"src.gpkg", "x.gml", "x.xsd", "x.gfs", "back.geojson"}) std::remove((dir / f).c_str());
   }
   // A text the set cannot hold fails the export, naming the feature and
