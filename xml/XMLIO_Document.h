@@ -42,6 +42,13 @@ class XMLIO_Document : public XMLIO_Element {
   void setReadStep(size_t bytes) { readStep = bytes ? bytes : 1; }
   // Why the last parse stopped early; empty when it did not.
   const std::string& errorText() const { return lastError; }
+  // The iconv name of the encoding handlers receive text in when the
+  // document's own is one the parser does not decode itself (GB18030 for
+  // GB2312); empty when they receive UTF-8.
+  const std::string& textEncoding() const { return transcoder.encoding(); }
+  // Characters of the document that its own encoding cannot hold (character
+  // references) and that handlers received as "?", so far.
+  long long textSubstitutions() const { return transcoder.substitutions(); }
 
   // Output; nothing is escaped. Each returns the characters written, or a
   // negative value when the stream failed.

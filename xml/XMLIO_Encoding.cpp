@@ -133,12 +133,15 @@ bool XMLIO_Transcoder::open(const std::string& encoding) {
   iconv_t cd = iconv_open(XMLIO_iconvName(encoding).c_str(), "UTF-8");
   if (cd == kNoHandle) return false;
   handle_ = cd;
+  encoding_ = XMLIO_iconvName(encoding);
+  substitutions_ = 0;
   return true;
 }
 
 void XMLIO_Transcoder::close() {
   if (handle_) iconv_close(Handle(handle_));
   handle_ = nullptr;
+  encoding_.clear();
 }
 
 const std::string& XMLIO_Transcoder::convert(const char* text, size_t length) {
@@ -167,6 +170,7 @@ const std::string& XMLIO_Transcoder::convert(const char* text, size_t length) {
     // UTF-8): mark it and go on after it.
     if (used == out_.size()) out_.resize(out_.size() * 2);
     out_[used++] = '?';
+    ++substitutions_;
     const unsigned char lead = static_cast<unsigned char>(*in);
     size_t skip = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
     if (skip > inLeft) skip = inLeft;

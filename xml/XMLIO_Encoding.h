@@ -20,6 +20,10 @@ class XMLIO_Transcoder {
   bool open(const std::string& encoding);
   void close();
   bool isOpen() const { return handle_ != nullptr; }
+  // The iconv name of the encoding converted to; empty when closed.
+  const std::string& encoding() const { return encoding_; }
+  // Characters replaced by "?" since the conversion was opened.
+  long long substitutions() const { return substitutions_; }
 
   // `text` converted; unchanged when no conversion is open. A character the
   // target cannot hold becomes "?" and the rest is still converted, so
@@ -29,6 +33,8 @@ class XMLIO_Transcoder {
 
  private:
   void* handle_ = nullptr;  // iconv_t
+  std::string encoding_;
+  long long substitutions_ = 0;
   std::string passThrough_;
   std::string out_;     // conversion area, grown to the largest text so far
   std::string result_;

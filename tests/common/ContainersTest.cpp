@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <type_traits>
+#include <typeinfo>
 
 #include "common/CVtGeoArrays.h"
 #include "common/CVtGeoStyles.h"
@@ -188,6 +190,88 @@ TEST(ContainersTest, TransformErrorsStoreValuesNotTheirTablePointer) {
   ASSERT_EQ(loaded.GetSize(), 3);
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(loaded[i] == errors[i]) << i;
   EXPECT_EQ(LoadFailure<CTransformErrors>(Count(3) + std::string(95, '\0')), CArchiveException::endOfFile);
+}
+
+// A default property is (-1, 0, "", ""); copies, constructed or assigned,
+// are equal and keep their own strings when the original changes.
+TEST(ContainersTest, APropertyDefaultsAndCopiesIndependently) {
+  const CVtObjProperty fresh;
+  EXPECT_EQ(fresh.m_nID, -1);
+  EXPECT_EQ(fresh.m_nType, 0);
+  EXPECT_TRUE(fresh.m_strName.IsEmpty());
+  EXPECT_TRUE(fresh.m_strValue.IsEmpty());
+  CVtObjProperty original;
+  original.m_nID = 12;
+  original.m_nType = -3;
+  original.m_strName = "name";
+  original.m_strValue = "value";
+  CVtObjProperty constructed(original);
+  CVtObjProperty assigned;
+  assigned = original;
+  CVtObjProperties list;
+  list.Add(original);
+  original.m_strName += "-changed";
+  original.m_strValue.Empty();
+  for (const CVtObjProperty* copy : {&constructed, &assigned, &list[0]}) {
+    EXPECT_EQ(copy->m_nID, 12);
+    EXPECT_EQ(copy->m_nType, -3);
+    EXPECT_EQ(copy->m_strName.str(), "name");
+    EXPECT_EQ(copy->m_strValue.str(), "value");
+  }
+  EXPECT_EQ(original.m_strName.str(), "name-changed");
+}
+
+// An element with a virtual destructor, as a transform error has, that
+// counts how many of its kind are alive and how many destructors ran.
+struct CountedElement {
+  static int alive;
+  static int destroyed;
+  CountedElement() { ++alive; }
+  CountedElement(const CountedElement&) { ++alive; }
+  CountedElement(CountedElement&&) noexcept { ++alive; }
+  CountedElement& operator=(const CountedElement&) = default;
+  virtual ~CountedElement() {
+    --alive;
+    ++destroyed;
+  }
+  LONG point = -1;
+};
+int CountedElement::alive = 0;
+int CountedElement::destroyed = 0;
+
+// Transform-error lists are arrays of such elements: growing constructs each
+// added element (and keeps the others), shrinking and destroying the list
+// run one destructor per element in use, whatever the capacity.
+TEST(ContainersTest, TransformErrorListsConstructAndDestroyEachElementOnce) {
+  static_assert(std::is_base_of_v<CArray<CTransformError>, CTransformErrors>);
+  static_assert(std::has_virtual_destructor_v<CTransformError>);
+  {
+    CTransformErrors errors;
+    for (int n : {1, 5, 6, 40, 41, 300}) {
+      errors.SetSize(n);
+      errors[0].m_nPoint = 99;
+      for (int i = 1; i < n; ++i) EXPECT_EQ(errors[i].m_nPoint, -1) << n << "/" << i;
+      for (int i = 0; i < n; ++i) EXPECT_TRUE(typeid(errors[i]) == typeid(CTransformError));
+      errors.SetSize(n - 1);
+      errors.SetSize(n);
+      EXPECT_EQ(errors[n - 1].m_nPoint, -1);
+    }
+  }
+  CountedElement::alive = CountedElement::destroyed = 0;
+  {
+    CArray<CountedElement> errors;
+    errors.SetSize(3);
+    EXPECT_EQ(CountedElement::alive, 3);
+    errors.SetSize(50);  // grows the block: the moved-from elements end with it
+    EXPECT_EQ(CountedElement::alive, 50);
+    CountedElement::destroyed = 0;
+    errors.SetSize(20);
+    EXPECT_EQ(CountedElement::destroyed, 30);
+    EXPECT_GE(errors.GetAllocSize(), 50);
+    CountedElement::destroyed = 0;
+  }
+  EXPECT_EQ(CountedElement::destroyed, 20);
+  EXPECT_EQ(CountedElement::alive, 0);
 }
 
 }  // namespace

@@ -132,6 +132,41 @@ def test_gml_errors(tmp_path):
         vtfmt.gml.import_(tmp_path / "notes.gml", tmp_path / "out.geojson")
 
 
+@pytest.mark.parametrize("encoding, charset, text", [
+    ("windows-1251", 204, "Москва, ул. Тверская"),
+    ("gb2312", 134, "北京市海淀区"),
+    ("big5", 136, "臺北市信義區"),
+    ("shift_jis", 128, "東京都千代田"),
+])
+def test_gml_texts_in_foreign_sets_travel_as_utf8(tmp_path, encoding, charset, text):
+    # A document others wrote in that set comes into OGR as UTF-8.
+    doc = ('<?xml version="1.0" encoding="%s"?>\n<vtl:Veltram gml:version="3.0.0">'
+           '<vtl:FeatureCollectionInfo Name="towns" Type="Point"><vtl:UserPorpertyDefines>'
+           '<vtl:UserPorpertyDefine Name="name" Size="40" Type="xs:string"/></vtl:UserPorpertyDefines>'
+           '</vtl:FeatureCollectionInfo><vtl:FeatureCollection><gml:featureMember><towns><name>%s</name>'
+           '</towns></gml:featureMember></vtl:FeatureCollection></vtl:Veltram>\n') % (encoding, text)
+    (tmp_path / "in.gml").write_bytes(doc.encode(encoding))
+    assert vtfmt.gml.import_(tmp_path / "in.gml", tmp_path / "in.geojson") == (1, 1)
+    assert [f[2] for f in features(str(tmp_path / "in.geojson"))] == [{"name": text}]
+    # Our export writes that set's bytes and reads back the same text.
+    source = tmp_path / "src.geojson"
+    source.write_text(json.dumps({"type": "FeatureCollection", "features": [
+        {"type": "Feature", "properties": {"name": text}, "geometry": {"type": "Point", "coordinates": [1, 2]}}]}),
+        encoding="utf-8")
+    assert vtfmt.gml.export(source, tmp_path / "out.gml", charset) == (1, 1)
+    assert ("<name>%s</name>" % text).encode(encoding) in (tmp_path / "out.gml").read_bytes()
+    assert vtfmt.gml.import_(tmp_path / "out.gml", tmp_path / "back.geojson") == (1, 1)
+    assert [f[2] for f in features(str(tmp_path / "back.geojson"))] == [{"name": text}]
+
+
+def test_gml_export_refuses_control_characters(tmp_path):
+    source = tmp_path / "src.geojson"
+    source.write_text(json.dumps({"type": "FeatureCollection", "features": [
+        {"type": "Feature", "properties": {"note": "bell\u0001"}, "geometry": None}]}))
+    with pytest.raises(vtfmt.Error, match=r'out.gml: feature 0 of layer src, field "note": .*U\+0001'):
+        vtfmt.gml.export(source, tmp_path / "out.gml")
+    assert not (tmp_path / "out.gml").exists()
+
 def test_text_convert_matches_python_codecs():
     data = open(sample("places-gb18030.txt"), "rb").read()
     utf8 = vtfmt.text.convert(data, "GB18030", "UTF-8")

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "platform/vtelem/CElemGeometry.h"
+#include "platform/vtelem/CVtElement.h"
 #include "support/ScratchDir.h"
 
 namespace {
@@ -167,6 +168,243 @@ TEST(CVtVectorGML, ARecordOfNoLayerLeavesTheFileWellFormed) {
   int records = 0;
   for (; !reader.IsEOF(); reader.EndReadOneRecord()) ++records;
   EXPECT_EQ(records, 1);
+}
+
+// Text XML cannot hold is refused where it is given, so the file stays
+// readable; white space that readers would fold comes back as written.
+TEST(CVtVectorGML, TextsXmlCannotHoldAreRefusedAndWhiteSpaceComesBack) {
+  ScratchDir dir;
+  const std::string sub = "tab\there\nline\rreturn";
+  {
+    CVtVectorGML gml;
+    gml.SetCharSet(65536);
+    ASSERT_TRUE(gml.OpenForWrite(CString(dir / "w.gml")));
+    gml.SetLayerCount(1);
+    EXPECT_FALSE(gml.SetLayerInfo(0, "L", 1, CRect2D(), "bell\x07"));
+    ASSERT_TRUE(gml.SetLayerInfo(0, "L", 1, CRect2D(), CString(sub)));
+    gml.SetFieldCount(0, 1);
+    gml.SetFieldInfo(0, 0, "v", 10, 20);
+    gml.BeginWriteRecord();
+    const struct {
+      const char* value;
+      bool written;
+    } records[] = {{"first", true}, {"bad\x01", false}, {"\x1F", false}, {"two\r\nlines\rand\tmore", true},
+                   {"vt\x0B", false}};
+    for (const auto& r : records) {
+      gml.BeginWriteOneRecord();
+      ASSERT_TRUE(gml.WriteOneGeometry(nullptr, "L"));
+      gml.SetFieldValue(0, COleVariant(r.value));
+      EXPECT_EQ(gml.EndWriteOneRecord(), r.written) << r.value;
+    }
+    gml.EndWriteRecord();
+    gml.Close();
+  }
+  EXPECT_EQ(std::system(("xmllint --noout '" + (dir / "w.gml") + "'").c_str()), 0);
+  CVtVectorGML reader;
+  ASSERT_TRUE(reader.OpenForRead(CString(dir / "w.gml")));
+  CString name, readSub;
+  int type = 0;
+  ASSERT_TRUE(reader.GetLayerInfo(0, name, type, readSub));
+  EXPECT_EQ(readSub.str(), sub);
+  std::vector<std::string> values;
+  for (; !reader.IsEOF(); reader.EndReadOneRecord()) {
+    CVtElement* element = nullptr;
+    CString layer, value;
+    reader.ReadOneGeometry(element, layer);
+    EXPECT_TRUE(reader.GetFieldValue(0, value));
+    values.push_back(value.str());
+  }
+  EXPECT_EQ(values, (std::vector<std::string>{"first", "two\r\nlines\rand\tmore"}));
+  EXPECT_TRUE(reader.GetReadError().empty()) << reader.GetReadError();
+}
+
+// Pieces of the written layout that readers and the schema rely on: the
+// root's attributes in their order, a layer without fields, "Size" only for
+// text fields and between "Name" and "Type", and field values escaped once
+// after "<[[" and "]]>" are dropped.
+TEST(CVtVectorGML, WrittenLayoutPieces) {
+  ScratchDir dir;
+  {
+    CVtVectorGML gml;
+    gml.SetCharSet(65536);
+    ASSERT_TRUE(gml.OpenForWrite(CString(dir / "t.gml")));
+    gml.SetLayerCount(2);
+    ASSERT_TRUE(gml.SetLayerInfo(0, "Bare", 0, CRect2D(), ""));
+    ASSERT_TRUE(gml.SetLayerInfo(1, "Roads", 3, CRect2D(), "r"));
+    gml.SetFieldCount(1, 2);
+    ASSERT_TRUE(gml.SetFieldInfo(1, 0, "Len", 7, 99));
+    ASSERT_TRUE(gml.SetFieldInfo(1, 1, "Label", 10, 30));
+    gml.BeginWriteRecord();
+    gml.BeginWriteOneRecord();
+    ASSERT_TRUE(gml.WriteOneGeometry(nullptr, "Roads"));
+    gml.SetFieldValue(0, COleVariant(1.5));
+    gml.SetFieldValue(1, COleVariant("<[[a]]>b&lt;<[[>"));
+    ASSERT_TRUE(gml.EndWriteOneRecord());
+    gml.EndWriteRecord();
+    gml.Close();
+  }
+  const std::string gmlText = dir.Get("t.gml"), xsd = dir.Get("t.xsd");
+  const struct {
+    const std::string& file;
+    const char* piece;
+  } pieces[] = {
+      {gmlText,
+       "\n<vtl:Veltram gml:version=\"3.0.0\" xmlns:gml=\"http://www.opengis.net/gml\" xmlns:vtl=\""},
+      {gmlText, "\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xsi:noNamespaceSchemaLocation=\"./t.xsd\">\n"},
+      {gmlText, "Type=\"Tabular\">\n"},
+      {gmlText, "<vtl:UserPorpertyDefines>\n</vtl:UserPorpertyDefines>\n</vtl:FeatureCollectionInfo>\n"},
+      {gmlText, "\n   <vtl:UserPorpertyDefine Name=\"Len\" Type=\"xs:double\"/>\n"},
+      {gmlText, "\n   <vtl:UserPorpertyDefine Name=\"Label\" Size=\"30\" Type=\"xs:string\"/>\n"},
+      {gmlText, "\n      <Len>1.5</Len>\n      <Label>ab&amp;lt;&gt;</Label>\n   </Roads>\n</gml:featureMember>\n"},
+      {xsd,
+       "   <xs:complexType name=\"BareType\">\n      <xs:sequence>\n"
+       "         <xs:element name=\"geometryProperty\" type=\"gml:geometryPropertyType\" minOccurs=\"0\"/>\n"
+       "      </xs:sequence>\n   </xs:complexType>\n"},
+      {xsd, "         <xs:element name=\"Len\" type=\"xs:double\" minOccurs=\"0\"/>\n"},
+  };
+  for (const auto& p : pieces) EXPECT_NE(p.file.find(p.piece), std::string::npos) << p.piece << "\nin\n" << p.file;
+  // The header of the layer without fields comes before the other, in index order.
+  EXPECT_LT(gmlText.find("Name=\"Bare\""), gmlText.find("Name=\"Roads\""));
+  // Read back, the bare layer has no fields and the escaped text its entity.
+  CVtVectorGML reader;
+  ASSERT_TRUE(reader.OpenForRead(CString(dir / "t.gml")));
+  ASSERT_EQ(reader.GetLayerCount(), 2);
+  EXPECT_EQ(reader.GetFieldCount(0), 0);
+  CString name;
+  int type = 0, size = -1;
+  ASSERT_TRUE(reader.GetFieldInfo(1, 0, name, type, size));
+  EXPECT_EQ(size, 0);  // no "Size" attribute
+  ASSERT_FALSE(reader.IsEOF());
+  CVtElement* element = nullptr;
+  CString layer, label;
+  ASSERT_TRUE(reader.ReadOneGeometry(element, layer));
+  ASSERT_TRUE(reader.GetFieldValue(1, label));
+  EXPECT_EQ(label.str(), "ab&lt;>");
+}
+
+// The static escape, step by step: "<[[" and "]]>" go first, then the five
+// characters, ampersands before the rest so that entities are not escaped
+// twice.
+TEST(CVtVectorGML, ContentTextEscapes) {
+  const struct {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"<[[x", "x"},
+      {"x]]>", "x"},
+      {"<[[<[[", ""},
+      {"a<[b", "a&lt;[b"},
+      {"&lt;", "&amp;lt;"},
+      {"<>\"'&", "&lt;&gt;&quot;&apos;&amp;"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CVtVectorGML::DealContentChars(c.in).str(), c.out) << c.in;
+}
+
+// A geometry's text is rebuilt with each element's attributes in name order
+// and the white space between elements; its type is that of the first
+// element the geometry library recognises.
+TEST(CVtVectorGML, GeometryTextIsRebuiltAndTypedByItsFirstKnownElement) {
+  const struct {
+    const char* inner;
+    int type;
+    const char* text;
+  } cases[] = {
+      {"<gml:Point srsName=\"s\" gml:id=\"p1\">\n  <gml:pos>1 2</gml:pos>\n</gml:Point>", ELEM_POINT,
+       "<gml:Point gml:id=\"p1\" srsName=\"s\">\n  <gml:pos>1 2</gml:pos>\n</gml:Point>"},
+      // An unknown wrapper does not decide; the first known element inside it does.
+      {"<gml:Wrapper z='1' a='2'><gml:LineString><gml:posList>0 0 1 1</gml:posList></gml:LineString>"
+       "<gml:Point><gml:pos>1 2</gml:pos></gml:Point></gml:Wrapper>",
+       ELEM_LINE,
+       "<gml:Wrapper a=\"2\" z=\"1\"><gml:LineString><gml:posList>0 0 1 1</gml:posList></gml:LineString>"
+       "<gml:Point><gml:pos>1 2</gml:pos></gml:Point></gml:Wrapper>"},
+      {"<gml:MultiSurface><gml:surfaceMember><gml:Polygon/></gml:surfaceMember></gml:MultiSurface>",
+       ELEM_MULTIPOLYGON,
+       "<gml:MultiSurface><gml:surfaceMember><gml:Polygon></gml:Polygon></gml:surfaceMember></gml:MultiSurface>"},
+      {"<gml:Blob>x &amp; y</gml:Blob>", ELEM_NONE, "<gml:Blob>x &amp; y</gml:Blob>"},
+  };
+  ScratchDir dir;
+  for (const auto& c : cases) {
+    dir.Put("g.gml", std::string("<vtl:Veltram gml:version=\"3.0.0\"><vtl:FeatureCollection><gml:featureMember><L>"
+                                 "<vtl:geometryProperty>") +
+                         c.inner + "</vtl:geometryProperty></L></gml:featureMember></vtl:FeatureCollection></vtl:Veltram>");
+    CVtGmlDocument document;
+    ASSERT_EQ(document.open(dir / "g.gml", "r"), 0);
+    document.readDocument();
+    while (document.ParseOneBuffer()) {
+    }
+    ASSERT_NE(document.root, nullptr);
+    ASSERT_NE(document.root->collection, nullptr);
+    ASSERT_EQ(document.root->collection->members.GetSize(), 1);
+    const CVtGmlFeature* feature = document.root->collection->members[0]->feature;
+    ASSERT_NE(feature, nullptr);
+    ASSERT_NE(feature->geometryProperty, nullptr);
+    EXPECT_EQ(feature->geometryProperty->geometryType, c.type) << c.inner;
+    EXPECT_EQ(feature->geometryProperty->text, c.text);
+  }
+}
+
+// Members are parsed ahead a step at a time: two that end in the first step
+// are both queued, so the second is ready with no further reading. Progress
+// is the position read over the file size, exact to the percent however
+// large the file.
+TEST(CVtVectorGML, MembersQueueAheadAndProgressFollowsThePosition) {
+  ScratchDir dir;
+  const std::string head =
+      "<vtl:Veltram gml:version=\"3.0.0\"><vtl:FeatureCollectionInfo Name=\"L\" Type=\"Point\">"
+      "<vtl:UserPorpertyDefines><vtl:UserPorpertyDefine Name=\"v\" Type=\"xs:int\"/></vtl:UserPorpertyDefines>"
+      "</vtl:FeatureCollectionInfo>";
+  auto member = [](int v) { return "<gml:featureMember><L><v>" + std::to_string(v) + "</v></L></gml:featureMember>"; };
+  // Pads with blanks so that the text ends at `at`.
+  auto padTo = [](std::string& text, size_t at) {
+    ASSERT_LE(text.size(), at);
+    text.append(at - text.size(), ' ');
+  };
+  {
+    // Header and two members in the first 1000 bytes, a third past 2000, of 3000.
+    std::string text = head + "<vtl:FeatureCollection>" + member(1) + member(2);
+    padTo(text, 2500);
+    text += member(3) + "</vtl:FeatureCollection></vtl:Veltram>";
+    padTo(text, 3000);
+    dir.Put("q.gml", text);
+    CVtVectorGML gml;
+    ASSERT_TRUE(gml.OpenForRead(CString(dir / "q.gml")));
+    EXPECT_EQ(gml.GetCurrentPercent(), 33);
+    std::vector<std::pair<std::string, int>> seen;
+    for (; !gml.IsEOF(); gml.EndReadOneRecord()) {
+      gml.BeginReadOneRecord();
+      CVtElement* element = nullptr;
+      CString layer, v;
+      gml.ReadOneGeometry(element, layer);
+      gml.GetFieldValue(0, v);
+      seen.emplace_back(v.str(), gml.GetCurrentPercent());
+    }
+    const std::vector<std::pair<std::string, int>> want = {{"1", 33}, {"2", 33}, {"3", 100}};
+    EXPECT_EQ(seen, want);
+  }
+  {
+    // 30,000,000 bytes: the collection starts in the step that ends at
+    // 15,000,000 and a member ends in the one that ends at 25,000,000.
+    std::string text = head;
+    padTo(text, 14999900);
+    text += "<vtl:FeatureCollection>";
+    padTo(text, 24999800);
+    text += member(7);
+    padTo(text, 30000000 - 40);
+    text += "</vtl:FeatureCollection></vtl:Veltram>";
+    padTo(text, 30000000);
+    dir.Put("big.gml", text);
+    text.clear();
+    text.shrink_to_fit();
+    CVtVectorGML gml;
+    ASSERT_TRUE(gml.OpenForRead(CString(dir / "big.gml")));
+    EXPECT_EQ(gml.GetCurrentPercent(), 50);
+    ASSERT_FALSE(gml.IsEOF());
+    EXPECT_EQ(gml.GetCurrentPercent(), 83);
+    gml.EndReadOneRecord();
+    EXPECT_TRUE(gml.IsEOF());
+    EXPECT_EQ(gml.GetCurrentPercent(), 100);
+  }
 }
 
 // A file cut anywhere: the features completed before the cut are read, then

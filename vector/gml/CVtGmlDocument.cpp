@@ -39,6 +39,17 @@ void GmlAppendEscaped(std::string& out, const std::string& text, bool attribute)
         }
         out += c;
         break;
+      // A reader turns white space in an attribute value into blanks and a
+      // carriage return in text into a line feed; references keep them.
+      case '\t':
+        out += attribute ? "&#9;" : "\t";
+        break;
+      case '\n':
+        out += attribute ? "&#10;" : "\n";
+        break;
+      case '\r':
+        out += "&#13;";
+        break;
       default:
         out += c;
     }

@@ -95,6 +95,12 @@ int CVtVectorGML::FieldTypeFromString(const CString& text) {
   return 0;
 }
 
+bool CVtVectorGML::IsXmlText(const CString& text) {
+  for (unsigned char c : text.str())
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+  return true;
+}
+
 bool CVtVectorGML::IsXmlName(const CString& name) {
   const std::string& s = name.str();
   if (s.empty()) return false;
@@ -135,7 +141,8 @@ void CVtVectorGML::SetLayerCount(int count) {
 
 bool CVtVectorGML::SetLayerInfo(int index, const CString& name, int type, const CRect2D& bounds,
                                 const CString& subName) {
-  if (!CVtXmlToolkit::InRange(index, 0, GetLayerCount()) || !IsXmlName(name)) return false;
+  if (!CVtXmlToolkit::InRange(index, 0, GetLayerCount()) || !IsXmlName(name) || !IsXmlText(subName))
+    return false;
   Layer& layer = layers[static_cast<size_t>(index)];
   layer.name = name;
   layer.type = type;
@@ -219,8 +226,16 @@ bool CVtVectorGML::EndWriteOneRecord() {
   std::string text = "<gml:featureMember>\n" + indent + "<" + name + ">\n";
   for (size_t i = 0; i < layer.fields.size(); ++i) {
     const std::string& field = layer.fields[i].name.str();
-    text += indent + indent + "<" + field + ">" +
-            DealContentChars(CVtXmlToolkit::ToString(values[static_cast<int>(i)])).str() + "</" + field + ">\n";
+    const CString value = CVtXmlToolkit::ToString(values[static_cast<int>(i)]);
+    // A file holding such a character cannot be read at all.
+    if (!IsXmlText(value)) {
+      geometry = nullptr;
+      return false;
+    }
+    std::string escaped = DealContentChars(value).str();
+    // A reader turns a carriage return into a line feed; a reference keeps it.
+    ReplaceAll(escaped, "\r", "&#13;");
+    text += indent + indent + "<" + field + ">" + escaped + "</" + field + ">\n";
   }
   // An empty geometry has no GML: the feature is written without one.
   const CString gml = geometry ? geometry->GetGML(3) : CString();

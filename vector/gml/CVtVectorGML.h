@@ -45,9 +45,10 @@ class CVtVectorGML {
   // ---- writing, in this order
   bool OpenForWrite(const CString& path);
   void SetLayerCount(int count);
-  // False, and nothing set, for an index out of range or a name that cannot
+  // False, and nothing set, for an index out of range, a name that cannot
   // be an XML element name (letters, digits, "_", "-", "."; not starting
-  // with a digit, "-" or "."; bytes above 127 are taken as letters).
+  // with a digit, "-" or "."; bytes above 127 are taken as letters) or a
+  // sub name that XML cannot hold (IsXmlText).
   bool SetLayerInfo(int index, const CString& name, int type, const CRect2D& bounds, const CString& subName);
   void SetFieldCount(int layer, int count);
   bool SetFieldInfo(int layer, int field, const CString& name, int type, int size);
@@ -58,7 +59,7 @@ class CVtVectorGML {
   bool WriteOneGeometry(CElemGeometry* geometry, const CString& layerName);
   void SetFieldValue(int index, const COleVariant& value);
   // Writes the feature; false, and nothing written, when the record's layer
-  // was not found.
+  // was not found or a value holds a character XML cannot hold (IsXmlText).
   bool EndWriteOneRecord();
   void EndWriteRecord();
   void Close();
@@ -85,6 +86,14 @@ class CVtVectorGML {
   int GetCurrentPercent() const;
   // Why the last read stopped before the end of the file; empty when it did not.
   const std::string& GetReadError() const { return document.errorText(); }
+  // The iconv name of the character set of the names and texts read when the
+  // file's declared encoding is one the parser does not decode itself (the
+  // texts come in that encoding, GB18030 for GB2312); empty when they come
+  // in UTF-8.
+  const std::string& GetTextEncoding() const { return document.textEncoding(); }
+  // Characters given by reference that the declared encoding cannot hold,
+  // read so far; each came in the texts as "?".
+  long long GetTextSubstitutions() const { return document.textSubstitutions(); }
 
   // ---- texts
   static CString DealContentChars(const CString& text);
@@ -93,6 +102,9 @@ class CVtVectorGML {
   static CString FieldTypeToString(int code);
   static int FieldTypeFromString(const CString& text);
   static bool IsXmlName(const CString& name);
+  // False when the text holds a control character that XML 1.0 cannot hold
+  // in any form (all below 32 but tab, line feed and carriage return).
+  static bool IsXmlText(const CString& text);
 
  private:
   void CreateSchemaFile();
