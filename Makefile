@@ -8,10 +8,13 @@
 #   make bench     throughput beside GDAL's (BENCH="raw bmp ..." picks some;
 #                  "python" the Python module's reads, bench/python_read.py)
 #   make fuzz      build the libFuzzer targets with clang (build-fuzz/) and run each
-#                  for FUZZ_SECONDS (default 60)
+#                  for FUZZ_SECONDS (default 60), FUZZ_JOBS at a time (default 1);
+#                  FUZZ_TARGETS="tool mrsid" runs some; figures in fuzz/last-run.txt
 
 SANITIZE ?=
 FUZZ_SECONDS ?= 60
+FUZZ_JOBS ?= 1
+FUZZ_TARGETS ?=
 JOBS ?= $(shell nproc)
 # Debian's interpreter, which the Python module is built for.
 PYTHON ?= /usr/bin/python3
@@ -55,7 +58,7 @@ bench: build
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DVTFMT_FUZZ=ON -DVTFMT_TESTS=OFF -DVTFMT_BENCH=OFF >/dev/null
 	@cmake --build build-fuzz -j $(JOBS)
-	@scripts/fuzz $(FUZZ_SECONDS)
+	@FUZZ_JOBS=$(FUZZ_JOBS) FUZZ_TARGETS="$(FUZZ_TARGETS)" scripts/fuzz $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build build-asan build-fuzz

@@ -164,11 +164,19 @@ void MrSIDNavigator::loadImage(ImageBuffer& buffer) {
   unsigned char* origin = buffer.m_data + info.dataOffset;
   const long long stride = info.pixelStride, rowBytes = buffer.m_rowBytes;
 
-  for (int r = 0; r < m_height; ++r) {
-    unsigned char* p = origin + r * rowBytes;
-    for (int c = 0; c < m_width; ++c, p += stride)
-      for (int s = 0; s < samples; ++s) p[s] = buffer.m_default.sample(bands[s]);
-  }
+  // The background: the first row pixel by pixel, the others copies of it
+  // (only the pixels' bytes: a wider stride keeps its bytes between them).
+  unsigned char fill[3];
+  for (int s = 0; s < samples; ++s) fill[s] = buffer.m_default.sample(bands[s]);
+  const size_t pixelBytes = static_cast<size_t>(m_width - 1) * stride + samples;
+  for (int c = 0; c < m_width; ++c) std::memcpy(origin + c * stride, fill, samples);
+  if (stride == samples)
+    for (int r = 1; r < m_height; ++r) std::memcpy(origin + r * rowBytes, origin, pixelBytes);
+  else
+    for (int r = 1; r < m_height; ++r) {
+      unsigned char* p = origin + r * rowBytes;
+      for (int c = 0; c < m_width; ++c) std::memcpy(p + c * stride, fill, samples);
+    }
 
   // The part of the scene inside the level, and the full-resolution pixels
   // under it (the last level pixel may reach past the image's edge).

@@ -189,4 +189,32 @@ TEST_F(MrSIDTest, DirectReadsAtAnyLevel) {
   EXPECT_EQ(closed.GetDataDirect(target.data(), 0, 4, 4, CPoint(0, 0)), 0);
 }
 
+// The background of a scene reaching past the image is the file's no-data
+// value in every sample, pixel by pixel; the padding at the end of each
+// row is the caller's and stays as it was.
+TEST_F(MrSIDTest, SceneOutsideTheImageTakesTheNoDataValue) {
+  const std::string path = *dir / "nodata.tif";
+  ASSERT_TRUE(GdalWriteImage(path, "GTiff", 40, 30, 3));
+  GDALDatasetH ds = GDALOpen(path.c_str(), GA_Update);
+  ASSERT_NE(ds, nullptr);
+  for (int b = 1; b <= 3; ++b) GDALSetRasterNoDataValue(GDALGetRasterBand(ds, b), 9);
+  GDALClose(ds);
+
+  CImgFileMrSID20 sid(path.c_str());
+  // 5 x 4 pixels centred on (0, 0): columns -2 to 2, rows -2 to 1; rows of
+  // 15 bytes padded to 16.
+  std::vector<unsigned char> target(4 * 16, 0xAA);
+  ASSERT_EQ(sid.GetDataDirect(target.data(), 0, 5, 4, CPoint(0, 0)), 1);
+  const auto inside = GdalWindow(path, 0, 0, 3, 2, 3, 2, {1, 2, 3});
+  for (long y = 0; y < 4; ++y) {
+    for (long x = 0; x < 5; ++x)
+      for (int c = 0; c < 3; ++c) {
+        const bool in = x >= 2 && y >= 2;
+        const unsigned char want = in ? inside[(c * 2 + (y - 2)) * 3 + (x - 2)] : 9;
+        EXPECT_EQ(target[y * 16 + x * 3 + 2 - c], want) << x << "," << y << " sample " << c;
+      }
+    EXPECT_EQ(target[y * 16 + 15], 0xAA) << "padding of row " << y;
+  }
+}
+
 }  // namespace
