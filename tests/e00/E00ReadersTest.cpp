@@ -110,7 +110,7 @@ TEST_F(E00ReadersTest, PlainExportsStayPlain) {
   // data would begin, it is read as it stands. "~" in a later line or after
   // a "EXP  0" header proves nothing.
   const Lines plains[] = {
-      {"EXP  1 /PLAIN/ONE.E00", "ARC  2", "         1~        2", "EOS"},
+      {"EXP  1 /PLAIN/ONE.E00", "GRD  2", "         1~        2", "EOS"},
       {"EXP  0 /PLAIN/ZERO.E00", "LOG  2 ~", "EOS"},
       {"EXP  1 /PLAIN/LONG.E00", std::string(79, 'p'), "no tilde here", "EOS"},
   };

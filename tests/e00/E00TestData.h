@@ -54,7 +54,11 @@ inline Lines RealisticExport(unsigned seed, int arcs, const std::string& name = 
   }
   l.push_back("        -1         0         0         0         0         0         0");
   l.push_back("CNT  2");
-  for (int c = 1; c <= arcs / 4 + 1; ++c) l.push_back(Int10(1) + coord(4.5e5, 4.9e5) + coord(3.4e6, 3.5e6));
+  for (int c = 1; c <= arcs / 4 + 1; ++c) {
+    // One label in the polygon, and its id.
+    l.push_back(Int10(1) + coord(4.5e5, 4.9e5) + coord(3.4e6, 3.5e6));
+    l.push_back(Int10(c));
+  }
   l.push_back(Int10(-1) + Int10(0) + coord(0, 0) + coord(0, 0));
   l.push_back("LAB  2");
   for (int c = 1; c <= arcs / 3 + 1; ++c) {
