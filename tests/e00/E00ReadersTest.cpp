@@ -144,6 +144,7 @@ TEST_F(E00ReadersTest, ACutSetIsReportedAsTruncated) {
   for (const std::string* bytes : {&plainBytes, &fullBytes}) {
     for (size_t cut = 20; cut + 4 < bytes->size(); cut += bytes->size() / 37) {
       for (size_t at : {cut, bytes->find('\n', cut) + 1}) {
+        if (at >= bytes->size()) continue;  // the whole file: no cut
         SCOPED_TRACE(std::to_string(at) + (bytes == &plainBytes ? " plain" : " full"));
         dir.Put("cut.e00", bytes->substr(0, at));
         for (const Reading& r : {ReadStream("cut.e00"), ReadFile("cut.e00")}) {
@@ -190,6 +191,52 @@ TEST_F(E00ReadersTest, AVolumeCutShortDoesNotRunOnIntoTheNext) {
   EXPECT_TRUE(file.truncated);
   EXPECT_EQ(file.lines, (Lines{"EXP  0 /P", "ARC  2", "         1   "}));
   EXPECT_NE(file.message.find("p.e00 is truncated"), std::string::npos) << file.message;
+}
+
+// The plain lines of a set read whole, for the sweeps below.
+Lines SampleLines(const std::string& path) {
+  CVtE00 e00;
+  CString name(path);
+  Lines lines;
+  if (!e00.Open(name)) return lines;
+  while (const char* line = e00.ReadNextLine()) lines.push_back(line);
+  return lines;
+}
+
+// Lines [0, k) then [s, end): a first volume cut at k before a second
+// volume that begins at s.
+Lines Joined(const Lines& all, size_t k, size_t s) {
+  Lines joined(all.begin(), all.begin() + static_cast<long>(k));
+  joined.insert(joined.end(), all.begin() + static_cast<long>(s), all.end());
+  return joined;
+}
+
+TEST_F(E00ReadersTest, SweepExplore) {
+  const std::string data = std::string(VTFMT_SOURCE_DIR) + "/tests/data/e00/";
+  const std::string samples = std::string(VTFMT_SOURCE_DIR) + "/samples/";
+  struct Set {
+    const char* name;
+    Lines lines;
+  } sets[] = {{"roads", SampleLines(samples + "roads.e00")},
+              {"testpoly", SampleLines(data + "testpoly.e00")},
+              {"testpoint", SampleLines(data + "testpoint.e00")},
+              {"realistic", e00test::RealisticExport(41, 12)}};
+  for (const Set& set : sets) {
+    const Lines& all = set.lines;
+    ASSERT_GT(all.size(), 20u) << set.name;
+    for (size_t s = 2; s < all.size(); ++s) {
+      dir.Put("set.E01", e00test::Join(Lines(all.begin() + static_cast<long>(s), all.end())));
+      for (size_t k = 1; k <= s; ++k) {
+        dir.Put("set.e00", e00test::Join(Lines(all.begin(), all.begin() + static_cast<long>(k))));
+        const Reading r = ReadStream("set.e00");
+        const Reading f = ReadFile("set.e00");
+        const bool detected = r.truncated;
+        if (!detected && k < s) std::printf("%s s=%zu k=%zu | %s | %s\n", set.name, s, k, all[k - 1].c_str(), all[s].c_str());
+        if (k == s) { EXPECT_EQ(r.lines, all); EXPECT_FALSE(r.truncated) << r.message; EXPECT_EQ(f.lines, all); EXPECT_FALSE(f.truncated) << f.message; }
+        EXPECT_EQ(f.truncated, r.truncated) << set.name << " " << s << " " << k << f.message << "|" << r.message;
+      }
+    }
+  }
 }
 
 }  // namespace

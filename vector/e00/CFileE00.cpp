@@ -170,7 +170,10 @@ const char* CFileE00::ReadNextLine() {
       const bool cut = m_pReadHandle->bReachedEnd && !m_pReadHandle->file.LastHadLineEnd();
       FILE* probe = m_PosInfo.m_nVolumeNo < 99 ? OpenVolume(VolumeName(m_PosInfo.m_nVolumeNo + 1)) : nullptr;
       if (!probe) {
-        if (!sawEos) ReportTruncated("the export ends without its EOS line.");
+        if (!sawEos)
+          ReportTruncated("the export ends without its EOS line.");
+        else if (!m_pReadHandle->check.Finish())
+          ReportBroken(m_pReadHandle->check.Why());
         ReadClose();
         return nullptr;
       }

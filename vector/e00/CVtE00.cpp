@@ -195,6 +195,9 @@ const char* ReadNextLine(CVtE00ReadRecord* r, bool& failed) {
   }
   const bool wasEnd = r->dec.bEnd;
   const char* line = wasEnd ? nullptr : r->NextLine();
+  // The data ended after EOS: the sections must have ended with it.
+  if (!line && !r->bBroken && !r->truncated && r->bReachedEnd && r->SawEndOfExport() && !r->check.Finish())
+    r->bBroken = true;
   if (!line && r->bBroken && !r->truncated) r->Broken();
   // The end flag without the end of the data: decoding failed.
   if (!wasEnd && r->dec.bEnd && !r->bReachedEnd) r->failed = true;

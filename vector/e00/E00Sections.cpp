@@ -1,6 +1,8 @@
 #include "vector/e00/E00Sections.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "vector/e00/E00Reader.h"
 
@@ -137,7 +139,7 @@ bool SectionCheck::Enter(const char* line) {
       {"PRJ", static_cast<int>(Kind::kPrj), "EOP"},     {"SIN", static_cast<int>(Kind::kSin), "EOX"},
       {"LOG", static_cast<int>(Kind::kLog), "EOL"},     {"TX6", static_cast<int>(Kind::kGroup), "JABBERWOCKY"},
       {"TX7", static_cast<int>(Kind::kGroup), "JABBERWOCKY"}, {"RXP", static_cast<int>(Kind::kGroup), "JABBERWOCKY"},
-      {"RPL", static_cast<int>(Kind::kGroup), "JABBERWOCKY"}, {"IFO", static_cast<int>(Kind::kTable), "EOI"},
+      {"RPL", static_cast<int>(Kind::kGroup), "JABBERWOCKY"}, {"IFO", static_cast<int>(Kind::kTable), nullptr},
   };
   const size_t length = TrimmedLength(line);
   if (length != 6 || line[3] != ' ' || line[4] != ' ' || (line[5] != '2' && line[5] != '3')) return false;
@@ -151,6 +153,10 @@ bool SectionCheck::Enter(const char* line) {
     if (s.closing) {
       m_closing = s.closing;
       m_mode = Mode::kText;
+    } else if (m_kind == Kind::kTable) {
+      m_mode = Mode::kTable;
+      m_part = TablePart::kHeader;
+      m_table.clear();
     } else {
       m_mode = Mode::kRecords;
       m_run = m_runCount = 0;
@@ -200,6 +206,8 @@ bool SectionCheck::Take(const char* line) {
     }
     case Mode::kRecords:
       return m_run < m_runCount ? TakeRecordLine(line, length) : TakeRecordStart(line, length);
+    case Mode::kTable:
+      return TakeTable(line, length);
   }
   return true;
 }
@@ -326,6 +334,109 @@ bool SectionCheck::TakeRecordLine(const char* line, size_t length) {
     ++m_run;
     while (m_run < m_runCount && m_runs[m_run].count == 0) ++m_run;
   }
+  return true;
+}
+
+bool SectionCheck::TakeTable(const char* line, size_t length) {
+  switch (m_part) {
+    case TablePart::kHeader: {
+      if (IsWord(line, length, "EOI")) {
+        m_mode = Mode::kTop;
+        return true;
+      }
+      // Between tables the export may end without EOI, as after any section.
+      if (IsEndOfExport(line)) {
+        m_mode = Mode::kEnded;
+        return true;
+      }
+      // Name (with letters), an optional external flag, then four numbers:
+      // fields, items (fields and deleted ones), record length, records.
+      std::vector<std::string> words;
+      for (size_t i = 0; i < length;) {
+        while (i < length && line[i] == ' ') ++i;
+        const size_t start = i;
+        while (i < length && line[i] != ' ') ++i;
+        if (i > start) words.emplace_back(line + start, i - start);
+      }
+      bool ok = words.size() >= 5;
+      for (size_t w = words.size() >= 4 ? words.size() - 4 : 0; ok && w < words.size(); ++w)
+        ok = IsIntField(words[w].c_str(), static_cast<int>(words[w].size()));
+      bool letter = false;
+      if (ok)
+        for (char c : words[0]) letter = letter || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+      if (!ok || !letter)
+        return Fail("this line is neither the header of an INFO table nor EOI" +
+                    (m_table.empty() ? std::string(".") : ", after table " + m_table + "."));
+      m_table = words[0];
+      const size_t n = words.size();
+      m_fieldsLeft = std::atol(words[n - 3].c_str());
+      m_records = m_recordsLeft = std::atol(words[n - 1].c_str());
+      if (m_fieldsLeft < 0 || m_recordsLeft < 0)
+        return Fail("table " + m_table + " announces a negative count.");
+      m_recordWidth = 0;
+      m_widthKnown = true;
+      m_part = TablePart::kFields;
+      if (m_fieldsLeft == 0) StartRecords();
+      return true;
+    }
+    case TablePart::kFields: {
+      if (length < 69)
+        return Fail("table " + m_table + " announces " + std::to_string(m_fieldsLeft) +
+                    " more fields, but this line is not the definition of one.");
+      // Deleted items (index -1) take no room in the records. The width in
+      // the export follows from the type and the stored size.
+      if (FieldValue(line + 65, 4) > 0) {
+        const long size = FieldValue(line + 16, 3);
+        const long type = FieldValue(line + 34, 3) / 10;
+        long width = -1;
+        if (type == 1 || type == 2 || type == 3)
+          width = size;
+        else if (type == 4)
+          width = 14;
+        else if (type == 5)
+          width = size == 4 ? 11 : size == 2 ? 6 : -1;
+        else if (type == 6)
+          width = size == 4 ? 14 : size == 8 ? 24 : -1;
+        if (width < 0)
+          m_widthKnown = false;
+        else
+          m_recordWidth += width;
+      }
+      if (--m_fieldsLeft == 0) StartRecords();
+      return true;
+    }
+    case TablePart::kRecords:
+      if (length > 80)
+        return Fail("record " + std::to_string(m_records - m_recordsLeft + 1) + " of table " + m_table +
+                    " has a line of " + std::to_string(length) + " characters, more than 80.");
+      if (++m_lineInRecord == m_linesPerRecord) {
+        m_lineInRecord = 0;
+        if (--m_recordsLeft == 0) m_part = TablePart::kHeader;
+      }
+      return true;
+  }
+  return true;
+}
+
+void SectionCheck::StartRecords() {
+  if (!m_widthKnown) {
+    // A field of a type whose width is not known: the records cannot be
+    // counted, only the end of the tables found.
+    m_mode = Mode::kText;
+    m_closing = "EOI";
+    return;
+  }
+  m_linesPerRecord = (m_recordWidth + 79) / 80;
+  m_lineInRecord = 0;
+  m_part = m_linesPerRecord == 0 || m_recordsLeft == 0 ? TablePart::kHeader : TablePart::kRecords;
+}
+
+bool SectionCheck::Finish() {
+  if (m_mode == Mode::kTable && m_part == TablePart::kRecords)
+    return Fail("the export ends inside table " + m_table + ", which announces " + std::to_string(m_records) +
+                " records, in record " + std::to_string(m_records - m_recordsLeft + 1) + ".");
+  if (m_mode == Mode::kTable && m_part == TablePart::kFields)
+    return Fail("the export ends inside the field definitions of table " + m_table + ".");
   return true;
 }
 

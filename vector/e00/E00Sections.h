@@ -6,10 +6,12 @@
 // Checked closely: ARC, CNT, LAB, PAL and TOL, whose records are fixed-width
 // fields (integers of 10 characters, reals of 14 in single and 21 in double
 // precision) and announce how many lines follow them (vertices, label ids,
-// arcs). Sections of free text (PRJ, SIN, LOG, TXT, and the TX6, TX7, RXP,
-// RPL and IFO groups) are followed only to their closing line: the export
-// must not end inside them. Anything else is passed over until the next
-// section header, so that lines the checker does not know are never refused.
+// arcs); and the INFO tables of IFO, whose headers announce their fields and
+// records, each record taking as many lines of up to 80 characters as its
+// fields' width needs. Sections of free text (PRJ, SIN, LOG, TXT, and the
+// TX6, TX7, RXP and RPL groups) are followed only to their closing line.
+// Anything else is passed over until the next section header, so that lines
+// the checker does not know are never refused.
 #pragma once
 
 #include <cstdint>
@@ -27,11 +29,16 @@ class SectionCheck {
   // Takes the next logical line. False when it cannot follow the lines
   // before it; Why() then says why.
   bool Take(const char* line);
+  // The data ended after the export's EOS line: false when that line came
+  // inside a table's records, or a record of a section, that the lines
+  // before it announced. Why() then says why.
+  bool Finish();
   // The reason of the last refusal, with the line's number in the set.
   const std::string& Why() const { return m_why; }
 
  private:
-  enum class Mode { kStart, kTop, kSkip, kText, kRecords, kEnded };
+  enum class Mode { kStart, kTop, kSkip, kText, kRecords, kTable, kEnded };
+  enum class TablePart { kHeader, kFields, kRecords };
   enum class Kind { kNone, kArc, kCnt, kLab, kPal, kTol, kRpl, kTxt, kPrj, kSin, kLog, kGroup, kTable };
   // A run of `count` lines of `fields` fields each, all integers or all reals.
   struct Run {
@@ -43,6 +50,9 @@ class SectionCheck {
   bool TakeTop(const char* line, size_t length);
   bool TakeRecordStart(const char* line, size_t length);
   bool TakeRecordLine(const char* line, size_t length);
+  bool TakeTable(const char* line, size_t length);
+  // After a table's field definitions: its records come next.
+  void StartRecords();
   bool Enter(const char* line);
   bool Fail(const std::string& why);
   int RealWidth() const { return m_double ? 21 : 14; }
@@ -58,6 +68,14 @@ class SectionCheck {
   Run m_runs[3] = {};
   int m_run = 0, m_runCount = 0;
   bool m_pendingTail = false;  // a double-precision polygon section's end has a second line
+  // The INFO table being read.
+  TablePart m_part = TablePart::kHeader;
+  std::string m_table;
+  int64_t m_fieldsLeft = 0;   // definition lines still to come
+  int64_t m_recordWidth = 0;  // characters of a record, over all its lines
+  bool m_widthKnown = true;   // every field's type gives its width
+  int64_t m_recordsLeft = 0, m_records = 0;
+  int64_t m_linesPerRecord = 0, m_lineInRecord = 0;
   std::string m_why;
 };
 
