@@ -40,6 +40,15 @@ struct CVtE00ReadRecord : e00::ReadCore {
     failed = true;
     dec.bEnd = 1;
   }
+  // Names the volume in the decoder's message, and the volume before it:
+  // where a volume was cut, the stream rarely decodes across the join.
+  void DecodingFailed() {
+    const std::string message = CPLGetLastErrorMsg();
+    const CPLErrorNum number = CPLGetLastErrorNo();
+    std::string after;
+    if (!previousName.empty()) after = " It follows on from " + previousName + ", which may have been cut short.";
+    CPLError(CE_Failure, number, "%s: %s%s", volumeName.c_str(), message.c_str(), after.c_str());
+  }
   // Ends the stream where a line does not fit the export's sections.
   void Broken() {
     std::string why = check.Why();
@@ -200,7 +209,10 @@ const char* ReadNextLine(CVtE00ReadRecord* r, bool& failed) {
     r->bBroken = true;
   if (!line && r->bBroken && !r->truncated) r->Broken();
   // The end flag without the end of the data: decoding failed.
-  if (!wasEnd && r->dec.bEnd && !r->bReachedEnd) r->failed = true;
+  if (!wasEnd && r->dec.bEnd && !r->bReachedEnd) {
+    if (!r->failed && !r->truncated) r->DecodingFailed();
+    r->failed = true;
+  }
   // The data ran out (a decoding failure ends without reaching it) before
   // the EOS line: the export was cut short.
   if (!line && !r->truncated && r->bReachedEnd && !r->SawEndOfExport())

@@ -90,6 +90,15 @@ bool LooksNumeric(const char* line, size_t length) {
   return digit;
 }
 
+// Three capitals or digits, two blanks and a digit: the header of a section,
+// known to the checker or not.
+bool IsSectionHeader(const char* line, size_t length) {
+  if (length < 6 || line[3] != ' ' || line[4] != ' ' || !IsDigit(line[5])) return false;
+  for (int i = 0; i < 3; ++i)
+    if (!IsDigit(line[i]) && (line[i] < 'A' || line[i] > 'Z')) return false;
+  return true;
+}
+
 bool StartsWith(const char* line, const char* prefix) { return std::strncmp(line, prefix, std::strlen(prefix)) == 0; }
 
 // The line is `word` with nothing after it but blanks.
@@ -175,6 +184,8 @@ bool SectionCheck::Take(const char* line) {
       return true;
     case Mode::kEnded:
       if (length == 0) return true;
+      // Another export may follow, in a file of its own.
+      m_section.clear();
       m_mode = StartsWith(line, "EXP") ? Mode::kTop : Mode::kSkip;
       return true;
     case Mode::kSkip:
@@ -221,12 +232,13 @@ bool SectionCheck::TakeTop(const char* line, size_t length) {
     return true;
   }
   if (Enter(line)) return true;
-  // Numbers right after the header prove nothing: only a section that
-  // ended leaves nothing but another section to follow it.
-  if (!m_section.empty() && LooksNumeric(line, length)) {
+  // Lines right after the header prove nothing; but a section that ended
+  // leaves nothing but another section, or the end, to follow it.
+  if (!m_section.empty()) {
     // A double-precision polygon section ends with two lines.
-    if (tail) return true;
-    return Fail("numbers outside any section, after the " + m_section + " section ended.");
+    if (tail && LooksNumeric(line, length)) return true;
+    if (!IsSectionHeader(line, length))
+      return Fail("this line is neither a section header nor EOS, after the " + m_section + " section ended.");
   }
   // A section the checker does not know: passed over.
   m_mode = Mode::kSkip;
@@ -344,8 +356,8 @@ bool SectionCheck::TakeTable(const char* line, size_t length) {
         m_mode = Mode::kTop;
         return true;
       }
-      // Between tables the export may end without EOI, as after any section.
-      if (IsEndOfExport(line)) {
+      // An IFO section without tables may end with the export.
+      if (m_table.empty() && IsEndOfExport(line)) {
         m_mode = Mode::kEnded;
         return true;
       }
@@ -432,6 +444,11 @@ void SectionCheck::StartRecords() {
 }
 
 bool SectionCheck::Finish() {
+  // The closing line of a section of text taken as its text.
+  if (m_mode == Mode::kText)
+    return Fail("the export ends inside its " + m_section + " section, which has no " + m_closing + " line.");
+  if (m_mode == Mode::kTable && m_part == TablePart::kHeader)
+    return Fail("the export ends inside its IFO section, after table " + m_table + " and before EOI.");
   if (m_mode == Mode::kTable && m_part == TablePart::kRecords)
     return Fail("the export ends inside table " + m_table + ", which announces " + std::to_string(m_records) +
                 " records, in record " + std::to_string(m_records - m_recordsLeft + 1) + ".");
