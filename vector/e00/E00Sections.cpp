@@ -310,7 +310,7 @@ bool SectionCheck::TakeRecordStart(const char* line, size_t length) {
       break;
   }
   if (!ok)
-    return Fail("this line is neither a " + m_section + " record nor the end of the section (after record " +
+    return Fail("this line neither begins a record of the " + m_section + " section nor ends it (after record " +
                 std::to_string(m_record) + ").");
   ++m_record;
   if (count < 0)
