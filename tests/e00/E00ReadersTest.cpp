@@ -355,4 +355,72 @@ TEST_F(E00ReadersTest, AVolumeCutAtALineEndFailsWhereItsSectionsShowIt) {
   }
 }
 
+// A double-precision coverage: reals of 21 characters, one vertex to a
+// line, the polygon box over two lines and a polygon section that ends with
+// two lines.
+Lines DoublePrecisionExport() {
+  auto real = [](double v) { return e00test::Printf("%21.14E", v); };
+  auto ints = [](std::initializer_list<long> values) {
+    std::string line;
+    for (long v : values) line += e00test::Int10(v);
+    return line;
+  };
+  Lines l = {"EXP  0 /D/DOUBLE.E00", "ARC  3"};
+  l.push_back(ints({1, 1, 1, 2, 0, 0, 3}));
+  for (int v = 0; v < 3; ++v) l.push_back(real(4.5e5 + v) + real(-3.4e6 - v));
+  l.push_back(ints({2, 2, 2, 1, 0, 0, 1}));
+  l.push_back(real(1.25) + real(-2.5e-3));
+  l.push_back(ints({-1, 0, 0, 0, 0, 0, 0}));
+  l.push_back("CNT  3");
+  l.push_back(e00test::Int10(2) + real(4.5e5) + real(3.4e6));
+  l.push_back(ints({1, 2}));
+  l.push_back(e00test::Int10(0) + real(4.6e5) + real(3.5e6));
+  l.push_back(e00test::Int10(-1) + e00test::Int10(0) + real(0) + real(0));
+  l.push_back("LAB  3");
+  for (int c = 1; c <= 2; ++c) {
+    l.push_back(ints({c, c + 1}) + real(4.5e5 + c) + real(3.4e6 + c));
+    l.push_back(real(4.5e5) + real(3.4e6));
+    l.push_back(real(4.6e5) + real(3.5e6));
+  }
+  l.push_back(e00test::Int10(-1) + e00test::Int10(0) + real(0) + real(0));
+  l.push_back("PAL  3");
+  l.push_back(e00test::Int10(3) + real(4.5e5) + real(3.4e6));
+  l.push_back(real(4.6e5) + real(3.5e6));
+  l.push_back(ints({1, 1, 0, -2, 2, 0}));
+  l.push_back(ints({3, 1, 2}));
+  l.push_back(e00test::Int10(1) + real(4.5e5) + real(3.4e6));
+  l.push_back(real(4.6e5) + real(3.5e6));
+  l.push_back(ints({2, 2, 1}));
+  l.push_back(ints({-1, 0, 0, 0, 0, 0, 0}));
+  l.push_back(real(0) + real(0));
+  l.push_back("TOL  3");
+  for (int t = 1; t <= 3; ++t) l.push_back(ints({t, 2}) + real(t * 0.5));
+  l.push_back(ints({-1, 0, 0, 0, 0, 0, 0}));
+  l.push_back("EOS");
+  return l;
+}
+
+TEST_F(E00ReadersTest, DoublePrecisionSectionsAreFollowedToo) {
+  const Lines all = DoublePrecisionExport();
+  dir.Put("d.e00", e00test::Join(all));
+  for (const Reading& r : {ReadStream("d.e00"), ReadFile("d.e00")}) {
+    EXPECT_EQ(r.lines, all);
+    EXPECT_EQ(r.message, "");
+  }
+  // One line lost anywhere shows, but for: the first section's header; a
+  // line that ends a section before the next section's header (TOL is not
+  // always closed, so no section must be); a whole record (the CNT record
+  // without labels, TOL records); the optional second line that ends PAL.
+  std::vector<size_t> unnoticed;
+  for (size_t k = 1; k + 1 < all.size(); ++k) {
+    dir.Put("d.e00", e00test::Join(Joined(all, k, k + 1)));
+    const Reading r = ReadStream("d.e00");
+    if (r.message.empty())
+      unnoticed.push_back(k);
+    else
+      EXPECT_NE(r.message.find(dir / "d.e00 is truncated or damaged: line "), std::string::npos) << r.message;
+  }
+  EXPECT_EQ(unnoticed, (std::vector<size_t>{1, 8, 12, 13, 21, 31, 33, 34, 35, 36}));
+}
+
 }  // namespace
