@@ -39,7 +39,7 @@ class SectionCheck {
  private:
   enum class Mode { kStart, kTop, kSkip, kText, kRecords, kTable, kEnded };
   enum class TablePart { kHeader, kFields, kRecords };
-  enum class Kind { kNone, kArc, kCnt, kLab, kPal, kTol, kRpl, kTxt, kPrj, kSin, kLog, kGroup, kTable };
+  enum class Kind { kNone, kArc, kCnt, kLab, kPal, kTol, kTxt, kPrj, kSin, kLog, kGroup, kTable };
   // A run of `count` lines of `fields` fields each, all integers or all reals.
   struct Run {
     int64_t count;
