@@ -54,7 +54,11 @@ inline Lines RealisticExport(unsigned seed, int arcs, const std::string& name = 
   }
   l.push_back("        -1         0         0         0         0         0         0");
   l.push_back("CNT  2");
-  for (int c = 1; c <= arcs / 4 + 1; ++c) l.push_back(Int10(1) + coord(4.5e5, 4.9e5) + coord(3.4e6, 3.5e6));
+  for (int c = 1; c <= arcs / 4 + 1; ++c) {
+    // One label in the polygon, and its id.
+    l.push_back(Int10(1) + coord(4.5e5, 4.9e5) + coord(3.4e6, 3.5e6));
+    l.push_back(Int10(c));
+  }
   l.push_back(Int10(-1) + Int10(0) + coord(0, 0) + coord(0, 0));
   l.push_back("LAB  2");
   for (int c = 1; c <= arcs / 3 + 1; ++c) {
@@ -81,16 +85,22 @@ inline Lines RealisticExport(unsigned seed, int arcs, const std::string& name = 
   l.push_back("SIN  2");
   l.push_back("EOX");
   l.push_back("IFO  2");
-  l.push_back(name + ".AAT                   XX   7   7  28" + Int10(arcs));
-  for (const char* item : {"FNODE#", "TNODE#", "LPOLY#", "RPOLY#", "LENGTH", "ROADS#", "ROADS-ID"})
-    l.push_back(std::string(item) + std::string(16 - std::string(item).size(), ' ') +
-                "  4-1   14-1   5-1 50-1  -1  -1-1                   1-");
+  l.push_back(name + ".AAT                   XX   8   8  54" + Int10(arcs));
+  // Binary integers (11 characters in the export), a binary real (14) and
+  // a character item of 30: records of 110 characters.
+  for (const char* item : {"FNODE#", "TNODE#", "LPOLY#", "RPOLY#", "LENGTH", "ROADS#", "ROADS-ID", "NAME"}) {
+    const std::string text = item;
+    const char* def = text == "LENGTH" ? "  4-1   14-1  12 3 60-1  -1  -1-1                   1-"
+                      : text == "NAME" ? " 30-1   14-1  30-1 20-1  -1  -1-1                   1-"
+                                       : "  4-1   14-1   5-1 50-1  -1  -1-1                   1-";
+    l.push_back(text + std::string(16 - text.size(), ' ') + def);
+  }
   for (int a = 1; a <= arcs; ++a) {
     // One record of 110 characters, cut after 80.
     std::string rec;
-    for (int f = 0; f < 5; ++f) rec += Int10(integer(0, 99999));
-    rec += coord(0, 5000) + Int10(a) + Int10(a);
-    rec += std::string(110 - rec.size() - 6, ' ') + "ROAD~" + std::to_string(a % 10);
+    for (int f = 0; f < 4; ++f) rec += " " + Int10(integer(0, 99999));
+    rec += coord(0, 5000) + " " + Int10(a) + " " + Int10(a);
+    rec += std::string(24, ' ') + "ROAD~" + std::to_string(a % 10);
     l.push_back(rec.substr(0, 80));
     l.push_back(rec.substr(80));
   }

@@ -31,6 +31,18 @@ def test_e00_lines_across_volumes_match_the_tool():
     assert cat.stdout.split("\n")[:-1] == lines
 
 
+def test_e00_volume_cut_at_a_line_end_raises_naming_both_volumes(tmp_path):
+    # The sample's first volume cut after its fourth line runs on into the
+    # whole second volume: the lines before the join come out, then the error.
+    (tmp_path / "roads.e00").write_bytes(open(sample("roads.e00"), "rb").read()[:281])
+    shutil.copy(sample("roads.E01"), str(tmp_path / "roads.E01"))
+    got = []
+    with pytest.raises(vtfmt.Error, match=r"roads\.E01 is truncated or damaged: .* follows on from .*roads\.e00"):
+        for line in vtfmt.e00.open(str(tmp_path / "roads.e00")):
+            got.append(line)
+    assert got == roads_lines()[:9]
+
+
 @pytest.mark.parametrize("level", ["none", "partial", "full"])
 def test_e00_written_reads_back_and_decodes_with_e00conv(tmp_path, level):
     lines = roads_lines()

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -11,6 +12,13 @@
 #include "support/ToolRun.h"
 
 namespace {
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
 
 class VtfmtE00ToolTest : public ::testing::Test {
  protected:
@@ -106,6 +114,34 @@ TEST_F(VtfmtE00ToolTest, ACutExportFailsAfterItsLinesWithTheLibrarysReasons) {
   Result missing = Run("cat " + Quote(dir / "missing.e00"));
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("Failed to open " + dir / "missing.e00"), std::string::npos) << missing.err;
+}
+
+TEST_F(VtfmtE00ToolTest, TheSampleSetCutAtALineEndFailsWithOneLine) {
+  // The sample's first volume cut after its fourth line, the second volume
+  // whole: the stream goes on from the cut into the second volume's data.
+  const std::string samples = std::string(VTFMT_SOURCE_DIR) + "/samples/";
+  const Result whole = Run("cat " + Quote(samples + "roads.e00"));
+  ASSERT_EQ(whole.status, 0) << whole.err;
+  const e00test::Lines all = e00test::Split(whole.out);
+  ASSERT_EQ(all.size(), 130u);
+  dir.Put("roads.e00", ReadWhole(samples + "roads.e00").substr(0, 281));
+  dir.Put("roads.E01", ReadWhole(samples + "roads.E01"));
+  for (const char* command : {"cat", "info"}) {
+    SCOPED_TRACE(command);
+    const Result cut = Run(std::string(command) + " " + Quote(dir / "roads.e00"));
+    EXPECT_EQ(cut.status, 1);
+    ASSERT_FALSE(cut.err.empty());
+    EXPECT_EQ(cut.err.find('\n'), cut.err.size() - 1) << cut.err;
+    // The volume the broken line is in, and the one before it.
+    EXPECT_NE(cut.err.find(dir / "roads.E01 is truncated or damaged: line 10 of the set: ARC record 3"),
+              std::string::npos)
+        << cut.err;
+    EXPECT_NE(cut.err.find("follows on from " + dir / "roads.e00"), std::string::npos) << cut.err;
+  }
+  // Every line handed out before the failure is the sample's own.
+  const e00test::Lines out = e00test::Split(Run("cat " + Quote(dir / "roads.e00")).out);
+  ASSERT_EQ(out.size(), 9u);
+  EXPECT_EQ(out, e00test::Lines(all.begin(), all.begin() + 9));
 }
 
 }  // namespace

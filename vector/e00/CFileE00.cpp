@@ -28,6 +28,7 @@ struct CFileE00ReadRecord : e00::ReadCore {
     return file.Read(line);
   }
   void RewindPhysical() override { file.Seek(0); }
+  bool PhysicalLineEnded() const override { return file.LastHadLineEnd(); }
 };
 
 namespace {
@@ -53,6 +54,7 @@ CFileE00& CFileE00::operator=(const CFileE00& other) {
   m_strFileName = other.m_strFileName;
   m_PosInfo = other.m_PosInfo;
   m_bTruncated = other.m_bTruncated;
+  m_strPrevious = other.m_strPrevious;
   if (!other.m_pReadHandle) return *this;
   // An own stream on the same volume, at the same place, with the same
   // decoding state.
@@ -87,6 +89,7 @@ int CFileE00::OpenForRead(const CString& path) {
   m_PosInfo.m_nLineCount = 0;
   m_PosInfo.m_nSourceIndex = 0;
   m_bTruncated = 0;
+  m_strPrevious.Empty();
   return 1;
 }
 
@@ -149,6 +152,15 @@ void CFileE00::ReportTruncated(const char* why) {
   ReadClose();
 }
 
+void CFileE00::ReportBroken(const std::string& why) {
+  std::string text = why;
+  if (!m_strPrevious.IsEmpty())
+    text += " It follows on from " + m_strPrevious.str() + ", which may have been cut short.";
+  CPLError(CE_Failure, CPLE_FileIO, "%s is truncated or damaged: %s", m_strFileName.str().c_str(), text.c_str());
+  m_bTruncated = 1;
+  ReadClose();
+}
+
 const char* CFileE00::ReadNextLine() {
   for (;;) {
     if (!m_pReadHandle) return nullptr;
@@ -158,7 +170,10 @@ const char* CFileE00::ReadNextLine() {
       const bool cut = m_pReadHandle->bReachedEnd && !m_pReadHandle->file.LastHadLineEnd();
       FILE* probe = m_PosInfo.m_nVolumeNo < 99 ? OpenVolume(VolumeName(m_PosInfo.m_nVolumeNo + 1)) : nullptr;
       if (!probe) {
-        if (!sawEos) ReportTruncated("the export ends without its EOS line.");
+        if (!sawEos)
+          ReportTruncated("the export ends without its EOS line.");
+        else if (!m_pReadHandle->check.Finish())
+          ReportBroken(m_pReadHandle->check.Why());
         ReadClose();
         return nullptr;
       }
@@ -168,13 +183,23 @@ const char* CFileE00::ReadNextLine() {
         return nullptr;
       }
       const CString next = VolumeName(m_PosInfo.m_nVolumeNo + 1);
+      const e00::SectionCheck check = m_pReadHandle->check;
+      const CString previous = m_strFileName;
       ReadClose();
       if (!OpenForRead(next)) return nullptr;
       m_pReadHandle->bSawEos = sawEos;
+      // A plain volume goes on with the sections of the one before; a
+      // compressed one begins with a header of its own.
+      if (!m_pReadHandle->bCompressed) m_pReadHandle->check = check;
+      m_strPrevious = previous;
     }
     CFileE00ReadRecord* r = m_pReadHandle;
     if (r->dec.bEnd) continue;
     if (const char* line = r->NextLine()) return line;
+    if (r->bBroken) {
+      ReportBroken(r->check.Why());
+      return nullptr;
+    }
   }
 }
 
@@ -197,6 +222,9 @@ int CFileE00::SeekPosition(const CFilePosInfo& info) {
   CFileE00ReadRecord* r = m_pReadHandle;
   r->nLineCount = info.m_nLineCount;
   r->file.Seek(info.m_nByteOffset);
+  // Back inside the set: its sections are followed again from the next
+  // section header.
+  if (info.m_nByteOffset != 0 || info.m_nSourceIndex != 0) r->check.Resync();
   if (info.m_nSourceIndex > 0 && r->bCompressed) {
     // Back into the physical line, past what was decoded from it.
     r->ReadNextSourceLine();

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "platform/mfc/CString.h"
 
@@ -49,9 +50,11 @@ class CFileE00 {
   int OpenForRead(const CString& path);
   // The next plain line without its line end, or null at the end of the set,
   // when closed, or after a failure. Valid until the next call. A set that
-  // ends without its EOS line, or whose volume is cut short before the next
-  // one, is truncated: the lines before the cut are handed out, then null,
-  // with the failure recorded through CPLError and IsTruncated() set.
+  // ends without its EOS line, whose volume is cut short before the next
+  // one, or with a line that cannot follow the lines before it in the
+  // export's sections (where a volume lost its last lines, mostly), is
+  // truncated: the lines before are handed out, then null, with the failure
+  // recorded through CPLError and IsTruncated() set.
   const char* ReadNextLine();
   // ReadNextLine into `line`: 1, or 0 (line untouched) where it gives null.
   int ReadString(CString& line);
@@ -75,12 +78,15 @@ class CFileE00 {
  private:
   // Ends the set as truncated: records the failure.
   void ReportTruncated(const char* why);
+  // Ends the set where a line does not fit the export's sections.
+  void ReportBroken(const std::string& why);
   // This reader's name with its last two characters replaced by `volume`
   // in two digits.
   CString VolumeName(int volume) const;
 
   CFileE00ReadRecord* m_pReadHandle = nullptr;
   CString m_strFileName;
+  CString m_strPrevious;  // the volume read before the open one, if any
   CFilePosInfo m_PosInfo;  // volume number; the open volume's place is in the read record
   int m_bTruncated = 0;
 };

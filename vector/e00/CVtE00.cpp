@@ -22,6 +22,7 @@ struct CVtE00ReadRecord : e00::ReadCore {
   unsigned long totalLength = 0;
   int volumes = 0;
   std::string volumeName;  // the current volume's path
+  std::string previousName;  // the volume read before it, if any
   bool truncated = false;
   bool failed = false;  // a failure was recorded since the last read began
 
@@ -39,10 +40,28 @@ struct CVtE00ReadRecord : e00::ReadCore {
     failed = true;
     dec.bEnd = 1;
   }
+  // Names the volume in the decoder's message, and the volume before it:
+  // where a volume was cut, the stream rarely decodes across the join.
+  void DecodingFailed() {
+    const std::string message = CPLGetLastErrorMsg();
+    const CPLErrorNum number = CPLGetLastErrorNo();
+    std::string after;
+    if (!previousName.empty()) after = " It follows on from " + previousName + ", which may have been cut short.";
+    CPLError(CE_Failure, number, "%s: %s%s", volumeName.c_str(), message.c_str(), after.c_str());
+  }
+  // Ends the stream where a line does not fit the export's sections.
+  void Broken() {
+    std::string why = check.Why();
+    if (!previousName.empty()) why += " It follows on from " + previousName + ", which may have been cut short.";
+    CPLError(CE_Failure, CPLE_FileIO, "%s is truncated or damaged: %s", volumeName.c_str(), why.c_str());
+    truncated = true;
+    failed = true;
+  }
 
  protected:
   int ReadPhysical(char* line) override;
   void RewindPhysical() override { file.Seek(0); }
+  bool PhysicalLineEnded() const override { return file.LastHadLineEnd(); }
   void UngetFailed() override {
     failed = true;
     CPLError(CE_Failure, CPLE_AssertionFailed,
@@ -96,6 +115,7 @@ int CVtE00ReadRecord::ReadPhysical(char* line) {
     }
     CloseStream();
     file.Attach(next);
+    previousName = volumeName;
     volumeName = name;
     taken = file.Read(line);
   }
@@ -149,6 +169,7 @@ CVtE00ReadRecord* ReadOpen(const std::string& path) {
     r->CloseStream();
     r->file.Attach(first);
     r->volumeName = path;
+    r->previousName.clear();
     r->counter = 0;
     r->Rewind();
   }
@@ -183,8 +204,15 @@ const char* ReadNextLine(CVtE00ReadRecord* r, bool& failed) {
   }
   const bool wasEnd = r->dec.bEnd;
   const char* line = wasEnd ? nullptr : r->NextLine();
+  // The data ended after EOS: the sections must have ended with it.
+  if (!line && !r->bBroken && !r->truncated && r->bReachedEnd && r->SawEndOfExport() && !r->check.Finish())
+    r->bBroken = true;
+  if (!line && r->bBroken && !r->truncated) r->Broken();
   // The end flag without the end of the data: decoding failed.
-  if (!wasEnd && r->dec.bEnd && !r->bReachedEnd) r->failed = true;
+  if (!wasEnd && r->dec.bEnd && !r->bReachedEnd) {
+    if (!r->failed && !r->truncated) r->DecodingFailed();
+    r->failed = true;
+  }
   // The data ran out (a decoding failure ends without reaching it) before
   // the EOS line: the export was cut short.
   if (!line && !r->truncated && r->bReachedEnd && !r->SawEndOfExport())
@@ -380,6 +408,10 @@ void CVtE00::Seek(long offset, unsigned origin) {
   r->dec.bEnd = 0;
   r->bReachedEnd = false;
   r->truncated = false;
+  r->bBroken = false;
+  // Reading goes on somewhere inside the set: its sections are followed again
+  // from the next section header.
+  r->check.Resync();
   m_dwLast = static_cast<unsigned long>(target);
 }
 

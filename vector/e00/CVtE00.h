@@ -51,9 +51,11 @@ class CVtE00 {
 
   // The next plain line, or null at the end of the set or after an error
   // (then on the error-message object). Valid until the next call. A set
-  // that ends without its EOS line, or whose volume is cut short before the
-  // next one, is truncated: the lines before the cut are handed out, then
-  // null with the failure on the error-message object, and IsTruncated().
+  // that ends without its EOS line, whose volume is cut short before the
+  // next one, or with a line that cannot follow the lines before it in the
+  // export's sections (where a volume lost its last lines, mostly), is
+  // truncated: the lines before are handed out, then null with the failure
+  // on the error-message object, and IsTruncated().
   const char* ReadNextLine();
   int ReadString(CString& line);
   // Writes the next line (the first is the header): 1, or 0 with the error

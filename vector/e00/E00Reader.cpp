@@ -131,6 +131,8 @@ void ReadCore::Rewind() {
   nLineCount = 0;
   bSawEos = false;
   bReachedEnd = false;
+  bBroken = false;
+  check.Restart();
   RewindPhysical();
   dec.bEnd = 0;
 }
@@ -197,6 +199,15 @@ const char* ReadCore::NextLine() {
     line = dec.szSrcLine;
   }
   if (dec.bEnd && line[0] == '\0') return nullptr;
+  // A line that decoding failed in is handed out as it is, with the failure;
+  // so is a plain line that the data ran out in, before its line end: the
+  // end of the data tells that it was cut.
+  const bool unchecked = bCompressed ? dec.bEnd && !bReachedEnd : !PhysicalLineEnded();
+  if (!unchecked && !check.Take(line)) {
+    bBroken = true;
+    dec.bEnd = 1;
+    return nullptr;
+  }
   // Most lines begin with neither a blank nor "E": not the closing line.
   const char first = line[0];
   if (first == 'E' || first == ' ' || first == '\t' || first == '\x1a' || first == '\0')

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "vector/e00/E00Codec.h"
+#include "vector/e00/E00Sections.h"
 
 namespace e00 {
 
@@ -99,7 +100,9 @@ class ReadCore : public LineSource {
   bool TestOpen();
   // The next logical line, or null at the end of the stream (end flag set
   // and nothing read). A compressed line cut short by the end of the data is
-  // not handed out.
+  // not handed out, nor is a line that cannot follow the lines before it in
+  // the export's sections: then bBroken is set with the reason in
+  // check.Why(), and the end flag.
   const char* NextLine();
   // Back to the start of the stream, whose first line is a header again.
   void Rewind();
@@ -116,11 +119,15 @@ class ReadCore : public LineSource {
   int64_t nLineCount = 0;  // physical lines since opening or rewinding
   bool bSawEos = false;
   bool bReachedEnd = false;  // a physical read found nothing more
+  SectionCheck check;
+  bool bBroken = false;  // a line did not fit the export's sections
 
  protected:
   // The next physical line into `line`: bytes taken, 0 at the end.
   virtual int ReadPhysical(char* line) = 0;
   virtual void RewindPhysical() = 0;
+  // The last physical line read ended with a line end.
+  virtual bool PhysicalLineEnded() const = 0;
 
  private:
   void NoteLine(const char* line);
