@@ -50,7 +50,10 @@ int Refuse(const CString& text) {
 }
 
 bool FailHfa(const char* what) {
-  const std::string reason = vtgeo::HfaLastError();
+  // The geodata library may add a second line (the system's text for the
+  // last error, "Success" after a short read): its first line is the reason.
+  std::string reason = vtgeo::HfaLastError();
+  reason = reason.substr(0, reason.find('\n'));
   CString text(what);
   if (!reason.empty()) text += CString(": ") + CString(reason);
   return Fail(text);

@@ -10,8 +10,10 @@
 // cells and the coordinate system.
 #include <cstdint>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "access/RasterDriver.h"
 #include "platform/vtcore/CVtImgToolkit.h"
@@ -97,7 +99,14 @@ class HfaDriver final : public RasterDriver {
     // The coordinate system's reading opens the file and leaves it open.
     img.m_bHasCoordSys = img.GetPJCoordSys(path.c_str(), img.m_CoordSys) == 1;
     if (!img.m_hHFA && !img.OpenForRead(path.c_str())) {
-      reason = "not an ERDAS Imagine file";
+      // A file that starts as one but cannot be read (cut, damaged) is
+      // named as such, not as a file of another format.
+      std::vector<unsigned char> head(15);
+      std::FILE* f = std::fopen(path.c_str(), "rb");
+      const bool signed_ = f && std::fread(head.data(), 1, head.size(), f) == head.size() &&
+                           std::memcmp(head.data(), "EHFA_HEADER_TAG", 15) == 0;
+      if (f) std::fclose(f);
+      reason = signed_ ? "an ERDAS Imagine file that cannot be read whole" : "not an ERDAS Imagine file";
       return false;
     }
     if (img.m_nBand >= img.GetBandCount()) {

@@ -3,7 +3,10 @@
 // reads back with the same values and place.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -104,6 +107,32 @@ TEST_F(VtfmtHfaTest, InfoAndDumpOfEachPixelType) {
 
 // Bands count from 1, as with GDAL's -b and the BIL driver: no option reads
 // the first; 0 is a usage error and a band past the last a read failure.
+// The sample cut anywhere either dumps whole (the cut took only what rows
+// do not need) or fails with one line that calls it an Imagine file that
+// cannot be read, never a file of another format.
+TEST_F(VtfmtHfaTest, CutFilesFailWithOneLine) {
+  std::ifstream in(std::string(VTFMT_SOURCE_DIR) + "/samples/hill-hfa.img", std::ios::binary);
+  const std::string whole((std::istreambuf_iterator<char>(in)), {});
+  dir.Put("h.img", whole);
+  std::string full;
+  ASSERT_EQ(Run("dump " + Quote(dir / "h.img"), &full), 0) << err;
+  int failed = 0;
+  for (size_t n = 16; n < whole.size(); n += whole.size() / 40) {
+    dir.Put("h.img", whole.substr(0, n));
+    std::string out;
+    const int status = Run("dump " + Quote(dir / "h.img"), &out);
+    if (status == 0) {
+      EXPECT_EQ(out, full) << n;
+      continue;
+    }
+    ++failed;
+    EXPECT_EQ(status, 1) << n;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << n << ": " << err;
+    EXPECT_EQ(err.find("not an ERDAS"), std::string::npos) << n << ": " << err;
+  }
+  EXPECT_GT(failed, 20);
+}
+
 TEST_F(VtfmtHfaTest, BandsCountFromOne) {
   HfaFixture f;
   f.bands = 3;
