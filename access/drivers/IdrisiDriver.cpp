@@ -7,6 +7,7 @@
 #include "access/RasterDriver.h"
 #include "platform/mfc/CStdioFile.h"
 #include "platform/posix/PathCase.h"
+#include "platform/vtcore/CVtImgToolkit.h"
 #include "platform/vtcore/CVtToolkit.h"
 #include "raster/CImgFileIdr.h"
 
@@ -39,6 +40,14 @@ class IdrisiDriver final : public RasterDriver {
 
   bool OpenRead(CImgFile& file, const std::string& path, std::string& reason) const override {
     if (!RasterDriver::OpenRead(file, path, reason)) return false;
+    // Rows lie one after another, unpadded.
+    const unsigned long long row = static_cast<unsigned long long>(
+        CVtImgToolkit::AlignWidthByte(file.GetPixelFormat(), static_cast<long>(file.GetWidth())));
+    reason = CutRows(file, 0, row, row, file.GetHeight());
+    if (!reason.empty()) {
+      file.Close();
+      return false;
+    }
     // "real" samples are floats.
     if (file.GetPixelFormat() == PF_BIT32) {
       file.SetPixelFormat(PF_FLOAT32);

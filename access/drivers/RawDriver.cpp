@@ -25,9 +25,16 @@ class RawDriver final : public RasterDriver {
   std::unique_ptr<CImgFile> Create() const override { return std::make_unique<CImgFileRaw>(); }
 
   bool OpenRead(CImgFile& file, const std::string& path, std::string& reason) const override {
-    if (file.OpenForRead(path.c_str())) return true;
-    reason = "cannot open the raw raster";
-    return false;
+    if (!file.OpenForRead(path.c_str())) {
+      reason = "cannot open the raw raster";
+      return false;
+    }
+    reason = CutRows(file, 0, file.GetWidthBytes(), file.GetWidthBytes(), file.GetHeight());
+    if (!reason.empty()) {
+      file.Close();
+      return false;
+    }
+    return true;
   }
 
   bool GetBounds(CImgFile& file, CRect2D& bounds) const override {

@@ -260,6 +260,23 @@ TEST_F(VtfmtHeaderRasterTest, InfoRefusesRowsTheDataFileDoesNotHold) {
   dir.Put("u.hdr", "BYTEORDER I\nNROWS 2000000000\nNCOLS 5\nNBITS 16\n");
   EXPECT_EQ(Run("info " + Quote(dir / "u.dem")), 1);
   EXPECT_NE(err.find("row 4 of the 2000000000"), std::string::npos) << err;
+
+  // IDRISI and raw rasters the same way: info as dump, naming the row.
+  const std::string samples = std::string(VTFMT_SOURCE_DIR) + "/samples/";
+  const struct {
+    const char *data, *sidecar, *row;
+  } pairs[] = {{"hill.img", "hill.doc", "row 10 of the 12"}, {"dem.raw", "dem.ifo", "row 23 of the 50"}};
+  for (const auto& p : pairs) {
+    const std::string whole = ReadBytes(samples + p.data);
+    WriteBytes(dir / p.sidecar, ReadBytes(samples + p.sidecar));
+    WriteBytes(dir / p.data, whole);
+    EXPECT_EQ(Run("info " + Quote(dir / p.data)), 0) << err;
+    WriteBytes(dir / p.data, whole.substr(0, std::string(p.data) == "hill.img" ? 400 : 7000));
+    for (const char* command : {"info ", "dump "}) {
+      EXPECT_EQ(Run(command + Quote(dir / p.data)), 1) << p.data;
+      EXPECT_NE(err.find(p.row), std::string::npos) << err;
+    }
+  }
 }
 
 // Header sizes keep their sign: BIL and USGS NCOLS -20 are refused by info,
