@@ -21,28 +21,22 @@ int DeclareCharset(int charSet) { return charSet ? charSet : CVtToolkit::GetChar
 }  // namespace
 
 void GmlAppendEscaped(std::string& out, const std::string& text, bool attribute) {
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        if (attribute) {
-          out += "&quot;";
-          break;
-        }
-        out += c;
-        break;
-      default:
-        out += c;
-    }
+  // Runs of characters that need no escape go out in one piece.
+  const char* bytes = text.data();
+  size_t from = 0;
+  for (size_t at = 0; at < text.size(); ++at) {
+    const char c = bytes[at];
+    const char* escaped = c == '&'                ? "&amp;"
+                          : c == '<'              ? "&lt;"
+                          : c == '>'              ? "&gt;"
+                          : c == '"' && attribute ? "&quot;"
+                                                  : nullptr;
+    if (!escaped) continue;
+    out.append(bytes + from, at - from);
+    out += escaped;
+    from = at + 1;
   }
+  out.append(bytes + from, text.size() - from);
 }
 
 // ------------------------------------------------------------- documents
@@ -161,7 +155,7 @@ void CVtGmlFeature::XMLIO_getCharacters(const std::string& text) {
   size_t first = text.find_first_not_of(space);
   if (first == std::string::npos) return;
   size_t last = text.find_last_not_of(space);
-  values[currentField] = text.substr(first, last - first + 1);
+  values[currentField].assign(text, first, last - first + 1);
 }
 
 void CVtGmlFeature::XMLIO_endTag(const std::string&) { currentField.clear(); }
