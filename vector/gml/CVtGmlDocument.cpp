@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <cstring>
+
 #include "platform/vtcore/CVtToolkit.h"
 #include "platform/vtcore/CVtXmlToolkit.h"
 #include "platform/vtelem/CElementManager.h"
@@ -21,8 +23,15 @@ int DeclareCharset(int charSet) { return charSet ? charSet : CVtToolkit::GetChar
 }  // namespace
 
 void GmlAppendEscaped(std::string& out, const std::string& text, bool attribute) {
-  // Runs of characters that need no escape go out in one piece.
+  // Text without a character to escape, the usual case (coordinates), goes
+  // out whole after a vectorised search for each of them.
   const char* bytes = text.data();
+  auto holds = [&](char c) { return std::memchr(bytes, c, text.size()) != nullptr; };
+  if (!holds('&') && !holds('<') && !holds('>') && !(attribute && holds('"'))) {
+    out += text;
+    return;
+  }
+  // Otherwise runs of characters that need no escape go out in one piece.
   size_t from = 0;
   for (size_t at = 0; at < text.size(); ++at) {
     const char c = bytes[at];
