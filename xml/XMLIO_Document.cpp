@@ -2,12 +2,55 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <unordered_set>
 
 #include "xml/XMLIO_IgnoreElement.h"
+
+namespace {
+
+// Whether `handler` replaces the element's default text hook, which drops the
+// text. Read from the handler's virtual table where the C++ ABI lays it out
+// as the Itanium ABI does (GCC and Clang on x86 and x86-64); elsewhere every
+// handler is taken to want text.
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GXX_ABI_VERSION)
+using TextHook = void (XMLIO_Element::*)(const std::string&);
+
+// The byte offset of the text hook in a virtual table.
+uintptr_t TextHookOffset() {
+  struct HookBits {
+    uintptr_t function;  // a virtual function: 1 + its byte offset in the table
+    ptrdiff_t adjust;
+  };
+  static_assert(sizeof(TextHook) == sizeof(HookBits), "unexpected member pointer layout");
+  TextHook hook = &XMLIO_Element::XMLIO_getCharacters;
+  HookBits bits;
+  std::memcpy(&bits, &hook, sizeof bits);
+  return (bits.function & 1) ? bits.function - 1 : UINTPTR_MAX;
+}
+
+const void* TextHookOf(const XMLIO_Element* handler, uintptr_t offset) {
+  const char* table = *reinterpret_cast<const char* const*>(handler);
+  return *reinterpret_cast<const void* const*>(table + offset);
+}
+
+const uintptr_t kTextHookOffset = TextHookOffset();
+const void* const kDefaultTextHook = [] {
+  static const XMLIO_Element plain;
+  return kTextHookOffset == UINTPTR_MAX ? nullptr : TextHookOf(&plain, kTextHookOffset);
+}();
+
+inline bool TakesText(const XMLIO_Element* handler) {
+  return !handler || kTextHookOffset == UINTPTR_MAX || TextHookOf(handler, kTextHookOffset) != kDefaultTextHook;
+}
+#else
+inline bool TakesText(const XMLIO_Element*) { return true; }
+#endif
+
+}  // namespace
 
 XMLIO_Document::XMLIO_Document() {
   name = "XMLIO_Element";
@@ -56,7 +99,7 @@ int XMLIO_Document::openMode(const std::string& modeText, bool onStream, const s
   setIndent(0);
   lastError.clear();
   if (modeText == "r") {
-    currentHandler = this;
+    setCurrent(this);
     push(this);
     mode = 1;
     return 0;
@@ -78,6 +121,9 @@ int XMLIO_Document::close() {
   if (mode == 1) {
     releaseHandlers();
     pendingText.clear();
+    openNames.clear();
+    names.clear();
+    spillNames.clear();
   } else if (mode == 2) {
     XMLIO_writeTrailer();
   }
@@ -115,6 +161,9 @@ int XMLIO_Document::readDocument() {
   parseEnded = false;
   aborted = false;
   lastError.clear();
+  // Names decode by the document's encoding, which the next parse may change.
+  names.clear();
+  openNames.clear();
   XML_SetUserData(parser, this);
   XML_SetElementHandler(parser, onStart, onEnd);
   XML_SetCharacterDataHandler(parser, onCharacters);
@@ -175,8 +224,7 @@ XMLIO_Element* XMLIO_Document::pop() {
   return top;
 }
 
-void XMLIO_Document::deliverPendingText() {
-  if (pendingText.empty()) return;
+void XMLIO_Document::deliverText() {
   if (transcoder.isOpen()) {
     std::string text = transcoder.convert(pendingText);
     pendingText.clear();
@@ -199,58 +247,71 @@ void XMLIO_Document::decode(const char* text, std::string& out) {
     return;
   }
   // Within the string's capacity this is a plain copy.
-  out.resize(length);
-  if (length) std::memcpy(&out[0], text, length);
+  out.assign(text, length);
+}
+
+void XMLIO_Document::setCurrent(XMLIO_Element* handler) {
+  currentHandler = handler;
+  textWanted = TakesText(handler);
+}
+
+const std::string& XMLIO_Document::elementName(const char* tag, size_t depth) {
+  if (const std::string* stored = names.intern(tag, transcoder)) return *stored;
+  while (spillNames.size() <= depth) spillNames.emplace_back();
+  decode(tag, spillNames[depth]);
+  return spillNames[depth];
 }
 
 void XMLIO_Document::startElement(const XML_Char* tag, const XML_Char** pairs) {
   deliverPendingText();
-  // The map lives for this call only: its nodes, and their strings'
-  // storage, are kept for the next element instead of freed.
-  while (!attributeMap.empty()) spareNodes.push_back(attributeMap.extract(attributeMap.begin()));
+  // The store lives for this call only; its strings are kept for the next
+  // element instead of freed.
+  attributeMap.clear();
   for (const XML_Char** p = pairs; p[0]; p += 2) {
-    if (spareNodes.empty()) {
-      decode(p[0], nameBuffer);
-      decode(p[1], attributeMap[nameBuffer]);
-      continue;
-    }
-    XMLIO_Attributes::node_type node = std::move(spareNodes.back());
-    spareNodes.pop_back();
-    decode(p[0], node.key());
-    decode(p[1], node.mapped());
-    auto placed = attributeMap.insert(std::move(node));
-    if (!placed.inserted) {
-      // A repeated name keeps the last value.
-      placed.position->second.swap(placed.node.mapped());
-      spareNodes.push_back(std::move(placed.node));
-    }
+    XMLIO_Attributes::value_type& entry = attributeMap.appendUnsorted();
+    if (const std::string* stored = names.intern(p[0], transcoder))
+      entry.first = *stored;
+    else
+      decode(p[0], entry.first);
+    decode(p[1], entry.second);
   }
-  decode(tag, nameBuffer);
-  XMLIO_Element* next = currentHandler->XMLIO_startTag(nameBuffer, attributeMap);
+  // In name order; a repeated name keeps the last value.
+  attributeMap.settle();
+  const std::string& tagName = elementName(tag, openNames.size());
+  XMLIO_Element* next = currentHandler->XMLIO_startTag(tagName, attributeMap);
   std::unique_ptr<XMLIO_Element> ignore;
   if (!next) {
     ignore.reset(new XMLIO_IgnoreElement);
     next = ignore.get();
   }
+  openNames.push_back(&tagName);
   push(currentHandler);
-  currentHandler = next;
+  setCurrent(next);
   ignore.release();
 }
 
 void XMLIO_Document::endElement(const XML_Char* tag) {
   deliverPendingText();
+  const std::string* tagName = nullptr;
+  if (!openNames.empty()) {
+    tagName = openNames.back();
+    openNames.pop_back();
+  }
   if (handlerStack.empty()) return;
   XMLIO_Element* ended = currentHandler;
   XMLIO_Element* parent = handlerStack.back();
   bool ownElement = parent != ended;
   if (ownElement) ended->XMLIO_finishedReading();
   pop();
-  currentHandler = parent;
+  setCurrent(parent);
   // A handler that claimed its own child stays current; one made for this
   // element goes unless an enclosing element still has it on the stack.
   if (ownElement && ended != this && ended->stackUses == 0 && ended->XMLIO_remove()) delete ended;
-  decode(tag, nameBuffer);
-  parent->XMLIO_endTag(nameBuffer);
+  if (!tagName) {
+    decode(tag, nameBuffer);
+    tagName = &nameBuffer;
+  }
+  parent->XMLIO_endTag(*tagName);
 }
 
 void XMLIO_Document::releaseHandlers() {
@@ -261,7 +322,7 @@ void XMLIO_Document::releaseHandlers() {
   };
   for (XMLIO_Element* handler : handlerStack) handler->stackUses = 0;
   drop(currentHandler);
-  currentHandler = nullptr;
+  setCurrent(nullptr);
   while (!handlerStack.empty()) {
     drop(handlerStack.back());
     handlerStack.pop_back();
@@ -288,7 +349,7 @@ void XMLCALL XMLIO_Document::onStart(void* data, const XML_Char* tag, const XML_
 void XMLCALL XMLIO_Document::onEnd(void* data, const XML_Char* tag) { XMLIO_GUARD(doc->endElement(tag)) }
 
 void XMLCALL XMLIO_Document::onCharacters(void* data, const XML_Char* text, int length) {
-  XMLIO_GUARD(doc->pendingText.append(text, static_cast<size_t>(length)))
+  XMLIO_GUARD(if (doc->textWanted) doc->pendingText.append(text, static_cast<size_t>(length)))
 }
 
 void XMLCALL XMLIO_Document::onComment(void* data, const XML_Char* text) {

@@ -8,12 +8,14 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <deque>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "xml/XMLIO_Element.h"
 #include "xml/XMLIO_Encoding.h"
+#include "xml/XMLIO_NameTable.h"
 
 class XMLIO_Document : public XMLIO_Element {
  public:
@@ -97,9 +99,17 @@ class XMLIO_Document : public XMLIO_Element {
   static int XMLCALL onUnknownEncoding(void* data, const XML_Char* encoding, XML_Encoding* info);
 
   int openMode(const std::string& modeText, bool onStream, const std::string& path);
-  void deliverPendingText();
+  void deliverPendingText() {
+    if (!pendingText.empty()) deliverText();
+  }
+  void deliverText();
   // A name or value from expat, through the transcoder when one is open.
   void decode(const char* text, std::string& out);
+  // The decoded name of an element starting at `depth`: the document's stored
+  // copy, or one decoded for this element when the name table is full.
+  const std::string& elementName(const char* tag, size_t depth);
+  // Makes `handler` current and notes whether it takes character data.
+  void setCurrent(XMLIO_Element* handler);
   void startElement(const XML_Char* tag, const XML_Char** pairs);
   void endElement(const XML_Char* tag);
   void push(XMLIO_Element* handler);
@@ -128,9 +138,14 @@ class XMLIO_Document : public XMLIO_Element {
   size_t readStep = kReadStep;
   XMLIO_Transcoder transcoder;
   std::string lastError;
-  std::string nameBuffer;  // the element name handed to a handler, reused
+  std::string nameBuffer;  // a name decoded outside the name table, reused
   XMLIO_Attributes attributeMap;  // the attributes handed to a handler, reused
-  std::vector<XMLIO_Attributes::node_type> spareNodes;
+  XMLIO_NameTable names;  // the names of the document being read
+  std::vector<const std::string*> openNames;  // names of the open elements
+  std::deque<std::string> spillNames;  // per depth, names the table could not keep
+  // Whether the current handler takes character data; text for one that
+  // does not is dropped as it comes instead of gathered.
+  bool textWanted = true;
   bool parsing = false;         // inside XML_ParseBuffer
   bool closeRequested = false;  // close() called by a handler
   bool aborted = false;         // a handler threw; events are ignored

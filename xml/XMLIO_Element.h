@@ -2,13 +2,11 @@
 // and the events a handler receives while a document is read.
 #pragma once
 
-#include <map>
 #include <string>
 
-class XMLIO_Document;
+#include "xml/XMLIO_Attributes.h"
 
-// Attribute name to value, both byte strings, in byte order of the names.
-using XMLIO_Attributes = std::map<std::string, std::string>;
+class XMLIO_Document;
 
 class XMLIO_Element {
  public:

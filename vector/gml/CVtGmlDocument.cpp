@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <cstring>
+
 #include "platform/vtcore/CVtToolkit.h"
 #include "platform/vtcore/CVtXmlToolkit.h"
 #include "platform/vtelem/CElementManager.h"
@@ -20,40 +22,43 @@ int DeclareCharset(int charSet) { return charSet ? charSet : CVtToolkit::GetChar
 
 }  // namespace
 
-void GmlAppendEscaped(std::string& out, const std::string& text, bool attribute) {
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        if (attribute) {
-          out += "&quot;";
-          break;
-        }
-        out += c;
-        break;
-      // A reader turns white space in an attribute value into blanks and a
-      // carriage return in text into a line feed; references keep them.
-      case '\t':
-        out += attribute ? "&#9;" : "\t";
-        break;
-      case '\n':
-        out += attribute ? "&#10;" : "\n";
-        break;
-      case '\r':
-        out += "&#13;";
-        break;
-      default:
-        out += c;
-    }
+// A reader turns white space in an attribute value into blanks and a
+// carriage return in text into a line feed; references keep them.
+namespace {
+const char* EscapeOf(char c, bool attribute) {
+  switch (c) {
+    case '&': return "&amp;";
+    case '<': return "&lt;";
+    case '>': return "&gt;";
+    case '"': return attribute ? "&quot;" : nullptr;
+    case '\t': return attribute ? "&#9;" : nullptr;
+    case '\n': return attribute ? "&#10;" : nullptr;
+    case '\r': return "&#13;";
+    default: return nullptr;
   }
+}
+}  // namespace
+
+void GmlAppendEscaped(std::string& out, const std::string& text, bool attribute) {
+  // Text without a character to escape, the usual case (coordinates), goes
+  // out whole after a vectorised search for each of them.
+  const char* bytes = text.data();
+  auto holds = [&](char c) { return std::memchr(bytes, c, text.size()) != nullptr; };
+  if (!holds('&') && !holds('<') && !holds('>') && !holds('\r') &&
+      !(attribute && (holds('"') || holds('\t') || holds('\n')))) {
+    out += text;
+    return;
+  }
+  // Otherwise runs of characters that need no escape go out in one piece.
+  size_t from = 0;
+  for (size_t at = 0; at < text.size(); ++at) {
+    const char* escaped = EscapeOf(bytes[at], attribute);
+    if (!escaped) continue;
+    out.append(bytes + from, at - from);
+    out += escaped;
+    from = at + 1;
+  }
+  out.append(bytes + from, text.size() - from);
 }
 
 // ------------------------------------------------------------- documents
@@ -172,7 +177,7 @@ void CVtGmlFeature::XMLIO_getCharacters(const std::string& text) {
   size_t first = text.find_first_not_of(space);
   if (first == std::string::npos) return;
   size_t last = text.find_last_not_of(space);
-  values[currentField] = text.substr(first, last - first + 1);
+  values[currentField].assign(text, first, last - first + 1);
 }
 
 void CVtGmlFeature::XMLIO_endTag(const std::string&) { currentField.clear(); }
