@@ -19,6 +19,27 @@ bool Prefix(const char* p, const char* end, const char* word) {
   return true;
 }
 
+// The value of the eight digits at `p` when there are eight (SWAR: all
+// eight bytes checked and combined at once).
+bool EightDigits(const char* p, const char* end, uint32_t& value) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  if (end - p < 8) return false;
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  if (((v + 0x4646464646464646ull) | (v - 0x3030303030303030ull)) & 0x8080808080808080ull) return false;
+  v -= 0x3030303030303030ull;
+  v = v * 10 + (v >> 8);  // pairs of digits
+  v = (((v & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
+       (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
+      32;
+  value = static_cast<uint32_t>(v);
+  return true;
+#else
+  (void)p, (void)end, (void)value;
+  return false;
+#endif
+}
+
 // mantissa x 10^exponent when one multiplication or division of two exact
 // doubles gives it, and so rounds it correctly: a mantissa of at most 2^53
 // and a power of ten of at most 10^22 (5^22 < 2^53), or a larger power whose
@@ -116,11 +137,23 @@ size_t ParseDouble(const char* text, size_t length, double& value) {
   int significant = 0;  // digits in `mantissa`, leading zeros left out
   bool more = false;    // more significant digits than `mantissa` holds
   int exponent = 0;
-  while (q < end && Digit(*q)) {
+  // Leading zeros, then the significant digits, eight at a time where they
+  // still fit.
+  while (q < end && *q == '0') ++q, digits = true;
+  for (;;) {
+    uint32_t eight;
+    if (significant <= 11 && EightDigits(q, end, eight)) {
+      mantissa = mantissa * 100000000 + eight;
+      significant += 8;
+      q += 8;
+      digits = true;
+      continue;
+    }
+    if (q == end || !Digit(*q)) break;
     const unsigned d = static_cast<unsigned>(*q++ - '0');
     digits = true;
     if (significant < 19) {
-      if (mantissa != 0 || d != 0) mantissa = mantissa * 10 + d, ++significant;
+      mantissa = mantissa * 10 + d, ++significant;
     } else {
       more = more || d != 0;
       ++exponent;
@@ -128,11 +161,23 @@ size_t ParseDouble(const char* text, size_t length, double& value) {
   }
   if (q < end && *q == '.') {
     ++q;
-    while (q < end && Digit(*q)) {
+    if (mantissa == 0)
+      while (q < end && *q == '0') ++q, digits = true, --exponent;
+    for (;;) {
+      uint32_t eight;
+      if (significant <= 11 && EightDigits(q, end, eight)) {
+        mantissa = mantissa * 100000000 + eight;
+        significant += 8;
+        exponent -= 8;
+        q += 8;
+        digits = true;
+        continue;
+      }
+      if (q == end || !Digit(*q)) break;
       const unsigned d = static_cast<unsigned>(*q++ - '0');
       digits = true;
       if (significant < 19) {
-        if (mantissa != 0 || d != 0) mantissa = mantissa * 10 + d, ++significant;
+        mantissa = mantissa * 10 + d, ++significant;
         --exponent;
       } else {
         more = more || d != 0;
