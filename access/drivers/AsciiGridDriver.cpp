@@ -46,8 +46,11 @@ class CellStore {
 
   void Add(double v) {
     // Drop the formats the value does not fit; doubles hold everything.
-    for (int k = 0; k < 3; ++k)
-      if ((m_fitting & (1u << k)) && !Fits(v, kOrder[k])) m_fitting &= ~(1u << k);
+    // When singles are all that is left, a value that is a single fits
+    // them without more ado.
+    if (!(m_fitting == 4 && static_cast<double>(static_cast<float>(v)) == v))
+      for (int k = 0; k < 3; ++k)
+        if ((m_fitting & (1u << k)) && !Fits(v, kOrder[k])) m_fitting &= ~(1u << k);
     const int level = FirstFitting();
     if (level != m_level) Widen(level);
     switch (m_level) {
