@@ -129,7 +129,7 @@ class CellStore {
   size_t m_cells;
   unsigned m_fitting = 7;  // bit k: every value fits kOrder[k]
   int m_level = 0;         // the form held: the index in kOrder
-  size_t m_count = 0;  // values held
+  size_t m_count = 0;      // values held
   std::unique_ptr<unsigned char[]> m_bytes;
   std::vector<uint64_t> m_shortest;  // singles standing for their shortest text
 };
@@ -190,6 +190,8 @@ class AsciiGridDriver final : public RasterDriver {
     AsciiGridFile& grid = static_cast<AsciiGridFile&>(file);
     grid.m_nDeliver = grid.m_RequestedPixelFormat;
     grid.m_RequestedPixelFormat = PF_FLOAT64;  // the cells as read, converted per row
+    grid.m_pStore.reset();
+    grid.m_nNextRow = 0;
     if (!RasterDriver::OpenRead(file, path, reason)) return false;
     if (grid.m_nFormatMode == CImgFileGrid::kEsriHeaderFile) {
       // The header came from the .hdr file: the rows are in the data file.
