@@ -73,6 +73,50 @@ bool FastExact(uint64_t mantissa, int exponent, double& value) {
   return false;
 }
 
+// Powers of five up to 5^27 (the largest below 2^64), their inverses
+// modulo 2^64 and the largest multiples' quotients: n is a multiple of
+// 5^k when n * inverse[k] (mod 2^64) is at most limit[k], and that product
+// is then n / 5^k.
+struct FivePowers {
+  uint64_t power[28];
+  uint64_t inverse[28];
+  uint64_t limit[28];
+};
+constexpr FivePowers MakeFivePowers() {
+  FivePowers t{};
+  uint64_t p = 1;
+  for (int k = 0; k < 28; ++k) {
+    uint64_t x = p;  // right in 3 bits; each step doubles them
+    for (int i = 0; i < 5; ++i) x *= 2 - p * x;
+    t.power[k] = p;
+    t.inverse[k] = x;
+    t.limit[k] = UINT64_MAX / p;
+    p *= 5;
+  }
+  return t;
+}
+constexpr FivePowers kFive = MakeFivePowers();
+
+// mantissa x 10^exponent when it equals q x 2^j for an integer q below
+// 2^64: converting q rounds once, and the power of two scales exactly (the
+// results lie well inside the doubles' normal range). Decimals printed in
+// full from binary values, as GDAL writes float grids, are of this kind.
+bool BinaryExact(uint64_t mantissa, int exponent, double& value) {
+  if (exponent < 0 && exponent >= -27) {
+    const int k = -exponent;
+    const uint64_t q = mantissa * kFive.inverse[k];
+    if (q > kFive.limit[k]) return false;  // not a multiple of 5^k
+    value = static_cast<double>(q) / static_cast<double>(uint64_t(1) << k);
+    return true;
+  }
+  if (exponent >= 0 && exponent <= 27) {
+    if (mantissa > kFive.limit[exponent]) return false;  // the product would pass 2^64
+    value = static_cast<double>(mantissa * kFive.power[exponent]) * static_cast<double>(uint64_t(1) << exponent);
+    return true;
+  }
+  return false;
+}
+
 // mantissa x 10^exponent rounded to the 64-bit significand of the x87
 // extended format, where mantissas below 2^64 and powers of ten up to 10^27
 // (5^27 < 2^64) are exact; false where that format is another.
@@ -200,7 +244,8 @@ size_t ParseDouble(const char* text, size_t length, double& value) {
       q = e;
     }
   }
-  if ((!more && FastExact(mantissa, exponent, value)) || (mantissa != 0 && Rounded(mantissa, exponent, more, value))) {
+  if ((!more && (FastExact(mantissa, exponent, value) || BinaryExact(mantissa, exponent, value))) ||
+      (mantissa != 0 && Rounded(mantissa, exponent, more, value))) {
     if (negative) value = -value;
     return static_cast<size_t>(q - text);
   }
