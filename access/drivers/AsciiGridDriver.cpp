@@ -9,6 +9,7 @@
 // it is read with that header.
 #include <algorithm>
 #include <cctype>
+#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -284,6 +285,12 @@ class AsciiGridDriver final : public RasterDriver {
     for (long i = 0; i < cells; ++i) {
       double v;
       std::memcpy(&v, grid.m_Cells.GetData() + 8 * i, sizeof v);
+      if (format == PF_FLOAT32 && std::fabs(v) <= FLT_MAX) {
+        // Singles hold every finite value up to the largest single.
+        const float single = static_cast<float>(v);
+        std::memcpy(line.GetData() + 4 * i, &single, sizeof single);
+        continue;
+      }
       if (!Holds(v, format)) {
         CString text;
         text.Format("cell value %s (row %ld, column %ld) does not fit pixel format %d; choose another with "
