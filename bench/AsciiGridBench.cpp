@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "Bench.h"
@@ -82,6 +83,34 @@ int Run(int passes) {
     return 1;
   }
   bench::Report("aaigrid: read float rows", bytes, ours, gdal);
+
+  // Whole processes: `vtfmt dump` with the cell format chosen and without
+  // it (the format then chosen from the values in the same single pass)
+  // beside gdal_translate to ENVI in memory, loading included.
+  const std::string tool = bench::ToolBesideUs();
+  if (tool.empty()) {
+    std::printf("aaigrid: no vtfmt tool beside the benchmark: whole-process timing skipped\n");
+  } else {
+    auto wholeProcess = [&](const char* what, std::vector<std::string> args) {
+      const bench::Timing t = bench::Alternate(
+          passes, [&] { failed |= !bench::Spawn(tool, args); },
+          [&] {
+            failed |= !bench::Spawn("gdal_translate",
+                                    {"gdal_translate", "-q", "-of", "ENVI", source, "/vsimem/bench.envi"});
+          },
+          true);
+      std::printf("%-40s CPU: vtfmt %6.2f s  gdal_translate %6.2f s  ratio %.2f   wall ratio %.2f\n", what,
+                  t.oursCpu, t.theirsCpu, t.theirsCpu / t.oursCpu, t.theirsWall / t.oursWall);
+      std::fflush(stdout);
+    };
+    wholeProcess("aaigrid: dump -oo pixel_format=3200", {"vtfmt", "dump", "-oo", "pixel_format=3200", source});
+    wholeProcess("aaigrid: dump, format from the values", {"vtfmt", "dump", source});
+    if (failed) {
+      std::fprintf(stderr, "aaigrid: a whole-process read failed\n");
+      GDALClose(mem);
+      return 1;
+    }
+  }
 
   // Writing: ours from float rows (shortest text that reads back), GDAL's CreateCopy from memory.
   const std::string oursOut = dir / "ours.asc", gdalOut = dir / "gdal.asc";

@@ -93,6 +93,22 @@ class ValueScanner {
   ValueScanner& operator=(const ValueScanner&) = delete;
 
   Result Next(double& value) {
+#if defined(__GLIBC__)
+    // A token that lies whole in the stream's buffer, white space behind it,
+    // is read in place: what getc would give one character at a time.
+    const char* p = m_stream->_IO_read_ptr;
+    const char* end = m_stream->_IO_read_end;
+    while (p < end && IsSpace(*p)) ++p;
+    m_stream->_IO_read_ptr = const_cast<char*>(p);
+    if (p < end) {
+      const size_t used = vtnum::ParseDouble(p, static_cast<size_t>(end - p), value);
+      // Longer tokens are cut at the token buffer's size below.
+      if (used > 0 && used <= sizeof m_token && used < static_cast<size_t>(end - p) && IsSpace(p[used])) {
+        m_stream->_IO_read_ptr = const_cast<char*>(p + used);
+        return kValue;
+      }
+    }
+#endif
     int c = getc_unlocked(m_stream);
     while (c != EOF && IsSpace(c)) c = getc_unlocked(m_stream);
     if (c == EOF) return kEnd;

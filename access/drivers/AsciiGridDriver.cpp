@@ -9,13 +9,16 @@
 // it is read with that header.
 #include <algorithm>
 #include <cctype>
+#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "access/CellFormat.h"
 #include "access/RasterDriver.h"
@@ -27,11 +30,119 @@
 namespace vtfmt {
 namespace {
 
-// The grid with a row of doubles, read before each row is delivered.
+// The cells of a whole grid, read once, kept in the narrowest form that
+// holds every value read so far exactly and widened as values need:
+// 16-bit integers, 32-bit integers, singles, doubles. A single stands for
+// its own value or, when a bit says so, for the double its shortest text
+// reads as (what CellFormat's Fits admits).
+class CellStore {
+ public:
+  // Formats in the order of choice.
+  static constexpr int kOrder[] = {PF_BIT16, PF_INT32, PF_FLOAT32, PF_FLOAT64};
+
+  explicit CellStore(size_t cells) : m_cells(cells) {}
+
+  // The smallest format in the order that holds every value added.
+  int Format() const { return kOrder[FirstFitting()]; }
+
+  void Add(double v) {
+    // Drop the formats the value does not fit; doubles hold everything.
+    // When singles are all that is left, a value that is a single fits
+    // them without more ado.
+    if (!(m_fitting == 4 && static_cast<double>(static_cast<float>(v)) == v))
+      for (int k = 0; k < 3; ++k)
+        if ((m_fitting & (1u << k)) && !Fits(v, kOrder[k])) m_fitting &= ~(1u << k);
+    const int level = FirstFitting();
+    if (level != m_level) Widen(level);
+    switch (m_level) {
+      case 0: Push<int16_t>(static_cast<int16_t>(v)); break;
+      case 1: Push<int32_t>(static_cast<int32_t>(v)); break;
+      case 2: PushSingle(v); break;
+      default: Push<double>(v); break;
+    }
+  }
+
+  // Row `row` of `columns` cells into `data`, in Format().
+  void Row(long row, long columns, unsigned char* data) const {
+    const size_t size = m_level == 0 ? 2 : m_level == 3 ? 8 : 4;
+    std::memcpy(data, m_bytes.get() + static_cast<size_t>(row) * columns * size, columns * size);
+  }
+
+ private:
+  int FirstFitting() const {
+    for (int k = 0; k < 3; ++k)
+      if (m_fitting & (1u << k)) return k;
+    return 3;
+  }
+  template <class T>
+  void Push(T value) {
+    // Room for the whole grid in this form, left uninitialised: the memory
+    // is only touched as cells arrive.
+    if (!m_bytes) m_bytes.reset(new unsigned char[m_cells * sizeof(T)]);
+    std::memcpy(m_bytes.get() + m_count * sizeof(T), &value, sizeof(T));
+    ++m_count;
+  }
+  void PushSingle(double v) {
+    const float single = static_cast<float>(v);
+    if (m_count / 64 >= m_shortest.size()) m_shortest.resize(std::min(m_cells / 64 + 1, 2 * (m_count / 64) + 64));
+    if (static_cast<double>(single) != v) m_shortest[m_count / 64] |= uint64_t(1) << (m_count % 64);
+    Push<float>(single);
+  }
+  template <class T>
+  T Get(size_t i) const {
+    T value;
+    std::memcpy(&value, m_bytes.get() + i * sizeof(T), sizeof(T));
+    return value;
+  }
+  double Value(size_t i) const {
+    switch (m_level) {
+      case 0: return Get<int16_t>(i);
+      case 1: return Get<int32_t>(i);
+      case 2: {
+        const float single = Get<float>(i);
+        if (!(m_shortest[i / 64] >> (i % 64) & 1)) return single;
+        const std::string text = vtnum::Shortest(single);
+        double v = 0;
+        vtnum::ParseWhole(text.data(), text.size(), v);
+        return v;
+      }
+      default: return Get<double>(i);
+    }
+  }
+  // Rewrites the values held so far in the wider form `level`.
+  void Widen(int level) {
+    const size_t count = m_count;
+    CellStore wider(m_cells);
+    wider.m_level = level;
+    wider.m_fitting = m_fitting;
+    for (size_t i = 0; i < count; ++i) {
+      const double v = Value(i);
+      if (level == 1) wider.Push<int32_t>(static_cast<int32_t>(v));
+      else if (level == 2) wider.PushSingle(v);
+      else wider.Push<double>(v);
+    }
+    m_bytes.swap(wider.m_bytes);
+    m_shortest.swap(wider.m_shortest);
+    m_level = level;
+    m_count = wider.m_count;
+  }
+
+  size_t m_cells;
+  unsigned m_fitting = 7;  // bit k: every value fits kOrder[k]
+  int m_level = 0;         // the form held: the index in kOrder
+  size_t m_count = 0;      // values held
+  std::unique_ptr<unsigned char[]> m_bytes;
+  std::vector<uint64_t> m_shortest;  // singles standing for their shortest text
+};
+
+// The grid with a row of doubles, read before each row is delivered, or
+// the whole grid when the cell format is chosen from its values.
 class AsciiGridFile : public CImgFileGrid {
  public:
   CImgScanLine m_Cells;
   int m_nDeliver = -1;  // the cell format chosen with -oo pixel_format, or -1
+  std::unique_ptr<CellStore> m_pStore;
+  long m_nNextRow = 0;  // the next row the store hands out
 };
 
 class AsciiGridDriver final : public RasterDriver {
@@ -80,6 +191,8 @@ class AsciiGridDriver final : public RasterDriver {
     AsciiGridFile& grid = static_cast<AsciiGridFile&>(file);
     grid.m_nDeliver = grid.m_RequestedPixelFormat;
     grid.m_RequestedPixelFormat = PF_FLOAT64;  // the cells as read, converted per row
+    grid.m_pStore.reset();
+    grid.m_nNextRow = 0;
     if (!RasterDriver::OpenRead(file, path, reason)) return false;
     if (grid.m_nFormatMode == CImgFileGrid::kEsriHeaderFile) {
       // The header came from the .hdr file: the rows are in the data file.
@@ -103,26 +216,54 @@ class AsciiGridDriver final : public RasterDriver {
     return true;
   }
 
-  // The smallest cell format that holds every value exactly: one pass over
-  // the cells, then back to the first.
+  // Grids whose cells would take more memory than this are read twice when
+  // their cell format is chosen from the values, rather than held whole.
+  static constexpr double kStoreLimit = 1024.0 * 1024 * 1024;
+
+  // The smallest cell format that holds every value exactly. The grid is
+  // read once and held, narrowest first; a very large grid is read twice.
   static bool Choose(AsciiGridFile& grid, int& format, std::string& reason) {
-    const ULONGLONG start = grid.m_TextFile.GetPosition();
-    const int order[] = {PF_BIT16, PF_INT32, PF_FLOAT32, PF_FLOAT64};
-    size_t at = 0;
+    const double cells = static_cast<double>(grid.m_nColumns) * grid.m_nRows;
+    if (cells * 4 > kStoreLimit) return ChooseByRereading(grid, format, reason);
+    auto store = std::make_unique<CellStore>(static_cast<size_t>(cells));
     for (int row = 0; row < grid.m_nRows; ++row) {
       if (grid.ReadScanLine(row, grid.m_Cells) < 0) {
         reason = "cannot read row " + std::to_string(row);
         return false;
       }
-      const double* cells = reinterpret_cast<const double*>(grid.m_Cells.GetData());
+      const unsigned char* cellBytes = grid.m_Cells.GetData();
       for (int c = 0; c < grid.m_nColumns; ++c) {
         double v;
-        std::memcpy(&v, cells + c, sizeof v);
-        while (!Fits(v, order[at])) ++at;  // doubles hold everything
+        std::memcpy(&v, cellBytes + 8 * static_cast<size_t>(c), sizeof v);
+        store->Add(v);
+      }
+    }
+    format = store->Format();
+    grid.m_pStore = std::move(store);
+    return true;
+  }
+
+  // One pass over the cells to choose, then back to the first.
+  static bool ChooseByRereading(AsciiGridFile& grid, int& format, std::string& reason) {
+    const ULONGLONG start = grid.m_TextFile.GetPosition();
+    unsigned fitting = 7;  // bit k: every value fits CellStore::kOrder[k]
+    for (int row = 0; row < grid.m_nRows; ++row) {
+      if (grid.ReadScanLine(row, grid.m_Cells) < 0) {
+        reason = "cannot read row " + std::to_string(row);
+        return false;
+      }
+      const unsigned char* cellBytes = grid.m_Cells.GetData();
+      for (int c = 0; c < grid.m_nColumns; ++c) {
+        double v;
+        std::memcpy(&v, cellBytes + 8 * static_cast<size_t>(c), sizeof v);
+        for (int k = 0; k < 3; ++k)
+          if ((fitting & (1u << k)) && !Fits(v, CellStore::kOrder[k])) fitting &= ~(1u << k);
       }
     }
     grid.m_TextFile.Seek(static_cast<LONGLONG>(start), CFile::begin);
-    format = order[at];
+    int at = 0;
+    while (at < 3 && !(fitting & (1u << at))) ++at;
+    format = CellStore::kOrder[at];
     return true;
   }
 
@@ -133,10 +274,23 @@ class AsciiGridDriver final : public RasterDriver {
     const int format = grid.m_nDeliver;
     const long cells = grid.m_nColumns;
     if (line.GetSize() < CVtImgToolkit::AlignWidthByte(static_cast<ImgPixelFormat>(format), cells)) return -1;
+    if (grid.m_pStore) {
+      // The next row, as the file would give it.
+      if (grid.m_nNextRow >= grid.m_nRows) return -1;
+      grid.m_pStore->Row(grid.m_nNextRow, cells, line.GetData());
+      ++grid.m_nNextRow;
+      return line.GetSize();
+    }
     if (grid.ReadScanLine(row, grid.m_Cells) < 0) return -1;
     for (long i = 0; i < cells; ++i) {
       double v;
       std::memcpy(&v, grid.m_Cells.GetData() + 8 * i, sizeof v);
+      if (format == PF_FLOAT32 && std::fabs(v) <= FLT_MAX) {
+        // Singles hold every finite value up to the largest single.
+        const float single = static_cast<float>(v);
+        std::memcpy(line.GetData() + 4 * i, &single, sizeof single);
+        continue;
+      }
       if (!Holds(v, format)) {
         CString text;
         text.Format("cell value %s (row %ld, column %ld) does not fit pixel format %d; choose another with "

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -16,6 +17,142 @@ bool Prefix(const char* p, const char* end, const char* word) {
   for (size_t i = 0; i < n; ++i)
     if ((p[i] | 0x20) != word[i]) return false;
   return true;
+}
+
+// The value of the eight digits at `p` when there are eight (SWAR: all
+// eight bytes checked and combined at once).
+bool EightDigits(const char* p, const char* end, uint32_t& value) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  if (end - p < 8) return false;
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  if (((v + 0x4646464646464646ull) | (v - 0x3030303030303030ull)) & 0x8080808080808080ull) return false;
+  v -= 0x3030303030303030ull;
+  v = v * 10 + (v >> 8);  // pairs of digits
+  v = (((v & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
+       (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
+      32;
+  value = static_cast<uint32_t>(v);
+  return true;
+#else
+  (void)p, (void)end, (void)value;
+  return false;
+#endif
+}
+
+// mantissa x 10^exponent when one multiplication or division of two exact
+// doubles gives it, and so rounds it correctly: a mantissa of at most 2^53
+// and a power of ten of at most 10^22 (5^22 < 2^53), or a larger power whose
+// excess moves into the mantissa without passing 2^53.
+bool FastExact(uint64_t mantissa, int exponent, double& value) {
+  static const double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  const uint64_t kLimit = uint64_t(1) << 53;
+  if (mantissa == 0) {
+    value = 0;
+    return true;
+  }
+  if (mantissa > kLimit) return false;
+  const double m = static_cast<double>(mantissa);
+  if (exponent >= 0 && exponent <= 22) {
+    value = m * kPowers[exponent];
+    return true;
+  }
+  if (exponent < 0 && exponent >= -22) {
+    value = m / kPowers[-exponent];
+    return true;
+  }
+  if (exponent > 22 && exponent <= 22 + 15) {
+    for (int i = 22; i < exponent; ++i) {
+      mantissa *= 10;
+      if (mantissa > kLimit) return false;
+    }
+    value = static_cast<double>(mantissa) * 1e22;
+    return true;
+  }
+  return false;
+}
+
+// Powers of five up to 5^27 (the largest below 2^64), their inverses
+// modulo 2^64 and the largest multiples' quotients: n is a multiple of
+// 5^k when n * inverse[k] (mod 2^64) is at most limit[k], and that product
+// is then n / 5^k.
+struct FivePowers {
+  uint64_t power[28];
+  uint64_t inverse[28];
+  uint64_t limit[28];
+};
+constexpr FivePowers MakeFivePowers() {
+  FivePowers t{};
+  uint64_t p = 1;
+  for (int k = 0; k < 28; ++k) {
+    uint64_t x = p;  // right in 3 bits; each step doubles them
+    for (int i = 0; i < 5; ++i) x *= 2 - p * x;
+    t.power[k] = p;
+    t.inverse[k] = x;
+    t.limit[k] = UINT64_MAX / p;
+    p *= 5;
+  }
+  return t;
+}
+constexpr FivePowers kFive = MakeFivePowers();
+
+// mantissa x 10^exponent when it equals q x 2^j for an integer q below
+// 2^64: converting q rounds once, and the power of two scales exactly (the
+// results lie well inside the doubles' normal range). Decimals printed in
+// full from binary values, as GDAL writes float grids, are of this kind.
+bool BinaryExact(uint64_t mantissa, int exponent, double& value) {
+  if (exponent < 0 && exponent >= -27) {
+    const int k = -exponent;
+    const uint64_t q = mantissa * kFive.inverse[k];
+    if (q > kFive.limit[k]) return false;  // not a multiple of 5^k
+    value = static_cast<double>(q) / static_cast<double>(uint64_t(1) << k);
+    return true;
+  }
+  if (exponent >= 0 && exponent <= 27) {
+    if (mantissa > kFive.limit[exponent]) return false;  // the product would pass 2^64
+    value = static_cast<double>(mantissa * kFive.power[exponent]) * static_cast<double>(uint64_t(1) << exponent);
+    return true;
+  }
+  return false;
+}
+
+// mantissa x 10^exponent rounded to the 64-bit significand of the x87
+// extended format, where mantissas below 2^64 and powers of ten up to 10^27
+// (5^27 < 2^64) are exact; false where that format is another.
+bool Extended(uint64_t mantissa, int exponent, long double& value) {
+  if (std::numeric_limits<long double>::digits != 64 || exponent < -27 || exponent > 27) return false;
+  static const long double kPowers[] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,
+                                        1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L,
+                                        1e20L, 1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
+  const long double m = static_cast<long double>(mantissa);
+  value = exponent >= 0 ? m * kPowers[exponent] : m / kPowers[-exponent];
+  return true;
+}
+
+// Rounding a value first to 64 bits and then to 53 gives the nearest double
+// of the exact value unless the 64-bit result lies halfway between two
+// doubles: the eleven bits below a double's are then 10000000000.
+bool Halfway(long double value) {
+  uint64_t significand;
+  std::memcpy(&significand, &value, sizeof significand);
+  return (significand & 0x7FF) == 0x400;
+}
+
+// The nearest double of the decimal whose first 19 significant digits are
+// `mantissa`, times 10^exponent, with more non-zero digits behind them
+// when `more` is set, where that is sure without exact arithmetic. Results
+// lie between 1e-27 and 1e47, in the doubles' normal range.
+bool Rounded(uint64_t mantissa, int exponent, bool more, double& value) {
+  long double low;
+  if (!Extended(mantissa, exponent, low) || Halfway(low)) return false;
+  value = static_cast<double>(low);
+  if (!more) return true;
+  // The exact value lies between the two ends; when both round to the same
+  // double, so does it.
+  long double high;
+  if (!Extended(mantissa + 1, exponent, high) || Halfway(high)) return false;
+  return static_cast<double>(high) == value;
 }
 }  // namespace
 
@@ -36,21 +173,81 @@ size_t ParseDouble(const char* text, size_t length, double& value) {
     return static_cast<size_t>(p + n - text);
   }
   // The extent strtod would take: digits, point, digits, exponent with digits.
+  // On the way the first 19 significant digits are gathered as an integer
+  // with their power of ten, for the exact conversion below.
   const char* q = p;
   bool digits = false;
-  while (q < end && Digit(*q)) ++q, digits = true;
+  uint64_t mantissa = 0;
+  int significant = 0;  // digits in `mantissa`, leading zeros left out
+  bool more = false;    // more significant digits than `mantissa` holds
+  int exponent = 0;
+  // Leading zeros, then the significant digits, eight at a time where they
+  // still fit.
+  while (q < end && *q == '0') ++q, digits = true;
+  for (;;) {
+    uint32_t eight;
+    if (significant <= 11 && EightDigits(q, end, eight)) {
+      mantissa = mantissa * 100000000 + eight;
+      significant += 8;
+      q += 8;
+      digits = true;
+      continue;
+    }
+    if (q == end || !Digit(*q)) break;
+    const unsigned d = static_cast<unsigned>(*q++ - '0');
+    digits = true;
+    if (significant < 19) {
+      mantissa = mantissa * 10 + d, ++significant;
+    } else {
+      more = more || d != 0;
+      ++exponent;
+    }
+  }
   if (q < end && *q == '.') {
     ++q;
-    while (q < end && Digit(*q)) ++q, digits = true;
+    if (mantissa == 0)
+      while (q < end && *q == '0') ++q, digits = true, --exponent;
+    for (;;) {
+      uint32_t eight;
+      if (significant <= 11 && EightDigits(q, end, eight)) {
+        mantissa = mantissa * 100000000 + eight;
+        significant += 8;
+        exponent -= 8;
+        q += 8;
+        digits = true;
+        continue;
+      }
+      if (q == end || !Digit(*q)) break;
+      const unsigned d = static_cast<unsigned>(*q++ - '0');
+      digits = true;
+      if (significant < 19) {
+        mantissa = mantissa * 10 + d, ++significant;
+        --exponent;
+      } else {
+        more = more || d != 0;
+      }
+    }
   }
   if (!digits) return 0;
   if (q < end && (*q | 0x20) == 'e') {
     const char* e = q + 1;
-    if (e < end && (*e == '+' || *e == '-')) ++e;
+    bool minus = false;
+    if (e < end && (*e == '+' || *e == '-')) minus = *e++ == '-';
     if (e < end && Digit(*e)) {
-      while (e < end && Digit(*e)) ++e;
+      int written = 0;
+      while (e < end && Digit(*e)) {
+        // Beyond any double's range either way; the exact value no longer matters.
+        if (written < 100000) written = written * 10 + (*e - '0');
+        ++e;
+      }
+      exponent += minus ? -written : written;
       q = e;
     }
+  }
+  if ((!more && (FastExact(mantissa, exponent, value) || BinaryExact(mantissa, exponent, value))) ||
+      (mantissa != 0 && Rounded(mantissa, exponent, more, value))) {
+    if (negative) value = -value;
+    return static_cast<size_t>(q - text);
   }
   const auto r = std::from_chars(p, q, value);
   if (r.ec == std::errc::result_out_of_range) {

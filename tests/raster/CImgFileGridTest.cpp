@@ -271,6 +271,25 @@ TEST_F(GridTest, NumbersReadAsScanfReadsThem) {
   EXPECT_EQ(rest, "trailer line");
 }
 
+// A token longer than 128 characters is read as two: its first 128
+// characters and the rest, wherever the stream's buffer ends.
+TEST_F(GridTest, OverlongTokensAreCutAt128Characters) {
+  const std::string header = "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n";
+  const std::string longToken = "1" + std::string(149, '0');
+  dir.Put("long.asc", header + "5 " + longToken + "\n" + longToken + " 7 8\n");
+  CImgFileGrid grid;
+  ASSERT_EQ(Load(grid, "long.asc", PF_FLOAT64), 1);
+  CImgScanLine line(PF_FLOAT64, 24);
+  ASSERT_EQ(grid.ReadScanLine(0, line), 24);
+  EXPECT_EQ(line.GetValue(0), 5);
+  EXPECT_EQ(line.GetValue(1), 1e127);
+  EXPECT_EQ(line.GetValue(2), 0);
+  ASSERT_EQ(grid.ReadScanLine(1, line), 24);
+  EXPECT_EQ(line.GetValue(0), 1e127);
+  EXPECT_EQ(line.GetValue(1), 0);
+  EXPECT_EQ(line.GetValue(2), 7);
+}
+
 TEST_F(GridTest, ShortRowsAndTextThatIsNoNumberFail) {
   const std::string header = "ncols 4\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n";
   CImgFileGrid grid;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -82,6 +83,77 @@ std::vector<float> GdalSingles(const std::string& path) {
 // Asking for singles asks for each value's nearest single, as GDAL reads
 // the grid; only values beyond the largest single are refused, and integer
 // formats still refuse what they would cut.
+// Without a chosen format the grid is read once: the cells read so far are
+// kept in the narrowest format that holds them and widened as later cells
+// need, so every cell comes out as its text gives it, whichever came first.
+TEST(VtfmtGridCells, LaterCellsWidenTheFormatWithoutChangingEarlierOnes) {
+  ScratchDir dir;
+  const struct {
+    std::vector<std::string> cells;
+    const char* format;
+  } cases[] = {
+      // 16777217 fits 32-bit integers but not singles; 0.5 then needs doubles.
+      {{"16777217", "0.5"}, "6400"},
+      {{"0.5", "16777217"}, "6400"},
+      {{"328.9998", "16777217"}, "6400"},
+      // Integers, then singles, then doubles: the singles kept as their text's doubles.
+      {{"7", "-40000", "0.1", "0.100000001490116119384765625", "328.9998", "774.76398"}, "6400"},
+      {{"7", "-40000", "0.1", "0.100000001490116119384765625", "328.9998"}, "3200"},
+      {{"-32768", "32767", "12"}, "16"},
+      {{"-32768", "32768", "12"}, "320"},
+      {{"nan", "1", "1e300"}, "6400"},
+      {{"1", "inf", "0.25", "nan"}, "3200"},
+  };
+  for (const auto& c : cases) {
+    std::string text;
+    // A second row of zeros, delivered from what was held.
+    for (const std::string& cell : c.cells) text += cell + " ";
+    text += "\n";
+    for (size_t i = 0; i < c.cells.size(); ++i) text += "0 ";
+    text += "\n";
+    const int columns = static_cast<int>(c.cells.size());
+    dir.Put("w.asc", Grid(text, columns, 2, false));
+    const ToolResult info = RunTool(dir, "info " + Quote(dir / "w.asc"));
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(KeyValues(info.out)["pixel_format"], c.format) << text;
+    const ToolResult dump = RunTool(dir, "dump " + Quote(dir / "w.asc"));
+    ASSERT_EQ(dump.status, 0) << dump.err;
+    const std::string format = c.format;
+    const size_t size = format == "16" ? 2 : format == "6400" ? 8 : 4;
+    ASSERT_EQ(dump.out.size(), 2 * size * columns) << text;
+    for (size_t i = 0; i < 2u * columns; ++i) {
+      const double expected = i < size_t(columns) ? std::strtod(c.cells[i].c_str(), nullptr) : 0.0;
+      double cell = 0;
+      const char* at = dump.out.data() + size * i;
+      if (size == 8) {
+        std::memcpy(&cell, at, 8);
+      } else if (format == "3200") {
+        // Singles hold the nearest single of each text.
+        float single;
+        std::memcpy(&single, at, 4);
+        if (std::isnan(expected)) {
+          EXPECT_TRUE(std::isnan(single)) << text << " cell " << i;
+        } else {
+          EXPECT_EQ(single, static_cast<float>(expected)) << text << " cell " << i;
+        }
+        continue;
+      } else if (size == 4) {
+        int32_t whole;
+        std::memcpy(&whole, at, 4);
+        cell = whole;
+      } else {
+        int16_t whole;
+        std::memcpy(&whole, at, 2);
+        cell = whole;
+      }
+      if (std::isnan(expected))
+        EXPECT_TRUE(std::isnan(cell)) << text << " cell " << i;
+      else
+        EXPECT_EQ(cell, expected) << text << " cell " << i;
+    }
+  }
+}
+
 TEST(VtfmtGridCells, ChosenSinglesTakeTheNearestSingle) {
   ScratchDir dir;
   const std::vector<std::string> taken = {"1.2345678901234", "0.0006628195206217308", "774.7639770507812",
