@@ -9,7 +9,7 @@
 #include <unistd.h>
 #include <xtiffio.h>
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <atomic>
@@ -871,8 +871,10 @@ bool CImgFileTiff::WriteHeldStrips() {
   if (m_Deflated.size() < strips) m_Deflated.resize(strips);
   std::vector<char> done(strips, 0);
   // Each strip is compressed by itself, the same on any thread, so the file
-  // does not depend on how many threads there are.
-  auto encode = [&](size_t k) {
+  // does not depend on how many threads there are. libdeflate gives a zlib
+  // stream, as libtiff's own deflate writer does, at about three times
+  // zlib's speed.
+  auto encode = [&](size_t k, libdeflate_compressor* compressor) {
     const size_t first = k * m_nStripRows, count = std::min<size_t>(m_nStripRows, rows - first);
     unsigned char* from = m_Held.data() + first * lineSize;
     const size_t samples = lineSize / std::max<size_t>(1, m_nSampleBytes);
@@ -885,14 +887,17 @@ bool CImgFileTiff::WriteHeldStrips() {
       }
     }
     std::vector<unsigned char>& out = m_Deflated[k];
-    uLongf size = compressBound(static_cast<uLong>(count * lineSize));
+    out.resize(libdeflate_zlib_compress_bound(compressor, count * lineSize));
+    const size_t size = libdeflate_zlib_compress(compressor, from, count * lineSize, out.data(), out.size());
     out.resize(size);
-    done[k] = compress2(out.data(), &size, from, static_cast<uLong>(count * lineSize), m_nZLevel) == Z_OK;
-    out.resize(size);
+    done[k] = size > 0;
   };
   std::atomic<size_t> next{0};
   auto work = [&] {
-    for (size_t k; (k = next.fetch_add(1)) < strips;) encode(k);
+    libdeflate_compressor* compressor = libdeflate_alloc_compressor(m_nZLevel);
+    if (!compressor) return;  // the strips it would have taken stay undone
+    for (size_t k; (k = next.fetch_add(1)) < strips;) encode(k, compressor);
+    libdeflate_free_compressor(compressor);
   };
   std::vector<std::thread> helpers;
   const size_t wanted = std::min<size_t>(static_cast<size_t>(m_nWorkers), strips);
