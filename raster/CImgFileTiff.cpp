@@ -363,6 +363,8 @@ void CImgFileTiff::Close() {
   m_bOwnStrips = false;
   m_Held.clear();
   std::vector<std::vector<unsigned char>>().swap(m_Deflated);
+  for (libdeflate_compressor* compressor : m_Compressors) libdeflate_free_compressor(compressor);
+  m_Compressors.clear();
   if (m_pTiff) TIFFClose(m_pTiff);
   m_pTiff = nullptr;
   if (m_pTargetTiff) DiscardTiff(m_pTargetTiff);
@@ -648,7 +650,7 @@ long CImgFileTiff::SaveImage() {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const int threads = m_nThreads > 0 ? m_nThreads : static_cast<int>(std::min(cores, 64u));
     m_nWorkers = lineSize * GetHeight() >= kThreadedImageBytes ? threads : 1;
-    m_nBatchStrips = static_cast<uint32_t>(m_nWorkers) * 4;
+    m_nBatchStrips = static_cast<uint32_t>(m_nWorkers) * 8;
     m_nNextRow = m_nHeldFrom = 0;
     m_Held.clear();
   }
@@ -892,23 +894,27 @@ bool CImgFileTiff::WriteHeldStrips() {
     out.resize(size);
     done[k] = size > 0;
   };
-  std::atomic<size_t> next{0};
-  auto work = [&] {
+  // One compressor a thread, kept for the whole file.
+  const size_t wanted = std::min<size_t>(static_cast<size_t>(m_nWorkers), strips);
+  while (m_Compressors.size() < wanted) {
     libdeflate_compressor* compressor = libdeflate_alloc_compressor(m_nZLevel);
-    if (!compressor) return;  // the strips it would have taken stay undone
+    if (!compressor) break;
+    m_Compressors.push_back(compressor);
+  }
+  if (m_Compressors.empty()) return Refuse(m_strPath, "out of memory") > 0;
+  std::atomic<size_t> next{0};
+  auto work = [&](libdeflate_compressor* compressor) {
     for (size_t k; (k = next.fetch_add(1)) < strips;) encode(k, compressor);
-    libdeflate_free_compressor(compressor);
   };
   std::vector<std::thread> helpers;
-  const size_t wanted = std::min<size_t>(static_cast<size_t>(m_nWorkers), strips);
-  for (size_t t = 1; t < wanted; ++t) {
+  for (size_t t = 1; t < std::min(wanted, m_Compressors.size()); ++t) {
     try {
-      helpers.emplace_back(work);
+      helpers.emplace_back(work, m_Compressors[t]);
     } catch (const std::system_error&) {
       break;  // the threads there are do the rest
     }
   }
-  work();
+  work(m_Compressors[0]);
   for (std::thread& t : helpers) t.join();
   const uint32_t firstStrip = m_nHeldFrom / m_nStripRows;
   m_nHeldFrom += static_cast<uint32_t>(rows);

@@ -23,6 +23,7 @@
 
 struct tiff;
 struct gtiff;
+struct libdeflate_compressor;
 
 class CImgFileTiff : public CImgFile {
  public:
@@ -225,6 +226,7 @@ class CImgFileTiff : public CImgFile {
   uint32_t m_nHeldFrom = 0;          // the first row held
   std::vector<unsigned char> m_Held;  // rows not yet written
   std::vector<std::vector<unsigned char>> m_Deflated;  // one compressed strip each
+  std::vector<libdeflate_compressor*> m_Compressors;    // one a thread
   int64_t m_nLastRow = -1;  // the last row libtiff's scan-line reader gave
   uint16_t m_nLastSample = 0;
 };
