@@ -1,9 +1,9 @@
 // TIFF and GeoTIFF files through libtiff and libgeotiff. Reads stripped and
 // tiled images (any compression libtiff decodes) row by row, planar-separate
 // images one sample plane at a time, and the model tie point and pixel scale
-// or an unrotated model transformation as bounds in a chosen linear unit; writes stripped uncompressed images
-// with an optional colour map, and the tie point and pixel scale. TiledToStript rewrites a tiled 24-bit image
-// as a stripped GeoTIFF in metres.
+// or an unrotated model transformation as bounds in a chosen linear unit; writes stripped images,
+// uncompressed or deflate (on several threads), LZW or PackBits compressed, with an optional colour map, and
+// the tie point and pixel scale. TiledToStript rewrites a tiled 24-bit image as a stripped GeoTIFF in metres.
 //
 // Rows are delivered as the file stores its samples: red, green, blue for
 // colour. 8-bit CMYK comes out as RGB, as GDAL gives it, and so does
