@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <cctype>
@@ -56,6 +57,15 @@ bool ParseBand(const std::string& text, long most, long& band, std::string& reas
   band = std::strtol(text.c_str(), &end, 10);
   if (!text.empty() && *end == '\0' && errno == 0 && band >= 1 && band <= most) return true;
   reason = "band must be a band number from 1, not " + text;
+  return false;
+}
+
+bool ParseThreads(const std::string& text, long& threads, std::string& reason) {
+  const auto parsed = std::from_chars(text.data(), text.data() + text.size(), threads);
+  if (!text.empty() && parsed.ec == std::errc() && parsed.ptr == text.data() + text.size() && threads >= 1 &&
+      threads <= 1024)
+    return true;
+  reason = "threads must be a whole number from 1 to 1024, not " + text;
   return false;
 }
 

@@ -136,6 +136,11 @@ const RasterDriver& WritingDriver(const std::string& name, const std::string& pa
 // `reason` for anything but a whole number from 1 to `most`.
 bool ParseBand(const std::string& text, long most, long& band, std::string& reason);
 
+// Parses `-oo threads=N` of the writers that compress on several threads:
+// a whole number from 1 (the calling thread alone) to 1024. False with
+// `reason` otherwise.
+bool ParseThreads(const std::string& text, long& threads, std::string& reason);
+
 // The text of the error message of the calling thread, when a driver recorded one
 // since the last ClearDriverMessage.
 void ClearDriverMessage();

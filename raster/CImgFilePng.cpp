@@ -2,12 +2,16 @@
 
 #include <png.h>
 #include <sys/types.h>
+#include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "platform/vtcore/CVtErrorMsg.h"
 #include "platform/vtcore/CVtImgToolkit.h"
@@ -41,6 +45,98 @@ const uint64_t kInflateSlack = 1 << 16;
 const png_alloc_size_t kMaxChunkBytes = 8000000;
 
 const char kAuthor[] = "vtfmt PNG driver";
+
+// Images of this many bytes of rows or more are deflated in pieces of about
+// kPieceBytes each; deflate looks back kWindowBytes.
+const uint64_t kOwnStreamBytes = 1 << 20;
+const uint64_t kPieceBytes = 256 * 1024;
+const size_t kWindowBytes = 32 * 1024;
+// The level of the image data's compression.
+const int kDeflateLevel = 2;
+
+uint8_t Paeth(int a, int b, int c) {
+  const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+  return static_cast<uint8_t>(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+}
+
+// Writes the filter type and the filtered bytes of row `cur` (`up` is the
+// row above, zeros for the first) to `out`. With `choose`, the filter whose
+// bytes, taken as signed, add up to the least, as libpng chooses; else none.
+void FilterRow(const unsigned char* cur, const unsigned char* up, size_t bytes, size_t bpp, bool choose,
+               unsigned char* out, std::vector<unsigned char>& trial) {
+  out[0] = 0;
+  std::memcpy(out + 1, cur, bytes);
+  if (!choose) return;
+  trial.resize(bytes);
+  uint64_t best = 0;
+  for (size_t i = 0; i < bytes; ++i) best += static_cast<unsigned>(std::abs(static_cast<int8_t>(cur[i])));
+  for (int type = 1; type <= 4; ++type) {
+    uint64_t sum = 0;
+    for (size_t i = 0; i < bytes; ++i) {
+      const int a = i >= bpp ? cur[i - bpp] : 0, b = up[i], c = i >= bpp ? up[i - bpp] : 0;
+      const int predicted = type == 1 ? a : type == 2 ? b : type == 3 ? (a + b) / 2 : Paeth(a, b, c);
+      trial[i] = static_cast<unsigned char>(cur[i] - predicted);
+      sum += static_cast<unsigned>(std::abs(static_cast<int8_t>(trial[i])));
+    }
+    if (sum < best) {
+      best = sum;
+      out[0] = static_cast<unsigned char>(type);
+      std::memcpy(out + 1, trial.data(), bytes);
+    }
+  }
+}
+
+// Deflates `in` as raw deflate data that follows `dict` in the stream,
+// ended by a full flush (whole bytes, nothing pending) or, for the last
+// piece, by the final block. False when zlib fails.
+bool DeflatePiece(const std::vector<unsigned char>& in, const unsigned char* dict, size_t dictSize, bool final,
+                  std::vector<unsigned char>& out) {
+  z_stream z{};
+  if (deflateInit2(&z, kDeflateLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+  bool ok = dictSize == 0 || deflateSetDictionary(&z, dict, static_cast<uInt>(dictSize)) == Z_OK;
+  out.resize(deflateBound(&z, static_cast<uLong>(in.size())) + 16);
+  z.next_in = const_cast<Bytef*>(in.data());
+  z.avail_in = static_cast<uInt>(in.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  const int flush = final ? Z_FINISH : Z_FULL_FLUSH;
+  while (ok) {
+    const int status = deflate(&z, flush);
+    if (final ? status == Z_STREAM_END : (status == Z_OK && z.avail_in == 0 && z.avail_out > 0)) break;
+    if (status != Z_OK && status != Z_BUF_ERROR) {
+      ok = false;
+      break;
+    }
+    // Out of room: grow and go on.
+    const size_t used = out.size() - z.avail_out;
+    out.resize(out.size() * 2);
+    z.next_out = out.data() + used;
+    z.avail_out = static_cast<uInt>(out.size() - used);
+  }
+  out.resize(out.size() - z.avail_out);
+  deflateEnd(&z);
+  return ok;
+}
+
+// Calls `job(k)` for k = 0 .. count-1 on up to `threads` threads, the
+// calling one among them; returns when every call has.
+template <typename Job>
+void RunPieces(size_t count, int threads, Job& job) {
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t k; (k = next.fetch_add(1)) < count;) job(k);
+  };
+  std::vector<std::thread> helpers;
+  for (size_t t = 1; t < std::min<size_t>(static_cast<size_t>(std::max(threads, 1)), count); ++t) {
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // the threads there are do the rest
+    }
+  }
+  work();
+  for (std::thread& t : helpers) t.join();
+}
 
 }  // namespace
 
@@ -103,12 +199,17 @@ void CImgFilePng::Release(bool finish) {
     // Without its header, or short of rows, the file is no image.
     bool done = false;
     if (finish && m_bHeaderWritten && m_nRowsDone == m_dwHeight) {
-      done = [this] {
-        PNG_GUARD(false);
-        png_write_end(m_pPng, m_pInfo);
-        PNG_UNGUARD();
-        return true;
-      }();
+      if (m_bOwnStream) {
+        // The stream was ended with the last row; only the end chunk is left.
+        done = WriteChunk("IEND", nullptr, 0);
+      } else {
+        done = [this] {
+          PNG_GUARD(false);
+          png_write_end(m_pPng, m_pInfo);
+          PNG_UNGUARD();
+          return true;
+        }();
+      }
     }
     m_bWriteComplete = done;
     png_destroy_write_struct(&m_pPng, &m_pInfo);
@@ -127,6 +228,10 @@ void CImgFilePng::Release(bool finish) {
   m_bUpdated = false;
   m_pStream = nullptr;
   std::vector<unsigned char>().swap(m_Image);
+  m_bOwnStream = false;
+  std::vector<unsigned char>().swap(m_Held);
+  std::vector<unsigned char>().swap(m_PrevRow);
+  std::vector<unsigned char>().swap(m_Window);
 }
 
 void CImgFilePng::Close() { Release(true); }
@@ -501,6 +606,24 @@ long CImgFilePng::SaveImage() {
     return -1;
   }
   if (WriteHeader(depth, colorType, bits) < 0) return -1;
+  // Images of a megabyte or more are deflated here, in pieces; 16-bit ones,
+  // whose samples libpng scales, and small ones by libpng.
+  const uint64_t imageBytes = uint64_t(m_nLibRowBytes) * m_dwHeight;
+  m_bOwnStream = m_PixelFormat != PF_BIT16 && imageBytes >= kOwnStreamBytes;
+  if (m_bOwnStream) {
+    m_nPixelBytes = std::max<size_t>(1, static_cast<size_t>(depth) * (colorType == PNG_COLOR_TYPE_RGB ? 3 : colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4 : 1) / 8);
+    // libpng's choice too: indexed and sub-byte rows are not filtered.
+    m_bFilterRows = colorType != PNG_COLOR_TYPE_PALETTE && depth >= 8;
+    m_nPieceRows = static_cast<size_t>(std::max<uint64_t>(1, kPieceBytes / (m_nLibRowBytes + 1)));
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    m_nWorkers = m_nThreads > 0 ? m_nThreads : static_cast<int>(std::min(cores, 64u));
+    m_nBatchPieces = static_cast<size_t>(m_nWorkers) * 4;
+    m_bStreamStarted = false;
+    m_nAdler = 1;
+    m_Held.clear();
+    m_PrevRow.clear();
+    m_Window.clear();
+  }
   SetWidthBytes(static_cast<unsigned long>(CVtImgToolkit::AlignWidthByte(m_PixelFormat, static_cast<long>(m_dwWidth))));
   m_bHeaderWritten = true;
   m_nRowsDone = 0;
@@ -533,9 +656,88 @@ long CImgFilePng::WriteScanLine(long row, CImgScanLine& line) {
     }
     bytes = out;
   }
+  if (m_bOwnStream) {
+    m_Held.insert(m_Held.end(), bytes, bytes + m_nLibRowBytes);
+    ++m_nRowsDone;
+    const bool last = m_nRowsDone == m_dwHeight;
+    if ((m_Held.size() / m_nLibRowBytes < m_nPieceRows * m_nBatchPieces && !last) || WriteHeldRows(last))
+      return line.GetSize();
+    --m_nRowsDone;  // the image cannot be completed
+    return -1;
+  }
   if (WriteRowBytes(bytes) < 0) return -1;
   ++m_nRowsDone;
   return line.GetSize();
+}
+
+bool CImgFilePng::WriteChunk(const char* name, const unsigned char* data, size_t length) {
+  PNG_GUARD(false);
+  png_write_chunk(m_pPng, reinterpret_cast<png_const_bytep>(name), data, length);
+  PNG_UNGUARD();
+  return true;
+}
+
+bool CImgFilePng::WriteHeldRows(bool last) {
+  const size_t rowBytes = m_nLibRowBytes, lineBytes = rowBytes + 1;
+  const size_t rows = m_Held.size() / rowBytes;
+  const size_t pieces = (rows + m_nPieceRows - 1) / m_nPieceRows;
+  std::vector<std::vector<unsigned char>> filtered(pieces), packed(pieces);
+  std::vector<uint32_t> sums(pieces, 1);
+  std::vector<char> done(pieces, 0);
+  const std::vector<unsigned char> zeros(m_PrevRow.empty() ? rowBytes : 0, 0);
+  const unsigned char* before = m_PrevRow.empty() ? zeros.data() : m_PrevRow.data();
+
+  // First every piece's rows are filtered, then every piece is deflated with
+  // the filtered bytes before it as its dictionary: both steps give the same
+  // bytes on any thread.
+  auto filter = [&](size_t k) {
+    const size_t first = k * m_nPieceRows, count = std::min(m_nPieceRows, rows - first);
+    std::vector<unsigned char>& out = filtered[k];
+    out.resize(count * lineBytes);
+    std::vector<unsigned char> trial;
+    for (size_t r = 0; r < count; ++r) {
+      const size_t row = first + r;
+      const unsigned char* cur = m_Held.data() + row * rowBytes;
+      const unsigned char* up = row == 0 ? before : cur - rowBytes;
+      FilterRow(cur, up, rowBytes, m_nPixelBytes, m_bFilterRows, out.data() + r * lineBytes, trial);
+    }
+    sums[k] = static_cast<uint32_t>(adler32(1, out.data(), static_cast<uInt>(out.size())));
+  };
+  auto deflatePiece = [&](size_t k) {
+    const std::vector<unsigned char>& in = filtered[k];
+    const unsigned char* dict = k == 0 ? m_Window.data() : filtered[k - 1].data();
+    const size_t dictSize = k == 0 ? m_Window.size() : filtered[k - 1].size();
+    const size_t use = std::min<size_t>(dictSize, kWindowBytes);
+    done[k] = DeflatePiece(in, dict + dictSize - use, use, last && k + 1 == pieces, packed[k]);
+  };
+  RunPieces(pieces, m_nWorkers, filter);
+  RunPieces(pieces, m_nWorkers, deflatePiece);
+
+  for (size_t k = 0; k < pieces; ++k) {
+    if (!done[k]) {
+      RecordError("image data could not be compressed");
+      return false;
+    }
+    std::vector<unsigned char>& data = packed[k];
+    if (!m_bStreamStarted) {
+      // The zlib header: deflate with a 32 KiB window; level 2 is "fast".
+      const unsigned char head[2] = {0x78, 0x5E};
+      data.insert(data.begin(), head, head + 2);
+      m_bStreamStarted = true;
+    }
+    m_nAdler = static_cast<uint32_t>(adler32_combine(m_nAdler, sums[k], static_cast<z_off_t>(filtered[k].size())));
+    if (last && k + 1 == pieces)
+      for (int shift = 24; shift >= 0; shift -= 8) data.push_back(static_cast<unsigned char>(m_nAdler >> shift));
+    if (!WriteChunk("IDAT", data.data(), data.size())) return false;
+  }
+  // What the next batch filters and looks back on.
+  for (size_t k = 0; k < pieces; ++k) {
+    m_Window.insert(m_Window.end(), filtered[k].begin(), filtered[k].end());
+    if (m_Window.size() > kWindowBytes) m_Window.erase(m_Window.begin(), m_Window.end() - kWindowBytes);
+  }
+  m_PrevRow.assign(m_Held.end() - static_cast<std::ptrdiff_t>(rowBytes), m_Held.end());
+  m_Held.clear();
+  return true;
 }
 
 long CImgFilePng::EncodeBlock(CGeoImgBlock* block, std::vector<unsigned char>& stream) {

@@ -15,6 +15,9 @@
 // Rows written are taken as they are stored in PNG: colour red first (red,
 // green, blue [, alpha]); 16-bit pixels are 5-6-5 values in machine order.
 //
+// Large images are deflated in pieces, on every core unless told otherwise
+// (SetThreads), into one stream that any PNG reader takes.
+//
 // Every libpng error ends the operation that met it with that operation's
 // failure value; its text is recorded on the error-message object.
 #pragma once
@@ -99,6 +102,12 @@ class CImgFilePng : public CImgFile {
   static const uint64_t kMaxImageBytes;
   void SetMaxImageBytes(uint64_t bytes) { m_nMaxImageBytes = bytes; }
 
+  // Threads that compress the image data of an image written from now on (0,
+  // the default: one a core). Images of a megabyte or more (16-bit ones
+  // aside) are deflated in pieces joined into one stream, on these threads;
+  // the file is the same byte for byte whatever the count.
+  void SetThreads(int threads) { m_nThreads = threads; }
+
  private:
   using png_structp = png_struct_def*;
   using png_infop = png_info_def*;
@@ -112,6 +121,11 @@ class CImgFilePng : public CImgFile {
   // Reads every pass of an interlaced image into memory; false on failure.
   bool DecodeInterlaced();
   long WriteRowBytes(const unsigned char* bytes);
+  // Filters and deflates the rows held, piece by piece, and writes them as
+  // image data; `last` ends the stream. False on failure.
+  bool WriteHeldRows(bool last);
+  // Writes one chunk through libpng. False on a libpng error.
+  bool WriteChunk(const char* name, const unsigned char* data, size_t length);
   void RecordError(const char* text);
 
   unsigned char m_nQuality = 100;
@@ -144,4 +158,20 @@ class CImgFilePng : public CImgFile {
   bool m_bWriteComplete = true;
   std::vector<unsigned char> m_PaletteBuffer;  // PLTE colours, red, green, blue
   std::vector<unsigned char>* m_pStream = nullptr;  // memory output of EncodeBlock
+
+  // Image data deflated here rather than by libpng (large images): pieces
+  // of rows each compressed by itself, with the 32 KiB before it as its
+  // dictionary, ended by a full flush and joined into one zlib stream.
+  int m_nThreads = 0;
+  bool m_bOwnStream = false;
+  size_t m_nPixelBytes = 1;     // how far back the filters look, in bytes
+  bool m_bFilterRows = false;   // choose a filter for each row (else none)
+  size_t m_nPieceRows = 1;      // rows of a piece
+  size_t m_nBatchPieces = 1;    // pieces compressed together
+  int m_nWorkers = 1;           // threads compressing them
+  bool m_bStreamStarted = false;  // the zlib header is written
+  uint32_t m_nAdler = 1;        // checksum of the filtered rows so far
+  std::vector<unsigned char> m_Held;     // rows not yet written, as given
+  std::vector<unsigned char> m_PrevRow;  // the row before them (none at first)
+  std::vector<unsigned char> m_Window;   // the last filtered bytes written, up to 32 KiB
 };

@@ -9,7 +9,10 @@
 #include <unistd.h>
 #include <xtiffio.h>
 
+#include <libdeflate.h>
+
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -18,6 +21,8 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/vtcore/CVtErrorMsg.h"
@@ -33,6 +38,27 @@ const uint64_t kMaxExpansion = 4096;
 const uint64_t kMaxUnitBytes = uint64_t(1) << 30;
 // libtiff's own allocations are capped at this.
 const tmsize_t kLibTiffAllocLimit = tmsize_t(1) << 30;
+// Bytes of rows in a strip of a compressed file being written.
+const uint64_t kWriteStripBytes = 64 * 1024;
+// Images smaller than this are compressed on the calling thread alone.
+const uint64_t kThreadedImageBytes = 1 << 20;
+
+// Stores each sample of `rows` rows of `count` samples of `bytes` bytes,
+// `stride` samples a pixel, as its difference from the sample of the same
+// kind to its left, in machine order, as the TIFF horizontal predictor does.
+template <typename T>
+void DifferenceRows(unsigned char* rows, size_t rowCount, size_t count, size_t stride) {
+  for (size_t r = 0; r < rowCount; ++r) {
+    unsigned char* row = rows + r * count * sizeof(T);
+    for (size_t i = count; i-- > stride;) {
+      T v, left;
+      std::memcpy(&v, row + i * sizeof(T), sizeof(T));
+      std::memcpy(&left, row + (i - stride) * sizeof(T), sizeof(T));
+      v = static_cast<T>(v - left);
+      std::memcpy(row + i * sizeof(T), &v, sizeof(T));
+    }
+  }
+}
 
 void Record(const char* kind, const char* module, const char* fmt, va_list ap) {
   char text[1024];
@@ -332,6 +358,13 @@ void CImgFileTiff::ReleaseTileBand() {
 void CImgFileTiff::Close() {
   if (m_pGeoTiff) GTIFFree(m_pGeoTiff);
   m_pGeoTiff = nullptr;
+  // Rows still held go into the file before it is closed.
+  if (m_pTiff && m_bOwnStrips) WriteHeldStrips();
+  m_bOwnStrips = false;
+  m_Held.clear();
+  std::vector<std::vector<unsigned char>>().swap(m_Deflated);
+  for (libdeflate_compressor* compressor : m_Compressors) libdeflate_free_compressor(compressor);
+  m_Compressors.clear();
   if (m_pTiff) TIFFClose(m_pTiff);
   m_pTiff = nullptr;
   if (m_pTargetTiff) DiscardTiff(m_pTargetTiff);
@@ -560,7 +593,6 @@ long CImgFileTiff::SaveImage() {
   TIFFSetField(m_pTiff, TIFFTAG_BITSPERSAMPLE, bits);
   TIFFSetField(m_pTiff, TIFFTAG_SAMPLESPERPIXEL, samples);
   TIFFSetField(m_pTiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(m_pTiff, TIFFTAG_ROWSPERSTRIP, 1u);
   if (sampleFormat) TIFFSetField(m_pTiff, TIFFTAG_SAMPLEFORMAT, sampleFormat);
   if (samples == 4) {
     // The fourth sample of a 32-bit pixel is not a colour.
@@ -595,6 +627,33 @@ long CImgFileTiff::SaveImage() {
   const uint64_t lineSize = TIFFScanlineSize64(m_pTiff);
   if (lineSize == 0 || lineSize > INT32_MAX - 4) return Refuse(m_strPath, "the rows are too long");
   m_nScanLineSize = static_cast<int32_t>(lineSize);
+  uint32_t rowsPerStrip = 1;
+  if (m_nWriteCompression != COMPRESSION_NONE) {
+    const bool differenced = m_nPredictor == PREDICTOR_HORIZONTAL;
+    if (differenced && m_nWriteCompression != COMPRESSION_ADOBE_DEFLATE && m_nWriteCompression != COMPRESSION_LZW)
+      return Refuse(m_strPath, "predictor=2 applies to deflate and LZW only");
+    if (differenced && bits < 8) return Refuse(m_strPath, "predictor=2 needs samples of 8 bits or more");
+    TIFFSetField(m_pTiff, TIFFTAG_COMPRESSION, m_nWriteCompression);
+    if (differenced) TIFFSetField(m_pTiff, TIFFTAG_PREDICTOR, m_nPredictor);
+    if (m_nWriteCompression == COMPRESSION_ADOBE_DEFLATE) TIFFSetField(m_pTiff, TIFFTAG_ZIPQUALITY, m_nZLevel);
+    // Strips of about 64 KiB: large enough to compress well, small enough
+    // that a picture has many of them.
+    rowsPerStrip = static_cast<uint32_t>(std::clamp<uint64_t>(kWriteStripBytes / lineSize, 1, GetHeight()));
+  }
+  TIFFSetField(m_pTiff, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+  m_nStripRows = rowsPerStrip;
+  m_bOwnStrips = m_nWriteCompression == COMPRESSION_ADOBE_DEFLATE;
+  if (m_bOwnStrips) {
+    m_nSampleBytes = static_cast<uint16_t>(bits / 8);
+    m_nPixelSamples = samples;
+    // Threads pay only for an image of a megabyte or more.
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const int threads = m_nThreads > 0 ? m_nThreads : static_cast<int>(std::min(cores, 64u));
+    m_nWorkers = lineSize * GetHeight() >= kThreadedImageBytes ? threads : 1;
+    m_nBatchStrips = static_cast<uint32_t>(m_nWorkers) * 8;
+    m_nNextRow = m_nHeldFrom = 0;
+    m_Held.clear();
+  }
   SetWidthBytes(static_cast<unsigned long>(CVtImgToolkit::AlignWidth(format, static_cast<long>(GetWidth()))));
   return 1;
 }
@@ -794,10 +853,89 @@ long CImgFileTiff::ReadTiled(long tileColumn, long tileRow, unsigned char* buffe
 long CImgFileTiff::WriteScanLine(long row, CImgScanLine& line) {
   if (!m_pTiff || m_nScanLineSize <= 0 || row < 0) return -1;
   if (line.GetSize() < m_nScanLineSize) return -1;
-  return TIFFWriteScanline(m_pTiff, line.GetData(), static_cast<uint32_t>(row), 0) == 1 ? 1 : -1;
+  if (!m_bOwnStrips) return TIFFWriteScanline(m_pTiff, line.GetData(), static_cast<uint32_t>(row), 0) == 1 ? 1 : -1;
+  // Compressed strips are written whole, so their rows come in order.
+  if (static_cast<unsigned long>(row) != m_nNextRow || row >= static_cast<long>(GetHeight()))
+    return Refuse(m_strPath, "rows of a compressed file must be written in order");
+  const size_t lineSize = static_cast<size_t>(m_nScanLineSize);
+  m_Held.insert(m_Held.end(), line.GetData(), line.GetData() + lineSize);
+  ++m_nNextRow;
+  const uint64_t held = m_nNextRow - m_nHeldFrom;
+  if (held < uint64_t(m_nStripRows) * m_nBatchStrips && m_nNextRow < GetHeight()) return 1;
+  return WriteHeldStrips() ? 1 : -1;
 }
 
-bool CImgFileTiff::FlushWrite() { return m_pTiff && TIFFFlush(m_pTiff) == 1; }
+bool CImgFileTiff::WriteHeldStrips() {
+  const size_t lineSize = static_cast<size_t>(m_nScanLineSize);
+  const size_t rows = m_Held.size() / lineSize;
+  if (rows == 0) return true;
+  const size_t strips = (rows + m_nStripRows - 1) / m_nStripRows;
+  if (m_Deflated.size() < strips) m_Deflated.resize(strips);
+  std::vector<char> done(strips, 0);
+  // Each strip is compressed by itself, the same on any thread, so the file
+  // does not depend on how many threads there are. libdeflate gives a zlib
+  // stream, as libtiff's own deflate writer does, at about three times
+  // zlib's speed.
+  auto encode = [&](size_t k, libdeflate_compressor* compressor) {
+    const size_t first = k * m_nStripRows, count = std::min<size_t>(m_nStripRows, rows - first);
+    unsigned char* from = m_Held.data() + first * lineSize;
+    const size_t samples = lineSize / std::max<size_t>(1, m_nSampleBytes);
+    if (m_nPredictor == PREDICTOR_HORIZONTAL) {
+      switch (m_nSampleBytes) {
+        case 1: DifferenceRows<uint8_t>(from, count, samples, m_nPixelSamples); break;
+        case 2: DifferenceRows<uint16_t>(from, count, samples, m_nPixelSamples); break;
+        case 4: DifferenceRows<uint32_t>(from, count, samples, m_nPixelSamples); break;
+        default: DifferenceRows<uint64_t>(from, count, samples, m_nPixelSamples); break;
+      }
+    }
+    std::vector<unsigned char>& out = m_Deflated[k];
+    out.resize(libdeflate_zlib_compress_bound(compressor, count * lineSize));
+    const size_t size = libdeflate_zlib_compress(compressor, from, count * lineSize, out.data(), out.size());
+    out.resize(size);
+    done[k] = size > 0;
+  };
+  // One compressor a thread, kept for the whole file.
+  const size_t wanted = std::min<size_t>(static_cast<size_t>(m_nWorkers), strips);
+  while (m_Compressors.size() < wanted) {
+    libdeflate_compressor* compressor = libdeflate_alloc_compressor(m_nZLevel);
+    if (!compressor) break;
+    m_Compressors.push_back(compressor);
+  }
+  if (m_Compressors.empty()) return Refuse(m_strPath, "out of memory") > 0;
+  std::atomic<size_t> next{0};
+  auto work = [&](libdeflate_compressor* compressor) {
+    for (size_t k; (k = next.fetch_add(1)) < strips;) encode(k, compressor);
+  };
+  std::vector<std::thread> helpers;
+  for (size_t t = 1; t < std::min(wanted, m_Compressors.size()); ++t) {
+    try {
+      helpers.emplace_back(work, m_Compressors[t]);
+    } catch (const std::system_error&) {
+      break;  // the threads there are do the rest
+    }
+  }
+  work(m_Compressors[0]);
+  for (std::thread& t : helpers) t.join();
+  const uint32_t firstStrip = m_nHeldFrom / m_nStripRows;
+  m_nHeldFrom += static_cast<uint32_t>(rows);
+  m_Held.clear();
+  for (size_t k = 0; k < strips; ++k) {
+    if (!done[k]) return Refuse(m_strPath, "a strip could not be compressed") > 0;
+    const tmsize_t size = static_cast<tmsize_t>(m_Deflated[k].size());
+    if (TIFFWriteRawStrip(m_pTiff, firstStrip + static_cast<uint32_t>(k), m_Deflated[k].data(), size) != size)
+      return false;
+  }
+  return true;
+}
+
+bool CImgFileTiff::FlushWrite() {
+  if (!m_pTiff) return false;
+  if (m_bOwnStrips) {
+    if (m_nNextRow != GetHeight()) return Refuse(m_strPath, "not every row was written") > 0;
+    if (!WriteHeldStrips()) return false;
+  }
+  return TIFFFlush(m_pTiff) == 1;
+}
 
 long CImgFileTiff::LoadGeoImage(CRect2D& bounds, long divisor) {
   bounds.SetRectEmpty();

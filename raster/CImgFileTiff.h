@@ -1,9 +1,9 @@
 // TIFF and GeoTIFF files through libtiff and libgeotiff. Reads stripped and
 // tiled images (any compression libtiff decodes) row by row, planar-separate
 // images one sample plane at a time, and the model tie point and pixel scale
-// or an unrotated model transformation as bounds in a chosen linear unit; writes stripped uncompressed images
-// with an optional colour map, and the tie point and pixel scale. TiledToStript rewrites a tiled 24-bit image
-// as a stripped GeoTIFF in metres.
+// or an unrotated model transformation as bounds in a chosen linear unit; writes stripped images,
+// uncompressed or deflate (on several threads), LZW or PackBits compressed, with an optional colour map, and
+// the tie point and pixel scale. TiledToStript rewrites a tiled 24-bit image as a stripped GeoTIFF in metres.
 //
 // Rows are delivered as the file stores its samples: red, green, blue for
 // colour. 8-bit CMYK comes out as RGB, as GDAL gives it, and so does
@@ -23,6 +23,7 @@
 
 struct tiff;
 struct gtiff;
+struct libdeflate_compressor;
 
 class CImgFileTiff : public CImgFile {
  public:
@@ -38,6 +39,18 @@ class CImgFileTiff : public CImgFile {
   // When set, SaveImage writes as unsigned samples the cells it would write
   // as signed ones (16- and 32-bit rows under m_bGrid, PF_INT32 rows).
   int m_bUnsignedCells = 0;
+  // How SaveImage compresses the file being written: COMPRESSION_NONE (one
+  // row a strip), COMPRESSION_ADOBE_DEFLATE, COMPRESSION_LZW or
+  // COMPRESSION_PACKBITS (strips of about 64 KiB). m_nPredictor 2 stores
+  // each sample as its difference from the one to its left (deflate and LZW,
+  // samples of 8 bits or more); m_nZLevel is deflate's level, 1 to 9.
+  uint16_t m_nWriteCompression = 1;
+  uint16_t m_nPredictor = 1;
+  int m_nZLevel = 6;
+  // Threads that compress deflate strips at once (0: one a core). Images
+  // under a megabyte are compressed on the calling thread; the file is the
+  // same byte for byte whatever the count.
+  int m_nThreads = 0;
 
  protected:
   tiff* m_pTiff = nullptr;
@@ -64,9 +77,10 @@ class CImgFileTiff : public CImgFile {
   // holds (bits per sample other than 1, 4, 8, 16, 32, 64 in total) or a
   // strip or tile is larger than the file could describe.
   long LoadImage() override;
-  // Writes the image fields for the current properties: uncompressed, one
-  // row a strip, with a colour map for indexed formats. Call before the first
-  // WriteScanLine. 1; -1 when no file is open or the format has no TIFF form.
+  // Writes the image fields for the current properties, compressed as the
+  // write settings above say, with a colour map for indexed formats. Call
+  // before the first WriteScanLine. 1; -1 when no file is open, the format
+  // has no TIFF form or the predictor does not apply to its samples.
   long SaveImage() override;
   // Row `row`, plane 0, into `line`. The line's byte size; -1 when no file is
   // open, the line is shorter than a row, or libtiff cannot deliver the row.
@@ -162,6 +176,9 @@ class CImgFileTiff : public CImgFile {
   // True when uncompressed strip `strip`'s byte count is the size of its rows.
   bool ExactStrip(uint32_t strip);
   void ReleaseTileBand();
+  // Compresses the rows held for writing into deflate strips, on several
+  // threads when more than one is allowed, and appends them in order.
+  bool WriteHeldStrips();
   // Checks a strip or tile's decoded size against what the file can hold.
   bool PlausibleUnitSize(uint64_t bytes) const;
 
@@ -196,6 +213,20 @@ class CImgFileTiff : public CImgFile {
   };
   static constexpr int kStripCaches = 4;
   StripCache m_StripCaches[kStripCaches];
+  // Deflate strips of the file being written are compressed here, not by
+  // libtiff, so that several can be compressed at once: rows are held until
+  // a batch of strips is complete.
+  bool m_bOwnStrips = false;
+  uint32_t m_nStripRows = 1;         // rows a strip
+  uint16_t m_nSampleBytes = 0;       // bytes of one sample
+  uint16_t m_nPixelSamples = 1;      // samples of one pixel
+  uint32_t m_nBatchStrips = 1;       // strips compressed together
+  int m_nWorkers = 1;                // threads compressing them
+  uint32_t m_nNextRow = 0;           // the row WriteScanLine expects next
+  uint32_t m_nHeldFrom = 0;          // the first row held
+  std::vector<unsigned char> m_Held;  // rows not yet written
+  std::vector<std::vector<unsigned char>> m_Deflated;  // one compressed strip each
+  std::vector<libdeflate_compressor*> m_Compressors;    // one a thread
   int64_t m_nLastRow = -1;  // the last row libtiff's scan-line reader gave
   uint16_t m_nLastSample = 0;
 };

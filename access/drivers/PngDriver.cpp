@@ -1,5 +1,6 @@
 // PNG images: read every colour type but through one pass of rows, top row
-// first; write indexed, grey, 16-bit 5-6-5, 24- and 32-bit images.
+// first; write indexed, grey, 16-bit 5-6-5, 24- and 32-bit images, large
+// ones compressed on every core (-oo threads=N; 1 for the calling thread).
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
@@ -29,11 +30,18 @@ class PngDriver final : public RasterDriver {
   FourthSample Fourth(CImgFile&) const override { return FourthSample::kAlpha; }
   std::vector<std::string> Extensions() const override { return {".png"}; }
   std::vector<std::pair<std::string, std::string>> OptionKeys() const override {
-    return {{"max_memory", "megabytes an interlaced image, decoded whole, may take (default 2048)"}};
+    return {{"max_memory", "megabytes an interlaced image, decoded whole, may take (default 2048)"},
+            {"threads", "threads that compress a written image, 1 to 1024 (default: one a core)"}};
   }
 
   bool ApplyOptions(CImgFile& file, const Options& options, std::string& reason) const override {
     for (const auto& option : options) {
+      if (option.first == "threads") {
+        long threads = 0;
+        if (!ParseThreads(option.second, threads, reason)) return false;
+        static_cast<CImgFilePng&>(file).SetThreads(static_cast<int>(threads));
+        continue;
+      }
       if (option.first != "max_memory") {
         reason = "driver png takes no option " + option.first;
         return false;

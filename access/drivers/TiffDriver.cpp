@@ -1,18 +1,20 @@
 // TIFF and GeoTIFF: stripped, tiled and planar files of any compression
-// libtiff decodes; writes stripped uncompressed files. Rows come top first,
+// libtiff decodes; writes stripped files. Rows come top first,
 // colour samples red first. Planar-separate files are delivered with their
 // planes interleaved, so every layout dumps and converts alike. Bounds come
 // from the GeoTIFF tags only, in metres; a rotated image has none, and info
 // says why. Single samples of 32 bits, and
 // 64-bit floats, are delivered as grid cells by their SampleFormat; layouts
 // that no pixel format holds (complex integers, 24-bit samples) are refused
-// at open. Interleaved 8-bit CMYK is delivered as RGB, as GDAL reads it;
+// at open. Writes are uncompressed unless -oo compress asks for deflate, LZW
+// or PackBits. Interleaved 8-bit CMYK is delivered as RGB, as GDAL reads it;
 // other inks are refused.
 #include <tiff.h>
 #include <tiffio.h>
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "access/RasterDriver.h"
@@ -94,7 +96,66 @@ class TiffDriver final : public RasterDriver {
   }
   std::vector<std::string> Extensions() const override { return {".tif", ".tiff"}; }
   std::vector<std::pair<std::string, std::string>> OptionKeys() const override {
-    return {{"grid", "1: 32-bit unsigned single samples are read as signed cells"}};
+    return {{"grid", "1: 32-bit unsigned single samples are read as signed cells"},
+            {"compress", "none (default), deflate, lzw or packbits: how written strips are compressed"},
+            {"predictor", "2: written samples are stored as differences from their left neighbour (deflate, lzw)"},
+            {"zlevel", "deflate level of written strips, 1 to 9 (default 6)"},
+            {"threads", "threads that compress deflate strips, 1 to 1024 (default: one a core)"}};
+  }
+
+  bool ApplyOptions(CImgFile& file, const Options& options, std::string& reason) const override {
+    TiffFile& tiff = static_cast<TiffFile&>(file);
+    for (const auto& option : options) {
+      const std::string& key = option.first;
+      const std::string& value = option.second;
+      if (key == "grid") {
+        if (value != "0" && value != "1") {
+          reason = "grid must be 0 or 1, not " + value;
+          return false;
+        }
+        tiff.m_bGrid = value == "1";
+      } else if (key == "compress") {
+        const uint16_t kinds[] = {COMPRESSION_NONE, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_LZW, COMPRESSION_PACKBITS};
+        const char* names[] = {"none", "deflate", "lzw", "packbits"};
+        const auto found = std::find(std::begin(names), std::end(names), value);
+        if (found == std::end(names)) {
+          reason = "compress must be none, deflate, lzw or packbits, not " + value;
+          return false;
+        }
+        tiff.m_nWriteCompression = kinds[found - std::begin(names)];
+      } else if (key == "predictor") {
+        if (value != "1" && value != "2") {
+          reason = "predictor must be 1 or 2, not " + value;
+          return false;
+        }
+        tiff.m_nPredictor = value == "2" ? PREDICTOR_HORIZONTAL : PREDICTOR_NONE;
+      } else if (key == "zlevel") {
+        if (value.size() != 1 || value[0] < '1' || value[0] > '9') {
+          reason = "zlevel must be a whole number from 1 to 9, not " + value;
+          return false;
+        }
+        tiff.m_nZLevel = value[0] - '0';
+      } else if (key == "threads") {
+        long threads = 0;
+        if (!ParseThreads(value, threads, reason)) return false;
+        tiff.m_nThreads = static_cast<int>(threads);
+      } else {
+        reason = "driver tiff takes no option " + key;
+        return false;
+      }
+    }
+    // Settings that only one compression uses are refused with any other.
+    const uint16_t compression = tiff.m_nWriteCompression;
+    if (tiff.m_nPredictor == PREDICTOR_HORIZONTAL && compression != COMPRESSION_ADOBE_DEFLATE &&
+        compression != COMPRESSION_LZW) {
+      reason = "predictor=2 needs compress=deflate or compress=lzw";
+      return false;
+    }
+    if (options.count("zlevel") && compression != COMPRESSION_ADOBE_DEFLATE) {
+      reason = "zlevel needs compress=deflate";
+      return false;
+    }
+    return true;
   }
 
   // Classic ("II*\0", "MM\0*") and BigTIFF ("II+\0", "MM\0+") signatures.
@@ -107,18 +168,6 @@ class TiffDriver final : public RasterDriver {
   }
 
   std::unique_ptr<CImgFile> Create() const override { return std::make_unique<TiffFile>(); }
-
-  bool ApplyOptions(CImgFile& file, const Options& options, std::string& reason) const override {
-    for (const auto& option : options) {
-      if (option.first != "grid" || (option.second != "0" && option.second != "1")) {
-        reason = option.first == "grid" ? "grid must be 0 or 1, not " + option.second
-                                        : "driver tiff takes no option " + option.first;
-        return false;
-      }
-      static_cast<TiffFile&>(file).m_bGrid = option.second == "1";
-    }
-    return true;
-  }
 
   bool OpenRead(CImgFile& file, const std::string& path, std::string& reason) const override {
     TiffFile& tiff = static_cast<TiffFile&>(file);

@@ -430,3 +430,28 @@ def test_formats_lists_the_drivers():
     assert names[:4] == ["raw", "bmp", "aaigrid", "nsdtf"]
     assert {"tiff", "png", "jpeg", "gif", "hfa", "ecw", "mrsid"} <= set(names)
     assert next(f for f in vtfmt.formats() if f["name"] == "tiff")["write"]
+
+
+def test_compressed_writes_on_several_threads_are_one_file(tmp_path, rng):
+    # Past the size that compresses on several threads, from several Python
+    # threads at once: every copy the same bytes as one written on one thread,
+    # with GDAL's pixels.
+    picture = image(rng, "uint8", (700, 600, 3))
+    picture[350:] = np.arange(600, dtype=np.uint8)[None, :, None]
+    cells = image(rng, "int16", (800, 700))
+    cases = [("p.png", picture, {}), ("d.tif", picture, {"compress": "deflate", "predictor": 2}),
+             ("c.tif", cells, {"compress": "deflate", "zlevel": 9}), ("l.tif", cells, {"compress": "lzw"})]
+    for name, data, kwargs in cases:
+        vtfmt.write(str(tmp_path / ("one-" + name)), data, threads=1, **kwargs)
+        np.testing.assert_array_equal(gdal_read(str(tmp_path / ("one-" + name))), data)
+
+    def write(job):
+        (name, data, kwargs), copy = job
+        path = tmp_path / f"{copy}-{name}"
+        vtfmt.write(str(path), data, **kwargs)
+        return name, path.read_bytes()
+
+    jobs = [(case, copy) for case in cases for copy in range(3)]
+    with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
+        for name, written in pool.map(write, jobs):
+            assert written == (tmp_path / ("one-" + name)).read_bytes(), name

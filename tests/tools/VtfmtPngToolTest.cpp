@@ -1,6 +1,7 @@
 // vtfmt on PNG images end to end: info, dump and convert, checked with GDAL.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -187,6 +188,62 @@ TEST_F(VtfmtPngTest, SixteenBitPixelsKeepTheirMeaningOrAreRefused) {
   ASSERT_EQ(KeyValues(out)["pixel_format"], "16");
   EXPECT_NE(Run("convert " + Quote(dir / "f.tif") + " " + Quote(dir / "f.png")), 0);
   EXPECT_FALSE(dir.Exists("f.png"));
+}
+
+TEST_F(VtfmtPngTest, LargeImagesWrittenOnSeveralThreadsAreTheSameFileGdalAndLibpngRead) {
+  // Pictures past the size that is compressed in pieces: noisy and smooth
+  // colour, an indexed one (rows left unfiltered) and one with opacity.
+  Picture rgb;
+  rgb.width = 701, rgb.height = 611, rgb.bands = 3;
+  uint32_t seed = 12345;
+  for (int i = 0; i < rgb.width * rgb.height * 3; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    const int y = i / (rgb.width * 3);
+    rgb.pixels.push_back(static_cast<unsigned char>(y < 300 ? (seed >> 24) : (i / 3 % rgb.width + y) / 3));
+  }
+  ASSERT_TRUE(GdalWrite(dir / "rgb.bmp", rgb));
+  Picture pal = rgb;
+  pal.width = 1203, pal.height = 877, pal.bands = 1;
+  pal.pixels.assign(static_cast<size_t>(pal.width) * pal.height, 0);
+  for (size_t i = 0; i < pal.pixels.size(); ++i) pal.pixels[i] = static_cast<unsigned char>((i % 1203) / 5 + i / 9000);
+  for (short i = 0; i < 256; ++i)
+    pal.colors.push_back(GDALColorEntry{i, static_cast<short>(255 - i), static_cast<short>(i ^ 0x3C), 255});
+  ASSERT_TRUE(GdalWrite(dir / "pal.bmp", pal));
+  ASSERT_EQ(Shell("convert -size 640x480 -seed 3 plasma:fractal -alpha set -channel A -fx 'i/w' +channel PNG32:" +
+                  (dir / "rgba.png")),
+            0);
+
+  for (const char* name : {"rgb.bmp", "pal.bmp", "rgba.png"}) {
+    const std::string in = dir / name;
+    Picture want;
+    ASSERT_TRUE(GdalRead(in, want));
+    std::string one, dumped;
+    for (const char* threads : {"1", "2", "5", ""}) {
+      const std::string outName = std::string("out") + threads + ".png", out = dir / outName;
+      const std::string setting = *threads ? std::string("-oo threads=") + threads + " " : std::string();
+      ASSERT_EQ(Run("convert " + setting + Quote(in) + " " + Quote(out)), 0) << name << ": " << err;
+      const std::string bytes = dir.Get(outName);
+      if (one.empty()) {
+        one = bytes;
+        Picture got;
+        ASSERT_TRUE(GdalRead(out, got)) << name;
+        EXPECT_EQ(got.pixels, want.pixels) << name;
+        EXPECT_EQ(got.colors.size(), want.colors.size()) << name;
+        // libpng (through pngfix, which inflates every byte and checks
+        // every checksum) finds nothing to mend.
+        EXPECT_EQ(Shell("pngfix -q " + Quote(out)), 0) << name;
+        ASSERT_EQ(Run("dump " + Quote(out), &dumped), 0) << err;
+        std::string source;
+        if (std::string(name) == "rgba.png") {
+          ASSERT_EQ(Run("dump " + Quote(in), &source), 0) << err;
+          EXPECT_TRUE(dumped == source) << name;
+        }
+      }
+      EXPECT_TRUE(bytes == one) << name << ": threads=" << threads << " differs from threads=1";
+    }
+  }
+  EXPECT_NE(Run("convert -oo threads=0 " + Quote(dir / "rgb.bmp") + " " + Quote(dir / "bad.png")), 0);
+  EXPECT_NE(err.find("threads must be a whole number from 1 to 1024, not 0"), std::string::npos) << err;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // whatever the layout, and conversions to and from the other drivers that
 // GDAL reads back with the same pixels and places.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <tiffio.h>
 
 #include <algorithm>
@@ -843,6 +844,182 @@ TEST_F(VtfmtTiffTest, OldStyleJpegReadsThroughRgbaAsGdalReadsIt) {
     GdalPixels bmp;
     ASSERT_TRUE(GdalReadPixels(dir / (name + ".bmp"), bmp));
     EXPECT_EQ(bmp.bytes, g.bytes) << name;
+  }
+}
+
+// What libtiff's own reader says of `path` on its error stream when it
+// decodes every strip (empty for a file it reads cleanly), or why it could
+// not run. Plain libtiff does not know the GeoTIFF tags and names each one
+// it meets, in GDAL's GeoTIFFs as in ours: those lines are left out.
+std::string TiffinfoComplaints(const ScratchDir& dir, const std::string& path) {
+  const std::string cmd = "tiffinfo -D " + Quote(path) + " >/dev/null 2>" + Quote(dir / "tiffinfo.err");
+  const int raw = std::system(cmd.c_str());
+  std::istringstream err(dir.Get("tiffinfo.err"));
+  std::string complaints, line;
+  while (std::getline(err, line)) {
+    bool geoTag = false;
+    for (const char* tag : {"33550 (0x830e)", "33922 (0x8482)", "34735 (0x87af)", "34736 (0x87b0)", "34737 (0x87b1)"})
+      geoTag = geoTag || line == "TIFFReadDirectory: Warning, Unknown field with tag " + std::string(tag) + " encountered.";
+    if (!geoTag) complaints += line + "\n";
+  }
+  if (!WIFEXITED(raw) || WEXITSTATUS(raw) != 0) return "tiffinfo failed: " + complaints;
+  return complaints;
+}
+
+uint16_t TagOf(const std::string& path, uint32_t tag) {
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  uint16_t value = 0;
+  if (tif) {
+    if (TIFFGetField(tif, tag, &value) != 1) value = 0;
+    TIFFClose(tif);
+  }
+  return value;
+}
+
+TEST_F(VtfmtTiffTest, CompressedWritesKeepEveryPixelForGdalAndLibtiff) {
+  // Colour, palette, 16-bit, signed and float samples through each codec,
+  // with and without the predictor, over strips that end inside the image.
+  struct Source {
+    const char* name;
+    GDALDataType type;
+    int bands;
+    const char* extra;  // conversion settings the source needs
+  };
+  const Source sources[] = {{"rgb", GDT_Byte, 3, ""},
+                            {"u16", GDT_UInt16, 1, ""},
+                            {"i32", GDT_Int32, 1, " -oo grid=1"},
+                            {"f32", GDT_Float32, 1, " -oo grid=1"}};
+  const char* settings[] = {"compress=deflate", "compress=deflate -oo predictor=2 -oo zlevel=9",
+                            "compress=deflate -oo zlevel=1", "compress=lzw", "compress=lzw -oo predictor=2",
+                            "compress=packbits"};
+  const uint16_t codes[] = {COMPRESSION_ADOBE_DEFLATE, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_ADOBE_DEFLATE,
+                            COMPRESSION_LZW, COMPRESSION_LZW, COMPRESSION_PACKBITS};
+  for (const Source& src : sources) {
+    TiffFixture fixture;
+    fixture.width = 301, fixture.height = 257, fixture.type = src.type, fixture.bands = src.bands;
+    fixture.geo = true;
+    const std::string in = dir / (std::string(src.name) + ".tif");
+    ASSERT_TRUE(GdalWriteTiff(in, fixture));
+    GdalPixels want;
+    ASSERT_TRUE(GdalReadPixels(in, want));
+    for (size_t i = 0; i < std::size(settings); ++i) {
+      const std::string out = dir / (std::string(src.name) + "-" + std::to_string(i) + ".tif");
+      const ToolResult r = Run("convert" + std::string(src.extra) + " -oo " + settings[i] + " " + Quote(in) +
+                               " " + Quote(out));
+      ASSERT_EQ(r.status, 0) << src.name << " " << settings[i] << ": " << r.err;
+      GdalPixels got;
+      ASSERT_TRUE(GdalReadPixels(out, got)) << out;
+      EXPECT_EQ(got.bytes, want.bytes) << src.name << " " << settings[i];
+      EXPECT_EQ(got.sampleBytes, want.sampleBytes) << src.name;
+      EXPECT_EQ(got.gt[0], want.gt[0]) << src.name;
+      EXPECT_EQ(TagOf(out, TIFFTAG_COMPRESSION), codes[i]) << src.name << " " << settings[i];
+      EXPECT_EQ(TagOf(out, TIFFTAG_PREDICTOR), std::string(settings[i]).find("predictor=2") != std::string::npos
+                                                   ? PREDICTOR_HORIZONTAL
+                                                   : 0)
+          << src.name << " " << settings[i];
+      EXPECT_EQ(TiffinfoComplaints(dir, out), "") << src.name << " " << settings[i];
+    }
+  }
+
+  // A flat picture shrinks, and the deflate level is the one asked for:
+  // level 9 never gives a larger file than level 1 on it.
+  TiffFixture flat;
+  flat.width = 400, flat.height = 300, flat.bands = 1;
+  flat.colors.resize(256, GDALColorEntry{10, 20, 30, 255});
+  ASSERT_TRUE(GdalWriteTiff(dir / "pal.tif", flat));
+  for (const char* level : {"1", "9"}) {
+    const ToolResult r = Run("convert -oo compress=deflate -oo zlevel=" + std::string(level) + " " +
+                             Path("pal.tif") + " " + Path(std::string("pal") + level + ".tif"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    Picture got, want;
+    ASSERT_TRUE(GdalRead(dir / (std::string("pal") + level + ".tif"), got));
+    ASSERT_TRUE(GdalRead(dir / "pal.tif", want));
+    EXPECT_EQ(got.pixels, want.pixels);
+    EXPECT_EQ(got.colors.size(), 256u);
+  }
+  EXPECT_LT(dir.Get("pal9.tif").size(), dir.Get("pal.tif").size() / 2);
+  EXPECT_LE(dir.Get("pal9.tif").size(), dir.Get("pal1.tif").size());
+}
+
+TEST_F(VtfmtTiffTest, CompressionSettingsThatCannotApplyAreRefusedByRule) {
+  TiffFixture fixture;
+  ASSERT_TRUE(GdalWriteTiff(dir / "in.tif", fixture));
+  const struct {
+    const char* options;
+    const char* rule;
+  } cases[] = {
+      {"-oo compress=jpeg", "compress must be none, deflate, lzw or packbits, not jpeg"},
+      {"-oo compress=DEFLATE", "compress must be none, deflate, lzw or packbits, not DEFLATE"},
+      {"-oo predictor=2", "predictor=2 needs compress=deflate or compress=lzw"},
+      {"-oo compress=packbits -oo predictor=2", "predictor=2 needs compress=deflate or compress=lzw"},
+      {"-oo compress=deflate -oo predictor=3", "predictor must be 1 or 2, not 3"},
+      {"-oo compress=deflate -oo zlevel=0", "zlevel must be a whole number from 1 to 9, not 0"},
+      {"-oo compress=deflate -oo zlevel=10", "zlevel must be a whole number from 1 to 9, not 10"},
+      {"-oo compress=lzw -oo zlevel=5", "zlevel needs compress=deflate"},
+      {"-oo compress=deflate -oo threads=0", "threads must be a whole number from 1 to 1024, not 0"},
+      {"-oo compress=deflate -oo threads=2x", "threads must be a whole number from 1 to 1024, not 2x"},
+  };
+  for (const auto& c : cases) {
+    const ToolResult r = Run("convert " + std::string(c.options) + " " + Path("in.tif") + " " + Path("out.tif"));
+    EXPECT_EQ(r.status, 2) << c.options;
+    EXPECT_NE(r.err.find(c.rule), std::string::npos) << c.options << ": " << r.err;
+    EXPECT_FALSE(std::ifstream(dir / "out.tif").good()) << c.options;
+  }
+  // The predictor works on whole bytes: 1-bit indices are refused with the
+  // file named, and nothing is left behind.
+  TiffFixture bits;
+  bits.width = 40, bits.height = 3, bits.bands = 1;
+  bits.options = {"NBITS=1"};
+  ASSERT_TRUE(GdalWriteTiff(dir / "mono-in.tif", bits));
+  ASSERT_EQ(KeyValues(Run("info " + Path("mono-in.tif")).out)["pixel_format"], "1");
+  Picture mono;
+  ASSERT_TRUE(GdalRead(dir / "mono-in.tif", mono));
+  ToolResult r = Run("convert -oo compress=lzw -oo predictor=2 " + Path("mono-in.tif") + " " + Path("mono.tif"));
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("mono.tif"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("predictor=2 needs samples of 8 bits or more"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::ifstream(dir / "mono.tif").good());
+  // Without the predictor, the same 1-bit picture packs and reads back.
+  r = Run("convert -oo compress=packbits " + Path("mono-in.tif") + " " + Path("mono.tif"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  Picture back;
+  ASSERT_TRUE(GdalRead(dir / "mono.tif", back));
+  EXPECT_EQ(back.pixels, mono.pixels);
+}
+
+TEST_F(VtfmtTiffTest, DeflateOnSeveralThreadsWritesTheSameBytesAsOnOne) {
+  // Images past the size that starts threads: colour with the predictor and
+  // 16-bit cells, each in strips that do not fill the last batch.
+  struct Case {
+    GDALDataType type;
+    int bands, width, height;
+    const char* extra;
+  };
+  const Case cases[] = {{GDT_Byte, 3, 811, 487, " -oo predictor=2"}, {GDT_UInt16, 1, 733, 769, ""}};
+  for (const Case& c : cases) {
+    TiffFixture fixture;
+    fixture.type = c.type, fixture.bands = c.bands, fixture.width = c.width, fixture.height = c.height;
+    ASSERT_TRUE(GdalWriteTiff(dir / "big.tif", fixture));
+    GdalPixels want;
+    ASSERT_TRUE(GdalReadPixels(dir / "big.tif", want));
+    std::string one;
+    for (const char* threads : {"1", "2", "3", "16", ""}) {
+      const std::string name = std::string("t") + threads + ".tif";
+      const std::string setting = *threads ? std::string(" -oo threads=") + threads : std::string();
+      const ToolResult r =
+          Run("convert -oo compress=deflate" + std::string(c.extra) + setting + " " + Path("big.tif") + " " +
+              Path(name));
+      ASSERT_EQ(r.status, 0) << r.err;
+      const std::string bytes = dir.Get(name);
+      if (one.empty()) {
+        one = bytes;
+        GdalPixels got;
+        ASSERT_TRUE(GdalReadPixels(dir / name, got));
+        EXPECT_EQ(got.bytes, want.bytes);
+        EXPECT_EQ(TiffinfoComplaints(dir, dir / name), "");
+      }
+      EXPECT_TRUE(bytes == one) << "threads=" << threads << " differs from threads=1";
+    }
   }
 }
 
