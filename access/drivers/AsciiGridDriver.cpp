@@ -220,12 +220,10 @@ class AsciiGridDriver final : public RasterDriver {
   // their cell format is chosen from the values, rather than held whole.
   static constexpr double kStoreLimit = 1024.0 * 1024 * 1024;
 
-  // The smallest cell format that holds every value exactly. The grid is
-  // read once and held, narrowest first; a very large grid is read twice.
-  static bool Choose(AsciiGridFile& grid, int& format, std::string& reason) {
-    const double cells = static_cast<double>(grid.m_nColumns) * grid.m_nRows;
-    if (cells * 4 > kStoreLimit) return ChooseByRereading(grid, format, reason);
-    auto store = std::make_unique<CellStore>(static_cast<size_t>(cells));
+  // Reads every row of the grid as doubles, handing each cell to `take`;
+  // false with `reason` at the first row that cannot be read.
+  template <typename Take>
+  static bool EachCell(AsciiGridFile& grid, std::string& reason, Take take) {
     for (int row = 0; row < grid.m_nRows; ++row) {
       if (grid.ReadScanLine(row, grid.m_Cells) < 0) {
         reason = "cannot read row " + std::to_string(row);
@@ -235,9 +233,19 @@ class AsciiGridDriver final : public RasterDriver {
       for (int c = 0; c < grid.m_nColumns; ++c) {
         double v;
         std::memcpy(&v, cellBytes + 8 * static_cast<size_t>(c), sizeof v);
-        store->Add(v);
+        take(v);
       }
     }
+    return true;
+  }
+
+  // The smallest cell format that holds every value exactly. The grid is
+  // read once and held, narrowest first; a very large grid is read twice.
+  static bool Choose(AsciiGridFile& grid, int& format, std::string& reason) {
+    const double cells = static_cast<double>(grid.m_nColumns) * grid.m_nRows;
+    if (cells * 4 > kStoreLimit) return ChooseByRereading(grid, format, reason);
+    auto store = std::make_unique<CellStore>(static_cast<size_t>(cells));
+    if (!EachCell(grid, reason, [&store](double v) { store->Add(v); })) return false;
     format = store->Format();
     grid.m_pStore = std::move(store);
     return true;
@@ -247,19 +255,11 @@ class AsciiGridDriver final : public RasterDriver {
   static bool ChooseByRereading(AsciiGridFile& grid, int& format, std::string& reason) {
     const ULONGLONG start = grid.m_TextFile.GetPosition();
     unsigned fitting = 7;  // bit k: every value fits CellStore::kOrder[k]
-    for (int row = 0; row < grid.m_nRows; ++row) {
-      if (grid.ReadScanLine(row, grid.m_Cells) < 0) {
-        reason = "cannot read row " + std::to_string(row);
-        return false;
-      }
-      const unsigned char* cellBytes = grid.m_Cells.GetData();
-      for (int c = 0; c < grid.m_nColumns; ++c) {
-        double v;
-        std::memcpy(&v, cellBytes + 8 * static_cast<size_t>(c), sizeof v);
-        for (int k = 0; k < 3; ++k)
-          if ((fitting & (1u << k)) && !Fits(v, CellStore::kOrder[k])) fitting &= ~(1u << k);
-      }
-    }
+    const bool read = EachCell(grid, reason, [&fitting](double v) {
+      for (int k = 0; k < 3; ++k)
+        if ((fitting & (1u << k)) && !Fits(v, CellStore::kOrder[k])) fitting &= ~(1u << k);
+    });
+    if (!read) return false;
     grid.m_TextFile.Seek(static_cast<LONGLONG>(start), CFile::begin);
     int at = 0;
     while (at < 3 && !(fitting & (1u << at))) ++at;
