@@ -11,6 +11,10 @@ namespace bench {
 // Shortest time of `passes` runs, in seconds.
 double BestSeconds(int passes, const std::function<void()>& run);
 
+// Processor seconds of one run of `run` (all threads of this process): on
+// a machine shared with other work they vary far less than wall-clock time.
+double CpuSecondsOf(const std::function<void()>& run);
+
 // One line: both throughputs in MB/s and the ratio ours / GDAL's (above 1
 // means we are faster).
 void Report(const char* what, double bytes, double oursSeconds, double gdalSeconds);

@@ -2,7 +2,6 @@
 // read through CVtVectorGML, and through OGR's GML driver (GML 3) on the same
 // features, in one run; features per processor second both ways.
 #include <ogrsf_frmts.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cmath>
@@ -150,19 +149,6 @@ long ReadOgr(const std::string& path) {
   return n;
 }
 
-// Processor seconds of one run of `run` (all threads of this process): on a
-// machine shared with other work they vary far less than wall-clock time.
-double CpuSeconds(const std::function<void()>& run) {
-  auto now = [] {
-    rusage usage;
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  };
-  const double start = now();
-  run();
-  return now() - start;
-}
-
 long Count(const char* env, long fallback) {
   const char* v = std::getenv(env);
   return v ? std::atol(v) : fallback;
@@ -177,12 +163,12 @@ int Run(int passes) {
     const double n = static_cast<double>(d.wkt.size());
     double w1 = 1e300, w2 = 1e300, r1 = 1e300, r2 = 1e300;
     for (int i = 0; i < passes; ++i) {
-      w1 = std::min(w1, CpuSeconds([&] { WriteOurs(d, ours); }));
-      w2 = std::min(w2, CpuSeconds([&] { WriteOgr(d, theirs); }));
-      r1 = std::min(r1, CpuSeconds([&] {
+      w1 = std::min(w1, bench::CpuSecondsOf([&] { WriteOurs(d, ours); }));
+      w2 = std::min(w2, bench::CpuSecondsOf([&] { WriteOgr(d, theirs); }));
+      r1 = std::min(r1, bench::CpuSecondsOf([&] {
         if (ReadOurs(ours) != static_cast<long>(d.wkt.size())) std::fprintf(stderr, "gml: our read is short\n");
       }));
-      r2 = std::min(r2, CpuSeconds([&] { ReadOgr(theirs); }));
+      r2 = std::min(r2, bench::CpuSecondsOf([&] { ReadOgr(theirs); }));
     }
     // Reading's goal beside OGR's GML reader.
     const double readGoal = 2.0;

@@ -3,7 +3,6 @@
 // with empty callbacks, in one run, timed in processor seconds; and a 1 GB document streamed through a
 // pipe, with the resident memory sampled as it goes.
 #include <expat.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -85,19 +84,6 @@ long ParseFramework(const std::string& path, size_t step, bool perFeature) {
   return n;
 }
 
-// Processor seconds of one run of `run`: on a machine shared with other work
-// they vary far less than wall-clock time, and both sides run in this process.
-double CpuSeconds(const std::function<void()>& run) {
-  auto now = [] {
-    rusage usage;
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  };
-  const double start = now();
-  run();
-  return now() - start;
-}
-
 void XMLCALL NoStart(void*, const XML_Char*, const XML_Char**) {}
 void XMLCALL NoEnd(void*, const XML_Char*) {}
 void XMLCALL NoText(void*, const XML_Char*, int) {}
@@ -153,8 +139,8 @@ int RunParse(int passes) {
       // Alternate the two sides so drift weighs on neither; best of the passes.
       double ours = 1e300, bare = 1e300;
       for (int i = 0; i < passes; ++i) {
-        ours = std::min(ours, CpuSeconds([&] { ParseFramework(path, step, perFeature); }));
-        bare = std::min(bare, CpuSeconds([&] { ParseBareExpat(path, 65536); }));
+        ours = std::min(ours, bench::CpuSecondsOf([&] { ParseFramework(path, step, perFeature); }));
+        bare = std::min(bare, bench::CpuSecondsOf([&] { ParseBareExpat(path, 65536); }));
       }
       std::printf("xml parse, %-22s %5zu-byte steps: framework %6.1f MB/s, bare expat %6.1f MB/s: %.2fx expat (goal %.2fx)%s\n",
                   labels[perFeature], step, bytes / ours / 1e6, bytes / bare / 1e6, bare / ours, goal,

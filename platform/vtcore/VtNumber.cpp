@@ -203,6 +203,9 @@ size_t ParseDouble(const char* text, size_t length, double& value) {
       ++exponent;
     }
   }
+  // The digits after the point, by the same loop written out again: folded
+  // into one loop with a flag, whole-file grid reads lose a quarter of
+  // their speed.
   if (q < end && *q == '.') {
     ++q;
     if (mantissa == 0)
