@@ -212,7 +212,15 @@ bool AppendGml3(const OgrEntries& e, OGRGeometryH g, bool z, std::string& out) {
 // makes it give up, and the library's general reader takes the text.
 class SimpleGmlReader {
  public:
-  SimpleGmlReader(const OgrEntries& e, const char* text, size_t length) : e_(e), p_(text), end_(text + length) {}
+  SimpleGmlReader(const OgrEntries& e, const char* text, size_t length)
+      : e_(e), p_(text), end_(text + length), numbers_(Scratch()) {}
+  // The coordinates' buffer is kept per thread for the next geometry unless
+  // a large one grew it.
+  ~SimpleGmlReader() {
+    if (numbers_.capacity() > (size_t(1) << 16)) std::vector<double>().swap(numbers_);
+  }
+  SimpleGmlReader(const SimpleGmlReader&) = delete;
+  SimpleGmlReader& operator=(const SimpleGmlReader&) = delete;
 
   OGRGeometryH Read() {
     OGRGeometryH g = Geometry();
@@ -359,7 +367,12 @@ class SimpleGmlReader {
   const char* p_;
   const char* end_;
   int depth_ = 0;
-  std::vector<double> numbers_;
+  std::vector<double>& numbers_;
+
+  static std::vector<double>& Scratch() {
+    thread_local std::vector<double> numbers;
+    return numbers;
+  }
 };
 
 }  // namespace

@@ -19,26 +19,35 @@ bool Prefix(const char* p, const char* end, const char* word) {
   return true;
 }
 
-// The value of the eight digits at `p` when there are eight (SWAR: all
-// eight bytes checked and combined at once).
-bool EightDigits(const char* p, const char* end, uint32_t& value) {
+// The run of digits that starts at `p`, up to eight of them, read from the
+// eight bytes there at once (SWAR): how many there are and their value; -1
+// when fewer than eight bytes remain, where the caller goes one by one.
+inline __attribute__((always_inline)) int LeadingDigits(const char* p, const char* end, uint32_t& value) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  if (end - p < 8) return false;
+  if (end - p < 8) return -1;
   uint64_t v;
   std::memcpy(&v, p, sizeof v);
-  if (((v + 0x4646464646464646ull) | (v - 0x3030303030303030ull)) & 0x8080808080808080ull) return false;
+  // The high bit of each byte that is not a digit. Carries and borrows only
+  // move towards later bytes, so the first such bit is exact.
+  const uint64_t other = ((v + 0x4646464646464646ull) | (v - 0x3030303030303030ull)) & 0x8080808080808080ull;
+  const int count = other ? __builtin_ctzll(other) / 8 : 8;
+  if (count == 0) return 0;
   v -= 0x3030303030303030ull;
+  // The digits move to the last places; the bytes after them fall off.
+  if (count < 8) v <<= 8 * (8 - count);
   v = v * 10 + (v >> 8);  // pairs of digits
   v = (((v & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
        (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
       32;
   value = static_cast<uint32_t>(v);
-  return true;
+  return count;
 #else
   (void)p, (void)end, (void)value;
-  return false;
+  return -1;
 #endif
 }
+
+const uint64_t kTens[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 
 // mantissa x 10^exponent when one multiplication or division of two exact
 // doubles gives it, and so rounds it correctly: a mantissa of at most 2^53
@@ -181,18 +190,19 @@ size_t ParseDouble(const char* text, size_t length, double& value) {
   int significant = 0;  // digits in `mantissa`, leading zeros left out
   bool more = false;    // more significant digits than `mantissa` holds
   int exponent = 0;
-  // Leading zeros, then the significant digits, eight at a time where they
-  // still fit.
+  // Leading zeros, then the significant digits, up to eight at a time while
+  // they fit; the rest one by one.
   while (q < end && *q == '0') ++q, digits = true;
+  for (uint32_t run; ;) {
+    const int n = LeadingDigits(q, end, run);
+    if (n <= 0 || significant + n > 19) break;
+    mantissa = mantissa * kTens[n] + run;
+    significant += n;
+    q += n;
+    digits = true;
+    if (n < 8) break;
+  }
   for (;;) {
-    uint32_t eight;
-    if (significant <= 11 && EightDigits(q, end, eight)) {
-      mantissa = mantissa * 100000000 + eight;
-      significant += 8;
-      q += 8;
-      digits = true;
-      continue;
-    }
     if (q == end || !Digit(*q)) break;
     const unsigned d = static_cast<unsigned>(*q++ - '0');
     digits = true;
@@ -210,16 +220,17 @@ size_t ParseDouble(const char* text, size_t length, double& value) {
     ++q;
     if (mantissa == 0)
       while (q < end && *q == '0') ++q, digits = true, --exponent;
+    for (uint32_t run;;) {
+      const int n = LeadingDigits(q, end, run);
+      if (n <= 0 || significant + n > 19) break;
+      mantissa = mantissa * kTens[n] + run;
+      significant += n;
+      exponent -= n;
+      q += n;
+      digits = true;
+      if (n < 8) break;
+    }
     for (;;) {
-      uint32_t eight;
-      if (significant <= 11 && EightDigits(q, end, eight)) {
-        mantissa = mantissa * 100000000 + eight;
-        significant += 8;
-        exponent -= 8;
-        q += 8;
-        digits = true;
-        continue;
-      }
       if (q == end || !Digit(*q)) break;
       const unsigned d = static_cast<unsigned>(*q++ - '0');
       digits = true;

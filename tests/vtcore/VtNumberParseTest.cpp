@@ -47,6 +47,15 @@ void Check(const std::string& text, int& skipped) {
   const size_t used = vtnum::ParseDouble(text.data(), text.size(), value);
   ASSERT_EQ(used, text.size()) << text;
   ASSERT_EQ(Bits(value), Bits(expected)) << text;
+  // The same text inside a longer buffer, ended by a character that is no
+  // part of a number and followed by digits: several bytes at a time are
+  // read past the number's end, and none of them may count.
+  static const char kEnds[] = {' ', '<', '\n', ',', '/', ':', 'x', '\0', '\x80', '\xba', '\xff', '\x2f', '\x3a'};
+  static size_t turn = 0;
+  const std::string within = text + kEnds[turn++ % sizeof kEnds] + "0123456789";
+  value = -1;
+  ASSERT_EQ(vtnum::ParseDouble(within.data(), within.size(), value), text.size()) << text;
+  ASSERT_EQ(Bits(value), Bits(expected)) << text;
 }
 
 long Cases() {

@@ -70,6 +70,8 @@ class CVtGmlFeatureCollectionInfo : public XMLIO_Element {
 
 class CVtGmlGeometryProperty : public XMLIO_Element {
  public:
+  // Room for a point's or a small polygon's text without regrowing.
+  CVtGmlGeometryProperty() { text.reserve(256); }
   XMLIO_Element* XMLIO_startTag(const std::string& name, const XMLIO_Attributes& attributes) override;
   void XMLIO_getCharacters(const std::string& text) override;
   void XMLIO_endTag(const std::string& name) override;
