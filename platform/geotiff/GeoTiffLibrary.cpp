@@ -39,8 +39,9 @@ bool Bind(void* library, const char* name, F& entry) {
 const Entries& Get() {
   static const Entries entries = [] {
     Entries e;
-    // Local: its symbols serve these calls only, not other libraries.
-    void* library = dlopen(VTFMT_GEOTIFF_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    // Local: its symbols serve these calls only, not other libraries; lazy:
+    // of the many functions of its dependencies, only those called are bound.
+    void* library = dlopen(VTFMT_GEOTIFF_LIBRARY, RTLD_LAZY | RTLD_LOCAL);
     if (!library) return e;
     e.bound = Bind(library, "GTIFNewEx", e.newEx) && Bind(library, "GTIFFree", e.free) &&
               Bind(library, "GTIFWriteKeys", e.writeKeys) && Bind(library, "GTIFKeyGet", e.keyGet) &&
