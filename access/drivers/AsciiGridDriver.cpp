@@ -9,6 +9,7 @@
 // it is read with that header.
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -18,7 +19,11 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "access/CellFormat.h"
 #include "access/RasterDriver.h"
@@ -45,34 +50,102 @@ class CellStore {
   // The smallest format in the order that holds every value added.
   int Format() const { return kOrder[FirstFitting()]; }
 
+  size_t Count() const { return m_count; }
+
   void Add(double v) {
     // Drop the formats the value does not fit; doubles hold everything.
     // When singles are all that is left, a value that is a single fits
     // them without more ado.
-    if (!(m_fitting == 4 && static_cast<double>(static_cast<float>(v)) == v))
+    if (!(m_fitting == 4 && static_cast<double>(static_cast<float>(v)) == v)) {
+      const unsigned before = m_fitting;
       for (int k = 0; k < 3; ++k)
         if ((m_fitting & (1u << k)) && !Fits(v, kOrder[k])) m_fitting &= ~(1u << k);
+      if (m_fitting != before) m_changes.push_back({m_count, m_fitting});
+    }
+    // An integer form keeps no sign of zero: whether a -0 keeps it depends
+    // on the form the store is in when it arrives (see Append).
+    if (v == 0 && std::signbit(v)) m_negativeZeros.push_back({m_count, m_fitting});
     const int level = FirstFitting();
     if (level != m_level) Widen(level);
-    switch (m_level) {
+    PushAt(m_level, v);
+  }
+
+  // Row `row` of `columns` cells into `data`, in Format().
+  void Row(long row, long columns, unsigned char* data) const {
+    const size_t size = CellBytes();
+    std::memcpy(data, m_bytes.get() + static_cast<size_t>(row) * columns * size, columns * size);
+  }
+
+  // Adds the first `take` values of `part`, a store of the values that
+  // follow this one's, with the same result as adding each of them here.
+  void Append(const CellStore& part, size_t take) {
+    const unsigned before = m_fitting;
+    m_fitting &= part.FittingAfter(take);
+    const int level = FirstFitting();
+    if (level != m_level) Widen(level);
+    const size_t base = m_count;
+    if (take == 0) {
+    } else if (part.m_level == m_level) {
+      if (!m_bytes) m_bytes.reset(new unsigned char[m_cells * CellBytes()]);
+      std::memcpy(m_bytes.get() + base * CellBytes(), part.m_bytes.get(), take * CellBytes());
+      m_count += take;
+      if (m_level == 2) {
+        // The singles that stand for their shortest text.
+        m_shortest.resize(std::max(m_shortest.size(), std::min(m_cells / 64 + 1, (m_count + 63) / 64)));
+        for (size_t w = 0; w < part.m_shortest.size() && 64 * w < take; ++w)
+          for (uint64_t bits = part.m_shortest[w]; bits; bits &= bits - 1) {
+            const size_t i = 64 * w + static_cast<size_t>(__builtin_ctzll(bits));
+            if (i < take) m_shortest[(base + i) / 64] |= uint64_t(1) << ((base + i) % 64);
+          }
+      }
+    } else {
+      for (size_t i = 0; i < take; ++i) PushAt(m_level, part.Value(i));
+    }
+    // A -0 added here keeps its sign when this store would have held
+    // singles or doubles by then, and ends as 0 when it would have held
+    // integers (and a later widening does not bring the sign back).
+    if (m_level >= 2)
+      for (const Mark& zero : part.m_negativeZeros) {
+        if (zero.index >= take) break;
+        const bool keeps = FirstFitting(before & zero.fitting) >= 2;
+        const size_t at = base + zero.index;
+        if (m_level == 2) Set<float>(at, keeps ? -0.0f : 0.0f);
+        else Set<double>(at, keeps ? -0.0 : 0.0);
+      }
+  }
+
+ private:
+  // The index of a value and the formats that fit every value up to it.
+  struct Mark {
+    size_t index;
+    unsigned fitting;
+  };
+
+  static int FirstFitting(unsigned fitting) {
+    for (int k = 0; k < 3; ++k)
+      if (fitting & (1u << k)) return k;
+    return 3;
+  }
+  int FirstFitting() const { return FirstFitting(m_fitting); }
+  size_t CellBytes() const { return m_level == 0 ? 2 : m_level == 3 ? 8 : 4; }
+  // The formats that fit each of the first `count` values.
+  unsigned FittingAfter(size_t count) const {
+    unsigned fitting = 7;
+    for (const Mark& change : m_changes)
+      if (change.index < count) fitting = change.fitting;
+    return fitting;
+  }
+  void PushAt(int level, double v) {
+    switch (level) {
       case 0: Push<int16_t>(static_cast<int16_t>(v)); break;
       case 1: Push<int32_t>(static_cast<int32_t>(v)); break;
       case 2: PushSingle(v); break;
       default: Push<double>(v); break;
     }
   }
-
-  // Row `row` of `columns` cells into `data`, in Format().
-  void Row(long row, long columns, unsigned char* data) const {
-    const size_t size = m_level == 0 ? 2 : m_level == 3 ? 8 : 4;
-    std::memcpy(data, m_bytes.get() + static_cast<size_t>(row) * columns * size, columns * size);
-  }
-
- private:
-  int FirstFitting() const {
-    for (int k = 0; k < 3; ++k)
-      if (m_fitting & (1u << k)) return k;
-    return 3;
+  template <class T>
+  void Set(size_t i, T value) {
+    std::memcpy(m_bytes.get() + i * sizeof(T), &value, sizeof(T));
   }
   template <class T>
   void Push(T value) {
@@ -133,6 +206,82 @@ class CellStore {
   size_t m_count = 0;      // values held
   std::unique_ptr<unsigned char[]> m_bytes;
   std::vector<uint64_t> m_shortest;  // singles standing for their shortest text
+  std::vector<Mark> m_changes;        // where the fitting formats changed
+  std::vector<Mark> m_negativeZeros;  // where a -0 was added
+};
+
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Reads as much of `size` bytes at `offset` of `fd` as there are.
+size_t ReadAt(int fd, char* data, size_t size, off_t offset) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pread(fd, data + done, size - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
+// The first place at or after `from` (and before `limit`) where cell text
+// can be cut without cutting a value: the start of a line, or, when there
+// is no line end in the next megabyte, the place after a white space.
+// `limit` when there is none.
+off_t CutAfter(int fd, off_t from, off_t limit) {
+  char block[65536];
+  off_t at = from, space = -1;
+  while (at < limit) {
+    const size_t n = ReadAt(fd, block, static_cast<size_t>(std::min<off_t>(sizeof block, limit - at)), at);
+    if (n == 0) break;
+    if (const void* end = std::memchr(block, '\n', n))
+      return at + (static_cast<const char*>(end) - block) + 1;
+    for (size_t i = 0; space < 0 && i < n; ++i)
+      if (IsSpace(block[i])) space = at + static_cast<off_t>(i) + 1;
+    at += static_cast<off_t>(n);
+    if (space >= 0 && at - from >= (1 << 20)) return space;
+  }
+  return limit;
+}
+
+// The values of a piece of cell text that starts and ends between values,
+// in a store of their own, and the first token that is no number.
+struct CellPiece {
+  std::vector<char> text;
+  std::unique_ptr<CellStore> cells;
+  bool bad = false;       // a token is no number: it would be value cells->Count()
+  std::string badToken;
+  bool read = true;       // false when the text could not be read whole
+
+  // Reads [begin, end) of `fd` and parses it as the row reader reads cells.
+  void Parse(int fd, off_t begin, off_t end, const CImgFileGrid& grid) {
+    text.resize(static_cast<size_t>(end - begin));
+    const size_t size = ReadAt(fd, text.data(), text.size(), begin);
+    read = size == text.size();
+    // Each value takes at least two bytes, but for the last.
+    cells = std::make_unique<CellStore>(size / 2 + 1);
+    bad = false;
+    const char* p = text.data();
+    const char* const stop = p + size;
+    for (;;) {
+      while (p < stop && IsSpace(*p)) ++p;
+      if (p == stop) return;
+      const char* q = p;
+      while (q < stop && !IsSpace(*q)) ++q;
+      // A run longer than a token is read as several.
+      while (p < q) {
+        const size_t length = std::min<size_t>(static_cast<size_t>(q - p), CImgFileGrid::kCellTokenMax);
+        double v;
+        if (!CImgFileGrid::ParseCellToken(p, length, v)) {
+          bad = true;
+          badToken.assign(p, length);
+          return;
+        }
+        cells->Add(grid.CellValue(v, -9999.0));
+        p += length;
+      }
+    }
+  }
 };
 
 // The grid with a row of doubles, read before each row is delivered, or
@@ -143,6 +292,7 @@ class AsciiGridFile : public CImgFileGrid {
   int m_nDeliver = -1;  // the cell format chosen with -oo pixel_format, or -1
   std::unique_ptr<CellStore> m_pStore;
   long m_nNextRow = 0;  // the next row the store hands out
+  int m_nThreads = 0;   // threads that parse the cells; 0 one a core
 };
 
 class AsciiGridDriver final : public RasterDriver {
@@ -157,7 +307,9 @@ class AsciiGridDriver final : public RasterDriver {
   std::vector<std::pair<std::string, std::string>> OptionKeys() const override {
     return {{"pixel_format",
              "cell format of the rows read: " + std::string(kCellFormatList) + " (default: the smallest that holds "
-             "every value exactly; 3200 takes each value's nearest single)"}};
+             "every value exactly; 3200 takes each value's nearest single)"},
+            {"threads", "threads that parse the cells of grids of several megabytes, 1 to 1024 (default: one a "
+                        "core)"}};
   }
 
   // The first word of the file is "ncols" in any case.
@@ -176,6 +328,12 @@ class AsciiGridDriver final : public RasterDriver {
 
   bool ApplyOptions(CImgFile& file, const Options& options, std::string& reason) const override {
     for (const auto& option : options) {
+      if (option.first == "threads") {
+        long threads = 0;
+        if (!ParseThreads(option.second, threads, reason)) return false;
+        static_cast<AsciiGridFile&>(file).m_nThreads = static_cast<int>(threads);
+        continue;
+      }
       if (option.first != "pixel_format") {
         reason = "driver aaigrid takes no option " + option.first;
         return false;
@@ -245,9 +403,87 @@ class AsciiGridDriver final : public RasterDriver {
     const double cells = static_cast<double>(grid.m_nColumns) * grid.m_nRows;
     if (cells * 4 > kStoreLimit) return ChooseByRereading(grid, format, reason);
     auto store = std::make_unique<CellStore>(static_cast<size_t>(cells));
-    if (!EachCell(grid, reason, [&store](double v) { store->Add(v); })) return false;
+    const int threads = Threads(grid);
+    if (threads > 1) {
+      if (!ParseInPieces(grid, threads, *store, reason)) return false;
+    } else if (!EachCell(grid, reason, [&store](double v) { store->Add(v); })) {
+      return false;
+    }
     format = store->Format();
     grid.m_pStore = std::move(store);
+    return true;
+  }
+
+  // Cell text from which parsing on several threads pays: the threads are
+  // started for files of a few megabytes only.
+  static constexpr off_t kPieceBytes = 1 << 20;
+  static constexpr off_t kParallelBytes = 4 * kPieceBytes;
+
+  // The threads that parse the grid's cells: 1 for small grids.
+  static int Threads(AsciiGridFile& grid) {
+    int threads = grid.m_nThreads;
+    if (threads == 1) return 1;
+    FILE* stream = grid.m_TextFile.m_pStream;
+    if (!stream) return 1;
+    const off_t at = ::ftello(stream);
+    struct stat st;
+    if (at < 0 || ::fstat(::fileno(stream), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size - at < kParallelBytes)
+      return 1;
+    if (threads <= 0) threads = static_cast<int>(std::min(64u, std::max(1u, std::thread::hardware_concurrency())));
+    return threads;
+  }
+
+  // Reads the cells from the text file's position on, as EachCell would
+  // into `store`, on `threads` threads: the text goes in windows of a few
+  // megabytes a thread, each window cut between values into one piece a
+  // thread, the pieces parsed together and joined in order. A fault is
+  // reported as EachCell reports it: the first in the file, cells after the
+  // last one of the grid being ignored.
+  static bool ParseInPieces(AsciiGridFile& grid, int threads, CellStore& store, std::string& reason) {
+    FILE* stream = grid.m_TextFile.m_pStream;
+    const int fd = ::fileno(stream);
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return EachCell(grid, reason, [&store](double v) { store.Add(v); });
+    const off_t fileEnd = st.st_size;
+    off_t at = ::ftello(stream);
+    const size_t cells = static_cast<size_t>(grid.m_nColumns) * static_cast<size_t>(grid.m_nRows);
+    const off_t pieceBytes =
+        std::max(kPieceBytes, std::min<off_t>(4 * kPieceBytes, (fileEnd - at) / threads + 1));
+    std::vector<CellPiece> pieces(static_cast<size_t>(threads));
+    std::vector<off_t> cuts(static_cast<size_t>(threads) + 1);
+    auto cannotRead = [&](size_t cell) {
+      reason = "cannot read row " + std::to_string(cell / static_cast<size_t>(grid.m_nColumns));
+      return false;
+    };
+    while (store.Count() < cells) {
+      if (at >= fileEnd) return cannotRead(store.Count());
+      const off_t window = std::min<off_t>(fileEnd - at, pieceBytes * threads);
+      const off_t windowEnd = at + window >= fileEnd ? fileEnd : CutAfter(fd, at + window, fileEnd);
+      cuts[0] = at;
+      for (int k = 1; k < threads; ++k)
+        cuts[k] = std::max(cuts[k - 1], CutAfter(fd, at + window / threads * k, windowEnd));
+      cuts[threads] = windowEnd;
+      std::vector<std::thread> helpers;
+      for (int k = 1; k < threads; ++k)
+        if (cuts[k] < cuts[k + 1])
+          helpers.emplace_back([&, k] { pieces[k].Parse(fd, cuts[k], cuts[k + 1], grid); });
+      pieces[0].Parse(fd, cuts[0], cuts[1], grid);
+      for (std::thread& helper : helpers) helper.join();
+      for (int k = 0; k < threads && store.Count() < cells; ++k) {
+        if (cuts[k] == cuts[k + 1]) continue;
+        CellPiece& piece = pieces[k];
+        const size_t take = std::min(piece.cells->Count(), cells - store.Count());
+        store.Append(*piece.cells, take);
+        if (store.Count() == cells) break;
+        if (piece.bad) {
+          grid.ReportNotANumber(piece.badToken);
+          return cannotRead(store.Count());
+        }
+        if (!piece.read) return cannotRead(store.Count());
+      }
+      for (CellPiece& piece : pieces) piece.cells.reset();
+      at = windowEnd;
+    }
     return true;
   }
 
