@@ -41,11 +41,30 @@ namespace {
 // its own value or, when a bit says so, for the double its shortest text
 // reads as (what CellFormat's Fits admits).
 class CellStore {
+  // The index of a value and the formats that fit every value up to it.
+  struct Mark {
+    size_t index;
+    unsigned fitting;
+  };
+
  public:
   // Formats in the order of choice.
   static constexpr int kOrder[] = {PF_BIT16, PF_INT32, PF_FLOAT32, PF_FLOAT64};
 
-  explicit CellStore(size_t cells) : m_cells(cells) {}
+  // `keep` false: the store follows the formats that fit and counts the
+  // values, but keeps none of them.
+  explicit CellStore(size_t cells, bool keep = true) : m_cells(cells), m_keep(keep) {}
+
+  // The formats that fit every value added, a bit each in kOrder.
+  unsigned Fitting() const { return m_fitting; }
+  // The formats that fit each of the first `count` values.
+  unsigned FittingAfter(size_t count) const {
+    unsigned fitting = 7;
+    for (const Mark& change : m_changes)
+      if (change.index < count) fitting = change.fitting;
+    return fitting;
+  }
+  static int FormatOf(unsigned fitting) { return kOrder[FirstFitting(fitting)]; }
 
   // The smallest format in the order that holds every value added.
   int Format() const { return kOrder[FirstFitting()]; }
@@ -65,6 +84,10 @@ class CellStore {
     // An integer form keeps no sign of zero: whether a -0 keeps it depends
     // on the form the store is in when it arrives (see Append).
     if (v == 0 && std::signbit(v)) m_negativeZeros.push_back({m_count, m_fitting});
+    if (!m_keep) {
+      ++m_count;
+      return;
+    }
     const int level = FirstFitting();
     if (level != m_level) Widen(level);
     PushAt(m_level, v);
@@ -115,12 +138,6 @@ class CellStore {
   }
 
  private:
-  // The index of a value and the formats that fit every value up to it.
-  struct Mark {
-    size_t index;
-    unsigned fitting;
-  };
-
   static int FirstFitting(unsigned fitting) {
     for (int k = 0; k < 3; ++k)
       if (fitting & (1u << k)) return k;
@@ -128,13 +145,6 @@ class CellStore {
   }
   int FirstFitting() const { return FirstFitting(m_fitting); }
   size_t CellBytes() const { return m_level == 0 ? 2 : m_level == 3 ? 8 : 4; }
-  // The formats that fit each of the first `count` values.
-  unsigned FittingAfter(size_t count) const {
-    unsigned fitting = 7;
-    for (const Mark& change : m_changes)
-      if (change.index < count) fitting = change.fitting;
-    return fitting;
-  }
   void PushAt(int level, double v) {
     switch (level) {
       case 0: Push<int16_t>(static_cast<int16_t>(v)); break;
@@ -201,6 +211,7 @@ class CellStore {
   }
 
   size_t m_cells;
+  bool m_keep = true;
   unsigned m_fitting = 7;  // bit k: every value fits kOrder[k]
   int m_level = 0;         // the form held: the index in kOrder
   size_t m_count = 0;      // values held
@@ -244,23 +255,38 @@ off_t CutAfter(int fd, off_t from, off_t limit) {
   return limit;
 }
 
-// The values of a piece of cell text that starts and ends between values,
-// in a store of their own, and the first token that is no number.
+// The values of a piece of cell text that starts and ends between values.
 struct CellPiece {
+  enum Keep {
+    kNarrowest,  // in the narrowest form that holds them (`cells`)
+    kFitting,    // none, only the formats that fit them (`cells`)
+    kDoubles,    // as doubles (`values`)
+  };
+  struct Fault {
+    size_t index;  // the value the token would have been
+    std::string token;
+  };
+
   std::vector<char> text;
   std::unique_ptr<CellStore> cells;
-  bool bad = false;       // a token is no number: it would be value cells->Count()
-  std::string badToken;
-  bool read = true;       // false when the text could not be read whole
+  std::vector<double> values;
+  // Tokens that are no number; but for kDoubles, the piece ends at the first.
+  std::vector<Fault> faults;
+  bool read = true;  // false when the text could not be read whole
+
+  size_t Count() const { return cells ? cells->Count() : values.size(); }
 
   // Reads [begin, end) of `fd` and parses it as the row reader reads cells.
-  void Parse(int fd, off_t begin, off_t end, const CImgFileGrid& grid) {
+  void Parse(int fd, off_t begin, off_t end, const CImgFileGrid& grid, Keep keep) {
     text.resize(static_cast<size_t>(end - begin));
     const size_t size = ReadAt(fd, text.data(), text.size(), begin);
     read = size == text.size();
+    faults.clear();
+    values.clear();
+    cells.reset();
     // Each value takes at least two bytes, but for the last.
-    cells = std::make_unique<CellStore>(size / 2 + 1);
-    bad = false;
+    if (keep != kDoubles) cells = std::make_unique<CellStore>(size / 2 + 1, keep == kNarrowest);
+    else values.reserve(size / 4);
     const char* p = text.data();
     const char* const stop = p + size;
     for (;;) {
@@ -273,15 +299,106 @@ struct CellPiece {
         const size_t length = std::min<size_t>(static_cast<size_t>(q - p), CImgFileGrid::kCellTokenMax);
         double v;
         if (!CImgFileGrid::ParseCellToken(p, length, v)) {
-          bad = true;
-          badToken.assign(p, length);
-          return;
+          faults.push_back({Count(), std::string(p, length)});
+          if (keep != kDoubles) return;
+        } else if (keep == kDoubles) {
+          values.push_back(grid.CellValue(v, -9999.0));
+        } else {
+          cells->Add(grid.CellValue(v, -9999.0));
         }
-        cells->Add(grid.CellValue(v, -9999.0));
         p += length;
       }
     }
   }
+};
+
+// Cell text of a grid file from a place on, parsed a window at a time on
+// several threads: each window of a few megabytes a thread is cut between
+// values into one piece a thread, and the pieces are parsed together.
+class CellWindows {
+ public:
+  CellWindows(const CImgFileGrid& grid, int fd, off_t start, off_t end, int threads, CellPiece::Keep keep)
+      : m_grid(grid), m_fd(fd), m_at(start), m_end(end), m_threads(threads), m_keep(keep),
+        m_pieces(static_cast<size_t>(threads)), m_cuts(static_cast<size_t>(threads) + 1, start) {
+    m_pieceBytes = std::max(kPieceBytes, std::min<off_t>(4 * kPieceBytes, (end - start) / threads + 1));
+  }
+
+  // Parses the next window into Pieces(); false when the text has ended.
+  bool Next() {
+    if (m_at >= m_end) return false;
+    const off_t window = std::min<off_t>(m_end - m_at, m_pieceBytes * m_threads);
+    const off_t windowEnd = m_at + window >= m_end ? m_end : CutAfter(m_fd, m_at + window, m_end);
+    m_cuts[0] = m_at;
+    for (int k = 1; k < m_threads; ++k)
+      m_cuts[k] = std::max(m_cuts[k - 1], CutAfter(m_fd, m_at + window / m_threads * k, windowEnd));
+    m_cuts[m_threads] = windowEnd;
+    std::vector<std::thread> helpers;
+    for (int k = 1; k < m_threads; ++k)
+      helpers.emplace_back([this, k] { m_pieces[k].Parse(m_fd, m_cuts[k], m_cuts[k + 1], m_grid, m_keep); });
+    m_pieces[0].Parse(m_fd, m_cuts[0], m_cuts[1], m_grid, m_keep);
+    for (std::thread& helper : helpers) helper.join();
+    m_at = windowEnd;
+    return true;
+  }
+
+  // The pieces of the last window, in the order of the text.
+  std::vector<CellPiece>& Pieces() { return m_pieces; }
+
+  // Text from which parsing on several threads pays: the threads are
+  // started for files of a few megabytes only.
+  static constexpr off_t kPieceBytes = 1 << 20;
+  static constexpr off_t kParallelBytes = 4 * kPieceBytes;
+
+ private:
+  const CImgFileGrid& m_grid;
+  int m_fd;
+  off_t m_at, m_end;
+  int m_threads;
+  CellPiece::Keep m_keep;
+  off_t m_pieceBytes;
+  std::vector<CellPiece> m_pieces;
+  std::vector<off_t> m_cuts;
+};
+
+// The cells of a grid, one at a time in the order of the file, parsed a
+// window at a time on several threads.
+class CellStream {
+ public:
+  enum Result { kValue, kEnd, kNoNumber };
+
+  CellStream(const CImgFileGrid& grid, int fd, off_t start, off_t end, int threads)
+      : m_windows(grid, fd, start, end, threads, CellPiece::kDoubles) {}
+
+  // The next cell; kNoNumber when its token is no number (Token() gives
+  // it), which is then passed over as the row reader passes it over.
+  Result Next(double& v) {
+    for (;;) {
+      if (m_piece < m_windows.Pieces().size() && m_loaded) {
+        const CellPiece& piece = m_windows.Pieces()[m_piece];
+        if (m_fault < piece.faults.size() && piece.faults[m_fault].index == m_at) {
+          m_token = piece.faults[m_fault++].token;
+          return kNoNumber;
+        }
+        if (m_at < piece.values.size()) {
+          v = piece.values[m_at++];
+          return kValue;
+        }
+        if (!piece.read) return kEnd;
+        ++m_piece, m_at = 0, m_fault = 0;
+        continue;
+      }
+      if (!m_windows.Next()) return kEnd;
+      m_loaded = true;
+      m_piece = 0, m_at = 0, m_fault = 0;
+    }
+  }
+  const std::string& Token() const { return m_token; }
+
+ private:
+  CellWindows m_windows;
+  bool m_loaded = false;
+  size_t m_piece = 0, m_at = 0, m_fault = 0;
+  std::string m_token;
 };
 
 // The grid with a row of doubles, read before each row is delivered, or
@@ -293,6 +410,18 @@ class AsciiGridFile : public CImgFileGrid {
   std::unique_ptr<CellStore> m_pStore;
   long m_nNextRow = 0;  // the next row the store hands out
   int m_nThreads = 0;   // threads that parse the cells; 0 one a core
+  // The cells as the rows take them, when they are parsed on several
+  // threads and not held whole.
+  std::unique_ptr<CellStream> m_pStream;
+
+  void Close() override {
+    m_pStream.reset();
+    CImgFileGrid::Close();
+  }
+  void Abort() override {
+    m_pStream.reset();
+    CImgFileGrid::Abort();
+  }
 };
 
 class AsciiGridDriver final : public RasterDriver {
@@ -350,6 +479,7 @@ class AsciiGridDriver final : public RasterDriver {
     grid.m_nDeliver = grid.m_RequestedPixelFormat;
     grid.m_RequestedPixelFormat = PF_FLOAT64;  // the cells as read, converted per row
     grid.m_pStore.reset();
+    grid.m_pStream.reset();
     grid.m_nNextRow = 0;
     if (!RasterDriver::OpenRead(file, path, reason)) return false;
     if (grid.m_nFormatMode == CImgFileGrid::kEsriHeaderFile) {
@@ -365,7 +495,15 @@ class AsciiGridDriver final : public RasterDriver {
     }
     grid.m_Cells = CImgScanLine(PF_FLOAT64, 8L * grid.m_nColumns);
     int format = grid.m_nDeliver;
-    if (format < 0 && !Choose(grid, format, reason)) return false;
+    if (format < 0) {
+      if (!Choose(grid, format, reason)) return false;
+    } else {
+      off_t start = 0, end = 0;
+      const int threads = Threads(grid, start, end);
+      if (threads > 1)
+        grid.m_pStream =
+            std::make_unique<CellStream>(grid, ::fileno(grid.m_TextFile.m_pStream), start, end, threads);
+    }
     grid.m_nDeliver = format;
     grid.SetPixelFormat(static_cast<ImgPixelFormat>(format));
     grid.SetPixelFormatExt(static_cast<ImgPixelFormat>(format));
@@ -403,9 +541,12 @@ class AsciiGridDriver final : public RasterDriver {
     const double cells = static_cast<double>(grid.m_nColumns) * grid.m_nRows;
     if (cells * 4 > kStoreLimit) return ChooseByRereading(grid, format, reason);
     auto store = std::make_unique<CellStore>(static_cast<size_t>(cells));
-    const int threads = Threads(grid);
+    off_t start = 0, end = 0;
+    const int threads = Threads(grid, start, end);
     if (threads > 1) {
-      if (!ParseInPieces(grid, threads, *store, reason)) return false;
+      const bool read = EachPiece(grid, threads, start, end, CellPiece::kNarrowest, reason,
+                                  [&store](const CellPiece& piece, size_t take) { store->Append(*piece.cells, take); });
+      if (!read) return false;
     } else if (!EachCell(grid, reason, [&store](double v) { store->Add(v); })) {
       return false;
     }
@@ -414,92 +555,79 @@ class AsciiGridDriver final : public RasterDriver {
     return true;
   }
 
-  // Cell text from which parsing on several threads pays: the threads are
-  // started for files of a few megabytes only.
-  static constexpr off_t kPieceBytes = 1 << 20;
-  static constexpr off_t kParallelBytes = 4 * kPieceBytes;
-
-  // The threads that parse the grid's cells: 1 for small grids.
-  static int Threads(AsciiGridFile& grid) {
+  // The threads that parse the grid's cells, and the cell text's place in
+  // the file: 1 for small grids.
+  static int Threads(AsciiGridFile& grid, off_t& start, off_t& end) {
     int threads = grid.m_nThreads;
     if (threads == 1) return 1;
     FILE* stream = grid.m_TextFile.m_pStream;
     if (!stream) return 1;
-    const off_t at = ::ftello(stream);
+    start = ::ftello(stream);
     struct stat st;
-    if (at < 0 || ::fstat(::fileno(stream), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size - at < kParallelBytes)
+    if (start < 0 || ::fstat(::fileno(stream), &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_size - start < CellWindows::kParallelBytes)
       return 1;
+    end = st.st_size;
     if (threads <= 0) threads = static_cast<int>(std::min(64u, std::max(1u, std::thread::hardware_concurrency())));
     return threads;
   }
 
-  // Reads the cells from the text file's position on, as EachCell would
-  // into `store`, on `threads` threads: the text goes in windows of a few
-  // megabytes a thread, each window cut between values into one piece a
-  // thread, the pieces parsed together and joined in order. A fault is
-  // reported as EachCell reports it: the first in the file, cells after the
-  // last one of the grid being ignored.
-  static bool ParseInPieces(AsciiGridFile& grid, int threads, CellStore& store, std::string& reason) {
-    FILE* stream = grid.m_TextFile.m_pStream;
-    const int fd = ::fileno(stream);
-    struct stat st;
-    if (::fstat(fd, &st) != 0) return EachCell(grid, reason, [&store](double v) { store.Add(v); });
-    const off_t fileEnd = st.st_size;
-    off_t at = ::ftello(stream);
+  // Reads the cells of [start, end) of the text file as EachCell reads
+  // them, on `threads` threads, and hands each piece and the number of its
+  // values that are cells of the grid to `join`, in the order of the file.
+  // A fault is reported as EachCell reports it: the first in the file, any
+  // text after the last cell being ignored.
+  template <typename Join>
+  static bool EachPiece(AsciiGridFile& grid, int threads, off_t start, off_t end, CellPiece::Keep keep,
+                        std::string& reason, Join join) {
     const size_t cells = static_cast<size_t>(grid.m_nColumns) * static_cast<size_t>(grid.m_nRows);
-    const off_t pieceBytes =
-        std::max(kPieceBytes, std::min<off_t>(4 * kPieceBytes, (fileEnd - at) / threads + 1));
-    std::vector<CellPiece> pieces(static_cast<size_t>(threads));
-    std::vector<off_t> cuts(static_cast<size_t>(threads) + 1);
     auto cannotRead = [&](size_t cell) {
       reason = "cannot read row " + std::to_string(cell / static_cast<size_t>(grid.m_nColumns));
       return false;
     };
-    while (store.Count() < cells) {
-      if (at >= fileEnd) return cannotRead(store.Count());
-      const off_t window = std::min<off_t>(fileEnd - at, pieceBytes * threads);
-      const off_t windowEnd = at + window >= fileEnd ? fileEnd : CutAfter(fd, at + window, fileEnd);
-      cuts[0] = at;
-      for (int k = 1; k < threads; ++k)
-        cuts[k] = std::max(cuts[k - 1], CutAfter(fd, at + window / threads * k, windowEnd));
-      cuts[threads] = windowEnd;
-      std::vector<std::thread> helpers;
-      for (int k = 1; k < threads; ++k)
-        if (cuts[k] < cuts[k + 1])
-          helpers.emplace_back([&, k] { pieces[k].Parse(fd, cuts[k], cuts[k + 1], grid); });
-      pieces[0].Parse(fd, cuts[0], cuts[1], grid);
-      for (std::thread& helper : helpers) helper.join();
-      for (int k = 0; k < threads && store.Count() < cells; ++k) {
-        if (cuts[k] == cuts[k + 1]) continue;
-        CellPiece& piece = pieces[k];
-        const size_t take = std::min(piece.cells->Count(), cells - store.Count());
-        store.Append(*piece.cells, take);
-        if (store.Count() == cells) break;
-        if (piece.bad) {
-          grid.ReportNotANumber(piece.badToken);
-          return cannotRead(store.Count());
+    CellWindows windows(grid, ::fileno(grid.m_TextFile.m_pStream), start, end, threads, keep);
+    size_t count = 0;
+    while (count < cells) {
+      if (!windows.Next()) return cannotRead(count);
+      for (const CellPiece& piece : windows.Pieces()) {
+        const size_t take = std::min(piece.Count(), cells - count);
+        join(piece, take);
+        count += take;
+        if (count == cells) break;
+        if (!piece.faults.empty()) {
+          grid.ReportNotANumber(piece.faults.front().token);
+          return cannotRead(count);
         }
-        if (!piece.read) return cannotRead(store.Count());
+        if (!piece.read) return cannotRead(count);
       }
-      for (CellPiece& piece : pieces) piece.cells.reset();
-      at = windowEnd;
     }
     return true;
   }
 
   // One pass over the cells to choose, then back to the first.
   static bool ChooseByRereading(AsciiGridFile& grid, int& format, std::string& reason) {
-    const ULONGLONG start = grid.m_TextFile.GetPosition();
+    off_t start = 0, end = 0;
+    const int threads = Threads(grid, start, end);
+    if (threads > 1) {
+      unsigned fitting = 7;
+      const bool read = EachPiece(grid, threads, start, end, CellPiece::kFitting, reason,
+                                  [&fitting](const CellPiece& piece, size_t take) {
+                                    fitting &= piece.cells->FittingAfter(take);
+                                  });
+      if (!read) return false;
+      format = CellStore::FormatOf(fitting);
+      grid.m_pStream = std::make_unique<CellStream>(grid, ::fileno(grid.m_TextFile.m_pStream), start, end, threads);
+      return true;
+    }
+    const ULONGLONG first = grid.m_TextFile.GetPosition();
     unsigned fitting = 7;  // bit k: every value fits CellStore::kOrder[k]
     const bool read = EachCell(grid, reason, [&fitting](double v) {
       for (int k = 0; k < 3; ++k)
         if ((fitting & (1u << k)) && !Fits(v, CellStore::kOrder[k])) fitting &= ~(1u << k);
     });
     if (!read) return false;
-    grid.m_TextFile.Seek(static_cast<LONGLONG>(start), CFile::begin);
-    int at = 0;
-    while (at < 3 && !(fitting & (1u << at))) ++at;
-    format = CellStore::kOrder[at];
+    grid.m_TextFile.Seek(static_cast<LONGLONG>(first), CFile::begin);
+    format = CellStore::FormatOf(fitting);
     return true;
   }
 
@@ -517,7 +645,20 @@ class AsciiGridDriver final : public RasterDriver {
       ++grid.m_nNextRow;
       return line.GetSize();
     }
-    if (grid.ReadScanLine(row, grid.m_Cells) < 0) return -1;
+    if (grid.m_pStream) {
+      // The row as the text file would give it.
+      if (!grid.m_bOpen) return -1;
+      unsigned char* cellBytes = grid.m_Cells.GetData();
+      for (long i = 0; i < cells; ++i) {
+        double v;
+        const CellStream::Result r = grid.m_pStream->Next(v);
+        if (r == CellStream::kNoNumber) grid.ReportNotANumber(grid.m_pStream->Token());
+        if (r != CellStream::kValue) return -1;
+        std::memcpy(cellBytes + 8 * i, &v, sizeof v);
+      }
+    } else if (grid.ReadScanLine(row, grid.m_Cells) < 0) {
+      return -1;
+    }
     for (long i = 0; i < cells; ++i) {
       double v;
       std::memcpy(&v, grid.m_Cells.GetData() + 8 * i, sizeof v);
