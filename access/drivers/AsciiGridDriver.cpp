@@ -267,7 +267,8 @@ struct CellPiece {
     std::string token;
   };
 
-  std::vector<char> text;
+  std::unique_ptr<char[]> text;  // left uninitialised: the file's bytes fill it
+  size_t capacity = 0;
   std::unique_ptr<CellStore> cells;
   std::vector<double> values;
   // Tokens that are no number; but for kDoubles, the piece ends at the first.
@@ -278,26 +279,35 @@ struct CellPiece {
 
   // Reads [begin, end) of `fd` and parses it as the row reader reads cells.
   void Parse(int fd, off_t begin, off_t end, const CImgFileGrid& grid, Keep keep) {
-    text.resize(static_cast<size_t>(end - begin));
-    const size_t size = ReadAt(fd, text.data(), text.size(), begin);
-    read = size == text.size();
+    const size_t want = static_cast<size_t>(end - begin);
+    if (want > capacity) text.reset(new char[capacity = want]);
+    const size_t size = ReadAt(fd, text.get(), want, begin);
+    read = size == want;
     faults.clear();
     values.clear();
     cells.reset();
     // Each value takes at least two bytes, but for the last.
     if (keep != kDoubles) cells = std::make_unique<CellStore>(size / 2 + 1, keep == kNarrowest);
     else values.reserve(size / 4);
-    const char* p = text.data();
+    const char* p = text.get();
     const char* const stop = p + size;
     for (;;) {
       while (p < stop && IsSpace(*p)) ++p;
       if (p == stop) return;
+      double v;
+      // A number that white space or the piece's end follows is a token.
+      const size_t used = vtnum::ParseDouble(p, static_cast<size_t>(stop - p), v);
+      if (used > 0 && used <= CImgFileGrid::kCellTokenMax && (used == static_cast<size_t>(stop - p) || IsSpace(p[used]))) {
+        if (keep == kDoubles) values.push_back(grid.CellValue(v, -9999.0));
+        else cells->Add(grid.CellValue(v, -9999.0));
+        p += used;
+        continue;
+      }
       const char* q = p;
       while (q < stop && !IsSpace(*q)) ++q;
       // A run longer than a token is read as several.
       while (p < q) {
         const size_t length = std::min<size_t>(static_cast<size_t>(q - p), CImgFileGrid::kCellTokenMax);
-        double v;
         if (!CImgFileGrid::ParseCellToken(p, length, v)) {
           faults.push_back({Count(), std::string(p, length)});
           if (keep != kDoubles) return;
