@@ -6,7 +6,9 @@
 // user asking for singles means; a value the chosen format cannot hold (an
 // integer format would cut it, or it lies beyond the largest single) fails
 // its row, naming it. A data file whose header lies in a .hdr file beside
-// it is read with that header.
+// it is read with that header. Grids of several megabytes are parsed on
+// several threads (-oo threads=N, one a core by default), with the cells
+// and failures one thread gives.
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -19,6 +21,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -55,8 +58,6 @@ class CellStore {
   // values, but keeps none of them.
   explicit CellStore(size_t cells, bool keep = true) : m_cells(cells), m_keep(keep) {}
 
-  // The formats that fit every value added, a bit each in kOrder.
-  unsigned Fitting() const { return m_fitting; }
   // The formats that fit each of the first `count` values.
   unsigned FittingAfter(size_t count) const {
     unsigned fitting = 7;
@@ -271,7 +272,8 @@ struct CellPiece {
   size_t capacity = 0;
   std::unique_ptr<CellStore> cells;
   std::vector<double> values;
-  // Tokens that are no number; but for kDoubles, the piece ends at the first.
+  // Tokens that are no number: the first ends the piece, but for kDoubles,
+  // where parsing goes on after each.
   std::vector<Fault> faults;
   bool read = true;  // false when the text could not be read whole
 
@@ -297,7 +299,8 @@ struct CellPiece {
       double v;
       // A number that white space or the piece's end follows is a token.
       const size_t used = vtnum::ParseDouble(p, static_cast<size_t>(stop - p), v);
-      if (used > 0 && used <= CImgFileGrid::kCellTokenMax && (used == static_cast<size_t>(stop - p) || IsSpace(p[used]))) {
+      const size_t rest = static_cast<size_t>(stop - p);
+      if (used > 0 && used <= CImgFileGrid::kCellTokenMax && (used == rest || IsSpace(p[used]))) {
         if (keep == kDoubles) values.push_back(grid.CellValue(v, -9999.0));
         else cells->Add(grid.CellValue(v, -9999.0));
         p += used;
@@ -342,10 +345,21 @@ class CellWindows {
     for (int k = 1; k < m_threads; ++k)
       m_cuts[k] = std::max(m_cuts[k - 1], CutAfter(m_fd, m_at + window / m_threads * k, windowEnd));
     m_cuts[m_threads] = windowEnd;
+    auto parse = [this](int k) { m_pieces[k].Parse(m_fd, m_cuts[k], m_cuts[k + 1], m_grid, m_keep); };
     std::vector<std::thread> helpers;
-    for (int k = 1; k < m_threads; ++k)
-      helpers.emplace_back([this, k] { m_pieces[k].Parse(m_fd, m_cuts[k], m_cuts[k + 1], m_grid, m_keep); });
-    m_pieces[0].Parse(m_fd, m_cuts[0], m_cuts[1], m_grid, m_keep);
+    std::vector<int> here = {0};  // pieces parsed on this thread
+    for (int k = 1; k < m_threads; ++k) {
+      if (m_cuts[k] == m_cuts[k + 1]) {
+        here.push_back(k);
+        continue;
+      }
+      try {
+        helpers.emplace_back(parse, k);
+      } catch (const std::system_error&) {
+        here.push_back(k);  // no thread to be had: parsed here
+      }
+    }
+    for (int k : here) parse(k);
     for (std::thread& helper : helpers) helper.join();
     m_at = windowEnd;
     return true;
@@ -579,7 +593,8 @@ class AsciiGridDriver final : public RasterDriver {
       return 1;
     end = st.st_size;
     if (threads <= 0) threads = static_cast<int>(std::min(64u, std::max(1u, std::thread::hardware_concurrency())));
-    return threads;
+    // No thread gets less than a megabyte of text.
+    return static_cast<int>(std::min<off_t>(threads, (end - start) / CellWindows::kPieceBytes));
   }
 
   // Reads the cells of [start, end) of the text file as EachCell reads
