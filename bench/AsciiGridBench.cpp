@@ -129,7 +129,8 @@ int Run(int passes) {
       double wall = 0;
       const double oneRun = bench::CpuSecondsOf([&] { wall = WallSeconds([&] { parse("1", oneBytes); }); });
       oneWall = std::min(oneWall, wall), oneCpu = std::min(oneCpu, oneRun);
-      const double allRun = bench::CpuSecondsOf([&] { wall = WallSeconds([&] { parse(nullptr, allBytes); }); });
+      const double allRun =
+          bench::CpuSecondsOf([&] { wall = WallSeconds([&] { parse(nullptr, allBytes); }); });
       allWall = std::min(allWall, wall), allCpu = std::min(allCpu, allRun);
     }
     if (failed || oneBytes != allBytes) {
@@ -138,9 +139,10 @@ int Run(int passes) {
       return 1;
     }
     const double cores = std::max(1u, std::thread::hardware_concurrency());
-    std::printf("aaigrid: parse all cores (%.0f) vs one thread: one %.2f s, all %.2f s wall (CPU %.2f s, %.2f s): "
-                "%.2fx%s\n",
-                cores, oneWall, allWall, oneCpu, allCpu, oneWall / allWall, Goal(oneWall / allWall, kThreadsGoal).c_str());
+    const double ratio = oneWall / allWall;
+    std::printf("aaigrid: parse all cores (%.0f) vs one thread: one %.2f s, all %.2f s wall "
+                "(CPU %.2f s, %.2f s): %.2fx%s\n",
+                cores, oneWall, allWall, oneCpu, allCpu, ratio, Goal(ratio, kThreadsGoal).c_str());
     std::fflush(stdout);
   }
 
@@ -159,9 +161,9 @@ int Run(int passes) {
                                     {"gdal_translate", "-q", "-of", "ENVI", source, "/vsimem/bench.envi"});
           },
           true);
+      const double ratio = t.theirsCpu / t.oursCpu;
       std::printf("%-40s CPU: vtfmt %6.2f s  gdal_translate %6.2f s  ratio %.2f%s   wall ratio %.2f\n", what,
-                  t.oursCpu, t.theirsCpu, t.theirsCpu / t.oursCpu, Goal(t.theirsCpu / t.oursCpu, kGdalGoal).c_str(),
-                  t.theirsWall / t.oursWall);
+                  t.oursCpu, t.theirsCpu, ratio, Goal(ratio, kGdalGoal).c_str(), t.theirsWall / t.oursWall);
       std::fflush(stdout);
     };
     wholeProcess("aaigrid: dump -oo pixel_format=3200", {"vtfmt", "dump", "-oo", "pixel_format=3200", source});

@@ -461,8 +461,8 @@ class AsciiGridDriver final : public RasterDriver {
     return {{"pixel_format",
              "cell format of the rows read: " + std::string(kCellFormatList) + " (default: the smallest that holds "
              "every value exactly; 3200 takes each value's nearest single)"},
-            {"threads", "threads that parse the cells of grids of several megabytes, 1 to 1024 (default: one a "
-                        "core)"}};
+            {"threads",
+             "threads that parse the cells of grids of several megabytes, 1 to 1024 (default: one a core)"}};
   }
 
   // The first word of the file is "ncols" in any case.
@@ -568,9 +568,8 @@ class AsciiGridDriver final : public RasterDriver {
     off_t start = 0, end = 0;
     const int threads = Threads(grid, start, end);
     if (threads > 1) {
-      const bool read = EachPiece(grid, threads, start, end, CellPiece::kNarrowest, reason,
-                                  [&store](const CellPiece& piece, size_t take) { store->Append(*piece.cells, take); });
-      if (!read) return false;
+      auto join = [&store](const CellPiece& piece, size_t take) { store->Append(*piece.cells, take); };
+      if (!EachPiece(grid, threads, start, end, CellPiece::kNarrowest, reason, join)) return false;
     } else if (!EachCell(grid, reason, [&store](double v) { store->Add(v); })) {
       return false;
     }
@@ -592,7 +591,8 @@ class AsciiGridDriver final : public RasterDriver {
         st.st_size - start < CellWindows::kParallelBytes)
       return 1;
     end = st.st_size;
-    if (threads <= 0) threads = static_cast<int>(std::min(64u, std::max(1u, std::thread::hardware_concurrency())));
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    if (threads <= 0) threads = static_cast<int>(std::min(64u, cores));
     // No thread gets less than a megabyte of text.
     return static_cast<int>(std::min<off_t>(threads, (end - start) / CellWindows::kPieceBytes));
   }
@@ -641,7 +641,8 @@ class AsciiGridDriver final : public RasterDriver {
                                   });
       if (!read) return false;
       format = CellStore::FormatOf(fitting);
-      grid.m_pStream = std::make_unique<CellStream>(grid, ::fileno(grid.m_TextFile.m_pStream), start, end, threads);
+      grid.m_pStream =
+          std::make_unique<CellStream>(grid, ::fileno(grid.m_TextFile.m_pStream), start, end, threads);
       return true;
     }
     const ULONGLONG first = grid.m_TextFile.GetPosition();

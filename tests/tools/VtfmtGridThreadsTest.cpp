@@ -57,17 +57,19 @@ std::vector<GridCase> Cases() {
   // Wider integers from the middle on, then a value that needs doubles on
   // the last line: every piece before it must be widened.
   cases.push_back({"widened late", Grid(kColumns, kRows, rows([](size_t i) {
-                                         if (i == kCells - 2) return std::string("16777217");
-                                         if (i == kCells - 1) return std::string("0.5");
-                                         return i > kCells / 2 ? std::to_string(100000 + i) : Whole(i);
-                                       })), "pixel_format: 6400"});
+                                          if (i == kCells - 2) return std::string("16777217");
+                                          if (i == kCells - 1) return std::string("0.5");
+                                          return i > kCells / 2 ? std::to_string(100000 + i) : Whole(i);
+                                        })),
+                   "pixel_format: 6400"});
   // 16777217 fits 32-bit integers but not singles, 0.5 singles but not
   // integers: together, doubles, though each piece alone fits a narrower form.
   cases.push_back({"apart in pieces", Grid(kColumns, kRows, rows([](size_t i) {
                                              if (i == 7) return std::string("16777217");
                                              if (i == kCells - 7) return std::string("0.5");
                                              return Whole(i);
-                                           })), "pixel_format: 6400"});
+                                           })),
+                   "pixel_format: 6400"});
   // A -0 read while the grid is still integers loses its sign; one read
   // after a fraction keeps it. Several pieces see both.
   for (const char* late : {"0.5", "0.1"}) {
@@ -75,53 +77,63 @@ std::vector<GridCase> Cases() {
                      Grid(kColumns, kRows, rows([late](size_t i) {
                             if (i % 100003 == 5) return std::string("-0");
                             if (i == kCells / 3) return std::string(late);
-                            if (i == kCells / 3 + 1) return std::string(late[2] == '5' ? "1234.5" : "123456.789");
+                            if (i == kCells / 3 + 1)
+                              return std::string(late[2] == '5' ? "1234.5" : "123456.789");
                             return Whole(i);
                           })),
                      late[2] == '5' ? "pixel_format: 3200" : "pixel_format: 6400"});
   }
-  cases.push_back({"no-data", Grid(kColumns, kRows, rows([](size_t i) {
-                                     return i % 17 == 0 ? std::string(i % 2 ? "999" : "999.00000000001")
-                                                        : Whole(i);
-                                   }),
-                                   "999"), "pixel_format: 16"});
-  cases.push_back({"no-data nan", Grid(kColumns, kRows, rows([](size_t i) {
-                                         return i % 13 == 0 ? std::string("nan") : Decimal(i);
-                                       }),
-                                       "nan"), "pixel_format: 3200"});
+  cases.push_back({"no-data",
+                   Grid(kColumns, kRows, rows([](size_t i) {
+                          return i % 17 == 0 ? std::string(i % 2 ? "999" : "999.00000000001") : Whole(i);
+                        }),
+                        "999"),
+                   "pixel_format: 16"});
+  cases.push_back({"no-data nan",
+                   Grid(kColumns, kRows,
+                        rows([](size_t i) { return i % 13 == 0 ? std::string("nan") : Decimal(i); }), "nan"),
+                   "pixel_format: 3200"});
   // Rows do not follow lines: seven values to a line, or the whole grid
   // on one line (cut at white space).
   cases.push_back({"rows across lines", Grid(kColumns, kRows, Cells(kCells, 7, Whole)), "pixel_format: 16"});
   cases.push_back({"one line", Grid(kColumns, kRows, Cells(kCells, kCells, Whole)), "pixel_format: 16"});
-  cases.push_back({"crlf and tabs", Grid(kColumns, kRows, rows([](size_t i) {
-                                           return i % 5 ? Decimal(i) : "\t" + Whole(i);
-                                         },
-                                         "\r\n")), "pixel_format: 3200"});
+  cases.push_back(
+      {"crlf and tabs",
+       Grid(kColumns, kRows, rows([](size_t i) { return i % 5 ? Decimal(i) : "\t" + Whole(i); }, "\r\n")),
+       "pixel_format: 3200"});
   // Decimal commas, and runs longer than a token, which read as several.
   cases.push_back({"commas and long runs", Grid(kColumns, kRows, rows([](size_t i) {
                                                   if (i % 9973 == 1) return std::string(130, '1') + "2";
                                                   return i % 3 ? Whole(i) + ",5" : Whole(i);
-                                                })), "pixel_format: 6400"});
+                                                })),
+                   "pixel_format: 6400"});
   // Two pieces' worth of windows at two threads, then widened in the last.
-  cases.push_back({"several windows", Grid(2 * kColumns, kRows, Cells(2 * kCells, 2 * kColumns, [](size_t i) {
-                                             return i == 2 * kCells - 1 ? std::string("0.3333333333333") : Decimal(i);
-                                           })), "pixel_format: 6400"});
+  cases.push_back({"several windows",
+                   Grid(2 * kColumns, kRows,
+                        Cells(2 * kCells, 2 * kColumns,
+                              [](size_t i) {
+                                return i == 2 * kCells - 1 ? std::string("0.3333333333333") : Decimal(i);
+                              })),
+                   "pixel_format: 6400"});
   // Faults in the first, a middle and the last piece, and behind a fault
   // in an earlier piece; the end of the text before the last cell; text
   // behind the last cell, which is not read.
   for (size_t at : {size_t(10), kCells / 2 + 3, kCells - 1}) {
-    cases.push_back({"bad value", Grid(kColumns, kRows, rows([at](size_t i) {
-                                         return i == at ? std::string("12x") : Whole(i);
-                                       })),
-                     "cannot read row " + std::to_string(at / kColumns) + ": ESRI ASCII grid"});
+    cases.push_back(
+        {"bad value",
+         Grid(kColumns, kRows, rows([at](size_t i) { return i == at ? std::string("12x") : Whole(i); })),
+         "cannot read row " + std::to_string(at / kColumns) + ": ESRI ASCII grid"});
   }
   cases.push_back({"two bad values", Grid(kColumns, kRows, rows([](size_t i) {
-                                            return i == kCells / 4 ? std::string("first")
+                                            return i == kCells / 4   ? std::string("first")
                                                    : i == kCells - 5 ? std::string("second")
                                                                      : Whole(i);
-                                          })), "cannot read row " + std::to_string(kCells / 4 / kColumns) + ": ESRI ASCII grid"});
-  cases.push_back({"cut short", Grid(kColumns, kRows, Cells(kCells - 1500, kColumns, Whole)), "cannot read row " + std::to_string((kCells - 1500) / kColumns) + "\n"});
-  cases.push_back({"text behind", Grid(kColumns, kRows, rows(Whole) + "0.5 bad -0\n" + rows(Decimal)), "pixel_format: 16"});
+                                          })),
+                   "cannot read row " + std::to_string(kCells / 4 / kColumns) + ": ESRI ASCII grid"});
+  cases.push_back({"cut short", Grid(kColumns, kRows, Cells(kCells - 1500, kColumns, Whole)),
+                   "cannot read row " + std::to_string((kCells - 1500) / kColumns) + "\n"});
+  cases.push_back({"text behind", Grid(kColumns, kRows, rows(Whole) + "0.5 bad -0\n" + rows(Decimal)),
+                   "pixel_format: 16"});
   return cases;
 }
 
@@ -176,8 +188,8 @@ TEST(VtfmtGridThreads, ConversionAndLibraryAgree) {
                           return i == kCells / 2 ? std::string("-0") : i == kCells - 3 ? "0.25" : Whole(i);
                         })));
   for (const char* threads : {"1", "2"}) {
-    const ToolResult r = RunTool(dir, std::string("convert -oo threads=") + threads + " " + Quote(grid) + " " +
-                                          Quote(dir / (std::string("out") + threads + ".tif")));
+    const ToolResult r = RunTool(dir, std::string("convert -oo threads=") + threads + " " + Quote(grid) +
+                                          " " + Quote(dir / (std::string("out") + threads + ".tif")));
     ASSERT_EQ(r.status, 0) << r.err;
   }
   EXPECT_TRUE(dir.Get("out1.tif") == dir.Get("out2.tif"));
