@@ -332,12 +332,14 @@ class CellWindows {
  public:
   CellWindows(const CImgFileGrid& grid, int fd, off_t start, off_t end, int threads, CellPiece::Keep keep)
       : m_grid(grid), m_fd(fd), m_at(start), m_end(end), m_threads(threads), m_keep(keep),
-        m_pieces(static_cast<size_t>(threads)), m_cuts(static_cast<size_t>(threads) + 1, start) {
+        m_own(static_cast<size_t>(threads)), m_cuts(static_cast<size_t>(threads) + 1, start) {
     m_pieceBytes = std::max(kPieceBytes, std::min<off_t>(4 * kPieceBytes, (end - start) / threads + 1));
   }
 
   // Parses the next window into Pieces(); false when the text has ended.
-  bool Next() {
+  bool Next() { return Next(m_own); }
+  // The same into `pieces`, one a thread.
+  bool Next(std::vector<CellPiece>& pieces) {
     if (m_at >= m_end) return false;
     const off_t window = std::min<off_t>(m_end - m_at, m_pieceBytes * m_threads);
     const off_t windowEnd = m_at + window >= m_end ? m_end : CutAfter(m_fd, m_at + window, m_end);
@@ -345,7 +347,7 @@ class CellWindows {
     for (int k = 1; k < m_threads; ++k)
       m_cuts[k] = std::max(m_cuts[k - 1], CutAfter(m_fd, m_at + window / m_threads * k, windowEnd));
     m_cuts[m_threads] = windowEnd;
-    auto parse = [this](int k) { m_pieces[k].Parse(m_fd, m_cuts[k], m_cuts[k + 1], m_grid, m_keep); };
+    auto parse = [this, &pieces](int k) { pieces[k].Parse(m_fd, m_cuts[k], m_cuts[k + 1], m_grid, m_keep); };
     std::vector<std::thread> helpers;
     std::vector<int> here = {0};  // pieces parsed on this thread
     for (int k = 1; k < m_threads; ++k) {
@@ -365,8 +367,9 @@ class CellWindows {
     return true;
   }
 
-  // The pieces of the last window, in the order of the text.
-  std::vector<CellPiece>& Pieces() { return m_pieces; }
+  // The pieces of the last window that Next() parsed, in the order of the text.
+  std::vector<CellPiece>& Pieces() { return m_own; }
+  int Threads() const { return m_threads; }
 
   // Text from which parsing on several threads pays: the threads are
   // started for files of a few megabytes only.
@@ -380,25 +383,32 @@ class CellWindows {
   int m_threads;
   CellPiece::Keep m_keep;
   off_t m_pieceBytes;
-  std::vector<CellPiece> m_pieces;
+  std::vector<CellPiece> m_own;
   std::vector<off_t> m_cuts;
 };
 
 // The cells of a grid, one at a time in the order of the file, parsed a
-// window at a time on several threads.
+// window at a time on several threads. The window after the one being
+// read is parsed meanwhile, so that the rows' conversion and output
+// overlap the parsing.
 class CellStream {
  public:
   enum Result { kValue, kEnd, kNoNumber };
 
   CellStream(const CImgFileGrid& grid, int fd, off_t start, off_t end, int threads)
-      : m_windows(grid, fd, start, end, threads, CellPiece::kDoubles) {}
+      : m_windows(grid, fd, start, end, threads, CellPiece::kDoubles),
+        m_pieces(static_cast<size_t>(threads)),
+        m_ahead(static_cast<size_t>(threads)) {}
+  ~CellStream() { Wait(); }
+  CellStream(const CellStream&) = delete;
+  CellStream& operator=(const CellStream&) = delete;
 
   // The next cell; kNoNumber when its token is no number (Token() gives
   // it), which is then passed over as the row reader passes it over.
   Result Next(double& v) {
     for (;;) {
-      if (m_piece < m_windows.Pieces().size() && m_loaded) {
-        const CellPiece& piece = m_windows.Pieces()[m_piece];
+      if (m_piece < m_count) {
+        const CellPiece& piece = m_pieces[m_piece];
         if (m_fault < piece.faults.size() && piece.faults[m_fault].index == m_at) {
           m_token = piece.faults[m_fault++].token;
           return kNoNumber;
@@ -411,16 +421,37 @@ class CellStream {
         ++m_piece, m_at = 0, m_fault = 0;
         continue;
       }
-      if (!m_windows.Next()) return kEnd;
-      m_loaded = true;
-      m_piece = 0, m_at = 0, m_fault = 0;
+      // The window parsed ahead, or, the first time, this one.
+      if (!m_started) {
+        m_started = true;
+        m_more = m_windows.Next(m_ahead);
+      } else {
+        Wait();
+      }
+      if (!m_more) return kEnd;
+      m_pieces.swap(m_ahead);
+      m_count = m_pieces.size(), m_piece = 0, m_at = 0, m_fault = 0;
+      try {
+        m_parser = std::thread([this] { m_more = m_windows.Next(m_ahead); });
+      } catch (const std::system_error&) {
+        m_more = m_windows.Next(m_ahead);  // no thread to be had: parsed here
+      }
     }
   }
   const std::string& Token() const { return m_token; }
 
  private:
+  void Wait() {
+    if (m_parser.joinable()) m_parser.join();
+  }
+
   CellWindows m_windows;
-  bool m_loaded = false;
+  std::vector<CellPiece> m_pieces;  // the window being read
+  std::vector<CellPiece> m_ahead;   // the next one, parsed by m_parser
+  std::thread m_parser;
+  bool m_started = false;
+  bool m_more = false;  // m_ahead holds a window
+  size_t m_count = 0;   // pieces of m_pieces to read
   size_t m_piece = 0, m_at = 0, m_fault = 0;
   std::string m_token;
 };
