@@ -119,24 +119,14 @@ class ValueScanner {
     }
     if (c != EOF) ::ungetc(c, m_stream);
     m_length = n;
-    if (vtnum::ParseWhole(m_token, n, value)) return kValue;
-    // A decimal comma (",270E+01" from a comma-decimal locale) is read as a
-    // point, as GDAL reads it; a token of several commas is no number.
-    const void* comma = std::memchr(m_token, ',', n);
-    if (!comma || std::memchr(m_token, '.', n)) return kNoMatch;
-    const size_t at = static_cast<size_t>(static_cast<const char*>(comma) - m_token);
-    if (std::memchr(m_token + at + 1, ',', n - at - 1)) return kNoMatch;
-    char dotted[sizeof m_token];
-    std::memcpy(dotted, m_token, n);
-    dotted[at] = '.';
-    return vtnum::ParseWhole(dotted, n, value) ? kValue : kNoMatch;
+    return CImgFileGrid::ParseCellToken(m_token, n, value) ? kValue : kNoMatch;
   }
   // The token that was not a number.
   std::string Token() const { return std::string(m_token, m_length); }
 
  private:
   FILE* m_stream;
-  char m_token[128];
+  char m_token[CImgFileGrid::kCellTokenMax];
   size_t m_length = 0;
 };
 
@@ -390,20 +380,15 @@ long CImgFileGrid::ReadScanLineEsri(long, CImgScanLine& line, double substitute)
   // stores 4 bytes a cell): a line too small for the row is refused whole.
   if (line.GetSize() < EsriRowBytes(format, count)) return -1;
   unsigned char* data = line.GetData();
-  const bool noDataIsNaN = std::isnan(m_dNoDataValue);
   ValueScanner scanner(m_TextFile.m_pStream);
   for (long i = 0; i < count; ++i) {
     double v;
     // The end of input, or text that is no number, ends the row: a short
     // row must not pass for a whole one.
     const ValueScanner::Result r = scanner.Next(v);
-    if (r == ValueScanner::kNoMatch) {
-      const std::string token = scanner.Token();
-      Refuse(m_TextFile.GetFilePath(), "\"" + token + "\" is not a number");
-    }
+    if (r == ValueScanner::kNoMatch) ReportNotANumber(scanner.Token());
     if (r != ValueScanner::kValue) return -1;
-    if ((v - m_dNoDataValue > -1e-10 && v - m_dNoDataValue < 1e-10) || (noDataIsNaN && std::isnan(v)))
-      v = substitute;
+    v = CellValue(v, substitute);
     switch (format) {
       case PF_BIT1:
         SetByteBit(data[i / 8], 7 - static_cast<int>(i % 8), ToInt32(v) != 0);
@@ -483,6 +468,25 @@ long CImgFileGrid::SaveEsriHeader() {
   text.AppendFormat("NODATA_value  %d\n", ToInt32(m_dNoDataValue));
   m_TextFile.WriteString(text);
   return 1;
+}
+
+bool CImgFileGrid::ParseCellToken(const char* text, size_t length, double& value) {
+  if (vtnum::ParseWhole(text, length, value)) return true;
+  // A decimal comma (",270E+01" from a comma-decimal locale) is read as a
+  // point, as GDAL reads it; a token of several commas is no number.
+  if (length > kCellTokenMax) return false;
+  const void* comma = std::memchr(text, ',', length);
+  if (!comma || std::memchr(text, '.', length)) return false;
+  const size_t at = static_cast<size_t>(static_cast<const char*>(comma) - text);
+  if (std::memchr(text + at + 1, ',', length - at - 1)) return false;
+  char dotted[kCellTokenMax];
+  std::memcpy(dotted, text, length);
+  dotted[at] = '.';
+  return vtnum::ParseWhole(dotted, length, value);
+}
+
+void CImgFileGrid::ReportNotANumber(const std::string& token) {
+  Refuse(m_TextFile.GetFilePath(), "\"" + token + "\" is not a number");
 }
 
 int CImgFileGrid::GetGeoReference(CRect2D& bounds) {

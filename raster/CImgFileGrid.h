@@ -8,6 +8,9 @@
 // file dialog and move the values between the file and the array members.
 #pragma once
 
+#include <cmath>
+#include <cstddef>
+#include <string>
 #include <vector>
 
 #include "platform/mfc/CStdioFile.h"
@@ -120,6 +123,21 @@ class CImgFileGrid : public CImgFile {
   long ReadScanLineEsri(long row, CImgScanLine& line, double substitute);
   // Bounds of the grid from the header; always 1.
   int GetGeoReference(CRect2D& bounds);
+
+  // Cell text is read in tokens of at most this many characters: a longer
+  // run without white space is read as several tokens.
+  static constexpr size_t kCellTokenMax = 128;
+  // One token of cell text as the row reader reads it: one number in the C
+  // locale, a decimal comma read as a point. False when it is no number.
+  static bool ParseCellToken(const char* text, size_t length, double& value);
+  // `v` as the row reader delivers it: `substitute` for a no-data cell.
+  double CellValue(double v, double substitute) const {
+    const double off = v - m_dNoDataValue;
+    return (off > -1e-10 && off < 1e-10) || (std::isnan(m_dNoDataValue) && std::isnan(v)) ? substitute : v;
+  }
+  // Records on the error-message object, as the row reader does, that the
+  // token `token` of the grid file is not a number.
+  void ReportNotANumber(const std::string& token);
   // Sets bit `bit` of `byte` (0 the least significant) to 1 when `value` is
   // non-zero, else to 0.
   static void SetByteBit(unsigned char& byte, int bit, int value);

@@ -4,10 +4,11 @@ the raster suite makes with GDAL, and the bundled samples, is read by 8
 threads together; bmp, tif, png, gif, jpg and asc files are written by 8
 threads together; one reader and one iterator of its rows, and one of an
 E00 set's lines, are shared by all threads; E00 sets, GML and text
-are converted on several threads, failures included. Threads start each
-round together, the first round before anything has been read, so that
-tables built on first use are built on several threads at once. Results
-are checked against a single-threaded pass afterwards."""
+are converted on several threads, failures included; ASCII grids of
+several megabytes are read together, each parsed on threads of its own.
+Threads start each round together, the first round before anything has
+been read, so that tables built on first use are built on several threads
+at once. Results are checked against a single-threaded pass afterwards."""
 import concurrent.futures
 import os
 import re
@@ -212,6 +213,32 @@ def main():
                 assert isinstance(result, str), result
             else:
                 assert result == (2, 4), (job, result)
+
+        # ASCII grids of several megabytes, each parsed on several threads
+        # while the pool's threads read them together: cells, cell format
+        # and failures as with one parsing thread. One grid widens to
+        # doubles on its last line, one holds a token that is no number.
+        bigs = []
+        for name, last in (("wide.asc", "0.1"), ("bad.asc", "x")):
+            bigs.append(os.path.join(folder, name))
+            cells = rng.integers(-30000, 30000, (1100, 1000))
+            with open(bigs[-1], "w") as f:
+                f.write("ncols 1000\nnrows 1100\nxllcorner 0\nyllcorner 0\ncellsize 1\n")
+                np.savetxt(f, cells[:-1], fmt="%d")
+                f.write(" ".join(map(str, cells[-1][:-1])) + " " + last + "\n")
+
+        def grid_job(job):
+            path, options = job
+            try:
+                with vtfmt.open(path, **options) as r:
+                    return r.read()
+            except vtfmt.Error as e:
+                return str(e)
+
+        grid_jobs = [(p, dict(threads="3", **extra)) for p in bigs for extra in ({}, {"pixel_format": "6400"})]
+        grid_jobs = (grid_jobs * THREADS)[:THREADS]
+        for job, result in zip(grid_jobs, together(pool, grid_job, grid_jobs)):
+            same(result, grid_job((job[0], dict(job[1], threads="1"))))
 
         # Text in several character sets, failures included.
         places = open(sample("places-gb18030.txt"), "rb").read()

@@ -6,9 +6,12 @@
 // user asking for singles means; a value the chosen format cannot hold (an
 // integer format would cut it, or it lies beyond the largest single) fails
 // its row, naming it. A data file whose header lies in a .hdr file beside
-// it is read with that header.
+// it is read with that header. Grids of several megabytes are parsed on
+// several threads (-oo threads=N, one a core by default), with the cells
+// and failures one thread gives.
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -18,7 +21,12 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "access/CellFormat.h"
 #include "access/RasterDriver.h"
@@ -36,43 +44,119 @@ namespace {
 // its own value or, when a bit says so, for the double its shortest text
 // reads as (what CellFormat's Fits admits).
 class CellStore {
+  // The index of a value and the formats that fit every value up to it.
+  struct Mark {
+    size_t index;
+    unsigned fitting;
+  };
+
  public:
   // Formats in the order of choice.
   static constexpr int kOrder[] = {PF_BIT16, PF_INT32, PF_FLOAT32, PF_FLOAT64};
 
-  explicit CellStore(size_t cells) : m_cells(cells) {}
+  // `keep` false: the store follows the formats that fit and counts the
+  // values, but keeps none of them.
+  explicit CellStore(size_t cells, bool keep = true) : m_cells(cells), m_keep(keep) {}
+
+  // The formats that fit each of the first `count` values.
+  unsigned FittingAfter(size_t count) const {
+    unsigned fitting = 7;
+    for (const Mark& change : m_changes)
+      if (change.index < count) fitting = change.fitting;
+    return fitting;
+  }
+  static int FormatOf(unsigned fitting) { return kOrder[FirstFitting(fitting)]; }
 
   // The smallest format in the order that holds every value added.
   int Format() const { return kOrder[FirstFitting()]; }
+
+  size_t Count() const { return m_count; }
 
   void Add(double v) {
     // Drop the formats the value does not fit; doubles hold everything.
     // When singles are all that is left, a value that is a single fits
     // them without more ado.
-    if (!(m_fitting == 4 && static_cast<double>(static_cast<float>(v)) == v))
+    if (!(m_fitting == 4 && static_cast<double>(static_cast<float>(v)) == v)) {
+      const unsigned before = m_fitting;
       for (int k = 0; k < 3; ++k)
         if ((m_fitting & (1u << k)) && !Fits(v, kOrder[k])) m_fitting &= ~(1u << k);
+      if (m_fitting != before) m_changes.push_back({m_count, m_fitting});
+    }
+    // An integer form keeps no sign of zero: whether a -0 keeps it depends
+    // on the form the store is in when it arrives (see Append).
+    if (v == 0 && std::signbit(v)) m_negativeZeros.push_back({m_count, m_fitting});
+    if (!m_keep) {
+      ++m_count;
+      return;
+    }
     const int level = FirstFitting();
     if (level != m_level) Widen(level);
-    switch (m_level) {
+    PushAt(m_level, v);
+  }
+
+  // Row `row` of `columns` cells into `data`, in Format().
+  void Row(long row, long columns, unsigned char* data) const {
+    const size_t size = CellBytes();
+    std::memcpy(data, m_bytes.get() + static_cast<size_t>(row) * columns * size, columns * size);
+  }
+
+  // Adds the first `take` values of `part`, a store of the values that
+  // follow this one's, with the same result as adding each of them here.
+  void Append(const CellStore& part, size_t take) {
+    const unsigned before = m_fitting;
+    m_fitting &= part.FittingAfter(take);
+    const int level = FirstFitting();
+    if (level != m_level) Widen(level);
+    const size_t base = m_count;
+    if (take == 0) {
+    } else if (part.m_level == m_level) {
+      if (!m_bytes) m_bytes.reset(new unsigned char[m_cells * CellBytes()]);
+      std::memcpy(m_bytes.get() + base * CellBytes(), part.m_bytes.get(), take * CellBytes());
+      m_count += take;
+      if (m_level == 2) {
+        // The singles that stand for their shortest text.
+        m_shortest.resize(std::max(m_shortest.size(), std::min(m_cells / 64 + 1, (m_count + 63) / 64)));
+        for (size_t w = 0; w < part.m_shortest.size() && 64 * w < take; ++w)
+          for (uint64_t bits = part.m_shortest[w]; bits; bits &= bits - 1) {
+            const size_t i = 64 * w + static_cast<size_t>(__builtin_ctzll(bits));
+            if (i < take) m_shortest[(base + i) / 64] |= uint64_t(1) << ((base + i) % 64);
+          }
+      }
+    } else {
+      for (size_t i = 0; i < take; ++i) PushAt(m_level, part.Value(i));
+    }
+    // A -0 added here keeps its sign when this store would have held
+    // singles or doubles by then, and ends as 0 when it would have held
+    // integers (and a later widening does not bring the sign back).
+    if (m_level >= 2)
+      for (const Mark& zero : part.m_negativeZeros) {
+        if (zero.index >= take) break;
+        const bool keeps = FirstFitting(before & zero.fitting) >= 2;
+        const size_t at = base + zero.index;
+        if (m_level == 2) Set<float>(at, keeps ? -0.0f : 0.0f);
+        else Set<double>(at, keeps ? -0.0 : 0.0);
+      }
+  }
+
+ private:
+  static int FirstFitting(unsigned fitting) {
+    for (int k = 0; k < 3; ++k)
+      if (fitting & (1u << k)) return k;
+    return 3;
+  }
+  int FirstFitting() const { return FirstFitting(m_fitting); }
+  size_t CellBytes() const { return m_level == 0 ? 2 : m_level == 3 ? 8 : 4; }
+  void PushAt(int level, double v) {
+    switch (level) {
       case 0: Push<int16_t>(static_cast<int16_t>(v)); break;
       case 1: Push<int32_t>(static_cast<int32_t>(v)); break;
       case 2: PushSingle(v); break;
       default: Push<double>(v); break;
     }
   }
-
-  // Row `row` of `columns` cells into `data`, in Format().
-  void Row(long row, long columns, unsigned char* data) const {
-    const size_t size = m_level == 0 ? 2 : m_level == 3 ? 8 : 4;
-    std::memcpy(data, m_bytes.get() + static_cast<size_t>(row) * columns * size, columns * size);
-  }
-
- private:
-  int FirstFitting() const {
-    for (int k = 0; k < 3; ++k)
-      if (m_fitting & (1u << k)) return k;
-    return 3;
+  template <class T>
+  void Set(size_t i, T value) {
+    std::memcpy(m_bytes.get() + i * sizeof(T), &value, sizeof(T));
   }
   template <class T>
   void Push(T value) {
@@ -128,11 +212,248 @@ class CellStore {
   }
 
   size_t m_cells;
+  bool m_keep = true;
   unsigned m_fitting = 7;  // bit k: every value fits kOrder[k]
   int m_level = 0;         // the form held: the index in kOrder
   size_t m_count = 0;      // values held
   std::unique_ptr<unsigned char[]> m_bytes;
   std::vector<uint64_t> m_shortest;  // singles standing for their shortest text
+  std::vector<Mark> m_changes;        // where the fitting formats changed
+  std::vector<Mark> m_negativeZeros;  // where a -0 was added
+};
+
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Reads as much of `size` bytes at `offset` of `fd` as there are.
+size_t ReadAt(int fd, char* data, size_t size, off_t offset) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pread(fd, data + done, size - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
+// The first place at or after `from` (and before `limit`) where cell text
+// can be cut without cutting a value: the start of a line, or, when there
+// is no line end in the next megabyte, the place after a white space.
+// `limit` when there is none.
+off_t CutAfter(int fd, off_t from, off_t limit) {
+  char block[65536];
+  off_t at = from, space = -1;
+  while (at < limit) {
+    const size_t n = ReadAt(fd, block, static_cast<size_t>(std::min<off_t>(sizeof block, limit - at)), at);
+    if (n == 0) break;
+    if (const void* end = std::memchr(block, '\n', n))
+      return at + (static_cast<const char*>(end) - block) + 1;
+    for (size_t i = 0; space < 0 && i < n; ++i)
+      if (IsSpace(block[i])) space = at + static_cast<off_t>(i) + 1;
+    at += static_cast<off_t>(n);
+    if (space >= 0 && at - from >= (1 << 20)) return space;
+  }
+  return limit;
+}
+
+// The values of a piece of cell text that starts and ends between values.
+struct CellPiece {
+  enum Keep {
+    kNarrowest,  // in the narrowest form that holds them (`cells`)
+    kFitting,    // none, only the formats that fit them (`cells`)
+    kDoubles,    // as doubles (`values`)
+  };
+  struct Fault {
+    size_t index;  // the value the token would have been
+    std::string token;
+  };
+
+  std::unique_ptr<char[]> text;  // left uninitialised: the file's bytes fill it
+  size_t capacity = 0;
+  std::unique_ptr<CellStore> cells;
+  std::vector<double> values;
+  // Tokens that are no number: the first ends the piece, but for kDoubles,
+  // where parsing goes on after each.
+  std::vector<Fault> faults;
+  bool read = true;  // false when the text could not be read whole
+
+  size_t Count() const { return cells ? cells->Count() : values.size(); }
+
+  // Reads [begin, end) of `fd` and parses it as the row reader reads cells.
+  void Parse(int fd, off_t begin, off_t end, const CImgFileGrid& grid, Keep keep) {
+    const size_t want = static_cast<size_t>(end - begin);
+    if (want > capacity) text.reset(new char[capacity = want]);
+    const size_t size = ReadAt(fd, text.get(), want, begin);
+    read = size == want;
+    faults.clear();
+    values.clear();
+    cells.reset();
+    // Each value takes at least two bytes, but for the last.
+    if (keep != kDoubles) cells = std::make_unique<CellStore>(size / 2 + 1, keep == kNarrowest);
+    else values.reserve(size / 4);
+    const char* p = text.get();
+    const char* const stop = p + size;
+    for (;;) {
+      while (p < stop && IsSpace(*p)) ++p;
+      if (p == stop) return;
+      double v;
+      // A number that white space or the piece's end follows is a token.
+      const size_t used = vtnum::ParseDouble(p, static_cast<size_t>(stop - p), v);
+      const size_t rest = static_cast<size_t>(stop - p);
+      if (used > 0 && used <= CImgFileGrid::kCellTokenMax && (used == rest || IsSpace(p[used]))) {
+        if (keep == kDoubles) values.push_back(grid.CellValue(v, -9999.0));
+        else cells->Add(grid.CellValue(v, -9999.0));
+        p += used;
+        continue;
+      }
+      const char* q = p;
+      while (q < stop && !IsSpace(*q)) ++q;
+      // A run longer than a token is read as several.
+      while (p < q) {
+        const size_t length = std::min<size_t>(static_cast<size_t>(q - p), CImgFileGrid::kCellTokenMax);
+        if (!CImgFileGrid::ParseCellToken(p, length, v)) {
+          faults.push_back({Count(), std::string(p, length)});
+          if (keep != kDoubles) return;
+        } else if (keep == kDoubles) {
+          values.push_back(grid.CellValue(v, -9999.0));
+        } else {
+          cells->Add(grid.CellValue(v, -9999.0));
+        }
+        p += length;
+      }
+    }
+  }
+};
+
+// Cell text of a grid file from a place on, parsed a window at a time on
+// several threads: each window of a few megabytes a thread is cut between
+// values into one piece a thread, and the pieces are parsed together.
+class CellWindows {
+ public:
+  CellWindows(const CImgFileGrid& grid, int fd, off_t start, off_t end, int threads, CellPiece::Keep keep)
+      : m_grid(grid), m_fd(fd), m_at(start), m_end(end), m_threads(threads), m_keep(keep),
+        m_own(static_cast<size_t>(threads)), m_cuts(static_cast<size_t>(threads) + 1, start) {
+    m_pieceBytes = std::max(kPieceBytes, std::min<off_t>(4 * kPieceBytes, (end - start) / threads + 1));
+  }
+
+  // Parses the next window into Pieces(); false when the text has ended.
+  bool Next() { return Next(m_own); }
+  // The same into `pieces`, one a thread.
+  bool Next(std::vector<CellPiece>& pieces) {
+    if (m_at >= m_end) return false;
+    const off_t window = std::min<off_t>(m_end - m_at, m_pieceBytes * m_threads);
+    const off_t windowEnd = m_at + window >= m_end ? m_end : CutAfter(m_fd, m_at + window, m_end);
+    m_cuts[0] = m_at;
+    for (int k = 1; k < m_threads; ++k)
+      m_cuts[k] = std::max(m_cuts[k - 1], CutAfter(m_fd, m_at + window / m_threads * k, windowEnd));
+    m_cuts[m_threads] = windowEnd;
+    auto parse = [this, &pieces](int k) { pieces[k].Parse(m_fd, m_cuts[k], m_cuts[k + 1], m_grid, m_keep); };
+    std::vector<std::thread> helpers;
+    std::vector<int> here = {0};  // pieces parsed on this thread
+    for (int k = 1; k < m_threads; ++k) {
+      if (m_cuts[k] == m_cuts[k + 1]) {
+        here.push_back(k);
+        continue;
+      }
+      try {
+        helpers.emplace_back(parse, k);
+      } catch (const std::system_error&) {
+        here.push_back(k);  // no thread to be had: parsed here
+      }
+    }
+    for (int k : here) parse(k);
+    for (std::thread& helper : helpers) helper.join();
+    m_at = windowEnd;
+    return true;
+  }
+
+  // The pieces of the last window that Next() parsed, in the order of the text.
+  std::vector<CellPiece>& Pieces() { return m_own; }
+  int Threads() const { return m_threads; }
+
+  // Text from which parsing on several threads pays: the threads are
+  // started for files of a few megabytes only.
+  static constexpr off_t kPieceBytes = 1 << 20;
+  static constexpr off_t kParallelBytes = 4 * kPieceBytes;
+
+ private:
+  const CImgFileGrid& m_grid;
+  int m_fd;
+  off_t m_at, m_end;
+  int m_threads;
+  CellPiece::Keep m_keep;
+  off_t m_pieceBytes;
+  std::vector<CellPiece> m_own;
+  std::vector<off_t> m_cuts;
+};
+
+// The cells of a grid, one at a time in the order of the file, parsed a
+// window at a time on several threads. The window after the one being
+// read is parsed meanwhile, so that the rows' conversion and output
+// overlap the parsing.
+class CellStream {
+ public:
+  enum Result { kValue, kEnd, kNoNumber };
+
+  CellStream(const CImgFileGrid& grid, int fd, off_t start, off_t end, int threads)
+      : m_windows(grid, fd, start, end, threads, CellPiece::kDoubles),
+        m_pieces(static_cast<size_t>(threads)),
+        m_ahead(static_cast<size_t>(threads)) {}
+  ~CellStream() { Wait(); }
+  CellStream(const CellStream&) = delete;
+  CellStream& operator=(const CellStream&) = delete;
+
+  // The next cell; kNoNumber when its token is no number (Token() gives
+  // it), which is then passed over as the row reader passes it over.
+  Result Next(double& v) {
+    for (;;) {
+      if (m_piece < m_count) {
+        const CellPiece& piece = m_pieces[m_piece];
+        if (m_fault < piece.faults.size() && piece.faults[m_fault].index == m_at) {
+          m_token = piece.faults[m_fault++].token;
+          return kNoNumber;
+        }
+        if (m_at < piece.values.size()) {
+          v = piece.values[m_at++];
+          return kValue;
+        }
+        if (!piece.read) return kEnd;
+        ++m_piece, m_at = 0, m_fault = 0;
+        continue;
+      }
+      // The window parsed ahead, or, the first time, this one.
+      if (!m_started) {
+        m_started = true;
+        m_more = m_windows.Next(m_ahead);
+      } else {
+        Wait();
+      }
+      if (!m_more) return kEnd;
+      m_pieces.swap(m_ahead);
+      m_count = m_pieces.size(), m_piece = 0, m_at = 0, m_fault = 0;
+      try {
+        m_parser = std::thread([this] { m_more = m_windows.Next(m_ahead); });
+      } catch (const std::system_error&) {
+        m_more = m_windows.Next(m_ahead);  // no thread to be had: parsed here
+      }
+    }
+  }
+  const std::string& Token() const { return m_token; }
+
+ private:
+  void Wait() {
+    if (m_parser.joinable()) m_parser.join();
+  }
+
+  CellWindows m_windows;
+  std::vector<CellPiece> m_pieces;  // the window being read
+  std::vector<CellPiece> m_ahead;   // the next one, parsed by m_parser
+  std::thread m_parser;
+  bool m_started = false;
+  bool m_more = false;  // m_ahead holds a window
+  size_t m_count = 0;   // pieces of m_pieces to read
+  size_t m_piece = 0, m_at = 0, m_fault = 0;
+  std::string m_token;
 };
 
 // The grid with a row of doubles, read before each row is delivered, or
@@ -143,6 +464,19 @@ class AsciiGridFile : public CImgFileGrid {
   int m_nDeliver = -1;  // the cell format chosen with -oo pixel_format, or -1
   std::unique_ptr<CellStore> m_pStore;
   long m_nNextRow = 0;  // the next row the store hands out
+  int m_nThreads = 0;   // threads that parse the cells; 0 one a core
+  // The cells as the rows take them, when they are parsed on several
+  // threads and not held whole.
+  std::unique_ptr<CellStream> m_pStream;
+
+  void Close() override {
+    m_pStream.reset();
+    CImgFileGrid::Close();
+  }
+  void Abort() override {
+    m_pStream.reset();
+    CImgFileGrid::Abort();
+  }
 };
 
 class AsciiGridDriver final : public RasterDriver {
@@ -157,7 +491,9 @@ class AsciiGridDriver final : public RasterDriver {
   std::vector<std::pair<std::string, std::string>> OptionKeys() const override {
     return {{"pixel_format",
              "cell format of the rows read: " + std::string(kCellFormatList) + " (default: the smallest that holds "
-             "every value exactly; 3200 takes each value's nearest single)"}};
+             "every value exactly; 3200 takes each value's nearest single)"},
+            {"threads",
+             "threads that parse the cells of grids of several megabytes, 1 to 1024 (default: one a core)"}};
   }
 
   // The first word of the file is "ncols" in any case.
@@ -176,6 +512,12 @@ class AsciiGridDriver final : public RasterDriver {
 
   bool ApplyOptions(CImgFile& file, const Options& options, std::string& reason) const override {
     for (const auto& option : options) {
+      if (option.first == "threads") {
+        long threads = 0;
+        if (!ParseThreads(option.second, threads, reason)) return false;
+        static_cast<AsciiGridFile&>(file).m_nThreads = static_cast<int>(threads);
+        continue;
+      }
       if (option.first != "pixel_format") {
         reason = "driver aaigrid takes no option " + option.first;
         return false;
@@ -192,6 +534,7 @@ class AsciiGridDriver final : public RasterDriver {
     grid.m_nDeliver = grid.m_RequestedPixelFormat;
     grid.m_RequestedPixelFormat = PF_FLOAT64;  // the cells as read, converted per row
     grid.m_pStore.reset();
+    grid.m_pStream.reset();
     grid.m_nNextRow = 0;
     if (!RasterDriver::OpenRead(file, path, reason)) return false;
     if (grid.m_nFormatMode == CImgFileGrid::kEsriHeaderFile) {
@@ -207,7 +550,15 @@ class AsciiGridDriver final : public RasterDriver {
     }
     grid.m_Cells = CImgScanLine(PF_FLOAT64, 8L * grid.m_nColumns);
     int format = grid.m_nDeliver;
-    if (format < 0 && !Choose(grid, format, reason)) return false;
+    if (format < 0) {
+      if (!Choose(grid, format, reason)) return false;
+    } else {
+      off_t start = 0, end = 0;
+      const int threads = Threads(grid, start, end);
+      if (threads > 1)
+        grid.m_pStream =
+            std::make_unique<CellStream>(grid, ::fileno(grid.m_TextFile.m_pStream), start, end, threads);
+    }
     grid.m_nDeliver = format;
     grid.SetPixelFormat(static_cast<ImgPixelFormat>(format));
     grid.SetPixelFormatExt(static_cast<ImgPixelFormat>(format));
@@ -245,25 +596,95 @@ class AsciiGridDriver final : public RasterDriver {
     const double cells = static_cast<double>(grid.m_nColumns) * grid.m_nRows;
     if (cells * 4 > kStoreLimit) return ChooseByRereading(grid, format, reason);
     auto store = std::make_unique<CellStore>(static_cast<size_t>(cells));
-    if (!EachCell(grid, reason, [&store](double v) { store->Add(v); })) return false;
+    off_t start = 0, end = 0;
+    const int threads = Threads(grid, start, end);
+    if (threads > 1) {
+      auto join = [&store](const CellPiece& piece, size_t take) { store->Append(*piece.cells, take); };
+      if (!EachPiece(grid, threads, start, end, CellPiece::kNarrowest, reason, join)) return false;
+    } else if (!EachCell(grid, reason, [&store](double v) { store->Add(v); })) {
+      return false;
+    }
     format = store->Format();
     grid.m_pStore = std::move(store);
     return true;
   }
 
+  // The threads that parse the grid's cells, and the cell text's place in
+  // the file: 1 for small grids.
+  static int Threads(AsciiGridFile& grid, off_t& start, off_t& end) {
+    int threads = grid.m_nThreads;
+    if (threads == 1) return 1;
+    FILE* stream = grid.m_TextFile.m_pStream;
+    if (!stream) return 1;
+    start = ::ftello(stream);
+    struct stat st;
+    if (start < 0 || ::fstat(::fileno(stream), &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_size - start < CellWindows::kParallelBytes)
+      return 1;
+    end = st.st_size;
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    if (threads <= 0) threads = static_cast<int>(std::min(64u, cores));
+    // No thread gets less than a megabyte of text.
+    return static_cast<int>(std::min<off_t>(threads, (end - start) / CellWindows::kPieceBytes));
+  }
+
+  // Reads the cells of [start, end) of the text file as EachCell reads
+  // them, on `threads` threads, and hands each piece and the number of its
+  // values that are cells of the grid to `join`, in the order of the file.
+  // A fault is reported as EachCell reports it: the first in the file, any
+  // text after the last cell being ignored.
+  template <typename Join>
+  static bool EachPiece(AsciiGridFile& grid, int threads, off_t start, off_t end, CellPiece::Keep keep,
+                        std::string& reason, Join join) {
+    const size_t cells = static_cast<size_t>(grid.m_nColumns) * static_cast<size_t>(grid.m_nRows);
+    auto cannotRead = [&](size_t cell) {
+      reason = "cannot read row " + std::to_string(cell / static_cast<size_t>(grid.m_nColumns));
+      return false;
+    };
+    CellWindows windows(grid, ::fileno(grid.m_TextFile.m_pStream), start, end, threads, keep);
+    size_t count = 0;
+    while (count < cells) {
+      if (!windows.Next()) return cannotRead(count);
+      for (const CellPiece& piece : windows.Pieces()) {
+        const size_t take = std::min(piece.Count(), cells - count);
+        join(piece, take);
+        count += take;
+        if (count == cells) break;
+        if (!piece.faults.empty()) {
+          grid.ReportNotANumber(piece.faults.front().token);
+          return cannotRead(count);
+        }
+        if (!piece.read) return cannotRead(count);
+      }
+    }
+    return true;
+  }
+
   // One pass over the cells to choose, then back to the first.
   static bool ChooseByRereading(AsciiGridFile& grid, int& format, std::string& reason) {
-    const ULONGLONG start = grid.m_TextFile.GetPosition();
+    off_t start = 0, end = 0;
+    const int threads = Threads(grid, start, end);
+    if (threads > 1) {
+      unsigned fitting = 7;
+      const bool read = EachPiece(grid, threads, start, end, CellPiece::kFitting, reason,
+                                  [&fitting](const CellPiece& piece, size_t take) {
+                                    fitting &= piece.cells->FittingAfter(take);
+                                  });
+      if (!read) return false;
+      format = CellStore::FormatOf(fitting);
+      grid.m_pStream =
+          std::make_unique<CellStream>(grid, ::fileno(grid.m_TextFile.m_pStream), start, end, threads);
+      return true;
+    }
+    const ULONGLONG first = grid.m_TextFile.GetPosition();
     unsigned fitting = 7;  // bit k: every value fits CellStore::kOrder[k]
     const bool read = EachCell(grid, reason, [&fitting](double v) {
       for (int k = 0; k < 3; ++k)
         if ((fitting & (1u << k)) && !Fits(v, CellStore::kOrder[k])) fitting &= ~(1u << k);
     });
     if (!read) return false;
-    grid.m_TextFile.Seek(static_cast<LONGLONG>(start), CFile::begin);
-    int at = 0;
-    while (at < 3 && !(fitting & (1u << at))) ++at;
-    format = CellStore::kOrder[at];
+    grid.m_TextFile.Seek(static_cast<LONGLONG>(first), CFile::begin);
+    format = CellStore::FormatOf(fitting);
     return true;
   }
 
@@ -281,7 +702,20 @@ class AsciiGridDriver final : public RasterDriver {
       ++grid.m_nNextRow;
       return line.GetSize();
     }
-    if (grid.ReadScanLine(row, grid.m_Cells) < 0) return -1;
+    if (grid.m_pStream) {
+      // The row as the text file would give it.
+      if (!grid.m_bOpen) return -1;
+      unsigned char* cellBytes = grid.m_Cells.GetData();
+      for (long i = 0; i < cells; ++i) {
+        double v;
+        const CellStream::Result r = grid.m_pStream->Next(v);
+        if (r == CellStream::kNoNumber) grid.ReportNotANumber(grid.m_pStream->Token());
+        if (r != CellStream::kValue) return -1;
+        std::memcpy(cellBytes + 8 * i, &v, sizeof v);
+      }
+    } else if (grid.ReadScanLine(row, grid.m_Cells) < 0) {
+      return -1;
+    }
     for (long i = 0; i < cells; ++i) {
       double v;
       std::memcpy(&v, grid.m_Cells.GetData() + 8 * i, sizeof v);
