@@ -57,6 +57,71 @@ bool IsRealField(const char* p, int width) {
   return digit && mark;
 }
 
+uint64_t Load8(const char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+// Every byte of w is an ASCII digit: its high half is 3 and adding 6 does
+// not carry it into 4 (no byte can carry into the next once all are 0x3_).
+bool EightDigits(uint64_t w) {
+  constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ull, kThrees = 0x3030303030303030ull, kSixes = 0x0606060606060606ull;
+  return (w & kHigh) == kThrees && ((w + kSixes) & kHigh) == kThrees;
+}
+
+// The quick real test for a width known when compiling: the checks on
+// fixed places fold to constants.
+template <int kWidth>
+inline bool PrintedReal(const char* p) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  constexpr int kFraction = kWidth - 7;  // digits after the point
+  static_assert(kFraction >= 7, "at least seven digits after the point");
+  if ((p[0] != ' ' && p[0] != '-') || !IsDigit(p[1]) || p[2] != '.' || p[kWidth - 4] != 'E' ||
+      (p[kWidth - 3] != '+' && p[kWidth - 3] != '-') || !IsDigit(p[kWidth - 2]) || !IsDigit(p[kWidth - 1]))
+    return false;
+  const char* f = p + 3;
+  int i = 0;
+  for (; i + 8 <= kFraction; i += 8)
+    if (!EightDigits(Load8(f + i))) return false;
+  if (i < kFraction) {
+    // The last eight characters of the fraction; with only seven, the
+    // point before them (the lowest byte) counts as a digit.
+    uint64_t w = Load8(f + kFraction - 8);
+    if (kFraction < 8) w = (w & ~uint64_t{0xFF}) | '0';
+    if (!EightDigits(w)) return false;
+  }
+  return true;
+#else
+  (void)p;
+  return false;
+#endif
+}
+
+// A real field of `width`: the quick test for the widths that sections
+// print, then the full scan.
+inline bool RealField(const char* p, int width) {
+  if (width == 14 && PrintedReal<14>(p)) return true;
+  if (width == 21 && PrintedReal<21>(p)) return true;
+  return IsRealField(p, width);
+}
+
+}  // namespace
+
+namespace fields {
+
+bool IsPrintedReal(const char* p, int width) {
+  return width == 14 ? PrintedReal<14>(p) : width == 21 ? PrintedReal<21>(p) : false;
+}
+
+bool ScanReal(const char* p, int width) { return IsRealField(p, width); }
+
+bool IsReal(const char* p, int width) { return RealField(p, width); }
+
+}  // namespace fields
+
+namespace {
+
 long FieldValue(const char* p, int width) {
   long value = 0;
   bool negative = false;
@@ -73,7 +138,7 @@ bool HasFields(const char* line, size_t length, int ints, int reals, int realWid
   for (int i = 0; i < ints; ++i)
     if (!IsIntField(line + i * kIntWidth, kIntWidth)) return false;
   for (int i = 0; i < reals; ++i)
-    if (!IsRealField(line + ints * kIntWidth + i * realWidth, realWidth)) return false;
+    if (!RealField(line + ints * kIntWidth + i * realWidth, realWidth)) return false;
   return true;
 }
 

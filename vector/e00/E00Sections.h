@@ -19,6 +19,21 @@
 
 namespace e00 {
 
+// The fixed-width fields of the sections' records.
+namespace fields {
+// The `width` characters from p are a real: right-aligned, an optional
+// "-", digits with a point or an exponent ("E", "e" or "D", optionally
+// signed).
+bool IsReal(const char* p, int width);
+// IsReal's full scan, one character at a time.
+bool ScanReal(const char* p, int width);
+// The quick test that IsReal tries first: the shape in which reals are
+// printed (%14.7E, %21.14E): a blank or "-", a digit, the point, seven or
+// fourteen digits, "E", a sign and two digits. Never true where ScanReal is
+// false; false for other widths.
+bool IsPrintedReal(const char* p, int width);
+}  // namespace fields
+
 class SectionCheck {
  public:
   // The next line is the first of a set (its header) or of a file.
