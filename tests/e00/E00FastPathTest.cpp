@@ -62,4 +62,35 @@ TEST(E00FastPathTest, QuickRealTestNeverAcceptsWhatTheScanRefuses) {
   }
 }
 
+TEST(E00FastPathTest, QuickIntegerTestAnswersAsTheScan) {
+  const char* bases[] = {"         1", "        -1", "1234567890", "-123456789", "     12345", "         0",
+                         "          ", "       - 7"};
+  const std::string marks = " -09+.a";
+  for (const char* base : bases) {
+    const std::string printed = base;
+    ASSERT_EQ(printed.size(), 10u);
+    for (int at = 0; at < 10; ++at) {
+      for (int c = 1; c < 256; ++c) {
+        std::string field = printed;
+        field[at] = static_cast<char>(c);
+        ASSERT_EQ(e00::fields::IsInt(field.c_str(), 10), e00::fields::ScanInt(field.c_str(), 10))
+            << "[" << field << "]";
+      }
+    }
+    for (int a = 0; a < 10; ++a) {
+      for (int b = a + 1; b < 10; ++b) {
+        for (char ca : marks) {
+          for (char cb : marks) {
+            std::string field = printed;
+            field[a] = ca;
+            field[b] = cb;
+            ASSERT_EQ(e00::fields::IsInt(field.c_str(), 10), e00::fields::ScanInt(field.c_str(), 10))
+                << "[" << field << "]";
+          }
+        }
+      }
+    }
+  }
+}
+
 }  // namespace

@@ -138,9 +138,9 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
         if (point == 1 && exponent && !odd) {
           char* w = out + n;
           int j = i;
-          bool whole = true;
-          static constexpr int kAt[5] = {0, 3, 5, 7, 11};  // where each pair's digits go
-          for (int k = 0; k < 5 && whole; ++k) {
+          // One pair character (33 to 124), or "}" and one of 33 to 40 for
+          // 92 to 99, into its two digits at `at`; false for anything else.
+          auto pair = [&](int at) {
             unsigned v = static_cast<unsigned>(s[j] - '!');
             if (v < 92u) {
               ++j;
@@ -148,11 +148,13 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
               v = static_cast<unsigned>(s[j + 1] + 59);
               j += 2;
             } else {
-              whole = false;
-              break;
+              return false;
             }
-            std::memcpy(w + kAt[k], kDigitPairs.c + 2 * v, 2);
-          }
+            std::memcpy(w + at, kDigitPairs.c + 2 * v, 2);
+            return true;
+          };
+          // The digits go where the point and "E" leave room for them.
+          const bool whole = pair(0) && pair(3) && pair(5) && pair(7) && pair(11);
           if (whole && (s[j] == ' ' || s[j] == '~')) {
             w[2] = w[1];
             w[1] = '.';

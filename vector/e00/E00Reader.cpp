@@ -59,6 +59,7 @@ int LineFile::Read(char* line) {
   const size_t avail = std::min(m_len - m_pos, kMaxPhysical);
   if (avail == 0) {
     line[0] = '\0';
+    m_lastLength = 0;
     return 0;
   }
   const char* p = m_buf.get() + m_pos;
@@ -74,6 +75,7 @@ int LineFile::Read(char* line) {
   size_t length = taken;
   while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) --length;
   line[length] = '\0';
+  m_lastLength = static_cast<int>(length);
   return static_cast<int>(taken);
 }
 
@@ -181,14 +183,16 @@ void ReadCore::NoteLine(const char* line) {
 const char* ReadCore::NextLine() {
   if (dec.bEnd) return nullptr;
   const char* line;
+  size_t length;  // of the line, known here rather than counted again
   if (bCompressed) {
     if (nLineCount == 0) {
       ReadNextSourceLine();
       UncompressHeader(dec.szSrcLine);
       line = dec.szSrcLine;
+      length = dec.bEnd ? 0 : static_cast<size_t>(PhysicalLength());
     } else {
       if (nLineCount == 1) ReadNextSourceLine();
-      UncompressNextLine(dec, *this);
+      length = static_cast<size_t>(UncompressNextLine(dec, *this));
       line = dec.szOutLine;
       // A line that the data ran out in, before its "~}", is the part of a
       // line before a cut and may end inside a number: not handed out.
@@ -197,13 +201,14 @@ const char* ReadCore::NextLine() {
   } else {
     ReadNextSourceLine();
     line = dec.szSrcLine;
+    length = dec.bEnd ? 0 : static_cast<size_t>(PhysicalLength());
   }
   if (dec.bEnd && line[0] == '\0') return nullptr;
   // A line that decoding failed in is handed out as it is, with the failure;
   // so is a plain line that the data ran out in, before its line end: the
   // end of the data tells that it was cut.
   const bool unchecked = bCompressed ? dec.bEnd && !bReachedEnd : !PhysicalLineEnded();
-  if (!unchecked && !check.Take(line)) {
+  if (!unchecked && !check.Take(line, length)) {
     bBroken = true;
     dec.bEnd = 1;
     return nullptr;

@@ -16,8 +16,8 @@ constexpr const char kRecordsEnd[] = "        -1         0";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\x1a'; }
 
-size_t TrimmedLength(const char* line) {
-  size_t n = std::strlen(line);
+// The length of the line without trailing blanks; `n` is its whole length.
+size_t TrimmedLength(const char* line, size_t n) {
   while (n > 0 && (IsBlank(line[n - 1]) || line[n - 1] == '\r')) --n;
   return n;
 }
@@ -106,9 +106,30 @@ inline bool RealField(const char* p, int width) {
   return IsRealField(p, width);
 }
 
+// An integer right-aligned in the ten characters from p, as IsIntField
+// has it; the leading blanks are found eight at a time.
+inline bool IntField10(const char* p) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  const uint64_t notBlank = Load8(p) ^ 0x2020202020202020ull;
+  int i = notBlank ? __builtin_ctzll(notBlank) / 8 : 8;
+  while (i < kIntWidth && p[i] == ' ') ++i;
+  if (i < kIntWidth && p[i] == '-') ++i;
+  if (i == kIntWidth) return false;
+  for (; i < kIntWidth; ++i)
+    if (!IsDigit(p[i])) return false;
+  return true;
+#else
+  return IsIntField(p, kIntWidth);
+#endif
+}
+
 }  // namespace
 
 namespace fields {
+
+bool IsInt(const char* p, int width) { return width == kIntWidth ? IntField10(p) : IsIntField(p, width); }
+
+bool ScanInt(const char* p, int width) { return IsIntField(p, width); }
 
 bool IsPrintedReal(const char* p, int width) {
   return width == 14 ? PrintedReal<14>(p) : width == 21 ? PrintedReal<21>(p) : false;
@@ -136,7 +157,7 @@ long FieldValue(const char* p, int width) {
 bool HasFields(const char* line, size_t length, int ints, int reals, int realWidth) {
   if (length != static_cast<size_t>(ints * kIntWidth + reals * realWidth)) return false;
   for (int i = 0; i < ints; ++i)
-    if (!IsIntField(line + i * kIntWidth, kIntWidth)) return false;
+    if (!IntField10(line + i * kIntWidth)) return false;
   for (int i = 0; i < reals; ++i)
     if (!RealField(line + ints * kIntWidth + i * realWidth, realWidth)) return false;
   return true;
@@ -205,7 +226,7 @@ bool SectionCheck::Fail(const std::string& why) {
 // A section header: three letters or digits, two blanks and the precision
 // (2 single, 3 double), nothing after it. Starts the section if it is one
 // the checker knows.
-bool SectionCheck::Enter(const char* line) {
+bool SectionCheck::Enter(const char* line, size_t length) {
   static const SectionName kKnown[] = {
       {"ARC", static_cast<int>(Kind::kArc), nullptr},   {"CNT", static_cast<int>(Kind::kCnt), nullptr},
       {"LAB", static_cast<int>(Kind::kLab), nullptr},   {"PAL", static_cast<int>(Kind::kPal), nullptr},
@@ -215,7 +236,6 @@ bool SectionCheck::Enter(const char* line) {
       {"TX7", static_cast<int>(Kind::kGroup), "JABBERWOCKY"}, {"RXP", static_cast<int>(Kind::kGroup), "JABBERWOCKY"},
       {"RPL", static_cast<int>(Kind::kGroup), "JABBERWOCKY"}, {"IFO", static_cast<int>(Kind::kTable), nullptr},
   };
-  const size_t length = TrimmedLength(line);
   if (length != 6 || line[3] != ' ' || line[4] != ' ' || (line[5] != '2' && line[5] != '3')) return false;
   for (const SectionName& s : kKnown) {
     if (std::strncmp(line, s.name, 3) != 0) continue;
@@ -240,9 +260,11 @@ bool SectionCheck::Enter(const char* line) {
   return false;
 }
 
-bool SectionCheck::Take(const char* line) {
+bool SectionCheck::Take(const char* line) { return Take(line, std::strlen(line)); }
+
+bool SectionCheck::Take(const char* line, size_t wholeLength) {
   if (m_lineNo >= 0) ++m_lineNo;
-  const size_t length = TrimmedLength(line);
+  const size_t length = TrimmedLength(line, wholeLength);
   switch (m_mode) {
     case Mode::kStart:
       m_mode = StartsWith(line, "EXP") ? Mode::kTop : Mode::kSkip;
@@ -257,7 +279,7 @@ bool SectionCheck::Take(const char* line) {
       if (IsEndOfExport(line))
         m_mode = Mode::kEnded;
       else
-        Enter(line);
+        Enter(line, length);
       return true;
     case Mode::kTop:
       return TakeTop(line, length);
@@ -274,7 +296,7 @@ bool SectionCheck::Take(const char* line) {
         const std::string section = m_section;
         if (IsEndOfExport(line))
           return Fail("the export ends inside its " + section + " section, which has no " + m_closing + " line.");
-        if (Enter(line))
+        if (Enter(line, length))
           return Fail("a " + m_section + " section begins inside the " + section + " section, before its " +
                       m_closing + " line.");
       }
@@ -296,7 +318,7 @@ bool SectionCheck::TakeTop(const char* line, size_t length) {
     m_mode = Mode::kEnded;
     return true;
   }
-  if (Enter(line)) return true;
+  if (Enter(line, length)) return true;
   // Lines right after the header prove nothing; but a section that ended
   // leaves nothing but another section, or the end, to follow it.
   if (!m_section.empty()) {
@@ -322,7 +344,7 @@ bool SectionCheck::TakeRecordStart(const char* line, size_t length) {
     m_mode = Mode::kEnded;
     return true;
   }
-  if (Enter(line)) return true;
+  if (Enter(line, length)) return true;
 
   const int rw = RealWidth();
   m_run = m_runCount = 0;
@@ -401,7 +423,7 @@ bool SectionCheck::TakeRecordLine(const char* line, size_t length) {
                       std::to_string(run.fields) + (run.reals ? " coordinates" : " numbers") + " of them";
     if (IsEndOfExport(line))
       why += ": the export ends inside it.";
-    else if (StartsWith(line, kRecordsEnd) || TrimmedLength(line) == 6)
+    else if (StartsWith(line, kRecordsEnd) || length == 6)
       why += ": the section ends inside it.";
     else
       why += ".";

@@ -25,6 +25,12 @@ namespace fields {
 // "-", digits with a point or an exponent ("E", "e" or "D", optionally
 // signed).
 bool IsReal(const char* p, int width);
+// The `width` characters from p are an integer: right-aligned, an optional
+// "-" and at least one digit. Ten characters, the width of the records'
+// integers, are checked by a quicker path.
+bool IsInt(const char* p, int width);
+// IsInt's scan, one character at a time.
+bool ScanInt(const char* p, int width);
 // IsReal's full scan, one character at a time.
 bool ScanReal(const char* p, int width);
 // The quick test that IsReal tries first: the shape in which reals are
@@ -44,6 +50,8 @@ class SectionCheck {
   // Takes the next logical line. False when it cannot follow the lines
   // before it; Why() then says why.
   bool Take(const char* line);
+  // The same, for a line whose length (strlen) the caller knows.
+  bool Take(const char* line, size_t wholeLength);
   // The data ended after the export's EOS line: false when that line came
   // inside a table's records, or a record of a section, that the lines
   // before it announced. Why() then says why.
@@ -68,7 +76,8 @@ class SectionCheck {
   bool TakeTable(const char* line, size_t length);
   // After a table's field definitions: its records come next.
   void StartRecords();
-  bool Enter(const char* line);
+  // `length`: the line's length without trailing blanks.
+  bool Enter(const char* line, size_t length);
   bool Fail(const std::string& why);
   int RealWidth() const { return m_double ? 21 : 14; }
 
