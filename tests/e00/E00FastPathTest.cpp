@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "vector/e00/E00Codec.h"
 #include "vector/e00/E00Sections.h"
 
 namespace {
@@ -91,6 +92,47 @@ TEST(E00FastPathTest, QuickIntegerTestAnswersAsTheScan) {
       }
     }
   }
+}
+
+// The number encoder with and without its quick paths, on the text of
+// `line` from its first character (a digit): the same token and end.
+void ExpectSameNumberToken(const std::string& line) {
+  if (line.empty() || line[0] < '0' || line[0] > '9') return;
+  const char* nul = line.c_str() + line.size();
+  char quick[e00::kMaxNumberToken], slow[e00::kMaxNumberToken];
+  const char* quickEnd = nullptr;
+  const char* slowEnd = nullptr;
+  const int quickLength = e00::detail::EncodeNumber(line.c_str(), nul, quickEnd, quick, true);
+  const int slowLength = e00::detail::EncodeNumber(line.c_str(), nul, slowEnd, slow, false);
+  ASSERT_EQ(quickLength, slowLength) << "[" << line << "]";
+  ASSERT_EQ(std::string(quick, quickLength), std::string(slow, slowLength)) << "[" << line << "]";
+  ASSERT_EQ(quickEnd - line.c_str(), slowEnd - line.c_str()) << "[" << line << "]";
+}
+
+TEST(E00FastPathTest, QuickNumberTokensEqualTheFullScan) {
+  // As %14.7E prints them, with pairs of every kind ("}" for 92 to 99).
+  const char* numbers[] = {"4.6012345E+05", "3.4999999E-06", "9.2939495E+96", "0.0000000E+00", "1.0000000E-01",
+                           "9.9999999E+99", "5.5000000E-99"};
+  // What may follow a number: the line's end, a blank, a tilde, the line
+  // end code's "}", a letter, a line feed, another digit, a sign.
+  const char* stops[] = {"", " ", "~", "}", "x", "\n", "\r", "5", "-", "E", "."};
+  for (const char* number : numbers) {
+    for (const char* stop : stops) {
+      const std::string line = std::string(number) + stop + " 1.5";
+      // Cut at every length: the number may end anywhere.
+      for (size_t cut = 1; cut <= line.size(); ++cut) ExpectSameNumberToken(line.substr(0, cut));
+      // Every byte value at every place of the number and what follows it.
+      for (size_t at = 1; at < 15 && at < line.size(); ++at) {
+        for (int c = 1; c < 256; ++c) {
+          std::string changed = line;
+          changed[at] = static_cast<char>(c);
+          ExpectSameNumberToken(changed);
+        }
+      }
+    }
+  }
+  // Short numbers, which the quick path keeps as text.
+  for (const char* text : {"7", "12", "123", "1234", "12.5", "7E+01 ", "99}", "1.", "123E"}) ExpectSameNumberToken(text);
 }
 
 }  // namespace

@@ -349,22 +349,55 @@ constexpr CharKinds MakeCharKinds() {
 }
 constexpr CharKinds kCharKinds = MakeCharKinds();
 
+uint64_t Load8(const char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+// Every byte of w is an ASCII digit: its high half is 3 and adding 6 does
+// not carry it into 4 (no byte can carry into the next once all are 0x3_).
+bool EightDigits(uint64_t w) {
+  constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ull, kThrees = 0x3030303030303030ull, kSixes = 0x0606060606060606ull;
+  return (w & kHigh) == kThrees && ((w + kSixes) & kHigh) == kThrees;
+}
+
+// The 14 characters from s, s[13] included, are a number as %14.7E prints
+// it ("4.6012345E+05", s[0] a digit) followed by a character that ends it
+// and is not "}". Checked eight characters at a time: s[0..7] with the
+// point taken as a digit, and s[6..13] with "E", the sign and the
+// character after the number taken as digits.
+bool IsPrintedNumber(const char* s) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  constexpr uint64_t kZeros = 0x3030303030303030ull;
+  constexpr uint64_t kFirst = 0x000000000000FF00ull;   // the point
+  constexpr uint64_t kSecond = 0xFF0000FFFF000000ull;  // "E", the sign, what follows
+  const uint64_t first = Load8(s), second = Load8(s + 6);
+  return s[1] == '.' && s[9] == 'E' && (s[10] == '+' || s[10] == '-') && !IsDigit(s[13]) && s[13] != '}' &&
+         EightDigits((first & ~kFirst) | (kZeros & kFirst)) && EightDigits((second & ~kSecond) | (kZeros & kSecond));
+#else
+  return s[1] == '.' && AllDigits(s + 2, 7) && s[9] == 'E' && (s[10] == '+' || s[10] == '-') && IsDigit(s[11]) &&
+         IsDigit(s[12]) && !IsDigit(s[13]) && s[13] != '}';
+#endif
+}
+
 // Encodes the number whose text starts at `s` (a digit) into `token`, which
-// has room for kMaxNumberToken characters. Returns the token's length, or 0
-// when the text is to be written unchanged; `end` is set past the number's
-// text either way.
-int EncodeNumber(const char* s, const char*& end, char* token) {
+// has room for kMaxNumberToken characters; `nul` is the end of the line's
+// text. Returns the token's length, or 0 when the text is to be written
+// unchanged; `end` is set past the number's text either way.
+// Inlined into CompressLine, where `quick` is always true.
+__attribute__((always_inline)) inline int EncodeNumber(const char* s, const char* nul, const char*& end, char* token,
+                                                     bool quick) {
   // The shape coordinates mostly have, as %14.7E prints them: a digit, the
   // point, seven digits and a two-digit exponent ("4.6012345E+05"). The
   // token is that of the general scan below, built without it.
-  if (s[1] == '.' && AllDigits(s + 2, 7) && s[9] == 'E' && (s[10] == '+' || s[10] == '-') && IsDigit(s[11]) &&
-      IsDigit(s[12]) && !IsDigit(s[13]) && s[13] != '}') {
+  if (quick && nul - s >= 13 && IsPrintedNumber(s)) {
     char* t = token;
     t[0] = '~';
     t[1] = static_cast<char>('!' + 1 + (s[10] == '+' ? 15 : 30));
     t += 2;
     auto pair = [&t](char a, char b) {
-      const int v = 10 * (a - '0') + (b - '0');
+      const int v = 10 * a + b - 11 * '0';
       if (v < 92) {
         *t++ = static_cast<char>('!' + v);
       } else {
@@ -385,7 +418,7 @@ int EncodeNumber(const char* s, const char*& end, char* token) {
   }
   // Up to three digits and then neither a point nor an exponent: the token
   // would be longer than the text.
-  {
+  if (quick) {
     int k = 1;
     while (k < 4 && IsDigit(s[k])) ++k;
     if (k < 4 && s[k] != '.' && s[k] != 'E') {
@@ -474,6 +507,12 @@ int EncodeNumber(const char* s, const char*& end, char* token) {
 
 }  // namespace
 
+namespace detail {
+int EncodeNumber(const char* s, const char* nul, const char*& end, char* token, bool quick) {
+  return ::e00::EncodeNumber(s, nul, end, token, quick);
+}
+}  // namespace detail
+
 int CompressLine(PendingBuffer& pending, const char* line, bool full) {
   char* const buf = pending.szBuf;
   char* o = buf + pending.nLength;
@@ -482,6 +521,7 @@ int CompressLine(PendingBuffer& pending, const char* line, bool full) {
   char* const limit = buf + kLineBufferSize - 1 - 2;
   const unsigned char digitKind = full ? kDigit : kLiteral;
   const char* s = line;
+  const char* const nul = line + std::strlen(line);
   for (;;) {
     const char c = *s;
     unsigned char kind = kCharKinds.k[static_cast<unsigned char>(c)];
@@ -512,7 +552,7 @@ int CompressLine(PendingBuffer& pending, const char* line, bool full) {
       // The token goes straight into the buffer, whose slack past its
       // capacity holds the longest; what does not fit is an overflow.
       const char* end = s;
-      const int length = EncodeNumber(s, end, o);
+      const int length = EncodeNumber(s, nul, end, o, true);
       if (length == 0) {
         if (end - s > limit - o) goto overflow;
         std::memcpy(o, s, static_cast<size_t>(end - s));

@@ -81,6 +81,14 @@ struct PendingBuffer {
 // pending buffer as it was before the call.
 int CompressLine(PendingBuffer& pending, const char* line, bool full);
 
+namespace detail {
+// CompressLine's number encoder, at `s` (a digit) of a line whose text ends
+// at `nul`, with or without its quick paths; for tests that the two agree.
+// The token's length in `token` (room for kMaxNumberToken characters), or 0
+// for the text to be written unchanged; `end` is set past the number.
+int EncodeNumber(const char* s, const char* nul, const char*& end, char* token, bool quick);
+}  // namespace detail
+
 // Length of the next physical line to cut from the front of the pending
 // buffer: 0 while fewer than 80 characters are pending; otherwise at most
 // 80, shortened so that the line does not end in a space.
