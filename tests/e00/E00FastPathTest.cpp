@@ -63,6 +63,46 @@ TEST(E00FastPathTest, QuickRealTestNeverAcceptsWhatTheScanRefuses) {
   }
 }
 
+TEST(E00FastPathTest, QuickLineOfRealsAnswersAsTheScan) {
+  const std::string marks = " -+.0E9/:D";
+  for (int width : {14, 21}) {
+    const int count = width == 14 ? 4 : 2;
+    const std::vector<std::string> reals = PrintedReals(width);
+    for (size_t first = 0; first + count <= reals.size(); ++first) {
+      std::string printed;
+      for (int i = 0; i < count; ++i) printed += reals[first + i];
+      auto same = [&](const std::string& line) {
+        ASSERT_EQ(e00::fields::AreReals(line.c_str(), line.size(), count, width, true),
+                  e00::fields::AreReals(line.c_str(), line.size(), count, width, false))
+            << "[" << line << "]";
+      };
+      ASSERT_TRUE(e00::fields::AreReals(printed.c_str(), printed.size(), count, width, true)) << printed;
+      same(printed);
+      // Every byte value at every place of the line.
+      for (size_t at = 0; at < printed.size(); ++at) {
+        for (int c = 1; c < 256; ++c) {
+          std::string line = printed;
+          line[at] = static_cast<char>(c);
+          same(line);
+        }
+      }
+      // Two places at once, in different fields too.
+      for (size_t a = 0; a < printed.size(); ++a) {
+        for (size_t b = a + 1; b < printed.size(); b += 3) {
+          for (char ca : marks) {
+            for (char cb : marks) {
+              std::string line = printed;
+              line[a] = ca;
+              line[b] = cb;
+              same(line);
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(E00FastPathTest, QuickIntegerTestAnswersAsTheScan) {
   const char* bases[] = {"         1", "        -1", "1234567890", "-123456789", "     12345", "         0",
                          "          ", "       - 7"};

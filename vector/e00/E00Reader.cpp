@@ -12,20 +12,6 @@ namespace e00 {
 namespace {
 constexpr size_t kReadBufferSize = 1 << 16;
 constexpr size_t kMaxPhysical = kLineBufferSize - 1;
-
-// Whether the n bytes from p hold a NUL, eight at a time.
-bool HasNul(const char* p, size_t n) {
-  constexpr uint64_t kLow = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t w;
-    std::memcpy(&w, p + i, 8);
-    if ((w - kLow) & ~w & kHigh) return true;
-  }
-  for (; i < n; ++i)
-    if (p[i] == '\0') return true;
-  return false;
-}
 }  // namespace
 
 LineFile::LineFile() : m_buf(new char[kReadBufferSize]) {}
@@ -68,7 +54,7 @@ int LineFile::Read(char* line) {
   std::memcpy(line, p, taken);
   m_pos += taken;
   m_lastHadEnd = nl != nullptr;
-  if (HasNul(line, taken)) {
+  if (std::memchr(line, '\0', taken)) {
     for (size_t i = 0; i < taken; ++i)
       if (line[i] == '\0') line[i] = ' ';
   }
@@ -172,9 +158,11 @@ void ReadCore::NoteLine(const char* line) {
     bSawEos = first == 'E' && IsEndOfExport(line);
     return;
   }
+  // A line that begins with a blank is not "EOS"; if it is all blanks, it
+  // changes nothing.
   for (const char* p = line; *p; ++p) {
     if (*p != ' ' && *p != '\t' && *p != '\x1a') {
-      bSawEos = IsEndOfExport(line);
+      bSawEos = false;
       return;
     }
   }

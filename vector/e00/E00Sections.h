@@ -38,6 +38,9 @@ bool ScanReal(const char* p, int width);
 // fourteen digits, "E", a sign and two digits. Never true where ScanReal is
 // false; false for other widths.
 bool IsPrintedReal(const char* p, int width);
+// The `length` characters of `line` are `count` reals of `width`, and
+// nothing more; `quick` tries the quick tests first, as the checker does.
+bool AreReals(const char* line, size_t length, int count, int width, bool quick);
 }  // namespace fields
 
 class SectionCheck {
