@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,84 @@ TEST(E00FastPathTest, QuickIntegerTestAnswersAsTheScan) {
       }
     }
   }
+}
+
+// A stream of tokens cut into physical lines, decoded with or without the
+// decoder's quick paths.
+class CutSource : public e00::LineSource {
+ public:
+  explicit CutSource(std::vector<std::string> physical) : m_lines(std::move(physical)) {
+    std::memset(&buf, 0, sizeof buf);
+  }
+  void ReadNextSourceLine() override {
+    buf.nSrcIndex = 0;
+    if (m_next >= m_lines.size()) {
+      buf.szSrcLine[0] = '\0';
+      buf.bEnd = 1;
+      return;
+    }
+    std::snprintf(buf.szSrcLine, sizeof buf.szSrcLine, "%s", m_lines[m_next++].c_str());
+  }
+  long LineNumber() const override { return static_cast<long>(m_next); }
+
+  // Every logical line with what the decoder says of it: length, end flag
+  // and where it stopped in the source.
+  std::string DecodeAll(bool quick) {
+    std::string out;
+    for (int guard = 0; guard < 1000; ++guard) {
+      const int n = e00::UncompressNextLine(buf, *this, quick);
+      out += std::to_string(n) + "|" + buf.szOutLine + "|" + std::to_string(buf.bEnd) + "|" +
+             std::to_string(buf.nSrcIndex) + "\n";
+      if (buf.bEnd) break;
+    }
+    return out;
+  }
+
+  e00::DecodeBuffer buf;
+
+ private:
+  std::vector<std::string> m_lines;
+  size_t m_next = 0;
+};
+
+void ExpectSameDecoding(const std::vector<std::string>& physical) {
+  CutSource quick(physical), slow(physical);
+  const std::string a = quick.DecodeAll(true), b = slow.DecodeAll(false);
+  std::string joined;
+  for (const auto& line : physical) joined += "[" + line + "]";
+  ASSERT_EQ(a, b) << joined;
+}
+
+TEST(E00FastPathTest, QuickNumberDecodingEqualsTheFullLoop) {
+  // Tokens of coordinates and their neighbours: codes with and without the
+  // quick shapes, pairs of every kind, after a number and after text.
+  const std::vector<std::string> tokens = {"~1NVkZ&", "~@CukC'", "~1Q&S}'&", "~@}#|'&", "~1}!}(}\"}#}$", "~^-CS5",
+                                           "~!-CYo", "~1NVkZ", "~1NV"};
+  const std::vector<std::string> stops = {" ", "~", "~}", "~-", "~ #", "x", ""};
+  const std::vector<std::string> before = {"", " ", "~1NVkZ&", std::string(67, 'a'), std::string(70, 'b') + " "};
+  for (const std::string& token : tokens) {
+    for (const std::string& stop : stops) {
+      for (const std::string& prefix : before) {
+        const std::string stream = prefix + token + stop + " ~@CukC' 12~}EOS~}";
+        ExpectSameDecoding({stream});
+        // Cut into two physical lines at every place.
+        for (size_t cut = 1; cut < stream.size(); ++cut)
+          ExpectSameDecoding({stream.substr(0, cut), stream.substr(cut)});
+      }
+      // Every byte value at every place of the token and the character
+      // after it.
+      for (size_t at = 1; at <= token.size(); ++at) {
+        for (int c = 1; c < 256; ++c) {
+          std::string stream = " " + token + stop + " 5~}";
+          stream[at] = static_cast<char>(c);
+          ExpectSameDecoding({stream});
+        }
+      }
+    }
+  }
+  // The quick path near the end of a full source line buffer.
+  for (size_t length = 236; length < 256; ++length)
+    ExpectSameDecoding({std::string(length, 'c') + "~1NVkZ& ~}", "~1NVkZ&~}"});
 }
 
 // The number encoder with and without its quick paths, on the text of

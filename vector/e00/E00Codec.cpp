@@ -88,9 +88,25 @@ int FinishNumber(char* out, int start, int n, bool odd, int exponent) {
   return n + 2;
 }
 
+uint64_t Load8(const unsigned char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+// The five lowest bytes of w are ordinary pair characters, "!" (33) to "|"
+// (124): no byte falls below 33 on subtracting it (a byte below sets its
+// own top bit, whatever it borrows), none reaches 128 on adding 3, and
+// none has its top bit set already. The other bytes are set to "!".
+bool FivePairCharacters(uint64_t w) {
+  constexpr uint64_t kFive = 0x000000FFFFFFFFFFull, kBangs = 0x2121212121212121ull;
+  const uint64_t x = (w & kFive) | (kBangs & ~kFive);
+  return (((x - kBangs) | (x + 0x0303030303030303ull) | x) & 0x8080808080808080ull) == 0;
+}
+
 }  // namespace
 
-int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
+int UncompressNextLine(DecodeBuffer& b, LineSource& src, bool quick) {
   char* const out = b.szOutLine;
   out[0] = '\0';
   if (b.bEnd) return 0;
@@ -135,8 +151,33 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
         // The shape coordinates mostly have, as %14.7E prints them: five
         // pairs for a digit, the point, seven digits and a two-digit
         // exponent ("4.6012345E+05"), then a space or "~".
-        if (point == 1 && exponent && !odd) {
+        if (quick && point == 1 && exponent && !odd) {
           char* w = out + n;
+          // Five ordinary pair characters and a blank or "~", all in this
+          // physical line: the eight characters from i lie inside the
+          // source line's buffer, and those looked at are before its NUL,
+          // since none of them is a NUL.
+          if (i + 8 <= kLineBufferSize && FivePairCharacters(Load8(s + i)) && (s[i + 5] == ' ' || s[i + 5] == '~')) {
+            const unsigned char* q = s + i;
+            std::memcpy(w, kDigitPairs.c + 2 * (q[0] - '!'), 2);
+            std::memcpy(w + 3, kDigitPairs.c + 2 * (q[1] - '!'), 2);
+            std::memcpy(w + 5, kDigitPairs.c + 2 * (q[2] - '!'), 2);
+            std::memcpy(w + 7, kDigitPairs.c + 2 * (q[3] - '!'), 2);
+            std::memcpy(w + 11, kDigitPairs.c + 2 * (q[4] - '!'), 2);
+            w[2] = w[1];
+            w[1] = '.';
+            w[9] = 'E';
+            w[10] = exponent == 1 ? '+' : '-';
+            n += 13;
+            i += 5;  // the blank or "~" stays for the next token
+            previousWasNumber = true;
+            if (n > kMaxLineLength) {
+              b.nSrcIndex = i;
+              ReportOverlong(b, src);
+              break;
+            }
+            continue;
+          }
           int j = i;
           // One pair character (33 to 124), or "}" and one of 33 to 40 for
           // 92 to 99, into its two digits at `at`; false for anything else.
@@ -178,7 +219,7 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
         char* w = out + n;
         int used = 0, m = 0;
         int pointAfter = point ? point : INT_MAX;  // digits before the point
-        for (; m <= kMaxLineLength; ++m) {
+        for (; quick && m <= kMaxLineLength; ++m) {
           unsigned v = static_cast<unsigned>(s[i + used] - '!');
           if (v < 92u) {
             ++used;
@@ -201,7 +242,7 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
             pointAfter = INT_MAX;
           }
         }
-        if ((s[i + used] == ' ' || s[i + used] == '~') && m <= kMaxLineLength) {
+        if (quick && (s[i + used] == ' ' || s[i + used] == '~') && m <= kMaxLineLength) {
           n = static_cast<int>(w - out);
           i += used;  // the space or "~" stays for the next token
           previousWasNumber = true;

@@ -54,7 +54,9 @@ class LineSource {
 // Decodes one logical line into buf.szOutLine (NUL-terminated) and returns
 // its length. An unknown code or a line above 80 characters is reported
 // through CPLError and sets the end flag; what was decoded is kept.
-int UncompressNextLine(DecodeBuffer& buf, LineSource& src);
+// `quick` false decodes every number with the full loop: for tests that
+// the quick paths agree with it.
+int UncompressNextLine(DecodeBuffer& buf, LineSource& src, bool quick = true);
 
 // True for the first data line of a compressed file: 79 or 80 characters
 // holding a "~".
