@@ -254,4 +254,55 @@ TEST(E00FastPathTest, QuickNumberTokensEqualTheFullScan) {
   for (const char* text : {"7", "12", "123", "1234", "12.5", "7E+01 ", "99}", "1.", "123E"}) ExpectSameNumberToken(text);
 }
 
+// CompressLine with and without its quick paths, after `pending` characters
+// already waiting: the same status and the same characters.
+void ExpectSameEncoding(const std::string& line, int pending) {
+  e00::PendingBuffer quick{}, slow{};
+  quick.nLength = slow.nLength = pending;
+  std::memset(quick.szBuf, 'p', sizeof quick.szBuf);
+  std::memset(slow.szBuf, 'p', sizeof slow.szBuf);
+  const int a = e00::CompressLine(quick, line.c_str(), true, true);
+  const int b = e00::CompressLine(slow, line.c_str(), true, false);
+  ASSERT_EQ(a, b) << "[" << line << "] after " << pending;
+  ASSERT_EQ(quick.nLength, slow.nLength) << "[" << line << "] after " << pending;
+  ASSERT_EQ(std::string(quick.szBuf, quick.nLength), std::string(slow.szBuf, slow.nLength))
+      << "[" << line << "] after " << pending;
+}
+
+TEST(E00FastPathTest, QuickCoordinateLinesEncodeAsTheFullScan) {
+  const std::vector<std::string> reals = PrintedReals(14);
+  const std::string marks = " -+.0E9}~";
+  for (size_t first = 0; first + 4 <= reals.size(); ++first) {
+    std::string printed;
+    for (int i = 0; i < 4; ++i) printed += reals[first + i];
+    // Every length of what is pending before it, to the overflow and past.
+    for (int pending = 0; pending < e00::kLineBufferSize; ++pending) ExpectSameEncoding(printed, pending);
+    // Cut short, and run on.
+    for (size_t cut = 0; cut < printed.size(); ++cut) ExpectSameEncoding(printed.substr(0, cut), 0);
+    ExpectSameEncoding(printed + " ", 0);
+    ExpectSameEncoding(printed + "\r\n", 0);
+    // Every byte value at every place.
+    for (size_t at = 0; at < printed.size(); ++at) {
+      for (int c = 1; c < 256; ++c) {
+        std::string line = printed;
+        line[at] = static_cast<char>(c);
+        ExpectSameEncoding(line, 0);
+      }
+    }
+    // Two places at once.
+    for (size_t a = 0; a < printed.size(); ++a) {
+      for (size_t b = a + 1; b < printed.size(); b += 5) {
+        for (char ca : marks) {
+          for (char cb : marks) {
+            std::string line = printed;
+            line[a] = ca;
+            line[b] = cb;
+            ExpectSameEncoding(line, 0);
+          }
+        }
+      }
+    }
+  }
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/geodata/GeodataCpl.h"
+#include "vector/e00/E00Printed.h"
 
 // The geodata library's error and file layer, bound when first used.
 using namespace vtgeo;
@@ -390,17 +391,17 @@ constexpr CharKinds MakeCharKinds() {
 }
 constexpr CharKinds kCharKinds = MakeCharKinds();
 
-uint64_t Load8(const char* p) {
-  uint64_t w;
-  std::memcpy(&w, p, 8);
-  return w;
-}
-
-// Every byte of w is an ASCII digit: its high half is 3 and adding 6 does
-// not carry it into 4 (no byte can carry into the next once all are 0x3_).
-bool EightDigits(uint64_t w) {
-  constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ull, kThrees = 0x3030303030303030ull, kSixes = 0x0606060606060606ull;
-  return (w & kHigh) == kThrees && ((w + kSixes) & kHigh) == kThrees;
+// Writes the pair of digits a and b at t as one character, or for 92 to
+// 99 as "}" and a second; returns the end.
+inline char* PutPair(char* t, char a, char b) {
+  const int v = 10 * a + b - 11 * '0';
+  if (v < 92) {
+    *t = static_cast<char>('!' + v);
+    return t + 1;
+  }
+  t[0] = '}';
+  t[1] = static_cast<char>('!' + v - 92);
+  return t + 2;
 }
 
 // The 14 characters from s, s[13] included, are a number as %14.7E prints
@@ -410,6 +411,8 @@ bool EightDigits(uint64_t w) {
 // character after the number taken as digits.
 bool IsPrintedNumber(const char* s) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  using printed::EightDigits;
+  using printed::Load8;
   constexpr uint64_t kZeros = 0x3030303030303030ull;
   constexpr uint64_t kFirst = 0x000000000000FF00ull;   // the point
   constexpr uint64_t kSecond = 0xFF0000FFFF000000ull;  // "E", the sign, what follows
@@ -436,22 +439,11 @@ __attribute__((always_inline)) inline int EncodeNumber(const char* s, const char
     char* t = token;
     t[0] = '~';
     t[1] = static_cast<char>('!' + 1 + (s[10] == '+' ? 15 : 30));
-    t += 2;
-    auto pair = [&t](char a, char b) {
-      const int v = 10 * a + b - 11 * '0';
-      if (v < 92) {
-        *t++ = static_cast<char>('!' + v);
-      } else {
-        t[0] = '}';
-        t[1] = static_cast<char>('!' + v - 92);
-        t += 2;
-      }
-    };
-    pair(s[0], s[2]);
-    pair(s[3], s[4]);
-    pair(s[5], s[6]);
-    pair(s[7], s[8]);
-    pair(s[11], s[12]);
+    t = PutPair(t + 2, s[0], s[2]);
+    t = PutPair(t, s[3], s[4]);
+    t = PutPair(t, s[5], s[6]);
+    t = PutPair(t, s[7], s[8]);
+    t = PutPair(t, s[11], s[12]);
     const char stop = s[13];
     if (stop != '~' && stop != ' ' && !EndsLine(stop)) *t++ = '~';
     end = s + 13;
@@ -554,7 +546,7 @@ int EncodeNumber(const char* s, const char* nul, const char*& end, char* token, 
 }
 }  // namespace detail
 
-int CompressLine(PendingBuffer& pending, const char* line, bool full) {
+int CompressLine(PendingBuffer& pending, const char* line, bool full, bool quick) {
   char* const buf = pending.szBuf;
   char* o = buf + pending.nLength;
   // Every step leaves room for the closing "~}" before the buffer's last
@@ -563,6 +555,29 @@ int CompressLine(PendingBuffer& pending, const char* line, bool full) {
   const unsigned char digitKind = full ? kDigit : kLiteral;
   const char* s = line;
   const char* const nul = line + std::strlen(line);
+  // The line most of an export is made of: four coordinates as %14.7E
+  // prints them. Each is its blank or "-", written as it is, and its
+  // number's token, followed by "~" where a "-" comes next, as the scan
+  // below writes them. A field adds 14 characters at most (its sign, "~",
+  // the code, ten pair characters and "~"), so nothing can overflow.
+  if (quick && full && nul - line == 4 * 14 && limit - o >= 4 * 14 && printed::IsPrintedLine<4, 14>(line)) {
+    for (int f = 0; f < 4; ++f) {
+      const char* p = line + 14 * f;
+      *o++ = p[0];
+      o[0] = '~';
+      o[1] = p[11] == '+' ? '1' : '@';
+      o = PutPair(o + 2, p[1], p[3]);
+      o = PutPair(o, p[4], p[5]);
+      o = PutPair(o, p[6], p[7]);
+      o = PutPair(o, p[8], p[9]);
+      o = PutPair(o, p[12], p[13]);
+      if (f < 3 && p[14] == '-') *o++ = '~';
+    }
+    o[0] = '~';
+    o[1] = '}';
+    pending.nLength = static_cast<int>(o + 2 - buf);
+    return kWriteOk;
+  }
   for (;;) {
     const char c = *s;
     unsigned char kind = kCharKinds.k[static_cast<unsigned char>(c)];
@@ -593,7 +608,7 @@ int CompressLine(PendingBuffer& pending, const char* line, bool full) {
       // The token goes straight into the buffer, whose slack past its
       // capacity holds the longest; what does not fit is an overflow.
       const char* end = s;
-      const int length = EncodeNumber(s, nul, end, o, true);
+      const int length = EncodeNumber(s, nul, end, o, quick);
       if (length == 0) {
         if (end - s > limit - o) goto overflow;
         std::memcpy(o, s, static_cast<size_t>(end - s));

@@ -81,7 +81,9 @@ struct PendingBuffer {
 // return), encoded, to the pending buffer; `full` also encodes numbers.
 // Returns kWriteOk, or kBufferOverflow (reported through CPLError) with the
 // pending buffer as it was before the call.
-int CompressLine(PendingBuffer& pending, const char* line, bool full);
+// `quick` false encodes with the full scan only: for tests that the quick
+// paths agree with it.
+int CompressLine(PendingBuffer& pending, const char* line, bool full, bool quick = true);
 
 namespace detail {
 // CompressLine's number encoder, at `s` (a digit) of a line whose text ends

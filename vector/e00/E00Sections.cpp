@@ -4,11 +4,16 @@
 #include <cstring>
 #include <vector>
 
+#include "vector/e00/E00Printed.h"
 #include "vector/e00/E00Reader.h"
 
 namespace e00 {
 
 namespace {
+
+using printed::EightDigits;
+using printed::IsPrintedLine;
+using printed::Load8;
 
 constexpr int kIntWidth = 10;
 // The line that ends a section of numbered records.
@@ -55,19 +60,6 @@ bool IsRealField(const char* p, int width) {
     }
   }
   return digit && mark;
-}
-
-uint64_t Load8(const char* p) {
-  uint64_t w;
-  std::memcpy(&w, p, 8);
-  return w;
-}
-
-// Every byte of w is an ASCII digit: its high half is 3 and adding 6 does
-// not carry it into 4 (no byte can carry into the next once all are 0x3_).
-bool EightDigits(uint64_t w) {
-  constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ull, kThrees = 0x3030303030303030ull, kSixes = 0x0606060606060606ull;
-  return (w & kHigh) == kThrees && ((w + kSixes) & kHigh) == kThrees;
 }
 
 // The quick real test for a width known when compiling: the checks on
@@ -120,88 +112,6 @@ inline bool IntField10(const char* p) {
   return true;
 #else
   return IsIntField(p, kIntWidth);
-#endif
-}
-
-// The characters that may stand where a printed real has its sign (a
-// blank or "-") and where its exponent has its sign ("+" or "-"): 0 there,
-// 1 for every other character.
-struct SignTables {
-  unsigned char notLeading[256], notExponent[256];
-};
-constexpr SignTables MakeSignTables() {
-  SignTables t{};
-  for (int c = 0; c < 256; ++c) {
-    t.notLeading[c] = c != ' ' && c != '-';
-    t.notExponent[c] = c != '+' && c != '-';
-  }
-  return t;
-}
-constexpr SignTables kSigns = MakeSignTables();
-
-// Where the characters of a line of N reals of width W lie when every one
-// is in the printed shape, by eight-character word: the digits, and the
-// point and "E" with their values. The last word overlaps the one before
-// it when the line is not a whole number of words.
-template <int N, int W>
-struct PrintedLine {
-  static constexpr int kLength = N * W;
-  static constexpr int kWords = (kLength + 7) / 8;
-  int offset[kWords];
-  uint64_t digits[kWords], fixedMask[kWords], fixedValue[kWords];
-};
-
-template <int N, int W>
-constexpr PrintedLine<N, W> MakePrintedLine() {
-  PrintedLine<N, W> m{};
-  for (int k = 0; k < m.kWords; ++k) {
-    const int o = k * 8 + 8 <= m.kLength ? k * 8 : m.kLength - 8;
-    m.offset[k] = o;
-    for (int b = 0; b < 8; ++b) {
-      const int at = (o + b) % W;  // place in its field
-      const uint64_t byte = uint64_t{0xFF} << (8 * b);
-      if (at == 1 || (at >= 3 && at <= W - 5) || at >= W - 2) {
-        m.digits[k] |= byte;
-      } else if (at == 2 || at == W - 4) {
-        m.fixedMask[k] |= byte;
-        m.fixedValue[k] |= uint64_t{static_cast<unsigned char>(at == 2 ? '.' : 'E')} << (8 * b);
-      }
-      // Places 0 and W - 3, the signs, are looked at one by one.
-    }
-  }
-  return m;
-}
-
-// The `N * W` characters of `line` are N reals of width W, each in the
-// shape PrintedReal takes: the whole line a word at a time, and no branch
-// until the end. Subtracting "0" from every digit place leaves 0 to 9 in
-// each byte exactly when all are digits: a byte below "0" sets its own top
-// bit (whatever it borrows from above), one above "9" sets it on adding
-// 0x76, and a carry out of a byte comes only from a byte already wrong.
-template <int N, int W>
-bool IsPrintedLine(const char* line) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  static constexpr PrintedLine<N, W> m = MakePrintedLine<N, W>();
-  constexpr uint64_t kZeros = 0x3030303030303030ull, kTops = 0x8080808080808080ull;
-  uint64_t bad = 0;
-#pragma GCC unroll 8
-  for (int k = 0; k < m.kWords; ++k) {
-    const uint64_t w = Load8(line + m.offset[k]);
-    const uint64_t d = ((w & m.digits[k]) | (kZeros & ~m.digits[k])) - kZeros;
-    bad |= (d | (d + 0x7676767676767676ull)) & kTops;
-    bad |= (w ^ m.fixedValue[k]) & m.fixedMask[k];
-  }
-  unsigned char wrongSign = 0;
-#pragma GCC unroll 4
-  for (int f = 0; f < N; ++f) {
-    const char* p = line + f * W;
-    wrongSign |= kSigns.notLeading[static_cast<unsigned char>(p[0])] |
-                 kSigns.notExponent[static_cast<unsigned char>(p[W - 3])];
-  }
-  return bad == 0 && wrongSign == 0;
-#else
-  (void)line;
-  return false;
 #endif
 }
 
