@@ -76,6 +76,8 @@ class SectionCheck {
   bool TakeTop(const char* line, size_t length);
   bool TakeRecordStart(const char* line, size_t length);
   bool TakeRecordLine(const char* line, size_t length);
+  // A line of the current run was taken: on to the next run when it ends.
+  void EndRunLine();
   bool TakeTable(const char* line, size_t length);
   // After a table's field definitions: its records come next.
   void StartRecords();
