@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "vector/e00/E00Codec.h"
+#include "vector/e00/E00Reader.h"
 #include "vector/e00/E00Sections.h"
 
 namespace {
@@ -211,6 +212,57 @@ TEST(E00FastPathTest, QuickNumberDecodingEqualsTheFullLoop) {
   // The quick path near the end of a full source line buffer.
   for (size_t length = 236; length < 256; ++length)
     ExpectSameDecoding({std::string(length, 'c') + "~1NVkZ& ~}", "~1NVkZ&~}"});
+}
+
+// Physical lines as the line reader must give them, one byte at a time:
+// at most 255 bytes through the line feed, NULs as blanks, the line end
+// and carriage returns before it dropped.
+std::vector<std::string> PlainLines(const std::string& bytes) {
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < bytes.size();) {
+    std::string line;
+    while (at < bytes.size() && line.size() < 255) {
+      const char c = bytes[at++];
+      line += c == '\0' ? ' ' : c;
+      if (c == '\n') break;
+    }
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST(E00FastPathTest, LinesAreFoundAsOneByteAtATimeWouldFindThem) {
+  // Lines of every length from 0 to 300, with NULs and carriage returns
+  // at places that move against the sixteen-byte steps, and a last line
+  // with and without its line feed.
+  std::string bytes;
+  for (int length = 0; length <= 300; ++length) {
+    std::string line(static_cast<size_t>(length), 'a');
+    for (int k = 0; k < length; ++k) line[static_cast<size_t>(k)] = static_cast<char>('a' + (k * 7 + length) % 26);
+    if (length % 3 == 1) line[static_cast<size_t>(length / 2)] = '\0';
+    if (length % 5 == 2) line[static_cast<size_t>(length - 1)] = '\r';
+    bytes += line + "\n";
+  }
+  for (const std::string& tail : {std::string(), std::string("last"), std::string(17, '\0')}) {
+    const std::string all = bytes + tail;
+    FILE* fp = std::tmpfile();
+    ASSERT_NE(fp, nullptr);
+    std::fwrite(all.data(), 1, all.size(), fp);
+    std::rewind(fp);
+    e00::LineFile file;
+    file.Attach(fp);
+    char line[e00::kLineBufferSize];
+    std::vector<std::string> got;
+    while (file.Read(line) > 0) {
+      got.emplace_back(line);
+      ASSERT_EQ(static_cast<size_t>(file.LastLength()), got.back().size());
+    }
+    std::fclose(fp);
+    const std::vector<std::string> want = PlainLines(all);
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) ASSERT_EQ(got[i], want[i]) << "line " << i;
+  }
 }
 
 // The number encoder with and without its quick paths, on the text of
