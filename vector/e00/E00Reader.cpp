@@ -201,9 +201,13 @@ const char* ReadCore::NextLine() {
     dec.bEnd = 1;
     return nullptr;
   }
-  // Most lines begin with neither a blank nor "E": not the closing line.
+  // Most lines begin with neither a blank nor "E", or with one blank and
+  // then something else (a positive number): not the closing line.
   const char first = line[0];
-  if (first == 'E' || first == ' ' || first == '\t' || first == '\x1a' || first == '\0')
+  const char second = first ? line[1] : '\0';
+  if (first == ' ' && second != ' ' && second != '\t' && second != '\x1a' && second != '\0')
+    bSawEos = false;
+  else if (first == 'E' || first == ' ' || first == '\t' || first == '\x1a' || first == '\0')
     NoteLine(line);
   else
     bSawEos = false;
