@@ -99,7 +99,9 @@ inline bool RealField(const char* p, int width) {
 }
 
 // An integer right-aligned in the ten characters from p, as IsIntField
-// has it; the leading blanks are found eight at a time.
+// has it, a word at a time: the leading blanks are found in places 0 to 7,
+// and the digits from there to place 9 are checked in places 2 to 9, the
+// places before them taken as "0".
 inline bool IntField10(const char* p) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   const uint64_t notBlank = Load8(p) ^ 0x2020202020202020ull;
@@ -107,9 +109,13 @@ inline bool IntField10(const char* p) {
   while (i < kIntWidth && p[i] == ' ') ++i;
   if (i < kIntWidth && p[i] == '-') ++i;
   if (i == kIntWidth) return false;
-  for (; i < kIntWidth; ++i)
-    if (!IsDigit(p[i])) return false;
-  return true;
+  if (i < 2) {
+    // Nine or ten characters of digits.
+    if (!IsDigit(p[1]) || (i == 0 && !IsDigit(p[0]))) return false;
+    i = 2;
+  }
+  const uint64_t before = (uint64_t{1} << (8 * (i - 2))) - 1;  // places 2 to i - 1
+  return EightDigits((Load8(p + 2) & ~before) | (0x3030303030303030ull & before));
 #else
   return IsIntField(p, kIntWidth);
 #endif
