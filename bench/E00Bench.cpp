@@ -4,7 +4,8 @@
 // checked against each other; the timed passes then write to /dev/null,
 // alternating the two sides, so disk writes and drift weigh on neither. Both
 // wall time and CPU time (user + system) are reported, and then the same
-// conversions as whole processes: `vtfmt e00 write` beside e00conv.
+// conversions as whole processes: `vtfmt e00 write` beside e00conv. Every
+// ratio is printed beside the goal of 2.20x e00conv, "BELOW GOAL" when short.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -68,13 +69,23 @@ bool Vtfmt(const std::string& tool, const std::string& in, const std::string& ou
   return bench::Spawn(tool, {"vtfmt", "e00", "write", "--level", level, in, out});
 }
 
+// The goal: at least this many times e00conv's speed, both ways.
+constexpr double kGoal = 2.20;
+
+// " 1.62x (goal 2.20x) BELOW GOAL" for a ratio short of the goal.
+std::string Ratio(double ratio) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2fx (goal %.2fx)%s", ratio, kGoal, ratio >= kGoal ? "" : " BELOW GOAL");
+  return text;
+}
+
 void Line(const char* what, long lines, double bytes, const bench::Timing& t) {
   std::printf(
-      "%-28s wall: vtfmt %6.2f Mlines/s %7.1f MB/s   e00conv %6.2f Mlines/s %7.1f MB/s   ratio %.2f\n", what,
+      "%-28s wall: vtfmt %6.2f Mlines/s %7.1f MB/s   e00conv %6.2f Mlines/s %7.1f MB/s   ratio %s\n", what,
       lines / t.oursWall / 1e6, bytes / t.oursWall / 1e6, lines / t.theirsWall / 1e6,
-      bytes / t.theirsWall / 1e6, t.theirsWall / t.oursWall);
-  std::printf("%-28s CPU:  vtfmt %6.2f s   e00conv %6.2f s   ratio %.2f\n", what, t.oursCpu, t.theirsCpu,
-              t.theirsCpu / t.oursCpu);
+      bytes / t.theirsWall / 1e6, Ratio(t.theirsWall / t.oursWall).c_str());
+  std::printf("%-28s CPU:  vtfmt %6.2f s   e00conv %6.2f s   ratio %s\n", what, t.oursCpu, t.theirsCpu,
+              Ratio(t.theirsCpu / t.oursCpu).c_str());
   std::fflush(stdout);
 }
 

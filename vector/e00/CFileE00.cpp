@@ -29,6 +29,7 @@ struct CFileE00ReadRecord : e00::ReadCore {
   }
   void RewindPhysical() override { file.Seek(0); }
   bool PhysicalLineEnded() const override { return file.LastHadLineEnd(); }
+  int PhysicalLength() const override { return file.LastLength(); }
 };
 
 namespace {

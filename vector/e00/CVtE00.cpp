@@ -62,6 +62,7 @@ struct CVtE00ReadRecord : e00::ReadCore {
   int ReadPhysical(char* line) override;
   void RewindPhysical() override { file.Seek(0); }
   bool PhysicalLineEnded() const override { return file.LastHadLineEnd(); }
+  int PhysicalLength() const override { return file.LastLength(); }
   void UngetFailed() override {
     failed = true;
     CPLError(CE_Failure, CPLE_AssertionFailed,

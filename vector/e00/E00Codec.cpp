@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/geodata/GeodataCpl.h"
+#include "vector/e00/E00Printed.h"
 
 // The geodata library's error and file layer, bound when first used.
 using namespace vtgeo;
@@ -88,9 +89,25 @@ int FinishNumber(char* out, int start, int n, bool odd, int exponent) {
   return n + 2;
 }
 
+uint64_t Load8(const unsigned char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+// The five lowest bytes of w are ordinary pair characters, "!" (33) to "|"
+// (124): no byte falls below 33 on subtracting it (a byte below sets its
+// own top bit, whatever it borrows), none reaches 128 on adding 3, and
+// none has its top bit set already. The other bytes are set to "!".
+bool FivePairCharacters(uint64_t w) {
+  constexpr uint64_t kFive = 0x000000FFFFFFFFFFull, kBangs = 0x2121212121212121ull;
+  const uint64_t x = (w & kFive) | (kBangs & ~kFive);
+  return (((x - kBangs) | (x + 0x0303030303030303ull) | x) & 0x8080808080808080ull) == 0;
+}
+
 }  // namespace
 
-int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
+int UncompressNextLine(DecodeBuffer& b, LineSource& src, bool quick) {
   char* const out = b.szOutLine;
   out[0] = '\0';
   if (b.bEnd) return 0;
@@ -135,12 +152,37 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
         // The shape coordinates mostly have, as %14.7E prints them: five
         // pairs for a digit, the point, seven digits and a two-digit
         // exponent ("4.6012345E+05"), then a space or "~".
-        if (point == 1 && exponent && !odd) {
+        if (quick && point == 1 && exponent && !odd) {
           char* w = out + n;
+          // Five ordinary pair characters and a blank or "~", all in this
+          // physical line: the eight characters from i lie inside the
+          // source line's buffer, and those looked at are before its NUL,
+          // since none of them is a NUL.
+          if (i + 8 <= kLineBufferSize && FivePairCharacters(Load8(s + i)) && (s[i + 5] == ' ' || s[i + 5] == '~')) {
+            const unsigned char* q = s + i;
+            std::memcpy(w, kDigitPairs.c + 2 * (q[0] - '!'), 2);
+            std::memcpy(w + 3, kDigitPairs.c + 2 * (q[1] - '!'), 2);
+            std::memcpy(w + 5, kDigitPairs.c + 2 * (q[2] - '!'), 2);
+            std::memcpy(w + 7, kDigitPairs.c + 2 * (q[3] - '!'), 2);
+            std::memcpy(w + 11, kDigitPairs.c + 2 * (q[4] - '!'), 2);
+            w[2] = w[1];
+            w[1] = '.';
+            w[9] = 'E';
+            w[10] = exponent == 1 ? '+' : '-';
+            n += 13;
+            i += 5;  // the blank or "~" stays for the next token
+            previousWasNumber = true;
+            if (n > kMaxLineLength) {
+              b.nSrcIndex = i;
+              ReportOverlong(b, src);
+              break;
+            }
+            continue;
+          }
           int j = i;
-          bool whole = true;
-          static constexpr int kAt[5] = {0, 3, 5, 7, 11};  // where each pair's digits go
-          for (int k = 0; k < 5 && whole; ++k) {
+          // One pair character (33 to 124), or "}" and one of 33 to 40 for
+          // 92 to 99, into its two digits at `at`; false for anything else.
+          auto pair = [&](int at) {
             unsigned v = static_cast<unsigned>(s[j] - '!');
             if (v < 92u) {
               ++j;
@@ -148,11 +190,13 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
               v = static_cast<unsigned>(s[j + 1] + 59);
               j += 2;
             } else {
-              whole = false;
-              break;
+              return false;
             }
-            std::memcpy(w + kAt[k], kDigitPairs.c + 2 * v, 2);
-          }
+            std::memcpy(w + at, kDigitPairs.c + 2 * v, 2);
+            return true;
+          };
+          // The digits go where the point and "E" leave room for them.
+          const bool whole = pair(0) && pair(3) && pair(5) && pair(7) && pair(11);
           if (whole && (s[j] == ' ' || s[j] == '~')) {
             w[2] = w[1];
             w[1] = '.';
@@ -176,7 +220,7 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
         char* w = out + n;
         int used = 0, m = 0;
         int pointAfter = point ? point : INT_MAX;  // digits before the point
-        for (; m <= kMaxLineLength; ++m) {
+        for (; quick && m <= kMaxLineLength; ++m) {
           unsigned v = static_cast<unsigned>(s[i + used] - '!');
           if (v < 92u) {
             ++used;
@@ -199,7 +243,7 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src) {
             pointAfter = INT_MAX;
           }
         }
-        if ((s[i + used] == ' ' || s[i + used] == '~') && m <= kMaxLineLength) {
+        if (quick && (s[i + used] == ' ' || s[i + used] == '~') && m <= kMaxLineLength) {
           n = static_cast<int>(w - out);
           i += used;  // the space or "~" stays for the next token
           previousWasNumber = true;
@@ -347,35 +391,59 @@ constexpr CharKinds MakeCharKinds() {
 }
 constexpr CharKinds kCharKinds = MakeCharKinds();
 
+// Writes the pair of digits a and b at t as one character, or for 92 to
+// 99 as "}" and a second; returns the end.
+inline char* PutPair(char* t, char a, char b) {
+  const int v = 10 * a + b - 11 * '0';
+  if (v < 92) {
+    *t = static_cast<char>('!' + v);
+    return t + 1;
+  }
+  t[0] = '}';
+  t[1] = static_cast<char>('!' + v - 92);
+  return t + 2;
+}
+
+// The 14 characters from s, s[13] included, are a number as %14.7E prints
+// it ("4.6012345E+05", s[0] a digit) followed by a character that ends it
+// and is not "}". Checked eight characters at a time: s[0..7] with the
+// point taken as a digit, and s[6..13] with "E", the sign and the
+// character after the number taken as digits.
+bool IsPrintedNumber(const char* s) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  using printed::EightDigits;
+  using printed::Load8;
+  constexpr uint64_t kZeros = 0x3030303030303030ull;
+  constexpr uint64_t kFirst = 0x000000000000FF00ull;   // the point
+  constexpr uint64_t kSecond = 0xFF0000FFFF000000ull;  // "E", the sign, what follows
+  const uint64_t first = Load8(s), second = Load8(s + 6);
+  return s[1] == '.' && s[9] == 'E' && (s[10] == '+' || s[10] == '-') && !IsDigit(s[13]) && s[13] != '}' &&
+         EightDigits((first & ~kFirst) | (kZeros & kFirst)) && EightDigits((second & ~kSecond) | (kZeros & kSecond));
+#else
+  return s[1] == '.' && AllDigits(s + 2, 7) && s[9] == 'E' && (s[10] == '+' || s[10] == '-') && IsDigit(s[11]) &&
+         IsDigit(s[12]) && !IsDigit(s[13]) && s[13] != '}';
+#endif
+}
+
 // Encodes the number whose text starts at `s` (a digit) into `token`, which
-// has room for kMaxNumberToken characters. Returns the token's length, or 0
-// when the text is to be written unchanged; `end` is set past the number's
-// text either way.
-int EncodeNumber(const char* s, const char*& end, char* token) {
+// has room for kMaxNumberToken characters; `nul` is the end of the line's
+// text. Returns the token's length, or 0 when the text is to be written
+// unchanged; `end` is set past the number's text either way.
+// Inlined into CompressLine, where `quick` is always true.
+__attribute__((always_inline)) inline int EncodeNumber(const char* s, const char* nul, const char*& end, char* token,
+                                                     bool quick) {
   // The shape coordinates mostly have, as %14.7E prints them: a digit, the
   // point, seven digits and a two-digit exponent ("4.6012345E+05"). The
   // token is that of the general scan below, built without it.
-  if (s[1] == '.' && AllDigits(s + 2, 7) && s[9] == 'E' && (s[10] == '+' || s[10] == '-') && IsDigit(s[11]) &&
-      IsDigit(s[12]) && !IsDigit(s[13]) && s[13] != '}') {
+  if (quick && nul - s >= 13 && IsPrintedNumber(s)) {
     char* t = token;
     t[0] = '~';
     t[1] = static_cast<char>('!' + 1 + (s[10] == '+' ? 15 : 30));
-    t += 2;
-    auto pair = [&t](char a, char b) {
-      const int v = 10 * (a - '0') + (b - '0');
-      if (v < 92) {
-        *t++ = static_cast<char>('!' + v);
-      } else {
-        t[0] = '}';
-        t[1] = static_cast<char>('!' + v - 92);
-        t += 2;
-      }
-    };
-    pair(s[0], s[2]);
-    pair(s[3], s[4]);
-    pair(s[5], s[6]);
-    pair(s[7], s[8]);
-    pair(s[11], s[12]);
+    t = PutPair(t + 2, s[0], s[2]);
+    t = PutPair(t, s[3], s[4]);
+    t = PutPair(t, s[5], s[6]);
+    t = PutPair(t, s[7], s[8]);
+    t = PutPair(t, s[11], s[12]);
     const char stop = s[13];
     if (stop != '~' && stop != ' ' && !EndsLine(stop)) *t++ = '~';
     end = s + 13;
@@ -383,7 +451,7 @@ int EncodeNumber(const char* s, const char*& end, char* token) {
   }
   // Up to three digits and then neither a point nor an exponent: the token
   // would be longer than the text.
-  {
+  if (quick) {
     int k = 1;
     while (k < 4 && IsDigit(s[k])) ++k;
     if (k < 4 && s[k] != '.' && s[k] != 'E') {
@@ -472,7 +540,13 @@ int EncodeNumber(const char* s, const char*& end, char* token) {
 
 }  // namespace
 
-int CompressLine(PendingBuffer& pending, const char* line, bool full) {
+namespace detail {
+int EncodeNumber(const char* s, const char* nul, const char*& end, char* token, bool quick) {
+  return ::e00::EncodeNumber(s, nul, end, token, quick);
+}
+}  // namespace detail
+
+int CompressLine(PendingBuffer& pending, const char* line, bool full, bool quick) {
   char* const buf = pending.szBuf;
   char* o = buf + pending.nLength;
   // Every step leaves room for the closing "~}" before the buffer's last
@@ -480,6 +554,30 @@ int CompressLine(PendingBuffer& pending, const char* line, bool full) {
   char* const limit = buf + kLineBufferSize - 1 - 2;
   const unsigned char digitKind = full ? kDigit : kLiteral;
   const char* s = line;
+  const char* const nul = line + std::strlen(line);
+  // The line most of an export is made of: four coordinates as %14.7E
+  // prints them. Each is its blank or "-", written as it is, and its
+  // number's token, followed by "~" where a "-" comes next, as the scan
+  // below writes them. A field adds 14 characters at most (its sign, "~",
+  // the code, ten pair characters and "~"), so nothing can overflow.
+  if (quick && full && nul - line == 4 * 14 && limit - o >= 4 * 14 && printed::IsPrintedLine<4, 14>(line)) {
+    for (int f = 0; f < 4; ++f) {
+      const char* p = line + 14 * f;
+      *o++ = p[0];
+      o[0] = '~';
+      o[1] = p[11] == '+' ? '1' : '@';
+      o = PutPair(o + 2, p[1], p[3]);
+      o = PutPair(o, p[4], p[5]);
+      o = PutPair(o, p[6], p[7]);
+      o = PutPair(o, p[8], p[9]);
+      o = PutPair(o, p[12], p[13]);
+      if (f < 3 && p[14] == '-') *o++ = '~';
+    }
+    o[0] = '~';
+    o[1] = '}';
+    pending.nLength = static_cast<int>(o + 2 - buf);
+    return kWriteOk;
+  }
   for (;;) {
     const char c = *s;
     unsigned char kind = kCharKinds.k[static_cast<unsigned char>(c)];
@@ -510,7 +608,7 @@ int CompressLine(PendingBuffer& pending, const char* line, bool full) {
       // The token goes straight into the buffer, whose slack past its
       // capacity holds the longest; what does not fit is an overflow.
       const char* end = s;
-      const int length = EncodeNumber(s, end, o);
+      const int length = EncodeNumber(s, nul, end, o, quick);
       if (length == 0) {
         if (end - s > limit - o) goto overflow;
         std::memcpy(o, s, static_cast<size_t>(end - s));

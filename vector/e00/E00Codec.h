@@ -54,7 +54,9 @@ class LineSource {
 // Decodes one logical line into buf.szOutLine (NUL-terminated) and returns
 // its length. An unknown code or a line above 80 characters is reported
 // through CPLError and sets the end flag; what was decoded is kept.
-int UncompressNextLine(DecodeBuffer& buf, LineSource& src);
+// `quick` false decodes every number with the full loop: for tests that
+// the quick paths agree with it.
+int UncompressNextLine(DecodeBuffer& buf, LineSource& src, bool quick = true);
 
 // True for the first data line of a compressed file: 79 or 80 characters
 // holding a "~".
@@ -79,7 +81,17 @@ struct PendingBuffer {
 // return), encoded, to the pending buffer; `full` also encodes numbers.
 // Returns kWriteOk, or kBufferOverflow (reported through CPLError) with the
 // pending buffer as it was before the call.
-int CompressLine(PendingBuffer& pending, const char* line, bool full);
+// `quick` false encodes with the full scan only: for tests that the quick
+// paths agree with it.
+int CompressLine(PendingBuffer& pending, const char* line, bool full, bool quick = true);
+
+namespace detail {
+// CompressLine's number encoder, at `s` (a digit) of a line whose text ends
+// at `nul`, with or without its quick paths; for tests that the two agree.
+// The token's length in `token` (room for kMaxNumberToken characters), or 0
+// for the text to be written unchanged; `end` is set past the number.
+int EncodeNumber(const char* s, const char* nul, const char*& end, char* token, bool quick);
+}  // namespace detail
 
 // Length of the next physical line to cut from the front of the pending
 // buffer: 0 while fewer than 80 characters are pending; otherwise at most

@@ -12,20 +12,6 @@ namespace e00 {
 namespace {
 constexpr size_t kReadBufferSize = 1 << 16;
 constexpr size_t kMaxPhysical = kLineBufferSize - 1;
-
-// Whether the n bytes from p hold a NUL, eight at a time.
-bool HasNul(const char* p, size_t n) {
-  constexpr uint64_t kLow = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t w;
-    std::memcpy(&w, p + i, 8);
-    if ((w - kLow) & ~w & kHigh) return true;
-  }
-  for (; i < n; ++i)
-    if (p[i] == '\0') return true;
-  return false;
-}
 }  // namespace
 
 LineFile::LineFile() : m_buf(new char[kReadBufferSize]) {}
@@ -59,6 +45,7 @@ int LineFile::Read(char* line) {
   const size_t avail = std::min(m_len - m_pos, kMaxPhysical);
   if (avail == 0) {
     line[0] = '\0';
+    m_lastLength = 0;
     return 0;
   }
   const char* p = m_buf.get() + m_pos;
@@ -67,13 +54,14 @@ int LineFile::Read(char* line) {
   std::memcpy(line, p, taken);
   m_pos += taken;
   m_lastHadEnd = nl != nullptr;
-  if (HasNul(line, taken)) {
+  if (std::memchr(line, '\0', taken)) {
     for (size_t i = 0; i < taken; ++i)
       if (line[i] == '\0') line[i] = ' ';
   }
   size_t length = taken;
   while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) --length;
   line[length] = '\0';
+  m_lastLength = static_cast<int>(length);
   return static_cast<int>(taken);
 }
 
@@ -170,9 +158,11 @@ void ReadCore::NoteLine(const char* line) {
     bSawEos = first == 'E' && IsEndOfExport(line);
     return;
   }
+  // A line that begins with a blank is not "EOS"; if it is all blanks, it
+  // changes nothing.
   for (const char* p = line; *p; ++p) {
     if (*p != ' ' && *p != '\t' && *p != '\x1a') {
-      bSawEos = IsEndOfExport(line);
+      bSawEos = false;
       return;
     }
   }
@@ -181,14 +171,16 @@ void ReadCore::NoteLine(const char* line) {
 const char* ReadCore::NextLine() {
   if (dec.bEnd) return nullptr;
   const char* line;
+  size_t length;  // of the line, known here rather than counted again
   if (bCompressed) {
     if (nLineCount == 0) {
       ReadNextSourceLine();
       UncompressHeader(dec.szSrcLine);
       line = dec.szSrcLine;
+      length = dec.bEnd ? 0 : static_cast<size_t>(PhysicalLength());
     } else {
       if (nLineCount == 1) ReadNextSourceLine();
-      UncompressNextLine(dec, *this);
+      length = static_cast<size_t>(UncompressNextLine(dec, *this));
       line = dec.szOutLine;
       // A line that the data ran out in, before its "~}", is the part of a
       // line before a cut and may end inside a number: not handed out.
@@ -197,20 +189,25 @@ const char* ReadCore::NextLine() {
   } else {
     ReadNextSourceLine();
     line = dec.szSrcLine;
+    length = dec.bEnd ? 0 : static_cast<size_t>(PhysicalLength());
   }
   if (dec.bEnd && line[0] == '\0') return nullptr;
   // A line that decoding failed in is handed out as it is, with the failure;
   // so is a plain line that the data ran out in, before its line end: the
   // end of the data tells that it was cut.
   const bool unchecked = bCompressed ? dec.bEnd && !bReachedEnd : !PhysicalLineEnded();
-  if (!unchecked && !check.Take(line)) {
+  if (!unchecked && !check.Take(line, length)) {
     bBroken = true;
     dec.bEnd = 1;
     return nullptr;
   }
-  // Most lines begin with neither a blank nor "E": not the closing line.
+  // Most lines begin with neither a blank nor "E", or with one blank and
+  // then something else (a positive number): not the closing line.
   const char first = line[0];
-  if (first == 'E' || first == ' ' || first == '\t' || first == '\x1a' || first == '\0')
+  const char second = first ? line[1] : '\0';
+  if (first == ' ' && second != ' ' && second != '\t' && second != '\x1a' && second != '\0')
+    bSawEos = false;
+  else if (first == 'E' || first == ' ' || first == '\t' || first == '\x1a' || first == '\0')
     NoteLine(line);
   else
     bSawEos = false;

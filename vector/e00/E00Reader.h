@@ -36,6 +36,8 @@ class LineFile {
   bool Seek(int64_t offset);
   // The last line read ended in a line feed.
   bool LastHadLineEnd() const { return m_lastHadEnd; }
+  // Characters of the last line read, without its line end.
+  int LastLength() const { return m_lastLength; }
 
  private:
   void Fill();
@@ -46,6 +48,7 @@ class LineFile {
   int64_t m_base = 0;  // file offset of m_buf[0]
   bool m_eof = false;
   bool m_lastHadEnd = true;
+  int m_lastLength = 0;
 };
 
 // Lines written through a buffer of our own, each followed by a line end.
@@ -128,6 +131,8 @@ class ReadCore : public LineSource {
   virtual void RewindPhysical() = 0;
   // The last physical line read ended with a line end.
   virtual bool PhysicalLineEnded() const = 0;
+  // Characters of the last physical line read, without its line end.
+  virtual int PhysicalLength() const = 0;
 
  private:
   void NoteLine(const char* line);

@@ -4,11 +4,16 @@
 #include <cstring>
 #include <vector>
 
+#include "vector/e00/E00Printed.h"
 #include "vector/e00/E00Reader.h"
 
 namespace e00 {
 
 namespace {
+
+using printed::EightDigits;
+using printed::IsPrintedLine;
+using printed::Load8;
 
 constexpr int kIntWidth = 10;
 // The line that ends a section of numbered records.
@@ -16,8 +21,8 @@ constexpr const char kRecordsEnd[] = "        -1         0";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\x1a'; }
 
-size_t TrimmedLength(const char* line) {
-  size_t n = std::strlen(line);
+// The length of the line without trailing blanks; `n` is its whole length.
+size_t TrimmedLength(const char* line, size_t n) {
   while (n > 0 && (IsBlank(line[n - 1]) || line[n - 1] == '\r')) --n;
   return n;
 }
@@ -57,6 +62,102 @@ bool IsRealField(const char* p, int width) {
   return digit && mark;
 }
 
+// The quick real test for a width known when compiling: the checks on
+// fixed places fold to constants.
+template <int kWidth>
+inline bool PrintedReal(const char* p) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  constexpr int kFraction = kWidth - 7;  // digits after the point
+  static_assert(kFraction >= 7, "at least seven digits after the point");
+  if ((p[0] != ' ' && p[0] != '-') || !IsDigit(p[1]) || p[2] != '.' || p[kWidth - 4] != 'E' ||
+      (p[kWidth - 3] != '+' && p[kWidth - 3] != '-') || !IsDigit(p[kWidth - 2]) || !IsDigit(p[kWidth - 1]))
+    return false;
+  const char* f = p + 3;
+  int i = 0;
+  for (; i + 8 <= kFraction; i += 8)
+    if (!EightDigits(Load8(f + i))) return false;
+  if (i < kFraction) {
+    // The last eight characters of the fraction; with only seven, the
+    // point before them (the lowest byte) counts as a digit.
+    uint64_t w = Load8(f + kFraction - 8);
+    if (kFraction < 8) w = (w & ~uint64_t{0xFF}) | '0';
+    if (!EightDigits(w)) return false;
+  }
+  return true;
+#else
+  (void)p;
+  return false;
+#endif
+}
+
+// A real field of `width`: the quick test for the widths that sections
+// print, then the full scan.
+inline bool RealField(const char* p, int width) {
+  if (width == 14 && PrintedReal<14>(p)) return true;
+  if (width == 21 && PrintedReal<21>(p)) return true;
+  return IsRealField(p, width);
+}
+
+// An integer right-aligned in the ten characters from p, as IsIntField
+// has it, a word at a time: the leading blanks are found in places 0 to 7,
+// and the digits from there to place 9 are checked in places 2 to 9, the
+// places before them taken as "0".
+inline bool IntField10(const char* p) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  const uint64_t notBlank = Load8(p) ^ 0x2020202020202020ull;
+  int i = notBlank ? __builtin_ctzll(notBlank) / 8 : 8;
+  while (i < kIntWidth && p[i] == ' ') ++i;
+  if (i < kIntWidth && p[i] == '-') ++i;
+  if (i == kIntWidth) return false;
+  if (i < 2) {
+    // Nine or ten characters of digits.
+    if (!IsDigit(p[1]) || (i == 0 && !IsDigit(p[0]))) return false;
+    i = 2;
+  }
+  const uint64_t before = (uint64_t{1} << (8 * (i - 2))) - 1;  // places 2 to i - 1
+  return EightDigits((Load8(p + 2) & ~before) | (0x3030303030303030ull & before));
+#else
+  return IsIntField(p, kIntWidth);
+#endif
+}
+
+// A line of `reals` reals of `width`, the quick way for the lines that
+// sections have most: four single-precision or two double-precision
+// coordinates.
+inline bool IsPrintedRealLine(const char* line, size_t length, int reals, int width) {
+  if (reals == 4 && width == 14 && length == 56) return IsPrintedLine<4, 14>(line);
+  if (reals == 2 && width == 21 && length == 42) return IsPrintedLine<2, 21>(line);
+  return false;
+}
+
+}  // namespace
+
+namespace fields {
+
+bool AreReals(const char* line, size_t length, int count, int width, bool quick) {
+  if (length != static_cast<size_t>(count * width)) return false;
+  if (quick && IsPrintedRealLine(line, length, count, width)) return true;
+  for (int i = 0; i < count; ++i)
+    if (!(quick ? RealField(line + i * width, width) : IsRealField(line + i * width, width))) return false;
+  return true;
+}
+
+bool IsInt(const char* p, int width) { return width == kIntWidth ? IntField10(p) : IsIntField(p, width); }
+
+bool ScanInt(const char* p, int width) { return IsIntField(p, width); }
+
+bool IsPrintedReal(const char* p, int width) {
+  return width == 14 ? PrintedReal<14>(p) : width == 21 ? PrintedReal<21>(p) : false;
+}
+
+bool ScanReal(const char* p, int width) { return IsRealField(p, width); }
+
+bool IsReal(const char* p, int width) { return RealField(p, width); }
+
+}  // namespace fields
+
+namespace {
+
 long FieldValue(const char* p, int width) {
   long value = 0;
   bool negative = false;
@@ -70,10 +171,11 @@ long FieldValue(const char* p, int width) {
 // `ints` integers followed by `reals` reals of `realWidth`, and nothing more.
 bool HasFields(const char* line, size_t length, int ints, int reals, int realWidth) {
   if (length != static_cast<size_t>(ints * kIntWidth + reals * realWidth)) return false;
+  if (ints == 0 && IsPrintedRealLine(line, length, reals, realWidth)) return true;
   for (int i = 0; i < ints; ++i)
-    if (!IsIntField(line + i * kIntWidth, kIntWidth)) return false;
+    if (!IntField10(line + i * kIntWidth)) return false;
   for (int i = 0; i < reals; ++i)
-    if (!IsRealField(line + ints * kIntWidth + i * realWidth, realWidth)) return false;
+    if (!RealField(line + ints * kIntWidth + i * realWidth, realWidth)) return false;
   return true;
 }
 
@@ -140,7 +242,7 @@ bool SectionCheck::Fail(const std::string& why) {
 // A section header: three letters or digits, two blanks and the precision
 // (2 single, 3 double), nothing after it. Starts the section if it is one
 // the checker knows.
-bool SectionCheck::Enter(const char* line) {
+bool SectionCheck::Enter(const char* line, size_t length) {
   static const SectionName kKnown[] = {
       {"ARC", static_cast<int>(Kind::kArc), nullptr},   {"CNT", static_cast<int>(Kind::kCnt), nullptr},
       {"LAB", static_cast<int>(Kind::kLab), nullptr},   {"PAL", static_cast<int>(Kind::kPal), nullptr},
@@ -150,7 +252,6 @@ bool SectionCheck::Enter(const char* line) {
       {"TX7", static_cast<int>(Kind::kGroup), "JABBERWOCKY"}, {"RXP", static_cast<int>(Kind::kGroup), "JABBERWOCKY"},
       {"RPL", static_cast<int>(Kind::kGroup), "JABBERWOCKY"}, {"IFO", static_cast<int>(Kind::kTable), nullptr},
   };
-  const size_t length = TrimmedLength(line);
   if (length != 6 || line[3] != ' ' || line[4] != ' ' || (line[5] != '2' && line[5] != '3')) return false;
   for (const SectionName& s : kKnown) {
     if (std::strncmp(line, s.name, 3) != 0) continue;
@@ -175,9 +276,18 @@ bool SectionCheck::Enter(const char* line) {
   return false;
 }
 
-bool SectionCheck::Take(const char* line) {
+bool SectionCheck::Take(const char* line) { return Take(line, std::strlen(line)); }
+
+bool SectionCheck::Take(const char* line, size_t wholeLength) {
   if (m_lineNo >= 0) ++m_lineNo;
-  const size_t length = TrimmedLength(line);
+  // Most lines of an export are coordinates in their printed shape, which
+  // end in a digit: taken here in one step, as TakeRecordLine would.
+  if (m_mode == Mode::kRecords && m_run < m_runCount && m_runs[m_run].reals &&
+      IsPrintedRealLine(line, wholeLength, m_runs[m_run].fields, RealWidth())) {
+    EndRunLine();
+    return true;
+  }
+  const size_t length = TrimmedLength(line, wholeLength);
   switch (m_mode) {
     case Mode::kStart:
       m_mode = StartsWith(line, "EXP") ? Mode::kTop : Mode::kSkip;
@@ -192,7 +302,7 @@ bool SectionCheck::Take(const char* line) {
       if (IsEndOfExport(line))
         m_mode = Mode::kEnded;
       else
-        Enter(line);
+        Enter(line, length);
       return true;
     case Mode::kTop:
       return TakeTop(line, length);
@@ -209,7 +319,7 @@ bool SectionCheck::Take(const char* line) {
         const std::string section = m_section;
         if (IsEndOfExport(line))
           return Fail("the export ends inside its " + section + " section, which has no " + m_closing + " line.");
-        if (Enter(line))
+        if (Enter(line, length))
           return Fail("a " + m_section + " section begins inside the " + section + " section, before its " +
                       m_closing + " line.");
       }
@@ -231,7 +341,7 @@ bool SectionCheck::TakeTop(const char* line, size_t length) {
     m_mode = Mode::kEnded;
     return true;
   }
-  if (Enter(line)) return true;
+  if (Enter(line, length)) return true;
   // Lines right after the header prove nothing; but a section that ended
   // leaves nothing but another section, or the end, to follow it.
   if (!m_section.empty()) {
@@ -257,7 +367,7 @@ bool SectionCheck::TakeRecordStart(const char* line, size_t length) {
     m_mode = Mode::kEnded;
     return true;
   }
-  if (Enter(line)) return true;
+  if (Enter(line, length)) return true;
 
   const int rw = RealWidth();
   m_run = m_runCount = 0;
@@ -336,17 +446,21 @@ bool SectionCheck::TakeRecordLine(const char* line, size_t length) {
                       std::to_string(run.fields) + (run.reals ? " coordinates" : " numbers") + " of them";
     if (IsEndOfExport(line))
       why += ": the export ends inside it.";
-    else if (StartsWith(line, kRecordsEnd) || TrimmedLength(line) == 6)
+    else if (StartsWith(line, kRecordsEnd) || length == 6)
       why += ": the section ends inside it.";
     else
       why += ".";
     return Fail(why);
   }
-  if (--run.count == 0) {
+  EndRunLine();
+  return true;
+}
+
+void SectionCheck::EndRunLine() {
+  if (--m_runs[m_run].count == 0) {
     ++m_run;
     while (m_run < m_runCount && m_runs[m_run].count == 0) ++m_run;
   }
-  return true;
 }
 
 bool SectionCheck::TakeTable(const char* line, size_t length) {

@@ -19,6 +19,30 @@
 
 namespace e00 {
 
+// The fixed-width fields of the sections' records.
+namespace fields {
+// The `width` characters from p are a real: right-aligned, an optional
+// "-", digits with a point or an exponent ("E", "e" or "D", optionally
+// signed).
+bool IsReal(const char* p, int width);
+// The `width` characters from p are an integer: right-aligned, an optional
+// "-" and at least one digit. Ten characters, the width of the records'
+// integers, are checked by a quicker path.
+bool IsInt(const char* p, int width);
+// IsInt's scan, one character at a time.
+bool ScanInt(const char* p, int width);
+// IsReal's full scan, one character at a time.
+bool ScanReal(const char* p, int width);
+// The quick test that IsReal tries first: the shape in which reals are
+// printed (%14.7E, %21.14E): a blank or "-", a digit, the point, seven or
+// fourteen digits, "E", a sign and two digits. Never true where ScanReal is
+// false; false for other widths.
+bool IsPrintedReal(const char* p, int width);
+// The `length` characters of `line` are `count` reals of `width`, and
+// nothing more; `quick` tries the quick tests first, as the checker does.
+bool AreReals(const char* line, size_t length, int count, int width, bool quick);
+}  // namespace fields
+
 class SectionCheck {
  public:
   // The next line is the first of a set (its header) or of a file.
@@ -29,6 +53,8 @@ class SectionCheck {
   // Takes the next logical line. False when it cannot follow the lines
   // before it; Why() then says why.
   bool Take(const char* line);
+  // The same, for a line whose length (strlen) the caller knows.
+  bool Take(const char* line, size_t wholeLength);
   // The data ended after the export's EOS line: false when that line came
   // inside a table's records, or a record of a section, that the lines
   // before it announced. Why() then says why.
@@ -50,10 +76,13 @@ class SectionCheck {
   bool TakeTop(const char* line, size_t length);
   bool TakeRecordStart(const char* line, size_t length);
   bool TakeRecordLine(const char* line, size_t length);
+  // A line of the current run was taken: on to the next run when it ends.
+  void EndRunLine();
   bool TakeTable(const char* line, size_t length);
   // After a table's field definitions: its records come next.
   void StartRecords();
-  bool Enter(const char* line);
+  // `length`: the line's length without trailing blanks.
+  bool Enter(const char* line, size_t length);
   bool Fail(const std::string& why);
   int RealWidth() const { return m_double ? 21 : 14; }
 
