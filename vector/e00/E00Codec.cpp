@@ -154,6 +154,21 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src, bool quick) {
         // exponent ("4.6012345E+05"), then a space or "~".
         if (quick && point == 1 && exponent && !odd) {
           char* w = out + n;
+          // The point and "E" around the ten digits in place; the token
+          // goes on at `resume`. False when the line grew too long.
+          auto finish = [&](int resume) {
+            w[2] = w[1];
+            w[1] = '.';
+            w[9] = 'E';
+            w[10] = exponent == 1 ? '+' : '-';
+            n += 13;
+            i = resume;
+            previousWasNumber = true;
+            if (n <= kMaxLineLength) return true;
+            b.nSrcIndex = i;
+            ReportOverlong(b, src);
+            return false;
+          };
           // Five ordinary pair characters and a blank or "~", all in this
           // physical line: the eight characters from i lie inside the
           // source line's buffer, and those looked at are before its NUL,
@@ -165,18 +180,7 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src, bool quick) {
             std::memcpy(w + 5, kDigitPairs.c + 2 * (q[2] - '!'), 2);
             std::memcpy(w + 7, kDigitPairs.c + 2 * (q[3] - '!'), 2);
             std::memcpy(w + 11, kDigitPairs.c + 2 * (q[4] - '!'), 2);
-            w[2] = w[1];
-            w[1] = '.';
-            w[9] = 'E';
-            w[10] = exponent == 1 ? '+' : '-';
-            n += 13;
-            i += 5;  // the blank or "~" stays for the next token
-            previousWasNumber = true;
-            if (n > kMaxLineLength) {
-              b.nSrcIndex = i;
-              ReportOverlong(b, src);
-              break;
-            }
+            if (!finish(i + 5)) break;  // the blank or "~" stays for the next token
             continue;
           }
           int j = i;
@@ -198,18 +202,7 @@ int UncompressNextLine(DecodeBuffer& b, LineSource& src, bool quick) {
           // The digits go where the point and "E" leave room for them.
           const bool whole = pair(0) && pair(3) && pair(5) && pair(7) && pair(11);
           if (whole && (s[j] == ' ' || s[j] == '~')) {
-            w[2] = w[1];
-            w[1] = '.';
-            w[9] = 'E';
-            w[10] = exponent == 1 ? '+' : '-';
-            n += 13;
-            i = j;  // the space or "~" stays for the next token
-            previousWasNumber = true;
-            if (n > kMaxLineLength) {
-              b.nSrcIndex = i;
-              ReportOverlong(b, src);
-              break;
-            }
+            if (!finish(j)) break;  // the space or "~" stays for the next token
             continue;
           }
         }
