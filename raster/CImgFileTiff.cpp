@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -40,8 +41,12 @@ const uint64_t kMaxUnitBytes = uint64_t(1) << 30;
 const tmsize_t kLibTiffAllocLimit = tmsize_t(1) << 30;
 // Bytes of rows in a strip of a compressed file being written.
 const uint64_t kWriteStripBytes = 64 * 1024;
-// Images smaller than this are compressed on the calling thread alone.
+// Images smaller than this are compressed or decoded on the calling thread
+// alone.
 const uint64_t kThreadedImageBytes = 1 << 20;
+// Strips decoded ahead are grouped into runs of about this many bytes, so
+// that a worker takes a useful piece of work at a time.
+const uint64_t kAheadRunBytes = 256 * 1024;
 
 // Stores each sample of `rows` rows of `count` samples of `bytes` bytes,
 // `stride` samples a pixel, as its difference from the sample of the same
@@ -297,6 +302,19 @@ void Scale(CRect2D& b, double f) {
   b.bottom *= f;
 }
 
+// Row `y` of a band of `across` decoded tiles of `tileSize` bytes, whose
+// rows are `tileRowBytes` long, into `out` of `lineBytes`: the last tile
+// column gives only the part of its row inside the image.
+void CopyTileRow(const unsigned char* band, size_t across, size_t tileSize, size_t tileRowBytes, size_t y,
+                 size_t lineBytes, unsigned char* out) {
+  size_t done = 0;
+  for (size_t i = 0; i < across && done < lineBytes; ++i) {
+    const size_t n = std::min(tileRowBytes, lineBytes - done);
+    std::memcpy(out + done, band + i * tileSize + y * tileRowBytes, n);
+    done += n;
+  }
+}
+
 long Refuse(const CString& path, const char* why) {
   CString text;
   text.Format("TIFF file \"%s\": %s", static_cast<const char*>(path), why);
@@ -305,6 +323,172 @@ long Refuse(const CString& path, const char* why) {
 }
 
 }  // namespace
+
+// Decodes the rows a reader is about to take on worker threads, each worker
+// through a libtiff handle of its own on the file, so that every codec
+// libtiff knows (and its predictor) decodes as on the calling thread. Rows
+// are grouped into units: a run of strips, or one row of tiles, with every
+// sample plane of those rows. A job is one plane of a stripped unit or one
+// tile; jobs are taken in order, and only for the `window` units from the one
+// the reader holds, so memory stays at `window` units.
+class CImgFileTiff::DecodeAhead {
+ public:
+  struct Plan {
+    bool tiled = false;
+    uint32_t height = 0;
+    uint64_t lineBytes = 0;  // one row of one plane
+    uint32_t planes = 1;
+    uint32_t unitRows = 0;    // rows of a unit (a multiple of the strip or tile rows)
+    uint64_t planeBytes = 0;  // one plane of a unit
+    // Stripped files.
+    uint32_t rowsPerStrip = 0;
+    uint32_t stripsPerPlane = 0;
+    // Tiled files.
+    uint32_t across = 0;  // tiles across the image
+    uint32_t tileWidth = 0;
+    uint64_t tileBytes = 0;
+    uint32_t window = 2;
+  };
+
+  // Takes the handles, one a worker. `started` is false when no worker could
+  // be started; the object is then of no use.
+  DecodeAhead(const Plan& plan, std::vector<TIFF*> handles, bool& started) : plan_(plan), handles_(std::move(handles)) {
+    units_ = (uint64_t(plan_.height) + plan_.unitRows - 1) / plan_.unitRows;
+    partsPerPlane_ = plan_.tiled ? plan_.across : 1;
+    parts_ = uint64_t(partsPerPlane_) * plan_.planes;
+    jobs_ = units_ * parts_;
+    slots_.resize(plan_.window);
+    for (Slot& slot : slots_) slot.bytes.resize(static_cast<size_t>(plan_.planeBytes * plan_.planes));
+    for (TIFF* tif : handles_) {
+      try {
+        threads_.emplace_back([this, tif] { Work(tif); });
+      } catch (const std::system_error&) {
+        break;  // the threads there are do the work
+      }
+    }
+    started = !threads_.empty();
+  }
+
+  ~DecodeAhead() {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      stop_ = true;
+    }
+    wakeWorkers_.notify_all();
+    for (std::thread& t : threads_) t.join();
+    for (TIFF* tif : handles_) TIFFClose(tif);
+  }
+
+  DecodeAhead(const DecodeAhead&) = delete;
+  DecodeAhead& operator=(const DecodeAhead&) = delete;
+
+  uint32_t UnitRows() const { return plan_.unitRows; }
+  int Threads() const { return static_cast<int>(threads_.size()); }
+
+  // The decoded bytes of unit `unit`, plane after plane, valid until the
+  // next call; units before it are given up. Null when `unit` lies behind
+  // the last one asked for or could not be decoded whole.
+  const unsigned char* Unit(uint64_t unit) {
+    std::unique_lock<std::mutex> hold(lock_);
+    if (unit < base_ || unit >= units_) return nullptr;
+    if (unit >= base_ + plan_.window) {
+      // A jump ahead: the jobs between are skipped, and once those in hand
+      // are done every slot starts afresh.
+      nextJob_ = std::max(nextJob_, unit * parts_);
+      base_ = unit;
+      pausing_ = true;
+      idle_.wait(hold, [&] { return inHand_ == 0; });
+      for (Slot& slot : slots_) slot.unit = -1;
+      pausing_ = false;
+    } else {
+      base_ = unit;
+    }
+    wakeWorkers_.notify_all();
+    Slot& slot = slots_[unit % plan_.window];
+    done_.wait(hold, [&] { return slot.unit == static_cast<int64_t>(unit) && slot.pending == 0; });
+    return slot.failed ? nullptr : slot.bytes.data();
+  }
+
+ private:
+  struct Slot {
+    std::vector<unsigned char> bytes;
+    int64_t unit = -1;
+    uint64_t pending = 0;  // jobs of the unit not yet done
+    bool failed = false;
+  };
+
+  void Work(TIFF* tif) {
+    for (;;) {
+      uint64_t job = 0;
+      Slot* slot = nullptr;
+      {
+        std::unique_lock<std::mutex> hold(lock_);
+        wakeWorkers_.wait(hold, [&] {
+          return stop_ || nextJob_ >= jobs_ || (!pausing_ && nextJob_ / parts_ < base_ + plan_.window);
+        });
+        if (stop_ || nextJob_ >= jobs_) return;
+        job = nextJob_++;
+        slot = &slots_[(job / parts_) % plan_.window];
+        if (job % parts_ == 0) {
+          slot->unit = static_cast<int64_t>(job / parts_);
+          slot->pending = parts_;
+          slot->failed = false;
+        }
+        ++inHand_;
+      }
+      // Each job writes its own part of the slot; the slot is handed over
+      // under the lock once all its parts are done.
+      const bool ok = Decode(tif, job / parts_, job % parts_, slot->bytes.data());
+      bool last = false;
+      {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (!ok) slot->failed = true;
+        last = --slot->pending == 0;
+        --inHand_;
+      }
+      if (last) done_.notify_one();
+      idle_.notify_one();
+    }
+  }
+
+  // Decodes part `part` of unit `unit` into its place in `to`: a whole run
+  // of strips of one plane, or one tile. False unless every byte came.
+  bool Decode(TIFF* tif, uint64_t unit, uint64_t part, unsigned char* to) const {
+    const uint32_t plane = static_cast<uint32_t>(part / partsPerPlane_);
+    const uint32_t firstRow = static_cast<uint32_t>(unit * plan_.unitRows);
+    to += plane * plan_.planeBytes;
+    if (plan_.tiled) {
+      const uint32_t column = static_cast<uint32_t>(part % partsPerPlane_);
+      const uint32_t tile = TIFFComputeTile(tif, column * plan_.tileWidth, firstRow, 0, static_cast<uint16_t>(plane));
+      const tmsize_t size = static_cast<tmsize_t>(plan_.tileBytes);
+      return TIFFReadEncodedTile(tif, tile, to + column * plan_.tileBytes, size) == size;
+    }
+    const uint32_t endRow = static_cast<uint32_t>(std::min<uint64_t>(plan_.height, uint64_t(firstRow) + plan_.unitRows));
+    for (uint32_t row = firstRow; row < endRow; row += plan_.rowsPerStrip) {
+      const uint32_t strip = plane * plan_.stripsPerPlane + row / plan_.rowsPerStrip;
+      const uint32_t rows = std::min(plan_.rowsPerStrip, endRow - row);
+      const tmsize_t size = static_cast<tmsize_t>(rows * plan_.lineBytes);
+      if (TIFFReadEncodedStrip(tif, strip, to + (row - firstRow) * plan_.lineBytes, size) != size) return false;
+    }
+    return true;
+  }
+
+  const Plan plan_;
+  std::vector<TIFF*> handles_;
+  uint64_t units_ = 0, parts_ = 1, jobs_ = 0;
+  uint32_t partsPerPlane_ = 1;
+  std::vector<Slot> slots_;
+  std::mutex lock_;
+  std::condition_variable wakeWorkers_;  // a job may be taken, or stop
+  std::condition_variable done_;         // a unit is complete
+  std::condition_variable idle_;         // a job in hand is done
+  uint64_t nextJob_ = 0;                 // the next job to take
+  uint64_t base_ = 0;                    // the unit the reader holds
+  uint32_t inHand_ = 0;                  // jobs being decoded
+  bool pausing_ = false;                 // no job is taken while the slots start afresh
+  bool stop_ = false;
+  std::vector<std::thread> threads_;
+};
 
 CImgFileTiff::CImgFileTiff() = default;
 
@@ -344,6 +528,8 @@ long CImgFileTiff::UnitFactor(int code, double metres) {
 }
 
 void CImgFileTiff::ReleaseTileBand() {
+  m_pAhead.reset();
+  m_bAheadOff = false;
   std::vector<unsigned char>().swap(m_TileBand);
   m_nBandRow = -1;
   for (StripCache& cache : m_StripCaches) {
@@ -676,7 +862,9 @@ long CImgFileTiff::ReadScanLine(long row, CImgScanLine& line, int sample) {
     }
     out = m_Packed.data();
   }
-  if (m_bTiled) {
+  if (ReadAheadRow(static_cast<uint32_t>(row), static_cast<uint16_t>(sample), out)) {
+    // decoded on a worker thread
+  } else if (m_bTiled) {
     if (!ReadTiledRow(static_cast<uint32_t>(row), static_cast<uint16_t>(sample), out)) return -1;
   } else if (!ReadStrippedRow(static_cast<uint32_t>(row), static_cast<uint16_t>(sample), out)) {
     return -1;
@@ -781,12 +969,18 @@ bool CImgFileTiff::ReadStrippedRow(uint32_t row, uint16_t sample, unsigned char*
       return false;
     }
     const tmsize_t got = TIFFReadEncodedStrip(m_pTiff, strip, cache.bytes.data(), static_cast<tmsize_t>(bytes));
-    if (got < 0) return false;
+    if (got < 0) {
+      UnitFailed("strip", strip);
+      return false;
+    }
     cache.bytes.resize(static_cast<size_t>(got));
     cache.strip = strip;
     return ReadStrippedRow(row, sample, out);
   }
-  if (TIFFReadScanline(m_pTiff, out, row, sample) != 1) return false;
+  if (TIFFReadScanline(m_pTiff, out, row, sample) != 1) {
+    UnitFailed("strip", strip);
+    return false;
+  }
   m_nLastRow = static_cast<int64_t>(row);
   m_nLastSample = sample;
   return true;
@@ -817,22 +1011,117 @@ bool CImgFileTiff::ReadTiledRow(uint32_t row, uint16_t sample, unsigned char* ou
     }
     for (uint32_t i = 0; i < across; ++i) {
       const uint32_t tile = TIFFComputeTile(m_pTiff, i * tw, row, 0, sample);
-      if (TIFFReadEncodedTile(m_pTiff, tile, m_TileBand.data() + i * tileSize, static_cast<tmsize_t>(tileSize)) < 0)
+      if (TIFFReadEncodedTile(m_pTiff, tile, m_TileBand.data() + i * tileSize, static_cast<tmsize_t>(tileSize)) < 0) {
+        UnitFailed("tile", tile);
         return false;
+      }
     }
     m_nBandRow = band;
     m_nBandSample = sample;
   }
-  // Each tile holds rows of TIFFTileRowSize bytes; the last tile column
-  // holds only the part of its row inside the image.
-  const size_t tileRowBytes = static_cast<size_t>(TIFFTileRowSize64(m_pTiff));
+  CopyTileRow(m_TileBand.data(), across, tileSize, static_cast<size_t>(TIFFTileRowSize64(m_pTiff)),
+              row - static_cast<size_t>(band) * tl, static_cast<size_t>(m_nScanLineSize), out);
+  return true;
+}
+
+void CImgFileTiff::UnitFailed(const char* kind, uint32_t index) {
+  const CVtErrorMsg* msg = VtGetErrorMsgObj();
+  CString text;
+  text.Format("%s %u cannot be decoded%s%s", kind, index, msg->HasMessage() ? ": " : "",
+              msg->HasMessage() ? static_cast<const char*>(msg->GetMessage()) : "");
+  Refuse(m_strPath, text);
+}
+
+bool CImgFileTiff::StartDecodeAhead() {
+  // Uncompressed rows cost no more than reading them; old-style JPEG goes
+  // through libtiff's RGBA reader.
+  if (m_nCompression == COMPRESSION_NONE || m_bRgba || m_strPath.IsEmpty()) return false;
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const int threads = m_nThreads > 0 ? m_nThreads : static_cast<int>(std::min(cores, 64u));
+  const uint32_t height = static_cast<uint32_t>(GetHeight());
+  const uint64_t lineBytes = static_cast<uint64_t>(m_nScanLineSize);
+  if (threads <= 1 || lineBytes * height * m_nPlanes < kThreadedImageBytes) return false;
+  DecodeAhead::Plan plan;
+  plan.tiled = m_bTiled != 0;
+  plan.height = height;
+  plan.lineBytes = lineBytes;
+  plan.planes = m_nPlanes;
+  if (plan.tiled) {
+    if (m_nTileWidth == 0 || m_nTileLength == 0 || m_nTileByteSize <= 0) return false;
+    plan.across = static_cast<uint32_t>((GetWidth() + m_nTileWidth - 1) / m_nTileWidth);
+    plan.tileWidth = m_nTileWidth;
+    plan.tileBytes = static_cast<uint64_t>(m_nTileByteSize);
+    plan.unitRows = m_nTileLength;
+    plan.planeBytes = plan.across * plan.tileBytes;
+  } else {
+    const uint32_t perStrip = std::min(m_nRowsPerStrip, height);
+    const uint64_t stripBytes = perStrip * lineBytes;
+    if (!PlausibleUnitSize(stripBytes)) return false;
+    plan.rowsPerStrip = perStrip;
+    plan.stripsPerPlane = static_cast<uint32_t>((uint64_t(height) + perStrip - 1) / perStrip);
+    const uint64_t strips = std::max<uint64_t>(1, kAheadRunBytes / stripBytes);
+    plan.unitRows = static_cast<uint32_t>(std::min<uint64_t>(height, strips * perStrip));
+    plan.planeBytes = plan.unitRows * lineBytes;
+  }
+  const uint64_t units = (uint64_t(height) + plan.unitRows - 1) / plan.unitRows;
+  if (units < 2 || plan.planeBytes * plan.planes > kMaxUnitBytes) return false;
+  // A few units a thread: rows of tiles are large, runs of strips small.
+  const uint64_t workers = std::min<uint64_t>(static_cast<uint64_t>(threads), units * (plan.tiled ? plan.across * plan.planes : plan.planes));
+  plan.window = static_cast<uint32_t>(std::min<uint64_t>(units, workers * (plan.tiled ? 2 : 4)));
+  // Every worker opens the file for itself, as this object did.
+  std::vector<TIFF*> handles;
+  auto release = [&] {
+    for (TIFF* tif : handles) TIFFClose(tif);
+    return false;
+  };
+  for (uint64_t i = 0; i < workers; ++i) {
+    TIFF* tif = OpenTiff(m_strPath, "rm");
+    if (!tif) return release();
+    handles.push_back(tif);
+    DeliverJpegAsRgb(tif);
+    if ((TIFFIsTiled(tif) != 0) != plan.tiled || uint64_t(TIFFScanlineSize64(tif)) != lineBytes ||
+        Field32(tif, TIFFTAG_IMAGELENGTH, 0) != height ||
+        (plan.tiled ? uint64_t(TIFFTileSize64(tif)) != plan.tileBytes
+                    : Field32(tif, TIFFTAG_ROWSPERSTRIP, UINT32_MAX) != Field32(m_pTiff, TIFFTAG_ROWSPERSTRIP, UINT32_MAX)))
+      return release();
+  }
+  bool started = false;
+  try {
+    m_pAhead = std::make_unique<DecodeAhead>(plan, std::move(handles), started);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (!started) m_pAhead.reset();
+  return started;
+}
+
+int CImgFileTiff::DecodeThreads() const { return m_pAhead ? m_pAhead->Threads() : 0; }
+
+bool CImgFileTiff::ReadAheadRow(uint32_t row, uint16_t sample, unsigned char* out) {
+  if (m_bAheadOff) return false;
+  if (!m_pAhead && !StartDecodeAhead()) {
+    m_bAheadOff = true;
+    return false;
+  }
+  const uint32_t unitRows = m_pAhead->UnitRows();
+  const unsigned char* unit = m_pAhead->Unit(row / unitRows);
+  if (!unit) {
+    // From here on the calling thread reads every row itself, and reports a
+    // unit that cannot be decoded as it would have without workers.
+    m_pAhead.reset();
+    m_bAheadOff = true;
+    m_nLastRow = -1;
+    return false;
+  }
+  const size_t y = row % unitRows;
   const size_t lineBytes = static_cast<size_t>(m_nScanLineSize);
-  const size_t y = row - band * tl;
-  size_t done = 0;
-  for (uint32_t i = 0; i < across && done < lineBytes; ++i) {
-    const size_t n = std::min(tileRowBytes, lineBytes - done);
-    std::memcpy(out + done, m_TileBand.data() + i * tileSize + y * tileRowBytes, n);
-    done += n;
+  if (m_bTiled) {
+    const size_t across = (GetWidth() + m_nTileWidth - 1) / m_nTileWidth;
+    const size_t tileSize = static_cast<size_t>(m_nTileByteSize);
+    CopyTileRow(unit + sample * across * tileSize, across, tileSize, static_cast<size_t>(TIFFTileRowSize64(m_pTiff)),
+                y, lineBytes, out);
+  } else {
+    std::memcpy(out, unit + (sample * size_t(unitRows) + y) * lineBytes, lineBytes);
   }
   return true;
 }
