@@ -18,6 +18,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -490,6 +491,164 @@ class CImgFileTiff::DecodeAhead {
   std::vector<std::thread> threads_;
 };
 
+// Compresses the deflate strips of a file being written on worker threads
+// while the caller goes on giving rows: the caller fills one strip at a
+// time, hands it over, and writes the compressed strips out in order as
+// they come back. At most `limit` strips are in hand at once.
+class CImgFileTiff::DeflateAhead {
+ public:
+  struct Strip {
+    std::vector<unsigned char> rows, out;
+    size_t count = 0;  // rows held
+    bool done = false, ok = false;
+  };
+  struct Form {
+    size_t lineBytes = 0;
+    uint16_t sampleBytes = 1, pixelSamples = 1, predictor = PREDICTOR_NONE;
+    int level = 6;
+  };
+
+  DeflateAhead(const Form& form, int workers, bool& started) : form_(form), limit_(static_cast<size_t>(workers) * 6) {
+    for (int i = 0; i < workers; ++i) {
+      libdeflate_compressor* compressor = libdeflate_alloc_compressor(form_.level);
+      if (!compressor) break;
+      compressors_.push_back(compressor);
+    }
+    for (libdeflate_compressor* compressor : compressors_) {
+      try {
+        threads_.emplace_back([this, compressor] { Work(compressor); });
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
+    started = !threads_.empty();
+  }
+
+  ~DeflateAhead() {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      stop_ = true;
+    }
+    wakeWorkers_.notify_all();
+    for (std::thread& t : threads_) t.join();
+    for (libdeflate_compressor* compressor : compressors_) libdeflate_free_compressor(compressor);
+  }
+
+  DeflateAhead(const DeflateAhead&) = delete;
+  DeflateAhead& operator=(const DeflateAhead&) = delete;
+
+  // Adds a row to the strip being filled (on the caller's thread), taking
+  // the buffers of a strip written before when there is one.
+  void Add(const unsigned char* row) {
+    if (!filling_) {
+      {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (!spare_.empty()) {
+          filling_ = std::move(spare_.back());
+          spare_.pop_back();
+        }
+      }
+      if (!filling_) filling_ = std::make_unique<Strip>();
+      filling_->count = 0;
+      filling_->done = filling_->ok = false;
+      filling_->rows.clear();
+    }
+    filling_->rows.insert(filling_->rows.end(), row, row + form_.lineBytes);
+    ++filling_->count;
+  }
+  size_t Filled() const { return filling_ ? filling_->count : 0; }
+
+  // Hands the strip being filled over to the workers.
+  void Submit() {
+    if (!filling_) return;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      queue_.push_back(std::move(filling_));
+    }
+    wakeWorkers_.notify_one();
+  }
+
+  bool Full() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return queue_.size() >= limit_;
+  }
+
+  // The oldest strip handed over, once compressed; null when there is none,
+  // or when it is not ready and `wait` is false.
+  std::unique_ptr<Strip> Oldest(bool wait) {
+    std::unique_lock<std::mutex> hold(lock_);
+    if (queue_.empty()) return nullptr;
+    if (!queue_.front()->done) {
+      if (!wait) return nullptr;
+      done_.wait(hold, [&] { return queue_.front()->done; });
+    }
+    std::unique_ptr<Strip> strip = std::move(queue_.front());
+    queue_.pop_front();
+    ++taken_;
+    return strip;
+  }
+
+  void Recycle(std::unique_ptr<Strip> strip) {
+    std::lock_guard<std::mutex> hold(lock_);
+    spare_.push_back(std::move(strip));
+  }
+
+ private:
+  void Work(libdeflate_compressor* compressor) {
+    for (;;) {
+      Strip* strip = nullptr;
+      {
+        std::unique_lock<std::mutex> hold(lock_);
+        wakeWorkers_.wait(hold, [&] { return stop_ || next_ < taken_ + queue_.size(); });
+        if (stop_) return;
+        strip = queue_[static_cast<size_t>(next_++ - taken_)].get();
+      }
+      strip->ok = EncodeStrip(strip->rows.data(), strip->count, form_, compressor, strip->out);
+      {
+        std::lock_guard<std::mutex> hold(lock_);
+        strip->done = true;
+      }
+      done_.notify_one();
+    }
+  }
+
+ public:
+  // Applies the predictor to `count` rows at `rows` and compresses them
+  // into `out` as one zlib stream. False when libdeflate gives nothing.
+  static bool EncodeStrip(unsigned char* rows, size_t count, const Form& form, libdeflate_compressor* compressor,
+                          std::vector<unsigned char>& out) {
+    const size_t samples = form.lineBytes / std::max<size_t>(1, form.sampleBytes);
+    if (form.predictor == PREDICTOR_HORIZONTAL) {
+      switch (form.sampleBytes) {
+        case 1: DifferenceRows<uint8_t>(rows, count, samples, form.pixelSamples); break;
+        case 2: DifferenceRows<uint16_t>(rows, count, samples, form.pixelSamples); break;
+        case 4: DifferenceRows<uint32_t>(rows, count, samples, form.pixelSamples); break;
+        default: DifferenceRows<uint64_t>(rows, count, samples, form.pixelSamples); break;
+      }
+    }
+    out.resize(libdeflate_zlib_compress_bound(compressor, count * form.lineBytes));
+    const size_t size = libdeflate_zlib_compress(compressor, rows, count * form.lineBytes, out.data(), out.size());
+    out.resize(size);
+    return size > 0;
+  }
+
+ private:
+  const Form form_;
+  const size_t limit_;
+  std::vector<libdeflate_compressor*> compressors_;
+  std::mutex lock_;
+  std::condition_variable wakeWorkers_;  // a strip was handed over, or stop
+  std::condition_variable done_;         // a strip is compressed
+  // Strips handed over and not yet taken back, oldest first; `taken_` have
+  // been taken back before them, and strips up to `next_` are with workers.
+  std::deque<std::unique_ptr<Strip>> queue_;
+  uint64_t taken_ = 0, next_ = 0;
+  std::vector<std::unique_ptr<Strip>> spare_;
+  std::unique_ptr<Strip> filling_;  // the caller's alone
+  bool stop_ = false;
+  std::vector<std::thread> threads_;
+};
+
 CImgFileTiff::CImgFileTiff() = default;
 
 CImgFileTiff::~CImgFileTiff() { Close(); }
@@ -546,6 +705,7 @@ void CImgFileTiff::Close() {
   m_pGeoTiff = nullptr;
   // Rows still held go into the file before it is closed.
   if (m_pTiff && m_bOwnStrips) WriteHeldStrips();
+  m_pDeflate.reset();
   m_bOwnStrips = false;
   m_Held.clear();
   std::vector<std::vector<unsigned char>>().swap(m_Deflated);
@@ -838,7 +998,25 @@ long CImgFileTiff::SaveImage() {
     m_nWorkers = lineSize * GetHeight() >= kThreadedImageBytes ? threads : 1;
     m_nBatchStrips = static_cast<uint32_t>(m_nWorkers) * 8;
     m_nNextRow = m_nHeldFrom = 0;
+    m_nStripsOut = 0;
     m_Held.clear();
+    m_pDeflate.reset();
+    if (m_nWorkers > 1) {
+      // Strips are compressed on workers while the caller gives more rows.
+      DeflateAhead::Form form;
+      form.lineBytes = static_cast<size_t>(lineSize);
+      form.sampleBytes = m_nSampleBytes;
+      form.pixelSamples = m_nPixelSamples;
+      form.predictor = m_nPredictor;
+      form.level = m_nZLevel;
+      bool started = false;
+      m_pDeflate = std::make_unique<DeflateAhead>(form, m_nWorkers, started);
+      if (!started) {
+        m_pDeflate.reset();
+        m_nWorkers = 1;
+        m_nBatchStrips = 8;
+      }
+    }
   }
   SetWidthBytes(static_cast<unsigned long>(CVtImgToolkit::AlignWidth(format, static_cast<long>(GetWidth()))));
   return 1;
@@ -1146,6 +1324,13 @@ long CImgFileTiff::WriteScanLine(long row, CImgScanLine& line) {
   // Compressed strips are written whole, so their rows come in order.
   if (static_cast<unsigned long>(row) != m_nNextRow || row >= static_cast<long>(GetHeight()))
     return Refuse(m_strPath, "rows of a compressed file must be written in order");
+  if (m_pDeflate) {
+    m_pDeflate->Add(line.GetData());
+    ++m_nNextRow;
+    if (m_pDeflate->Filled() < m_nStripRows && m_nNextRow < GetHeight()) return 1;
+    m_pDeflate->Submit();
+    return WriteDeflated(false) ? 1 : -1;
+  }
   const size_t lineSize = static_cast<size_t>(m_nScanLineSize);
   m_Held.insert(m_Held.end(), line.GetData(), line.GetData() + lineSize);
   ++m_nNextRow;
@@ -1154,7 +1339,23 @@ long CImgFileTiff::WriteScanLine(long row, CImgScanLine& line) {
   return WriteHeldStrips() ? 1 : -1;
 }
 
+bool CImgFileTiff::WriteDeflated(bool all) {
+  for (;;) {
+    std::unique_ptr<DeflateAhead::Strip> strip = m_pDeflate->Oldest(all || m_pDeflate->Full());
+    if (!strip) return true;
+    if (!strip->ok) return Refuse(m_strPath, "a strip could not be compressed") > 0;
+    const tmsize_t size = static_cast<tmsize_t>(strip->out.size());
+    if (TIFFWriteRawStrip(m_pTiff, m_nStripsOut, strip->out.data(), size) != size) return false;
+    ++m_nStripsOut;
+    m_pDeflate->Recycle(std::move(strip));
+  }
+}
+
 bool CImgFileTiff::WriteHeldStrips() {
+  if (m_pDeflate) {
+    m_pDeflate->Submit();
+    return WriteDeflated(true);
+  }
   const size_t lineSize = static_cast<size_t>(m_nScanLineSize);
   const size_t rows = m_Held.size() / lineSize;
   if (rows == 0) return true;

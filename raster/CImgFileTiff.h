@@ -200,6 +200,15 @@ class CImgFileTiff : public CImgFile {
 
   class DecodeAhead;
   std::unique_ptr<DecodeAhead> m_pAhead;
+  // Deflate strips compressed on workers while rows come in (more than one
+  // thread); they are written in order as they come back.
+  class DeflateAhead;
+  std::unique_ptr<DeflateAhead> m_pDeflate;
+  uint32_t m_nStripsOut = 0;  // strips written so far
+  // Writes the compressed strips that are back, in order: all of them
+  // (waiting for each) when `all`, else those ready, waiting only while too
+  // many are in hand.
+  bool WriteDeflated(bool all);
   bool m_bAheadOff = false;  // rows are read on the calling thread alone
 
   // Bits a delivered sample takes when the file packs samples of another
