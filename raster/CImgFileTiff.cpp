@@ -359,7 +359,8 @@ class CImgFileTiff::DecodeAhead {
     parts_ = uint64_t(partsPerPlane_) * plan_.planes;
     jobs_ = units_ * parts_;
     slots_.resize(plan_.window);
-    for (Slot& slot : slots_) slot.bytes.resize(static_cast<size_t>(plan_.planeBytes * plan_.planes));
+    // Every byte of a slot is decoded into before it is read.
+    for (Slot& slot : slots_) slot.bytes.reset(new unsigned char[static_cast<size_t>(plan_.planeBytes * plan_.planes)]);
     for (TIFF* tif : handles_) {
       try {
         threads_.emplace_back([this, tif] { Work(tif); });
@@ -401,18 +402,20 @@ class CImgFileTiff::DecodeAhead {
       idle_.wait(hold, [&] { return inHand_ == 0; });
       for (Slot& slot : slots_) slot.unit = -1;
       pausing_ = false;
-    } else {
+      wakeWorkers_.notify_all();
+    } else if (unit > base_) {
+      // The window moves on: workers may take the jobs it now takes in.
       base_ = unit;
+      wakeWorkers_.notify_all();
     }
-    wakeWorkers_.notify_all();
     Slot& slot = slots_[unit % plan_.window];
     done_.wait(hold, [&] { return slot.unit == static_cast<int64_t>(unit) && slot.pending == 0; });
-    return slot.failed ? nullptr : slot.bytes.data();
+    return slot.failed ? nullptr : slot.bytes.get();
   }
 
  private:
   struct Slot {
-    std::vector<unsigned char> bytes;
+    std::unique_ptr<unsigned char[]> bytes;
     int64_t unit = -1;
     uint64_t pending = 0;  // jobs of the unit not yet done
     bool failed = false;
@@ -439,7 +442,7 @@ class CImgFileTiff::DecodeAhead {
       }
       // Each job writes its own part of the slot; the slot is handed over
       // under the lock once all its parts are done.
-      const bool ok = Decode(tif, job / parts_, job % parts_, slot->bytes.data());
+      const bool ok = Decode(tif, job / parts_, job % parts_, slot->bytes.get());
       bool last = false;
       {
         std::lock_guard<std::mutex> hold(lock_);
