@@ -6,6 +6,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -194,6 +195,56 @@ TEST(CImgFileTiffThreads, ADamagedStripFailsAtTheSameRowWithTheSameReasonOnAnyNu
       EXPECT_EQ(many.failedRow, one.failedRow) << layout << ", threads=" << threads;
       EXPECT_EQ(many.message, one.message) << layout << ", threads=" << threads;
       EXPECT_TRUE(many.bytes == one.bytes) << layout << ", threads=" << threads;
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Writes a deflate-compressed 16-bit image of `height` rows with `threads`,
+// ending with Close alone (no FlushWrite), and gives the file's bytes.
+std::string WriteDeflate(const std::string& path, int threads, long height) {
+  CImgFileTiff file;
+  file.SetWidth(1100);
+  file.SetHeight(static_cast<unsigned long>(height));
+  file.SetPixelFormat(PF_BIT16);
+  file.m_bGrid = 1;
+  file.m_nWriteCompression = COMPRESSION_ADOBE_DEFLATE;
+  file.m_nPredictor = PREDICTOR_HORIZONTAL;
+  file.m_nThreads = threads;
+  EXPECT_TRUE(file.OpenForWrite(path.c_str()));
+  EXPECT_GE(file.SaveImage(), 0);
+  CImgScanLine line(PF_BIT16, static_cast<long>(file.GetWidthBytes()));
+  for (long r = 0; r < height; ++r) {
+    for (long x = 0; x < 1100; ++x) {
+      const uint16_t v = static_cast<uint16_t>((x * 7 + r * 13) ^ (x * r));
+      std::memcpy(line.GetData() + 2 * x, &v, 2);
+    }
+    EXPECT_EQ(file.WriteScanLine(r, line), 1) << r;
+  }
+  file.Close();
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(CImgFileTiffThreads, DeflateWrittenOnWorkersIsCompleteWhenClosedWithoutFlushing) {
+  ScratchDir dir;
+  const std::string one = WriteDeflate(dir / "one.tif", 1, 701);
+  ASSERT_GT(one.size(), 1000u);
+  for (int threads : {2, 5}) {
+    EXPECT_TRUE(WriteDeflate(dir / "many.tif", threads, 701) == one) << "threads=" << threads;
+  }
+  // GDAL reads back every row as it was given.
+  GdalPixels back;
+  ASSERT_TRUE(GdalReadPixels(dir / "many.tif", back));
+  ASSERT_EQ(back.height, 701);
+  for (int r : {0, 350, 700}) {
+    for (int x : {0, 1, 1099}) {
+      uint16_t v = 0;
+      std::memcpy(&v, back.Row(r) + 2 * x, 2);
+      EXPECT_EQ(v, static_cast<uint16_t>((x * 7 + r * 13) ^ (x * r))) << r << "," << x;
     }
   }
 }
