@@ -48,6 +48,8 @@ const uint64_t kThreadedImageBytes = 1 << 20;
 // Strips decoded ahead are grouped into runs of about this many bytes, so
 // that a worker takes a useful piece of work at a time.
 const uint64_t kAheadRunBytes = 256 * 1024;
+// The units decoded ahead take no more than this, or two units.
+const uint64_t kAheadBytes = uint64_t(256) << 20;
 
 // Stores each sample of `rows` rows of `count` samples of `bytes` bytes,
 // `stride` samples a pixel, as its difference from the sample of the same
@@ -1249,6 +1251,9 @@ bool CImgFileTiff::StartDecodeAhead() {
   // A few units a thread: rows of tiles are large, runs of strips small.
   const uint64_t workers = std::min<uint64_t>(static_cast<uint64_t>(threads), units * (plan.tiled ? plan.across * plan.planes : plan.planes));
   plan.window = static_cast<uint32_t>(std::min<uint64_t>(units, workers * (plan.tiled ? 2 : 4)));
+  // However many threads there are, the units held stay within a bound.
+  const uint64_t unitBytes = plan.planeBytes * plan.planes;
+  plan.window = static_cast<uint32_t>(std::max<uint64_t>(2, std::min<uint64_t>(plan.window, kAheadBytes / unitBytes)));
   // Every worker opens the file for itself, as this object did.
   std::vector<TIFF*> handles;
   auto release = [&] {
