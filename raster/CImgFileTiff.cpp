@@ -395,19 +395,11 @@ class CImgFileTiff::DecodeAhead {
   const unsigned char* Unit(uint64_t unit) {
     std::unique_lock<std::mutex> hold(lock_);
     if (unit < base_ || unit >= units_) return nullptr;
-    if (unit >= base_ + plan_.window) {
-      // A jump ahead: the jobs between are skipped, and once those in hand
-      // are done every slot starts afresh.
+    if (unit > base_) {
+      // The window moves on: the jobs of units passed over are skipped, and
+      // workers may take those the window now takes in.
+      base_ = unit;
       nextJob_ = std::max(nextJob_, unit * parts_);
-      base_ = unit;
-      pausing_ = true;
-      idle_.wait(hold, [&] { return inHand_ == 0; });
-      for (Slot& slot : slots_) slot.unit = -1;
-      pausing_ = false;
-      wakeWorkers_.notify_all();
-    } else if (unit > base_) {
-      // The window moves on: workers may take the jobs it now takes in.
-      base_ = unit;
       wakeWorkers_.notify_all();
     }
     Slot& slot = slots_[unit % plan_.window];
@@ -420,8 +412,18 @@ class CImgFileTiff::DecodeAhead {
     std::unique_ptr<unsigned char[]> bytes;
     int64_t unit = -1;
     uint64_t pending = 0;  // jobs of the unit not yet done
+    uint64_t inHand = 0;   // jobs being decoded into it
     bool failed = false;
   };
+
+  // True when the next job may be taken: its unit lies in the window, and a
+  // unit's first job waits until no job of the unit its slot held before
+  // (passed over by the reader) is still being decoded into it.
+  bool Takeable() const {
+    if (nextJob_ >= jobs_) return false;
+    const uint64_t unit = nextJob_ / parts_;
+    return unit < base_ + plan_.window && (nextJob_ % parts_ != 0 || slots_[unit % plan_.window].inHand == 0);
+  }
 
   void Work(TIFF* tif) {
     for (;;) {
@@ -429,9 +431,7 @@ class CImgFileTiff::DecodeAhead {
       Slot* slot = nullptr;
       {
         std::unique_lock<std::mutex> hold(lock_);
-        wakeWorkers_.wait(hold, [&] {
-          return stop_ || nextJob_ >= jobs_ || (!pausing_ && nextJob_ / parts_ < base_ + plan_.window);
-        });
+        wakeWorkers_.wait(hold, [&] { return stop_ || nextJob_ >= jobs_ || Takeable(); });
         if (stop_ || nextJob_ >= jobs_) return;
         job = nextJob_++;
         slot = &slots_[(job / parts_) % plan_.window];
@@ -440,20 +440,20 @@ class CImgFileTiff::DecodeAhead {
           slot->pending = parts_;
           slot->failed = false;
         }
-        ++inHand_;
+        ++slot->inHand;
       }
       // Each job writes its own part of the slot; the slot is handed over
       // under the lock once all its parts are done.
       const bool ok = Decode(tif, job / parts_, job % parts_, slot->bytes.get());
-      bool last = false;
+      bool last = false, freed = false;
       {
         std::lock_guard<std::mutex> hold(lock_);
         if (!ok) slot->failed = true;
         last = --slot->pending == 0;
-        --inHand_;
+        freed = --slot->inHand == 0;
       }
       if (last) done_.notify_one();
-      idle_.notify_one();
+      if (freed) wakeWorkers_.notify_all();
     }
   }
 
@@ -487,11 +487,8 @@ class CImgFileTiff::DecodeAhead {
   std::mutex lock_;
   std::condition_variable wakeWorkers_;  // a job may be taken, or stop
   std::condition_variable done_;         // a unit is complete
-  std::condition_variable idle_;         // a job in hand is done
   uint64_t nextJob_ = 0;                 // the next job to take
   uint64_t base_ = 0;                    // the unit the reader holds
-  uint32_t inHand_ = 0;                  // jobs being decoded
-  bool pausing_ = false;                 // no job is taken while the slots start afresh
   bool stop_ = false;
   std::vector<std::thread> threads_;
 };
