@@ -353,9 +353,12 @@ class CImgFileTiff::DecodeAhead {
     uint32_t window = 2;
   };
 
-  // Takes the handles, one a worker. `started` is false when no worker could
+  // Takes the handles: the last is the caller's, on which it decodes jobs
+  // itself while it waits (so that the reader's own handle keeps its
+  // place), the others one a worker. `started` is false when no worker could
   // be started; the object is then of no use.
-  DecodeAhead(const Plan& plan, std::vector<TIFF*> handles, bool& started) : plan_(plan), handles_(std::move(handles)) {
+  DecodeAhead(const Plan& plan, std::vector<TIFF*> handles, bool& started)
+      : plan_(plan), handles_(std::move(handles)), own_(handles_.back()) {
     units_ = (uint64_t(plan_.height) + plan_.unitRows - 1) / plan_.unitRows;
     partsPerPlane_ = plan_.tiled ? plan_.across : 1;
     parts_ = uint64_t(partsPerPlane_) * plan_.planes;
@@ -363,7 +366,8 @@ class CImgFileTiff::DecodeAhead {
     slots_.resize(plan_.window);
     // Every byte of a slot is decoded into before it is read.
     for (Slot& slot : slots_) slot.bytes.reset(new unsigned char[static_cast<size_t>(plan_.planeBytes * plan_.planes)]);
-    for (TIFF* tif : handles_) {
+    for (size_t i = 0; i + 1 < handles_.size(); ++i) {
+      TIFF* tif = handles_[i];
       try {
         threads_.emplace_back([this, tif] { Work(tif); });
       } catch (const std::system_error&) {
@@ -403,7 +407,20 @@ class CImgFileTiff::DecodeAhead {
       wakeWorkers_.notify_all();
     }
     Slot& slot = slots_[unit % plan_.window];
-    done_.wait(hold, [&] { return slot.unit == static_cast<int64_t>(unit) && slot.pending == 0; });
+    // While the unit is not complete the caller decodes the next job itself,
+    // or waits when none may be taken.
+    while (slot.unit != static_cast<int64_t>(unit) || slot.pending != 0) {
+      if (!Takeable()) {
+        done_.wait(hold);
+        continue;
+      }
+      const uint64_t job = nextJob_;
+      Slot* into = Take();
+      hold.unlock();
+      const bool ok = Decode(own_, job / parts_, job % parts_, into->bytes.get());
+      hold.lock();
+      Finish(into, ok);
+    }
     return slot.failed ? nullptr : slot.bytes.get();
   }
 
@@ -425,35 +442,38 @@ class CImgFileTiff::DecodeAhead {
     return unit < base_ + plan_.window && (nextJob_ % parts_ != 0 || slots_[unit % plan_.window].inHand == 0);
   }
 
+  // Takes the next job (under the lock) and gives the slot it decodes into.
+  Slot* Take() {
+    const uint64_t job = nextJob_++;
+    Slot* slot = &slots_[(job / parts_) % plan_.window];
+    if (job % parts_ == 0) {
+      slot->unit = static_cast<int64_t>(job / parts_);
+      slot->pending = parts_;
+      slot->failed = false;
+    }
+    ++slot->inHand;
+    return slot;
+  }
+
+  // Counts a job done (under the lock). Each job writes its own part of the
+  // slot; the slot is handed over under the lock once all its parts are done.
+  void Finish(Slot* slot, bool ok) {
+    if (!ok) slot->failed = true;
+    if (--slot->pending == 0) done_.notify_one();
+    if (--slot->inHand == 0) wakeWorkers_.notify_all();
+  }
+
   void Work(TIFF* tif) {
+    std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
-      uint64_t job = 0;
-      Slot* slot = nullptr;
-      {
-        std::unique_lock<std::mutex> hold(lock_);
-        wakeWorkers_.wait(hold, [&] { return stop_ || nextJob_ >= jobs_ || Takeable(); });
-        if (stop_ || nextJob_ >= jobs_) return;
-        job = nextJob_++;
-        slot = &slots_[(job / parts_) % plan_.window];
-        if (job % parts_ == 0) {
-          slot->unit = static_cast<int64_t>(job / parts_);
-          slot->pending = parts_;
-          slot->failed = false;
-        }
-        ++slot->inHand;
-      }
-      // Each job writes its own part of the slot; the slot is handed over
-      // under the lock once all its parts are done.
+      wakeWorkers_.wait(hold, [&] { return stop_ || nextJob_ >= jobs_ || Takeable(); });
+      if (stop_ || nextJob_ >= jobs_) return;
+      const uint64_t job = nextJob_;
+      Slot* slot = Take();
+      hold.unlock();
       const bool ok = Decode(tif, job / parts_, job % parts_, slot->bytes.get());
-      bool last = false, freed = false;
-      {
-        std::lock_guard<std::mutex> hold(lock_);
-        if (!ok) slot->failed = true;
-        last = --slot->pending == 0;
-        freed = --slot->inHand == 0;
-      }
-      if (last) done_.notify_one();
-      if (freed) wakeWorkers_.notify_all();
+      hold.lock();
+      Finish(slot, ok);
     }
   }
 
@@ -481,6 +501,7 @@ class CImgFileTiff::DecodeAhead {
 
   const Plan plan_;
   std::vector<TIFF*> handles_;
+  TIFF* const own_;
   uint64_t units_ = 0, parts_ = 1, jobs_ = 0;
   uint32_t partsPerPlane_ = 1;
   std::vector<Slot> slots_;
@@ -1246,18 +1267,21 @@ bool CImgFileTiff::StartDecodeAhead() {
   const uint64_t units = (uint64_t(height) + plan.unitRows - 1) / plan.unitRows;
   if (units < 2 || plan.planeBytes * plan.planes > kMaxUnitBytes) return false;
   // A few units a thread: rows of tiles are large, runs of strips small.
-  const uint64_t workers = std::min<uint64_t>(static_cast<uint64_t>(threads), units * (plan.tiled ? plan.across * plan.planes : plan.planes));
-  plan.window = static_cast<uint32_t>(std::min<uint64_t>(units, workers * (plan.tiled ? 2 : 4)));
+  // The caller decodes too, while it waits: one thread fewer is started.
+  const uint64_t workers = std::min<uint64_t>(static_cast<uint64_t>(threads) - 1,
+                                              units * (plan.tiled ? plan.across * plan.planes : plan.planes));
+  plan.window = static_cast<uint32_t>(std::min<uint64_t>(units, (workers + 1) * (plan.tiled ? 2 : 4)));
   // However many threads there are, the units held stay within a bound.
   const uint64_t unitBytes = plan.planeBytes * plan.planes;
   plan.window = static_cast<uint32_t>(std::max<uint64_t>(2, std::min<uint64_t>(plan.window, kAheadBytes / unitBytes)));
-  // Every worker opens the file for itself, as this object did.
+  // Every worker, and the caller as it helps, opens the file for itself, as
+  // this object did.
   std::vector<TIFF*> handles;
   auto release = [&] {
     for (TIFF* tif : handles) TIFFClose(tif);
     return false;
   };
-  for (uint64_t i = 0; i < workers; ++i) {
+  for (uint64_t i = 0; i <= workers; ++i) {
     TIFF* tif = OpenTiff(m_strPath, "rm");
     if (!tif) return release();
     handles.push_back(tif);

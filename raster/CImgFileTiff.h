@@ -141,8 +141,9 @@ class CImgFileTiff : public CImgFile {
   // Compression of the open file (1 none).
   long GetCompression();
   int32_t GetNoDataValue() const { return m_nNoDataValue; }
-  // Threads decoding strips or tiles ahead of the reader of the open file;
-  // 0 while rows are decoded on the calling thread.
+  // Threads decoding strips or tiles ahead of the reader of the open file,
+  // beside the calling thread, which decodes too while it waits; 0 while
+  // rows are decoded on the calling thread alone.
   int DecodeThreads() const;
 
   long OutputDirect(CString path, CDC* dc, CBitmap* bitmap, ImgPixelFormat format, CRect2D bounds) override;
