@@ -531,13 +531,18 @@ class CImgFileTiff::DeflateAhead {
     int level = 6;
   };
 
-  DeflateAhead(const Form& form, int workers, bool& started) : form_(form), limit_(static_cast<size_t>(workers) * 6) {
-    for (int i = 0; i < workers; ++i) {
+  // `workers` threads beside the caller's.
+  DeflateAhead(const Form& form, int workers, bool& started)
+      : form_(form), limit_(static_cast<size_t>(workers + 1) * 6) {
+    for (int i = 0; i <= workers; ++i) {
       libdeflate_compressor* compressor = libdeflate_alloc_compressor(form_.level);
       if (!compressor) break;
       compressors_.push_back(compressor);
     }
-    for (libdeflate_compressor* compressor : compressors_) {
+    // The last compressor is the caller's: it compresses strips itself while
+    // it waits for the oldest.
+    for (size_t i = 0; i + 1 < compressors_.size(); ++i) {
+      libdeflate_compressor* compressor = compressors_[i];
       try {
         threads_.emplace_back([this, compressor] { Work(compressor); });
       } catch (const std::system_error&) {
@@ -601,9 +606,18 @@ class CImgFileTiff::DeflateAhead {
   std::unique_ptr<Strip> Oldest(bool wait) {
     std::unique_lock<std::mutex> hold(lock_);
     if (queue_.empty()) return nullptr;
-    if (!queue_.front()->done) {
-      if (!wait) return nullptr;
-      done_.wait(hold, [&] { return queue_.front()->done; });
+    if (!queue_.front()->done && !wait) return nullptr;
+    while (!queue_.front()->done) {
+      if (next_ >= taken_ + queue_.size()) {
+        done_.wait(hold);
+        continue;
+      }
+      // A strip no worker has taken: the caller compresses it.
+      Strip* strip = queue_[static_cast<size_t>(next_++ - taken_)].get();
+      hold.unlock();
+      strip->ok = EncodeStrip(strip->rows.data(), strip->count, form_, compressors_.back(), strip->out);
+      hold.lock();
+      strip->done = true;
     }
     std::unique_ptr<Strip> strip = std::move(queue_.front());
     queue_.pop_front();
@@ -1033,7 +1047,7 @@ long CImgFileTiff::SaveImage() {
       form.predictor = m_nPredictor;
       form.level = m_nZLevel;
       bool started = false;
-      m_pDeflate = std::make_unique<DeflateAhead>(form, m_nWorkers, started);
+      m_pDeflate = std::make_unique<DeflateAhead>(form, m_nWorkers - 1, started);
       if (!started) {
         m_pDeflate.reset();
         m_nWorkers = 1;
