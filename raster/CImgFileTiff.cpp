@@ -14,9 +14,11 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -40,8 +42,14 @@ const uint64_t kMaxUnitBytes = uint64_t(1) << 30;
 const tmsize_t kLibTiffAllocLimit = tmsize_t(1) << 30;
 // Bytes of rows in a strip of a compressed file being written.
 const uint64_t kWriteStripBytes = 64 * 1024;
-// Images smaller than this are compressed on the calling thread alone.
+// Images smaller than this are compressed or decoded on the calling thread
+// alone.
 const uint64_t kThreadedImageBytes = 1 << 20;
+// Strips decoded ahead are grouped into runs of about this many bytes, so
+// that a worker takes a useful piece of work at a time.
+const uint64_t kAheadRunBytes = 256 * 1024;
+// The units decoded ahead take no more than this, or two units.
+const uint64_t kAheadBytes = uint64_t(256) << 20;
 
 // Stores each sample of `rows` rows of `count` samples of `bytes` bytes,
 // `stride` samples a pixel, as its difference from the sample of the same
@@ -297,6 +305,19 @@ void Scale(CRect2D& b, double f) {
   b.bottom *= f;
 }
 
+// Row `y` of a band of `across` decoded tiles of `tileSize` bytes, whose
+// rows are `tileRowBytes` long, into `out` of `lineBytes`: the last tile
+// column gives only the part of its row inside the image.
+void CopyTileRow(const unsigned char* band, size_t across, size_t tileSize, size_t tileRowBytes, size_t y,
+                 size_t lineBytes, unsigned char* out) {
+  size_t done = 0;
+  for (size_t i = 0; i < across && done < lineBytes; ++i) {
+    const size_t n = std::min(tileRowBytes, lineBytes - done);
+    std::memcpy(out + done, band + i * tileSize + y * tileRowBytes, n);
+    done += n;
+  }
+}
+
 long Refuse(const CString& path, const char* why) {
   CString text;
   text.Format("TIFF file \"%s\": %s", static_cast<const char*>(path), why);
@@ -305,6 +326,365 @@ long Refuse(const CString& path, const char* why) {
 }
 
 }  // namespace
+
+// Decodes the rows a reader is about to take on worker threads, each worker
+// through a libtiff handle of its own on the file, so that every codec
+// libtiff knows (and its predictor) decodes as on the calling thread. Rows
+// are grouped into units: a run of strips, or one row of tiles, with every
+// sample plane of those rows. A job is one plane of a stripped unit or one
+// tile; jobs are taken in order, and only for the `window` units from the one
+// the reader holds, so memory stays at `window` units.
+class CImgFileTiff::DecodeAhead {
+ public:
+  struct Plan {
+    bool tiled = false;
+    uint32_t height = 0;
+    uint64_t lineBytes = 0;  // one row of one plane
+    uint32_t planes = 1;
+    uint32_t unitRows = 0;    // rows of a unit (a multiple of the strip or tile rows)
+    uint64_t planeBytes = 0;  // one plane of a unit
+    // Stripped files.
+    uint32_t rowsPerStrip = 0;
+    uint32_t stripsPerPlane = 0;
+    // Tiled files.
+    uint32_t across = 0;  // tiles across the image
+    uint32_t tileWidth = 0;
+    uint64_t tileBytes = 0;
+    uint32_t window = 2;
+  };
+
+  // Takes the handles: the last is the caller's, on which it decodes jobs
+  // itself while it waits (so that the reader's own handle keeps its
+  // place), the others one a worker. `started` is false when no worker could
+  // be started; the object is then of no use.
+  DecodeAhead(const Plan& plan, std::vector<TIFF*> handles, bool& started)
+      : plan_(plan), handles_(std::move(handles)), own_(handles_.back()) {
+    units_ = (uint64_t(plan_.height) + plan_.unitRows - 1) / plan_.unitRows;
+    partsPerPlane_ = plan_.tiled ? plan_.across : 1;
+    parts_ = uint64_t(partsPerPlane_) * plan_.planes;
+    jobs_ = units_ * parts_;
+    slots_.resize(plan_.window);
+    // Every byte of a slot is decoded into before it is read.
+    for (Slot& slot : slots_) slot.bytes.reset(new unsigned char[static_cast<size_t>(plan_.planeBytes * plan_.planes)]);
+    for (size_t i = 0; i + 1 < handles_.size(); ++i) {
+      TIFF* tif = handles_[i];
+      try {
+        threads_.emplace_back([this, tif] { Work(tif); });
+      } catch (const std::system_error&) {
+        break;  // the threads there are do the work
+      }
+    }
+    started = !threads_.empty();
+  }
+
+  ~DecodeAhead() {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      stop_ = true;
+    }
+    wakeWorkers_.notify_all();
+    for (std::thread& t : threads_) t.join();
+    for (TIFF* tif : handles_) TIFFClose(tif);
+  }
+
+  DecodeAhead(const DecodeAhead&) = delete;
+  DecodeAhead& operator=(const DecodeAhead&) = delete;
+
+  uint32_t UnitRows() const { return plan_.unitRows; }
+  int Threads() const { return static_cast<int>(threads_.size()); }
+
+  // The decoded bytes of unit `unit`, plane after plane, valid until the
+  // next call; units before it are given up. Null when `unit` lies behind
+  // the last one asked for or could not be decoded whole.
+  const unsigned char* Unit(uint64_t unit) {
+    std::unique_lock<std::mutex> hold(lock_);
+    if (unit < base_ || unit >= units_) return nullptr;
+    if (unit > base_) {
+      // The window moves on: the jobs of units passed over are skipped, and
+      // workers may take those the window now takes in.
+      base_ = unit;
+      nextJob_ = std::max(nextJob_, unit * parts_);
+      wakeWorkers_.notify_all();
+    }
+    Slot& slot = slots_[unit % plan_.window];
+    // While the unit is not complete the caller decodes the next job itself,
+    // or waits when none may be taken.
+    while (slot.unit != static_cast<int64_t>(unit) || slot.pending != 0) {
+      if (!Takeable()) {
+        done_.wait(hold);
+        continue;
+      }
+      const uint64_t job = nextJob_;
+      Slot* into = Take();
+      hold.unlock();
+      const bool ok = Decode(own_, job / parts_, job % parts_, into->bytes.get());
+      hold.lock();
+      Finish(into, ok);
+    }
+    return slot.failed ? nullptr : slot.bytes.get();
+  }
+
+ private:
+  struct Slot {
+    std::unique_ptr<unsigned char[]> bytes;
+    int64_t unit = -1;
+    uint64_t pending = 0;  // jobs of the unit not yet done
+    uint64_t inHand = 0;   // jobs being decoded into it
+    bool failed = false;
+  };
+
+  // True when the next job may be taken: its unit lies in the window, and a
+  // unit's first job waits until no job of the unit its slot held before
+  // (passed over by the reader) is still being decoded into it.
+  bool Takeable() const {
+    if (nextJob_ >= jobs_) return false;
+    const uint64_t unit = nextJob_ / parts_;
+    return unit < base_ + plan_.window && (nextJob_ % parts_ != 0 || slots_[unit % plan_.window].inHand == 0);
+  }
+
+  // Takes the next job (under the lock) and gives the slot it decodes into.
+  Slot* Take() {
+    const uint64_t job = nextJob_++;
+    Slot* slot = &slots_[(job / parts_) % plan_.window];
+    if (job % parts_ == 0) {
+      slot->unit = static_cast<int64_t>(job / parts_);
+      slot->pending = parts_;
+      slot->failed = false;
+    }
+    ++slot->inHand;
+    return slot;
+  }
+
+  // Counts a job done (under the lock). Each job writes its own part of the
+  // slot; the slot is handed over under the lock once all its parts are done.
+  void Finish(Slot* slot, bool ok) {
+    if (!ok) slot->failed = true;
+    if (--slot->pending == 0) done_.notify_one();
+    if (--slot->inHand == 0) wakeWorkers_.notify_all();
+  }
+
+  void Work(TIFF* tif) {
+    std::unique_lock<std::mutex> hold(lock_);
+    for (;;) {
+      wakeWorkers_.wait(hold, [&] { return stop_ || nextJob_ >= jobs_ || Takeable(); });
+      if (stop_ || nextJob_ >= jobs_) return;
+      const uint64_t job = nextJob_;
+      Slot* slot = Take();
+      hold.unlock();
+      const bool ok = Decode(tif, job / parts_, job % parts_, slot->bytes.get());
+      hold.lock();
+      Finish(slot, ok);
+    }
+  }
+
+  // Decodes part `part` of unit `unit` into its place in `to`: a whole run
+  // of strips of one plane, or one tile. False unless every byte came.
+  bool Decode(TIFF* tif, uint64_t unit, uint64_t part, unsigned char* to) const {
+    const uint32_t plane = static_cast<uint32_t>(part / partsPerPlane_);
+    const uint32_t firstRow = static_cast<uint32_t>(unit * plan_.unitRows);
+    to += plane * plan_.planeBytes;
+    if (plan_.tiled) {
+      const uint32_t column = static_cast<uint32_t>(part % partsPerPlane_);
+      const uint32_t tile = TIFFComputeTile(tif, column * plan_.tileWidth, firstRow, 0, static_cast<uint16_t>(plane));
+      const tmsize_t size = static_cast<tmsize_t>(plan_.tileBytes);
+      return TIFFReadEncodedTile(tif, tile, to + column * plan_.tileBytes, size) == size;
+    }
+    const uint32_t endRow = static_cast<uint32_t>(std::min<uint64_t>(plan_.height, uint64_t(firstRow) + plan_.unitRows));
+    for (uint32_t row = firstRow; row < endRow; row += plan_.rowsPerStrip) {
+      const uint32_t strip = plane * plan_.stripsPerPlane + row / plan_.rowsPerStrip;
+      const uint32_t rows = std::min(plan_.rowsPerStrip, endRow - row);
+      const tmsize_t size = static_cast<tmsize_t>(rows * plan_.lineBytes);
+      if (TIFFReadEncodedStrip(tif, strip, to + (row - firstRow) * plan_.lineBytes, size) != size) return false;
+    }
+    return true;
+  }
+
+  const Plan plan_;
+  std::vector<TIFF*> handles_;
+  TIFF* const own_;
+  uint64_t units_ = 0, parts_ = 1, jobs_ = 0;
+  uint32_t partsPerPlane_ = 1;
+  std::vector<Slot> slots_;
+  std::mutex lock_;
+  std::condition_variable wakeWorkers_;  // a job may be taken, or stop
+  std::condition_variable done_;         // a unit is complete
+  uint64_t nextJob_ = 0;                 // the next job to take
+  uint64_t base_ = 0;                    // the unit the reader holds
+  bool stop_ = false;
+  std::vector<std::thread> threads_;
+};
+
+// Compresses the deflate strips of a file being written on worker threads
+// while the caller goes on giving rows: the caller fills one strip at a
+// time, hands it over, and writes the compressed strips out in order as
+// they come back. At most `limit` strips are in hand at once.
+class CImgFileTiff::DeflateAhead {
+ public:
+  struct Strip {
+    std::vector<unsigned char> rows, out;
+    size_t count = 0;  // rows held
+    bool done = false, ok = false;
+  };
+  struct Form {
+    size_t lineBytes = 0;
+    uint16_t sampleBytes = 1, pixelSamples = 1, predictor = PREDICTOR_NONE;
+    int level = 6;
+  };
+
+  // `workers` threads beside the caller's.
+  DeflateAhead(const Form& form, int workers, bool& started)
+      : form_(form), limit_(static_cast<size_t>(workers + 1) * 6) {
+    for (int i = 0; i <= workers; ++i) {
+      libdeflate_compressor* compressor = libdeflate_alloc_compressor(form_.level);
+      if (!compressor) break;
+      compressors_.push_back(compressor);
+    }
+    // The last compressor is the caller's: it compresses strips itself while
+    // it waits for the oldest.
+    for (size_t i = 0; i + 1 < compressors_.size(); ++i) {
+      libdeflate_compressor* compressor = compressors_[i];
+      try {
+        threads_.emplace_back([this, compressor] { Work(compressor); });
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
+    started = !threads_.empty();
+  }
+
+  ~DeflateAhead() {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      stop_ = true;
+    }
+    wakeWorkers_.notify_all();
+    for (std::thread& t : threads_) t.join();
+    for (libdeflate_compressor* compressor : compressors_) libdeflate_free_compressor(compressor);
+  }
+
+  DeflateAhead(const DeflateAhead&) = delete;
+  DeflateAhead& operator=(const DeflateAhead&) = delete;
+
+  // Adds a row to the strip being filled (on the caller's thread), taking
+  // the buffers of a strip written before when there is one.
+  void Add(const unsigned char* row) {
+    if (!filling_) {
+      {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (!spare_.empty()) {
+          filling_ = std::move(spare_.back());
+          spare_.pop_back();
+        }
+      }
+      if (!filling_) filling_ = std::make_unique<Strip>();
+      filling_->count = 0;
+      filling_->done = filling_->ok = false;
+      filling_->rows.clear();
+    }
+    filling_->rows.insert(filling_->rows.end(), row, row + form_.lineBytes);
+    ++filling_->count;
+  }
+  size_t Filled() const { return filling_ ? filling_->count : 0; }
+
+  // Hands the strip being filled over to the workers.
+  void Submit() {
+    if (!filling_) return;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      queue_.push_back(std::move(filling_));
+    }
+    wakeWorkers_.notify_one();
+  }
+
+  bool Full() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return queue_.size() >= limit_;
+  }
+
+  // The oldest strip handed over, once compressed; null when there is none,
+  // or when it is not ready and `wait` is false.
+  std::unique_ptr<Strip> Oldest(bool wait) {
+    std::unique_lock<std::mutex> hold(lock_);
+    if (queue_.empty()) return nullptr;
+    if (!queue_.front()->done && !wait) return nullptr;
+    while (!queue_.front()->done) {
+      if (next_ >= taken_ + queue_.size()) {
+        done_.wait(hold);
+        continue;
+      }
+      // A strip no worker has taken: the caller compresses it.
+      Strip* strip = queue_[static_cast<size_t>(next_++ - taken_)].get();
+      hold.unlock();
+      strip->ok = EncodeStrip(strip->rows.data(), strip->count, form_, compressors_.back(), strip->out);
+      hold.lock();
+      strip->done = true;
+    }
+    std::unique_ptr<Strip> strip = std::move(queue_.front());
+    queue_.pop_front();
+    ++taken_;
+    return strip;
+  }
+
+  void Recycle(std::unique_ptr<Strip> strip) {
+    std::lock_guard<std::mutex> hold(lock_);
+    spare_.push_back(std::move(strip));
+  }
+
+ private:
+  void Work(libdeflate_compressor* compressor) {
+    for (;;) {
+      Strip* strip = nullptr;
+      {
+        std::unique_lock<std::mutex> hold(lock_);
+        wakeWorkers_.wait(hold, [&] { return stop_ || next_ < taken_ + queue_.size(); });
+        if (stop_) return;
+        strip = queue_[static_cast<size_t>(next_++ - taken_)].get();
+      }
+      strip->ok = EncodeStrip(strip->rows.data(), strip->count, form_, compressor, strip->out);
+      {
+        std::lock_guard<std::mutex> hold(lock_);
+        strip->done = true;
+      }
+      done_.notify_one();
+    }
+  }
+
+ public:
+  // Applies the predictor to `count` rows at `rows` and compresses them
+  // into `out` as one zlib stream. False when libdeflate gives nothing.
+  static bool EncodeStrip(unsigned char* rows, size_t count, const Form& form, libdeflate_compressor* compressor,
+                          std::vector<unsigned char>& out) {
+    const size_t samples = form.lineBytes / std::max<size_t>(1, form.sampleBytes);
+    if (form.predictor == PREDICTOR_HORIZONTAL) {
+      switch (form.sampleBytes) {
+        case 1: DifferenceRows<uint8_t>(rows, count, samples, form.pixelSamples); break;
+        case 2: DifferenceRows<uint16_t>(rows, count, samples, form.pixelSamples); break;
+        case 4: DifferenceRows<uint32_t>(rows, count, samples, form.pixelSamples); break;
+        default: DifferenceRows<uint64_t>(rows, count, samples, form.pixelSamples); break;
+      }
+    }
+    out.resize(libdeflate_zlib_compress_bound(compressor, count * form.lineBytes));
+    const size_t size = libdeflate_zlib_compress(compressor, rows, count * form.lineBytes, out.data(), out.size());
+    out.resize(size);
+    return size > 0;
+  }
+
+ private:
+  const Form form_;
+  const size_t limit_;
+  std::vector<libdeflate_compressor*> compressors_;
+  std::mutex lock_;
+  std::condition_variable wakeWorkers_;  // a strip was handed over, or stop
+  std::condition_variable done_;         // a strip is compressed
+  // Strips handed over and not yet taken back, oldest first; `taken_` have
+  // been taken back before them, and strips up to `next_` are with workers.
+  std::deque<std::unique_ptr<Strip>> queue_;
+  uint64_t taken_ = 0, next_ = 0;
+  std::vector<std::unique_ptr<Strip>> spare_;
+  std::unique_ptr<Strip> filling_;  // the caller's alone
+  bool stop_ = false;
+  std::vector<std::thread> threads_;
+};
 
 CImgFileTiff::CImgFileTiff() = default;
 
@@ -344,6 +724,8 @@ long CImgFileTiff::UnitFactor(int code, double metres) {
 }
 
 void CImgFileTiff::ReleaseTileBand() {
+  m_pAhead.reset();
+  m_bAheadOff = false;
   std::vector<unsigned char>().swap(m_TileBand);
   m_nBandRow = -1;
   for (StripCache& cache : m_StripCaches) {
@@ -360,6 +742,7 @@ void CImgFileTiff::Close() {
   m_pGeoTiff = nullptr;
   // Rows still held go into the file before it is closed.
   if (m_pTiff && m_bOwnStrips) WriteHeldStrips();
+  m_pDeflate.reset();
   m_bOwnStrips = false;
   m_Held.clear();
   std::vector<std::vector<unsigned char>>().swap(m_Deflated);
@@ -652,7 +1035,25 @@ long CImgFileTiff::SaveImage() {
     m_nWorkers = lineSize * GetHeight() >= kThreadedImageBytes ? threads : 1;
     m_nBatchStrips = static_cast<uint32_t>(m_nWorkers) * 8;
     m_nNextRow = m_nHeldFrom = 0;
+    m_nStripsOut = 0;
     m_Held.clear();
+    m_pDeflate.reset();
+    if (m_nWorkers > 1) {
+      // Strips are compressed on workers while the caller gives more rows.
+      DeflateAhead::Form form;
+      form.lineBytes = static_cast<size_t>(lineSize);
+      form.sampleBytes = m_nSampleBytes;
+      form.pixelSamples = m_nPixelSamples;
+      form.predictor = m_nPredictor;
+      form.level = m_nZLevel;
+      bool started = false;
+      m_pDeflate = std::make_unique<DeflateAhead>(form, m_nWorkers - 1, started);
+      if (!started) {
+        m_pDeflate.reset();
+        m_nWorkers = 1;
+        m_nBatchStrips = 8;
+      }
+    }
   }
   SetWidthBytes(static_cast<unsigned long>(CVtImgToolkit::AlignWidth(format, static_cast<long>(GetWidth()))));
   return 1;
@@ -676,7 +1077,9 @@ long CImgFileTiff::ReadScanLine(long row, CImgScanLine& line, int sample) {
     }
     out = m_Packed.data();
   }
-  if (m_bTiled) {
+  if (ReadAheadRow(static_cast<uint32_t>(row), static_cast<uint16_t>(sample), out)) {
+    // decoded on a worker thread
+  } else if (m_bTiled) {
     if (!ReadTiledRow(static_cast<uint32_t>(row), static_cast<uint16_t>(sample), out)) return -1;
   } else if (!ReadStrippedRow(static_cast<uint32_t>(row), static_cast<uint16_t>(sample), out)) {
     return -1;
@@ -781,12 +1184,18 @@ bool CImgFileTiff::ReadStrippedRow(uint32_t row, uint16_t sample, unsigned char*
       return false;
     }
     const tmsize_t got = TIFFReadEncodedStrip(m_pTiff, strip, cache.bytes.data(), static_cast<tmsize_t>(bytes));
-    if (got < 0) return false;
+    if (got < 0) {
+      UnitFailed("strip", strip);
+      return false;
+    }
     cache.bytes.resize(static_cast<size_t>(got));
     cache.strip = strip;
     return ReadStrippedRow(row, sample, out);
   }
-  if (TIFFReadScanline(m_pTiff, out, row, sample) != 1) return false;
+  if (TIFFReadScanline(m_pTiff, out, row, sample) != 1) {
+    UnitFailed("strip", strip);
+    return false;
+  }
   m_nLastRow = static_cast<int64_t>(row);
   m_nLastSample = sample;
   return true;
@@ -817,22 +1226,123 @@ bool CImgFileTiff::ReadTiledRow(uint32_t row, uint16_t sample, unsigned char* ou
     }
     for (uint32_t i = 0; i < across; ++i) {
       const uint32_t tile = TIFFComputeTile(m_pTiff, i * tw, row, 0, sample);
-      if (TIFFReadEncodedTile(m_pTiff, tile, m_TileBand.data() + i * tileSize, static_cast<tmsize_t>(tileSize)) < 0)
+      if (TIFFReadEncodedTile(m_pTiff, tile, m_TileBand.data() + i * tileSize, static_cast<tmsize_t>(tileSize)) < 0) {
+        UnitFailed("tile", tile);
         return false;
+      }
     }
     m_nBandRow = band;
     m_nBandSample = sample;
   }
-  // Each tile holds rows of TIFFTileRowSize bytes; the last tile column
-  // holds only the part of its row inside the image.
-  const size_t tileRowBytes = static_cast<size_t>(TIFFTileRowSize64(m_pTiff));
+  CopyTileRow(m_TileBand.data(), across, tileSize, static_cast<size_t>(TIFFTileRowSize64(m_pTiff)),
+              row - static_cast<size_t>(band) * tl, static_cast<size_t>(m_nScanLineSize), out);
+  return true;
+}
+
+void CImgFileTiff::UnitFailed(const char* kind, uint32_t index) {
+  const CVtErrorMsg* msg = VtGetErrorMsgObj();
+  CString text;
+  text.Format("%s %u cannot be decoded%s%s", kind, index, msg->HasMessage() ? ": " : "",
+              msg->HasMessage() ? static_cast<const char*>(msg->GetMessage()) : "");
+  Refuse(m_strPath, text);
+}
+
+bool CImgFileTiff::StartDecodeAhead() {
+  // Uncompressed rows cost no more than reading them; old-style JPEG goes
+  // through libtiff's RGBA reader.
+  if (m_nCompression == COMPRESSION_NONE || m_bRgba || m_strPath.IsEmpty()) return false;
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const int threads = m_nThreads > 0 ? m_nThreads : static_cast<int>(std::min(cores, 64u));
+  const uint32_t height = static_cast<uint32_t>(GetHeight());
+  const uint64_t lineBytes = static_cast<uint64_t>(m_nScanLineSize);
+  if (threads <= 1 || lineBytes * height * m_nPlanes < kThreadedImageBytes) return false;
+  DecodeAhead::Plan plan;
+  plan.tiled = m_bTiled != 0;
+  plan.height = height;
+  plan.lineBytes = lineBytes;
+  plan.planes = m_nPlanes;
+  if (plan.tiled) {
+    if (m_nTileWidth == 0 || m_nTileLength == 0 || m_nTileByteSize <= 0) return false;
+    plan.across = static_cast<uint32_t>((GetWidth() + m_nTileWidth - 1) / m_nTileWidth);
+    plan.tileWidth = m_nTileWidth;
+    plan.tileBytes = static_cast<uint64_t>(m_nTileByteSize);
+    plan.unitRows = m_nTileLength;
+    plan.planeBytes = plan.across * plan.tileBytes;
+  } else {
+    const uint32_t perStrip = std::min(m_nRowsPerStrip, height);
+    const uint64_t stripBytes = perStrip * lineBytes;
+    if (!PlausibleUnitSize(stripBytes)) return false;
+    plan.rowsPerStrip = perStrip;
+    plan.stripsPerPlane = static_cast<uint32_t>((uint64_t(height) + perStrip - 1) / perStrip);
+    const uint64_t strips = std::max<uint64_t>(1, kAheadRunBytes / stripBytes);
+    plan.unitRows = static_cast<uint32_t>(std::min<uint64_t>(height, strips * perStrip));
+    plan.planeBytes = plan.unitRows * lineBytes;
+  }
+  const uint64_t units = (uint64_t(height) + plan.unitRows - 1) / plan.unitRows;
+  if (units < 2 || plan.planeBytes * plan.planes > kMaxUnitBytes) return false;
+  // A few units a thread: rows of tiles are large, runs of strips small.
+  // The caller decodes too, while it waits: one thread fewer is started.
+  const uint64_t workers = std::min<uint64_t>(static_cast<uint64_t>(threads) - 1,
+                                              units * (plan.tiled ? plan.across * plan.planes : plan.planes));
+  plan.window = static_cast<uint32_t>(std::min<uint64_t>(units, (workers + 1) * (plan.tiled ? 2 : 4)));
+  // However many threads there are, the units held stay within a bound.
+  const uint64_t unitBytes = plan.planeBytes * plan.planes;
+  plan.window = static_cast<uint32_t>(std::max<uint64_t>(2, std::min<uint64_t>(plan.window, kAheadBytes / unitBytes)));
+  // Every worker, and the caller as it helps, opens the file for itself, as
+  // this object did.
+  std::vector<TIFF*> handles;
+  auto release = [&] {
+    for (TIFF* tif : handles) TIFFClose(tif);
+    return false;
+  };
+  for (uint64_t i = 0; i <= workers; ++i) {
+    TIFF* tif = OpenTiff(m_strPath, "rm");
+    if (!tif) return release();
+    handles.push_back(tif);
+    DeliverJpegAsRgb(tif);
+    if ((TIFFIsTiled(tif) != 0) != plan.tiled || uint64_t(TIFFScanlineSize64(tif)) != lineBytes ||
+        Field32(tif, TIFFTAG_IMAGELENGTH, 0) != height ||
+        (plan.tiled ? uint64_t(TIFFTileSize64(tif)) != plan.tileBytes
+                    : Field32(tif, TIFFTAG_ROWSPERSTRIP, UINT32_MAX) != Field32(m_pTiff, TIFFTAG_ROWSPERSTRIP, UINT32_MAX)))
+      return release();
+  }
+  bool started = false;
+  try {
+    m_pAhead = std::make_unique<DecodeAhead>(plan, std::move(handles), started);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (!started) m_pAhead.reset();
+  return started;
+}
+
+int CImgFileTiff::DecodeThreads() const { return m_pAhead ? m_pAhead->Threads() : 0; }
+
+bool CImgFileTiff::ReadAheadRow(uint32_t row, uint16_t sample, unsigned char* out) {
+  if (m_bAheadOff) return false;
+  if (!m_pAhead && !StartDecodeAhead()) {
+    m_bAheadOff = true;
+    return false;
+  }
+  const uint32_t unitRows = m_pAhead->UnitRows();
+  const unsigned char* unit = m_pAhead->Unit(row / unitRows);
+  if (!unit) {
+    // From here on the calling thread reads every row itself, and reports a
+    // unit that cannot be decoded as it would have without workers.
+    m_pAhead.reset();
+    m_bAheadOff = true;
+    m_nLastRow = -1;
+    return false;
+  }
+  const size_t y = row % unitRows;
   const size_t lineBytes = static_cast<size_t>(m_nScanLineSize);
-  const size_t y = row - band * tl;
-  size_t done = 0;
-  for (uint32_t i = 0; i < across && done < lineBytes; ++i) {
-    const size_t n = std::min(tileRowBytes, lineBytes - done);
-    std::memcpy(out + done, m_TileBand.data() + i * tileSize + y * tileRowBytes, n);
-    done += n;
+  if (m_bTiled) {
+    const size_t across = (GetWidth() + m_nTileWidth - 1) / m_nTileWidth;
+    const size_t tileSize = static_cast<size_t>(m_nTileByteSize);
+    CopyTileRow(unit + sample * across * tileSize, across, tileSize, static_cast<size_t>(TIFFTileRowSize64(m_pTiff)),
+                y, lineBytes, out);
+  } else {
+    std::memcpy(out, unit + (sample * size_t(unitRows) + y) * lineBytes, lineBytes);
   }
   return true;
 }
@@ -857,6 +1367,13 @@ long CImgFileTiff::WriteScanLine(long row, CImgScanLine& line) {
   // Compressed strips are written whole, so their rows come in order.
   if (static_cast<unsigned long>(row) != m_nNextRow || row >= static_cast<long>(GetHeight()))
     return Refuse(m_strPath, "rows of a compressed file must be written in order");
+  if (m_pDeflate) {
+    m_pDeflate->Add(line.GetData());
+    ++m_nNextRow;
+    if (m_pDeflate->Filled() < m_nStripRows && m_nNextRow < GetHeight()) return 1;
+    m_pDeflate->Submit();
+    return WriteDeflated(false) ? 1 : -1;
+  }
   const size_t lineSize = static_cast<size_t>(m_nScanLineSize);
   m_Held.insert(m_Held.end(), line.GetData(), line.GetData() + lineSize);
   ++m_nNextRow;
@@ -865,7 +1382,23 @@ long CImgFileTiff::WriteScanLine(long row, CImgScanLine& line) {
   return WriteHeldStrips() ? 1 : -1;
 }
 
+bool CImgFileTiff::WriteDeflated(bool all) {
+  for (;;) {
+    std::unique_ptr<DeflateAhead::Strip> strip = m_pDeflate->Oldest(all || m_pDeflate->Full());
+    if (!strip) return true;
+    if (!strip->ok) return Refuse(m_strPath, "a strip could not be compressed") > 0;
+    const tmsize_t size = static_cast<tmsize_t>(strip->out.size());
+    if (TIFFWriteRawStrip(m_pTiff, m_nStripsOut, strip->out.data(), size) != size) return false;
+    ++m_nStripsOut;
+    m_pDeflate->Recycle(std::move(strip));
+  }
+}
+
 bool CImgFileTiff::WriteHeldStrips() {
+  if (m_pDeflate) {
+    m_pDeflate->Submit();
+    return WriteDeflated(true);
+  }
   const size_t lineSize = static_cast<size_t>(m_nScanLineSize);
   const size_t rows = m_Held.size() / lineSize;
   if (rows == 0) return true;

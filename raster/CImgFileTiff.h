@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,9 +48,11 @@ class CImgFileTiff : public CImgFile {
   uint16_t m_nWriteCompression = 1;
   uint16_t m_nPredictor = 1;
   int m_nZLevel = 6;
-  // Threads that compress deflate strips at once (0: one a core). Images
-  // under a megabyte are compressed on the calling thread; the file is the
-  // same byte for byte whatever the count.
+  // Threads that compress deflate strips at once when writing, or decode
+  // compressed strips and tiles ahead of the rows asked for when reading
+  // (0: one a core; 1: everything on the calling thread). Images under a
+  // megabyte use the calling thread alone; files and rows are the same byte
+  // for byte whatever the count.
   int m_nThreads = 0;
 
  protected:
@@ -138,6 +141,10 @@ class CImgFileTiff : public CImgFile {
   // Compression of the open file (1 none).
   long GetCompression();
   int32_t GetNoDataValue() const { return m_nNoDataValue; }
+  // Threads decoding strips or tiles ahead of the reader of the open file,
+  // beside the calling thread, which decodes too while it waits; 0 while
+  // rows are decoded on the calling thread alone.
+  int DecodeThreads() const;
 
   long OutputDirect(CString path, CDC* dc, CBitmap* bitmap, ImgPixelFormat format, CRect2D bounds) override;
 
@@ -181,6 +188,29 @@ class CImgFileTiff : public CImgFile {
   bool WriteHeldStrips();
   // Checks a strip or tile's decoded size against what the file can hold.
   bool PlausibleUnitSize(uint64_t bytes) const;
+  // Row `row` of plane `sample` from the strips or tiles decoded ahead on
+  // worker threads, starting them at the first call. False when rows are not
+  // read that way (one thread, a small or uncompressed file, rows asked for
+  // out of order, or a unit the workers could not decode): the calling
+  // thread then reads every row from there on itself.
+  bool ReadAheadRow(uint32_t row, uint16_t sample, unsigned char* out);
+  bool StartDecodeAhead();
+  // Records why strip or tile `index` gave no rows, naming the file, with
+  // what libtiff said.
+  void UnitFailed(const char* kind, uint32_t index);
+
+  class DecodeAhead;
+  std::unique_ptr<DecodeAhead> m_pAhead;
+  // Deflate strips compressed on workers while rows come in (more than one
+  // thread); they are written in order as they come back.
+  class DeflateAhead;
+  std::unique_ptr<DeflateAhead> m_pDeflate;
+  uint32_t m_nStripsOut = 0;  // strips written so far
+  // Writes the compressed strips that are back, in order: all of them
+  // (waiting for each) when `all`, else those ready, waiting only while too
+  // many are in hand.
+  bool WriteDeflated(bool all);
+  bool m_bAheadOff = false;  // rows are read on the calling thread alone
 
   // Bits a delivered sample takes when the file packs samples of another
   // size (2-15 bits), else 0; the file's sample size; samples in a row.

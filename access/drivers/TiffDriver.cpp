@@ -6,8 +6,9 @@
 // says why. Single samples of 32 bits, and
 // 64-bit floats, are delivered as grid cells by their SampleFormat; layouts
 // that no pixel format holds (complex integers, 24-bit samples) are refused
-// at open. Writes are uncompressed unless -oo compress asks for deflate, LZW
-// or PackBits. Interleaved 8-bit CMYK is delivered as RGB, as GDAL reads it;
+// at open. Compressed files of a megabyte or more are decoded ahead on
+// -oo threads (default one a core). Writes are uncompressed unless
+// -oo compress asks for deflate, LZW or PackBits. Interleaved 8-bit CMYK is delivered as RGB, as GDAL reads it;
 // other inks are refused.
 #include <tiff.h>
 #include <tiffio.h>
@@ -100,7 +101,8 @@ class TiffDriver final : public RasterDriver {
             {"compress", "none (default), deflate, lzw or packbits: how written strips are compressed"},
             {"predictor", "2: written samples are stored as differences from their left neighbour (deflate, lzw)"},
             {"zlevel", "deflate level of written strips, 1 to 9 (default 6)"},
-            {"threads", "threads that compress deflate strips, 1 to 1024 (default: one a core)"}};
+            {"threads", "threads that compress deflate strips when writing, or decode compressed strips and tiles "
+                        "ahead when reading, 1 to 1024 (default: one a core; 1: none beside the caller's)"}};
   }
 
   bool ApplyOptions(CImgFile& file, const Options& options, std::string& reason) const override {

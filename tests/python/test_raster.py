@@ -455,3 +455,29 @@ def test_compressed_writes_on_several_threads_are_one_file(tmp_path, rng):
     with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
         for name, written in pool.map(write, jobs):
             assert written == (tmp_path / ("one-" + name)).read_bytes(), name
+
+
+def test_compressed_tiffs_decoded_on_several_threads_read_as_on_one(tmp_path, rng):
+    # Past the size that decodes ahead on worker threads, each read from
+    # several Python threads at once, whole and in parts: GDAL's pixels, and
+    # the same as with threads=1.
+    picture = image(rng, "uint8", (700, 650, 3))
+    picture[350:] = np.arange(650, dtype=np.uint8)[None, :, None]
+    cells = image(rng, "uint16", (720, 800))
+    cases = [("ds.tif", picture, ["COMPRESS=DEFLATE", "PREDICTOR=2", "BLOCKYSIZE=5"]),
+             ("dt.tif", picture, ["COMPRESS=DEFLATE", "TILED=YES", "BLOCKXSIZE=128", "BLOCKYSIZE=64"]),
+             ("lp.tif", picture, ["COMPRESS=LZW", "INTERLEAVE=BAND"]),
+             ("lt.tif", cells, ["COMPRESS=LZW", "PREDICTOR=2", "TILED=YES"])]
+    for name, data, options in cases:
+        gdal_write(str(tmp_path / name), "GTiff", data, options=options)
+
+    def read(job):
+        (name, data, _), threads = job
+        with vtfmt.open(str(tmp_path / name), threads=threads) as r:
+            return name, r.read(), r.read(rows=(r.height // 3, r.height // 2))
+
+    jobs = [(case, threads) for case in cases for threads in (1, 2, 3, 4)]
+    with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
+        for (name, data, _), (_, whole, part) in zip([job[0] for job in jobs], pool.map(read, jobs)):
+            np.testing.assert_array_equal(whole, data, err_msg=name)
+            np.testing.assert_array_equal(part, data[len(data) // 3:len(data) // 2], err_msg=name)

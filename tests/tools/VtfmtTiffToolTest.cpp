@@ -1024,3 +1024,29 @@ TEST_F(VtfmtTiffTest, DeflateOnSeveralThreadsWritesTheSameBytesAsOnOne) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(VtfmtTiffTest, ReadingTakesTheThreadsOptionAndDumpsTheSameRows) {
+  // Past the size that decodes on worker threads, in planes: every count
+  // dumps GDAL's pixels; a count out of range is refused by rule.
+  TiffFixture fixture;
+  fixture.width = 700, fixture.height = 600;
+  fixture.options = {"COMPRESS=LZW", "PREDICTOR=2", "INTERLEAVE=BAND", "TILED=YES", "BLOCKXSIZE=96",
+                     "BLOCKYSIZE=48"};
+  ASSERT_TRUE(GdalWriteTiff(dir / "in.tif", fixture));
+  GdalPixels want;
+  ASSERT_TRUE(GdalReadPixels(dir / "in.tif", want));
+  const std::string expected(want.bytes.begin(), want.bytes.end());
+  for (const char* threads : {"1", "2", "7", ""}) {
+    const std::string setting = *threads ? std::string("-oo threads=") + threads + " " : std::string();
+    const ToolResult r = Run("dump " + setting + Path("in.tif"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out == expected) << "threads=" << threads;
+  }
+  const ToolResult r = Run("dump -oo threads=0 " + Path("in.tif"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("threads must be a whole number from 1 to 1024, not 0"), std::string::npos) << r.err;
+}
+
+}  // namespace
