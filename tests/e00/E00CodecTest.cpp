@@ -11,25 +11,16 @@
 #include <vector>
 
 #include "E00TestData.h"
+#include "E00TestSource.h"
 
 namespace {
 
 using e00test::Lines;
 
 // Physical lines handed to the decoder one at a time.
-class VectorSource : public e00::LineSource {
+class VectorSource : public e00test::PhysicalLines {
  public:
-  explicit VectorSource(Lines physical) : m_lines(std::move(physical)) { std::memset(&buf, 0, sizeof buf); }
-  void ReadNextSourceLine() override {
-    buf.nSrcIndex = 0;
-    if (m_next >= m_lines.size()) {
-      buf.szSrcLine[0] = '\0';
-      buf.bEnd = 1;
-      return;
-    }
-    std::snprintf(buf.szSrcLine, sizeof buf.szSrcLine, "%s", m_lines[m_next++].c_str());
-  }
-  long LineNumber() const override { return static_cast<long>(m_next); }
+  using PhysicalLines::PhysicalLines;
 
   // Decodes logical lines until the data ends.
   Lines DecodeAll() {
@@ -42,12 +33,6 @@ class VectorSource : public e00::LineSource {
     }
     return out;
   }
-
-  e00::DecodeBuffer buf;
-
- private:
-  Lines m_lines;
-  size_t m_next = 0;
 };
 
 Lines Decode(const std::string& stream) { return VectorSource({stream}).DecodeAll(); }

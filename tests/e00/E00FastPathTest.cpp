@@ -12,6 +12,8 @@
 #include "vector/e00/E00Reader.h"
 #include "vector/e00/E00Sections.h"
 
+#include "E00TestSource.h"
+
 namespace {
 
 // Reals as the sections print them, in single (14) and double (21) width.
@@ -138,21 +140,9 @@ TEST(E00FastPathTest, QuickIntegerTestAnswersAsTheScan) {
 
 // A stream of tokens cut into physical lines, decoded with or without the
 // decoder's quick paths.
-class CutSource : public e00::LineSource {
+class CutSource : public e00test::PhysicalLines {
  public:
-  explicit CutSource(std::vector<std::string> physical) : m_lines(std::move(physical)) {
-    std::memset(&buf, 0, sizeof buf);
-  }
-  void ReadNextSourceLine() override {
-    buf.nSrcIndex = 0;
-    if (m_next >= m_lines.size()) {
-      buf.szSrcLine[0] = '\0';
-      buf.bEnd = 1;
-      return;
-    }
-    std::snprintf(buf.szSrcLine, sizeof buf.szSrcLine, "%s", m_lines[m_next++].c_str());
-  }
-  long LineNumber() const override { return static_cast<long>(m_next); }
+  using PhysicalLines::PhysicalLines;
 
   // Every logical line with what the decoder says of it: length, end flag
   // and where it stopped in the source.
@@ -166,12 +156,6 @@ class CutSource : public e00::LineSource {
     }
     return out;
   }
-
-  e00::DecodeBuffer buf;
-
- private:
-  std::vector<std::string> m_lines;
-  size_t m_next = 0;
 };
 
 void ExpectSameDecoding(const std::vector<std::string>& physical) {
