@@ -82,8 +82,8 @@ class CellStore {
         if ((m_fitting & (1u << k)) && !Fits(v, kOrder[k])) m_fitting &= ~(1u << k);
       if (m_fitting != before) m_changes.push_back({m_count, m_fitting});
     }
-    // An integer form keeps no sign of zero: whether a -0 keeps it depends
-    // on the form the store is in when it arrives (see Append).
+    // An integer form keeps no sign of zero: the -0s are noted, and given
+    // their sign back when the store widens to singles or doubles.
     if (v == 0 && std::signbit(v)) m_negativeZeros.push_back({m_count, m_fitting});
     if (!m_keep) {
       ++m_count;
@@ -125,16 +125,17 @@ class CellStore {
     } else {
       for (size_t i = 0; i < take; ++i) PushAt(m_level, part.Value(i));
     }
-    // A -0 added here keeps its sign when this store would have held
-    // singles or doubles by then, and ends as 0 when it would have held
-    // integers (and a later widening does not bring the sign back).
+    // A -0 keeps its sign whenever the grid is held as singles or doubles.
     if (m_level >= 2)
       for (const Mark& zero : part.m_negativeZeros) {
         if (zero.index >= take) break;
-        const bool keeps = FirstFitting(before & zero.fitting) >= 2;
-        const size_t at = base + zero.index;
-        if (m_level == 2) Set<float>(at, keeps ? -0.0f : 0.0f);
-        else Set<double>(at, keeps ? -0.0 : 0.0);
+        m_negativeZeros.push_back({base + zero.index, zero.fitting & before});
+        SetNegativeZero(base + zero.index);
+      }
+    else
+      for (const Mark& zero : part.m_negativeZeros) {
+        if (zero.index >= take) break;
+        m_negativeZeros.push_back({base + zero.index, zero.fitting & before});
       }
   }
 
@@ -209,6 +210,14 @@ class CellStore {
     m_shortest.swap(wider.m_shortest);
     m_level = level;
     m_count = wider.m_count;
+    // Integers held no sign of zero: the -0s read while they did get it back.
+    if (level >= 2)
+      for (const Mark& zero : m_negativeZeros)
+        if (zero.index < count) SetNegativeZero(zero.index);
+  }
+  void SetNegativeZero(size_t i) {
+    if (m_level == 2) Set<float>(i, -0.0f);
+    else if (m_level == 3) Set<double>(i, -0.0);
   }
 
   size_t m_cells;

@@ -103,6 +103,12 @@ TEST(VtfmtGridCells, LaterCellsWidenTheFormatWithoutChangingEarlierOnes) {
       {{"-32768", "32768", "12"}, "320"},
       {{"nan", "1", "1e300"}, "6400"},
       {{"1", "inf", "0.25", "nan"}, "3200"},
+      // A -0 read while integers still held every value keeps its sign
+      // once the grid widens to singles or doubles, as GDAL reads it.
+      {{"-0", "7", "0.5", "-0"}, "3200"},
+      {{"-0", "16777217", "0.5", "-0"}, "6400"},
+      {{"3", "-0", "123456.789", "-0", "-0.0"}, "6400"},
+      {{"-0", "7"}, "16"},
   };
   for (const auto& c : cases) {
     std::string text;
@@ -135,6 +141,7 @@ TEST(VtfmtGridCells, LaterCellsWidenTheFormatWithoutChangingEarlierOnes) {
           EXPECT_TRUE(std::isnan(single)) << text << " cell " << i;
         } else {
           EXPECT_EQ(single, static_cast<float>(expected)) << text << " cell " << i;
+          EXPECT_EQ(std::signbit(single), std::signbit(expected)) << text << " cell " << i;
         }
         continue;
       } else if (size == 4) {
@@ -146,10 +153,15 @@ TEST(VtfmtGridCells, LaterCellsWidenTheFormatWithoutChangingEarlierOnes) {
         std::memcpy(&whole, at, 2);
         cell = whole;
       }
-      if (std::isnan(expected))
+      if (std::isnan(expected)) {
         EXPECT_TRUE(std::isnan(cell)) << text << " cell " << i;
-      else
+      } else {
         EXPECT_EQ(cell, expected) << text << " cell " << i;
+        // Integers hold no sign of zero; doubles do.
+        if (size == 8) {
+          EXPECT_EQ(std::signbit(cell), std::signbit(expected)) << text << " cell " << i;
+        }
+      }
     }
   }
 }

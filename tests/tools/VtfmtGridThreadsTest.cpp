@@ -70,8 +70,8 @@ std::vector<GridCase> Cases() {
                                              return Whole(i);
                                            })),
                    "pixel_format: 6400"});
-  // A -0 read while the grid is still integers loses its sign; one read
-  // after a fraction keeps it. Several pieces see both.
+  // A -0 read while the grid is still integers, and one read after a
+  // fraction, both keep their sign. Several pieces see both.
   for (const char* late : {"0.5", "0.1"}) {
     cases.push_back({late[2] == '5' ? "negative zeros, singles" : "negative zeros, doubles",
                      Grid(kColumns, kRows, rows([late](size_t i) {
