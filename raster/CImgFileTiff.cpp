@@ -325,6 +325,33 @@ long Refuse(const CString& path, const char* why) {
   return -1;
 }
 
+// One thread running `work(resource)` for each resource but the last, which
+// stays the caller's, as many as can be started; the caller checks how
+// many there are.
+template <class Resource, class Work>
+void StartThreads(const std::vector<Resource>& resources, std::vector<std::thread>& threads, Work work) {
+  for (size_t i = 0; i + 1 < resources.size(); ++i) {
+    const Resource resource = resources[i];
+    try {
+      threads.emplace_back([work, resource] { work(resource); });
+    } catch (const std::system_error&) {
+      return;  // the threads there are do the work
+    }
+  }
+}
+
+// Sets `stop` under `lock`, wakes every thread waiting on `wake` and waits
+// for them all to end.
+void StopThreads(std::mutex& lock, bool& stop, std::condition_variable& wake, std::vector<std::thread>& threads) {
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    stop = true;
+  }
+  wake.notify_all();
+  for (std::thread& t : threads) t.join();
+  threads.clear();
+}
+
 }  // namespace
 
 // Decodes the rows a reader is about to take on worker threads, each worker
@@ -366,24 +393,12 @@ class CImgFileTiff::DecodeAhead {
     slots_.resize(plan_.window);
     // Every byte of a slot is decoded into before it is read.
     for (Slot& slot : slots_) slot.bytes.reset(new unsigned char[static_cast<size_t>(plan_.planeBytes * plan_.planes)]);
-    for (size_t i = 0; i + 1 < handles_.size(); ++i) {
-      TIFF* tif = handles_[i];
-      try {
-        threads_.emplace_back([this, tif] { Work(tif); });
-      } catch (const std::system_error&) {
-        break;  // the threads there are do the work
-      }
-    }
+    StartThreads(handles_, threads_, [this](TIFF* tif) { Work(tif); });
     started = !threads_.empty();
   }
 
   ~DecodeAhead() {
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      stop_ = true;
-    }
-    wakeWorkers_.notify_all();
-    for (std::thread& t : threads_) t.join();
+    StopThreads(lock_, stop_, wakeWorkers_, threads_);
     for (TIFF* tif : handles_) TIFFClose(tif);
   }
 
@@ -541,24 +556,12 @@ class CImgFileTiff::DeflateAhead {
     }
     // The last compressor is the caller's: it compresses strips itself while
     // it waits for the oldest.
-    for (size_t i = 0; i + 1 < compressors_.size(); ++i) {
-      libdeflate_compressor* compressor = compressors_[i];
-      try {
-        threads_.emplace_back([this, compressor] { Work(compressor); });
-      } catch (const std::system_error&) {
-        break;
-      }
-    }
+    StartThreads(compressors_, threads_, [this](libdeflate_compressor* compressor) { Work(compressor); });
     started = !threads_.empty();
   }
 
   ~DeflateAhead() {
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      stop_ = true;
-    }
-    wakeWorkers_.notify_all();
-    for (std::thread& t : threads_) t.join();
+    StopThreads(lock_, stop_, wakeWorkers_, threads_);
     for (libdeflate_compressor* compressor : compressors_) libdeflate_free_compressor(compressor);
   }
 

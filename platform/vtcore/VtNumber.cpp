@@ -190,18 +190,25 @@ size_t ParseDouble(const char* text, size_t length, double& value) {
   int significant = 0;  // digits in `mantissa`, leading zeros left out
   bool more = false;    // more significant digits than `mantissa` holds
   int exponent = 0;
-  // Leading zeros, then the significant digits, up to eight at a time while
-  // they fit; the rest one by one.
+  // Leading zeros, then the significant digits: runs of up to eight at a
+  // time while they fit in the mantissa (`runs` gives how many it took), the
+  // rest one by one.
   while (q < end && *q == '0') ++q, digits = true;
-  for (uint32_t run; ;) {
-    const int n = LeadingDigits(q, end, run);
-    if (n <= 0 || significant + n > 19) break;
-    mantissa = mantissa * kTens[n] + run;
-    significant += n;
-    q += n;
-    digits = true;
-    if (n < 8) break;
-  }
+  auto runs = [&]() {
+    int taken = 0;
+    for (uint32_t run;;) {
+      const int n = LeadingDigits(q, end, run);
+      if (n <= 0 || significant + n > 19) break;
+      mantissa = mantissa * kTens[n] + run;
+      significant += n;
+      taken += n;
+      q += n;
+      digits = true;
+      if (n < 8) break;
+    }
+    return taken;
+  };
+  runs();
   for (;;) {
     if (q == end || !Digit(*q)) break;
     const unsigned d = static_cast<unsigned>(*q++ - '0');
@@ -220,16 +227,7 @@ size_t ParseDouble(const char* text, size_t length, double& value) {
     ++q;
     if (mantissa == 0)
       while (q < end && *q == '0') ++q, digits = true, --exponent;
-    for (uint32_t run;;) {
-      const int n = LeadingDigits(q, end, run);
-      if (n <= 0 || significant + n > 19) break;
-      mantissa = mantissa * kTens[n] + run;
-      significant += n;
-      exponent -= n;
-      q += n;
-      digits = true;
-      if (n < 8) break;
-    }
+    exponent -= runs();
     for (;;) {
       if (q == end || !Digit(*q)) break;
       const unsigned d = static_cast<unsigned>(*q++ - '0');
